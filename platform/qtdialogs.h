@@ -1,0 +1,22 @@
+#pragma once
+
+#include "common/dialogs.h"
+
+class QWidget;
+
+namespace pictolio {
+
+// The dialogs as Qt shows them.
+class QtDialogs : public Dialogs {
+public:
+    // Dialogs are modal to the owner window when there is one.
+    void setOwner(QWidget* owner) { m_owner = owner; }
+
+protected:
+    MessageAnswer showMessage(const MessageRequest& request) override;
+
+private:
+    QWidget* m_owner = nullptr;
+};
+
+}  // namespace pictolio

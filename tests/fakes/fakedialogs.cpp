@@ -1,0 +1,21 @@
+#include "tests/fakes/fakedialogs.h"
+
+namespace pictolio::testing {
+
+QStringList FakeDialogs::messageTexts() const {
+    QStringList texts;
+    for (const auto& m : messages) texts << m.text;
+    return texts;
+}
+
+MessageAnswer FakeDialogs::showMessage(const MessageRequest& request) {
+    messages << request;
+    if (!answers.empty()) {
+        const MessageAnswer a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    return request.buttons == MessageButtons::YesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
+}
+
+}  // namespace pictolio::testing
