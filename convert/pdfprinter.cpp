@@ -1,0 +1,61 @@
+#include "convert/pdfprinter.h"
+
+#include "common/dialogs.h"
+#include "pdfwriter/driver.h"
+#include "platform/printservice.h"
+#include "platform/registry.h"
+
+namespace pictolio::pdfprinter {
+
+namespace {
+
+// KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_ENUMERATE_SUB_KEYS | KEY_NOTIFY |
+// KEY_CREATE_LINK
+constexpr quint32 keyAccess = 63;
+
+}  // namespace
+
+QString printerName() { return QString::fromLatin1(pdfwriter::PdfWriterDriver::printerName); }
+
+void writeOutputSettings(Registry& registry, const QString& outputPath) {
+    Registry::Key key = 0;
+    registry.regCreateKeyEx(QStringLiteral("Software\\") + printerName(), keyAccess, &key);
+    registry.regSetValueEx(key, QStringLiteral("OutputFile"), outputPath);
+    registry.regSetValueEx(key, QStringLiteral("BypassSaveAs"), QStringLiteral("1"));
+    registry.regCloseKey(key);
+}
+
+bool selectPdfPrinter(PrintService& service) {
+    for (const PrinterInfo& printer : service.printers()) {
+        if (printer.deviceName == printerName()) {
+            service.setCurrentPrinter(printer);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool isPdfPrinterInstalled(const PrintService& service) {
+    for (const PrinterInfo& printer : service.printers())
+        if (printer.deviceName == printerName()) return true;
+    return false;
+}
+
+QString notInstalledMessage() {
+    const QString name = printerName();
+    return name + QStringLiteral(" is not installed. Please follow these instructions:") +
+           QStringLiteral("\r\n") + QStringLiteral("\r\n") +
+           QStringLiteral("1) Go to Control Panel -> Printers and Faxes to add a local printer.") +
+           QStringLiteral("\r\n") + QStringLiteral("2) Choose ''CPW2: (") + name +
+           QStringLiteral(")'' on Select a Printer Port dialog box, click Next.") +
+           QStringLiteral("\r\n") +
+           QStringLiteral("3) Choose a Postscript printer (e.g. HP Color LaserJet PS), click Next.") +
+           QStringLiteral("\r\n") + QStringLiteral("4) Enter ") + name +
+           QStringLiteral(" as Printer name, click Next -> Finish.");
+}
+
+void checkPdfPrinter(const PrintService& service, Dialogs& dialogs) {
+    if (!isPdfPrinterInstalled(service)) dialogs.message(notInstalledMessage());
+}
+
+}  // namespace pictolio::pdfprinter

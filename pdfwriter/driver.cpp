@@ -1,0 +1,184 @@
+#include "pdfwriter/driver.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cmath>
+#include <cstdint>
+
+#include "pdfwriter/pdfbuilder.h"
+
+namespace pdfwriter {
+
+namespace {
+
+const QString outputFileValue = QStringLiteral("OutputFile");
+const QString bypassValue = QStringLiteral("BypassSaveAs");
+const QString paperValue = QStringLiteral("PaperSize");
+const QString resolutionValue = QStringLiteral("Resolution");
+const QString marginValue = QStringLiteral("Margin");
+
+struct Paper {
+    const char* name;
+    double width, height;  // points
+};
+const Paper papers[] = {{"A4", 210 / 25.4 * 72, 297 / 25.4 * 72}, {"Letter", 612, 792}};
+
+}  // namespace
+
+int PageSetup::paperWidthPx() const { return int(std::lround(paperWidth * dpi / 72.0)); }
+int PageSetup::paperHeightPx() const { return int(std::lround(paperHeight * dpi / 72.0)); }
+int PageSetup::marginPx() const { return int(std::lround(margin * dpi / 72.0)); }
+
+QString PdfWriterDriver::registryKey() {
+    return QStringLiteral("Software\\") + QString::fromLatin1(printerName);
+}
+
+PdfWriterDriver::PdfWriterDriver(pictolio::RegistryStore registry, QString logFile,
+                                 SaveAsPrompt prompt)
+    : m_registry(std::move(registry)),
+      m_logFile(std::move(logFile)),
+      m_prompt(std::move(prompt)),
+      m_worker([this] { run(); }) {}
+
+PdfWriterDriver::~PdfWriterDriver() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    m_worker.join();
+}
+
+QString PdfWriterDriver::localPaperName() {
+    // glibc keeps the locale's paper size in LC_PAPER, in millimetres.
+    locale_t loc = newlocale(LC_PAPER_MASK, "", nullptr);
+    if (!loc) return QStringLiteral("A4");
+    const auto width = reinterpret_cast<std::intptr_t>(nl_langinfo_l(_NL_PAPER_WIDTH, loc));
+    const auto height = reinterpret_cast<std::intptr_t>(nl_langinfo_l(_NL_PAPER_HEIGHT, loc));
+    freelocale(loc);
+    return (width == 216 && height == 279) ? QStringLiteral("Letter") : QStringLiteral("A4");
+}
+
+void PdfWriterDriver::writeDefaults(const pictolio::RegistryStore& registry) {
+    const QString key = registryKey();
+    registry.createKey(key);
+    if (!registry.getString(key, paperValue)) registry.setString(key, paperValue, localPaperName());
+    if (!registry.getString(key, resolutionValue))
+        registry.setString(key, resolutionValue, QStringLiteral("600"));
+    if (!registry.getString(key, marginValue))
+        registry.setString(key, marginValue, QStringLiteral("12"));
+}
+
+namespace {
+
+PageSetup setupFor(const QString& paper) {
+    PageSetup setup;
+    const Paper* chosen = &papers[0];
+    for (const Paper& p : papers)
+        if (paper.compare(QLatin1String(p.name), Qt::CaseInsensitive) == 0) chosen = &p;
+    setup.paperName = QString::fromLatin1(chosen->name);
+    setup.paperWidth = chosen->width;
+    setup.paperHeight = chosen->height;
+    return setup;
+}
+
+}  // namespace
+
+PageSetup PdfWriterDriver::defaultPageSetup() { return setupFor(localPaperName()); }
+
+PageSetup PdfWriterDriver::pageSetup() const {
+    const QString key = registryKey();
+    const std::optional<QString> paper = m_registry.getString(key, paperValue);
+    PageSetup setup = paper ? setupFor(*paper) : defaultPageSetup();
+    bool ok = false;
+    const int dpi = m_registry.getString(key, resolutionValue).value_or(QString()).toInt(&ok);
+    if (ok && dpi >= 72 && dpi <= 2400) setup.dpi = dpi;
+    const double margin = m_registry.getString(key, marginValue).value_or(QString()).toDouble(&ok);
+    if (ok && margin >= 0 && margin <= 72) setup.margin = margin;
+    return setup;
+}
+
+void PdfWriterDriver::endJob(PrintJob job) {
+    const QString key = registryKey();
+    QString path = m_registry.getString(key, outputFileValue).value_or(QString());
+    const bool bypass = m_registry.getString(key, bypassValue).value_or(QString()) ==
+                        QStringLiteral("1");
+    if (!bypass) {
+        if (!m_prompt) {
+            log(QStringLiteral("job \"%1\" dropped: no file name given and no way to ask for one")
+                    .arg(QString::fromStdString(job.documentName)));
+            return;
+        }
+        path = m_prompt(path);
+        if (path.isEmpty()) {
+            log(QStringLiteral("job \"%1\" cancelled in the save dialog")
+                    .arg(QString::fromStdString(job.documentName)));
+            return;
+        }
+    }
+    if (path.isEmpty() || !QFileInfo(path).isAbsolute()) {
+        log(QStringLiteral("job \"%1\" not written: the output file \"%2\" is not a full path")
+                .arg(QString::fromStdString(job.documentName), path));
+        return;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back({std::move(job), QFile::encodeName(path).toStdString()});
+    }
+    m_wake.notify_all();
+}
+
+void PdfWriterDriver::waitUntilIdle() {
+    std::unique_lock lock(m_mutex);
+    m_idle.wait(lock, [this] { return m_queue.empty() && !m_busy; });
+}
+
+void PdfWriterDriver::run() {
+    for (;;) {
+        Pending pending;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+            if (m_queue.empty()) return;  // stopping, nothing left
+            pending = std::move(m_queue.front());
+            m_queue.pop_front();
+            m_busy = true;
+        }
+        std::string error;
+        const QString path = QFile::decodeName(pending.path.c_str());
+        if (writePdfFile(pending.job, pending.path, &error)) {
+            log(QStringLiteral("wrote %1 (%2 page(s))").arg(path).arg(pending.job.pages.size()));
+        } else {
+            log(QStringLiteral("could not write %1: %2")
+                    .arg(path, QString::fromLocal8Bit(error.c_str())));
+        }
+        pending = {};  // lets go of the job's pictures before saying so
+        {
+            std::lock_guard lock(m_mutex);
+            m_busy = false;
+        }
+        m_idle.notify_all();
+    }
+}
+
+void PdfWriterDriver::log(const QString& line) {
+    std::lock_guard lock(m_logMutex);
+    const QString stamped =
+        QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char(' ') + line;
+    if (!m_logFile.isEmpty()) {
+        QDir().mkpath(QFileInfo(m_logFile).path());
+        QFile file(m_logFile);
+        if (file.open(QIODevice::Append | QIODevice::Text)) {
+            file.write(stamped.toUtf8() + '\n');
+            return;
+        }
+    }
+    qWarning("%s", qPrintable(stamped));
+}
+
+}  // namespace pdfwriter

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "common/registrystore.h"
+#include "pdfwriter/printjob.h"
+
+namespace pdfwriter {
+
+// The page the driver offers: its paper, resolution and unprintable margin. The printable
+// area is the paper less the margin on every side; its top-left corner is position (0, 0).
+struct PageSetup {
+    QString paperName;  // "A4" or "Letter"
+    double paperWidth = 0;   // points
+    double paperHeight = 0;  // points
+    int dpi = 600;
+    double margin = 12;  // points on every side, as a PostScript printer leaves
+
+    int paperWidthPx() const;
+    int paperHeightPx() const;
+    int marginPx() const;
+    int printableWidthPx() const { return paperWidthPx() - 2 * marginPx(); }
+    int printableHeightPx() const { return paperHeightPx() - 2 * marginPx(); }
+    double pxToPoints(double px) const { return px * 72.0 / dpi; }
+};
+
+// The PDF printer driver. When a print job ends it takes "OutputFile" and "BypassSaveAs" from
+// its registry key as they stand at that moment, then writes the PDF off the caller's thread,
+// as a spooler would. The file appears only when it is whole.
+class PdfWriterDriver {
+public:
+    static constexpr const char* printerName = "Tenbrook PDF Writer";
+    static constexpr const char* port = "CPW2:";
+    // "Software\Tenbrook PDF Writer", below the current user's registry.
+    static QString registryKey();
+
+    // Asks the user where to save a job (a save dialog starting at the suggested path);
+    // "" means cancelled.
+    using SaveAsPrompt = std::function<QString(const QString& suggestedPath)>;
+
+    PdfWriterDriver(pictolio::RegistryStore registry, QString logFile, SaveAsPrompt prompt = {});
+    // Finishes every job handed over before it returns.
+    ~PdfWriterDriver();
+    PdfWriterDriver(const PdfWriterDriver&) = delete;
+    PdfWriterDriver& operator=(const PdfWriterDriver&) = delete;
+
+    // The page as the driver's registry values set it; defaults for what is missing.
+    PageSetup pageSetup() const;
+    // The page with nothing set: the locale's paper, 600 dpi, a 12-point margin.
+    static PageSetup defaultPageSetup();
+
+    // A finished job. Returns at once; the file is written in the background.
+    void endJob(PrintJob job);
+
+    // Waits until every job handed over so far is written (or has failed).
+    void waitUntilIdle();
+
+    const QString& logFile() const { return m_logFile; }
+
+    // Writes the page defaults into the registry key, the paper size from the user's locale;
+    // values already there stay.
+    static void writeDefaults(const pictolio::RegistryStore& registry);
+    // "Letter" where the user's locale uses US Letter paper, "A4" elsewhere.
+    static QString localPaperName();
+
+private:
+    struct Pending {
+        PrintJob job;
+        std::string path;
+    };
+    void run();
+    void log(const QString& line);
+
+    pictolio::RegistryStore m_registry;
+    QString m_logFile;
+    SaveAsPrompt m_prompt;
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::deque<Pending> m_queue;
+    bool m_busy = false;
+    bool m_stopping = false;
+    std::mutex m_logMutex;
+    std::thread m_worker;
+};
+
+}  // namespace pdfwriter

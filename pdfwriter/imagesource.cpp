@@ -1,0 +1,130 @@
+#include "pdfwriter/imagesource.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "pdfwriter/jpegfile.h"
+
+namespace pdfwriter {
+
+namespace {
+
+FileIdentity identityOf(const struct stat& st) {
+    FileIdentity id;
+    id.device = st.st_dev;
+    id.inode = st.st_ino;
+    id.size = st.st_size;
+    id.modifiedNs = std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+    id.changedNs = std::int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
+    return id;
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~FileDescriptor() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+[[noreturn]] void fail(const std::string& path, const std::string& why) {
+    throw std::runtime_error(path + ": " + why);
+}
+
+}  // namespace
+
+FileIdentity FileIdentity::ofDescriptor(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return {};
+    return identityOf(st);
+}
+
+FileIdentity FileIdentity::ofPath(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return identityOf(st);
+}
+
+JpegFileImage::JpegFileImage(std::string path, FileIdentity identity, Details details)
+    : m_path(std::move(path)), m_identity(identity), m_details(details) {}
+
+ImageFormat JpegFileImage::format() const {
+    ImageFormat f;
+    f.width = m_details.width;
+    f.height = m_details.height;
+    f.encoding = ImageEncoding::Dct;
+    f.colorSpace = m_details.components == 1   ? ColorSpace::Gray
+                   : m_details.components == 4 ? ColorSpace::Cmyk
+                                               : ColorSpace::Rgb;
+    f.invertedCmyk = m_details.components == 4 && m_details.adobe;
+    return f;
+}
+
+void JpegFileImage::writeData(const DataSink& sink) const {
+    FileDescriptor fd(m_path);
+    if (fd.get() < 0) fail(m_path, std::string("cannot be opened: ") + std::strerror(errno));
+    if (!(FileIdentity::ofDescriptor(fd.get()) == m_identity))
+        fail(m_path, "changed since it was checked");
+    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    const auto readAll = [&](const DataSink& to) {
+        std::vector<std::uint8_t> buffer(std::size_t(1) << 20);
+        std::int64_t total = 0;
+        for (;;) {
+            const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                fail(m_path, std::string("cannot be read: ") + std::strerror(errno));
+            }
+            if (n == 0) break;
+            to(buffer.data(), std::size_t(n));
+            total += n;
+        }
+        if (total != m_identity.size) fail(m_path, "changed since it was checked");
+    };
+
+    if (m_details.arithmetic) {
+        std::vector<std::uint8_t> whole;
+        whole.reserve(std::size_t(m_identity.size));
+        readAll([&](const std::uint8_t* d, std::size_t n) { whole.insert(whole.end(), d, d + n); });
+        if (!(FileIdentity::ofDescriptor(fd.get()) == m_identity))
+            fail(m_path, "changed while it was read");
+        // The JPEG library writes the APP14 marker an RGB file needs by itself.
+        const std::vector<std::uint8_t> huffman = transcodeToHuffman(whole.data(), whole.size());
+        sink(huffman.data(), huffman.size());
+        return;
+    }
+
+    if (m_details.rgb && !m_details.adobe) {
+        // Start of image, the APP14 segment, then the rest of the file as it is.
+        bool first = true;
+        readAll([&](const std::uint8_t* d, std::size_t n) {
+            if (first && n >= 2) {
+                first = false;
+                sink(d, 2);
+                sink(adobeRgbSegment, sizeof adobeRgbSegment);
+                sink(d + 2, n - 2);
+            } else {
+                sink(d, n);
+            }
+        });
+    } else {
+        readAll(sink);
+    }
+    if (!(FileIdentity::ofDescriptor(fd.get()) == m_identity))
+        fail(m_path, "changed while it was read");
+}
+
+}  // namespace pdfwriter

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace pdfwriter {
+
+enum class ColorSpace { Gray, Rgb, Cmyk };
+
+// How an image's data goes into the PDF.
+enum class ImageEncoding {
+    Dct,  // JPEG data, embedded as it is (DCTDecode)
+    Raw,  // 8-bit samples, row by row without padding; compressed on the way (FlateDecode)
+};
+
+struct ImageFormat {
+    int width = 0;   // as stored, before any rotation
+    int height = 0;
+    ColorSpace colorSpace = ColorSpace::Rgb;
+    ImageEncoding encoding = ImageEncoding::Dct;
+    bool invertedCmyk = false;  // Adobe CMYK JPEG: samples are stored inverted
+};
+
+using DataSink = std::function<void(const std::uint8_t* data, std::size_t size)>;
+
+// One picture of a print job. The job keeps only this small description; the data is read
+// when the PDF is written, so a job of a thousand pages never holds a thousand pictures.
+class ImageSource {
+public:
+    virtual ~ImageSource() = default;
+
+    virtual ImageFormat format() const = 0;
+
+    // Hands the image data to the sink, in pieces. Throws std::runtime_error when the data
+    // cannot be given exactly as it was when the picture was checked (the file changed or
+    // vanished since): the page must fail rather than show something else.
+    virtual void writeData(const DataSink& sink) const = 0;
+
+    // Names the picture in the driver's log.
+    virtual std::string description() const = 0;
+};
+
+// The identity of a file's contents as the file system reports it. Any write to the file
+// changes its change time, so an equal identity means the bytes are the ones checked.
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = -1;
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+    static FileIdentity ofDescriptor(int fd);  // size -1 when it cannot be read
+    static FileIdentity ofPath(const std::string& path);
+};
+
+// A JPEG file, embedded byte for byte. Two cases get help renderers need: an RGB file without
+// an APP14 marker gets one (pixels unchanged), and an arithmetic-coded file is re-encoded with
+// Huffman coding, coefficients copied.
+class JpegFileImage : public ImageSource {
+public:
+    struct Details {
+        int width = 0;
+        int height = 0;
+        int components = 3;
+        bool adobe = false;       // has an APP14 marker
+        bool rgb = false;         // three components stored as RGB
+        bool arithmetic = false;  // arithmetic-coded
+    };
+
+    JpegFileImage(std::string path, FileIdentity identity, Details details);
+
+    ImageFormat format() const override;
+    void writeData(const DataSink& sink) const override;
+    std::string description() const override { return m_path; }
+
+private:
+    std::string m_path;
+    FileIdentity m_identity;
+    Details m_details;
+};
+
+}  // namespace pdfwriter

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pdfwriter {
+
+enum class JpegStatus {
+    Ok,
+    NotJpeg,      // does not start like a JPEG file
+    Truncated,    // ends before its end-of-image marker
+    Corrupt,      // a marker, segment or table is wrong
+    Unsupported,  // a valid JPEG we do not take: 12-bit, lossless, hierarchical
+    TooLarge,     // declares more pixels than we accept
+};
+
+const char* toString(JpegStatus status);
+
+// What the file says about itself, as far as placing it in a PDF needs.
+struct JpegInfo {
+    int width = 0;
+    int height = 0;
+    int components = 0;  // 1 grey, 3 colour, 4 CMYK or YCCK
+    bool progressive = false;
+    bool arithmetic = false;
+    bool hasJfif = false;
+    bool hasAdobe = false;
+    int adobeTransform = -1;  // APP14's transform flag when present
+    bool rgbColorSpace = false;  // three components stored as RGB rather than YCbCr
+    // Density in dots per inch from JFIF, else from EXIF; 0 when absent or unusable.
+    double xDpi = 0;
+    double yDpi = 0;
+    int orientation = 1;  // EXIF orientation 1..8; anything else counts as 1
+};
+
+// The largest picture we take, in pixels: beyond every camera made today, far below what
+// would exhaust memory in a viewer.
+inline constexpr std::uint64_t maxJpegPixels = 400'000'000;
+
+// Checks a whole JPEG file at memory speed: every marker segment and its length, the frame,
+// tables and scans present and consistent, the entropy-coded data scanned through to the
+// end-of-image marker. The headers are then read by the JPEG library as well, which checks
+// what the structure alone cannot (sampling factors, table contents).
+JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info);
+
+// The APP14 segment that tells a decoder three components are RGB (transform 0).
+extern const std::uint8_t adobeRgbSegment[16];
+
+// Rewrites an arithmetic-coded JPEG with Huffman coding, copying the DCT coefficients (no
+// quality is lost). Throws std::runtime_error when the data cannot be decoded cleanly.
+std::vector<std::uint8_t> transcodeToHuffman(const std::uint8_t* data, std::size_t size);
+
+}  // namespace pdfwriter

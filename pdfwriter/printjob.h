@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pdfwriter/imagesource.h"
+
+namespace pdfwriter {
+
+// A PDF transformation matrix [a b c d e f].
+struct Matrix {
+    double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
+};
+
+// A rectangle in PDF points, origin at the bottom left of the page.
+struct Rect {
+    double x = 0, y = 0, width = 0, height = 0;
+};
+
+// One picture on a page: the image's unit square goes through the matrix; nothing shows
+// outside the clip rectangle.
+struct Placement {
+    std::shared_ptr<const ImageSource> image;
+    Matrix matrix;
+    Rect clip;
+};
+
+struct Page {
+    std::vector<Placement> images;
+};
+
+// A finished print job, as the printing service hands it to the driver.
+struct PrintJob {
+    std::string documentName;
+    double pageWidth = 0;  // points
+    double pageHeight = 0;
+    std::vector<Page> pages;
+};
+
+// The matrix that shows a stored image upright in the target rectangle, given its EXIF
+// orientation (1 to 8; anything else counts as 1).
+Matrix placeImage(const Rect& target, int orientation);
+
+}  // namespace pdfwriter

@@ -1,0 +1,192 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <atomic>
+#include <stdexcept>
+
+#include "pdfwriter/jpegfile.h"
+#include "platform/picture.h"
+
+namespace pictolio {
+
+namespace {
+
+std::atomic<quint64> nextHandle{1};
+
+constexpr double himetricPerInch = 2540.0;
+constexpr off_t maxFileSize = off_t(2) << 30;
+
+// A picture Qt reads, other than JPEG. Its pixels are decoded again when the page is written,
+// so a long job holds no pixels in memory; the file must not have changed by then.
+class RasterFileImage : public pdfwriter::ImageSource {
+public:
+    RasterFileImage(QString path, pdfwriter::FileIdentity identity, int width, int height,
+                    bool gray)
+        : m_path(std::move(path)), m_identity(identity), m_width(width), m_height(height),
+          m_gray(gray) {}
+
+    pdfwriter::ImageFormat format() const override {
+        pdfwriter::ImageFormat f;
+        f.width = m_width;
+        f.height = m_height;
+        f.colorSpace = m_gray ? pdfwriter::ColorSpace::Gray : pdfwriter::ColorSpace::Rgb;
+        f.encoding = pdfwriter::ImageEncoding::Raw;
+        return f;
+    }
+
+    void writeData(const pdfwriter::DataSink& sink) const override {
+        const std::string name = description();
+        if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
+            throw std::runtime_error(name + ": changed since it was checked");
+        QImageReader reader(m_path);
+        reader.setAutoTransform(true);
+        const QImage image = reader.read();
+        if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
+            throw std::runtime_error(name + ": changed while it was read");
+        if (image.isNull() || image.width() != m_width || image.height() != m_height)
+            throw std::runtime_error(name + ": can no longer be decoded");
+        writePixels(image, m_gray, sink);
+    }
+
+    std::string description() const override { return QFile::encodeName(m_path).toStdString(); }
+
+    // 8-bit grey or RGB samples, rows without padding, transparency laid over white paper.
+    static void writePixels(const QImage& source, bool gray, const pdfwriter::DataSink& sink) {
+        if (gray) {
+            const QImage g = source.convertToFormat(QImage::Format_Grayscale8);
+            for (int y = 0; y < g.height(); ++y)
+                sink(g.constScanLine(y), std::size_t(g.width()));
+            return;
+        }
+        const QImage argb = source.convertToFormat(QImage::Format_ARGB32);
+        std::vector<std::uint8_t> row(std::size_t(argb.width()) * 3);
+        for (int y = 0; y < argb.height(); ++y) {
+            const auto* px = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+            for (int x = 0; x < argb.width(); ++x) {
+                const int a = qAlpha(px[x]);
+                const auto over = [a](int c) { return std::uint8_t((c * a + 255 * (255 - a) + 127) / 255); };
+                row[3 * x] = over(qRed(px[x]));
+                row[3 * x + 1] = over(qGreen(px[x]));
+                row[3 * x + 2] = over(qBlue(px[x]));
+            }
+            sink(row.data(), row.size());
+        }
+    }
+
+private:
+    QString m_path;
+    pdfwriter::FileIdentity m_identity;
+    int m_width, m_height;
+    bool m_gray;
+};
+
+class MappedFile {
+public:
+    MappedFile(int fd, std::size_t size) : m_size(size) {
+        void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (p != MAP_FAILED) {
+            m_data = static_cast<const std::uint8_t*>(p);
+            ::madvise(p, size, MADV_SEQUENTIAL);
+        }
+    }
+    ~MappedFile() {
+        if (m_data) ::munmap(const_cast<std::uint8_t*>(m_data), m_size);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    const std::uint8_t* data() const { return m_data; }
+
+private:
+    const std::uint8_t* m_data = nullptr;
+    std::size_t m_size;
+};
+
+Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+    pdfwriter::JpegInfo info;
+    {
+        const MappedFile file(fd, std::size_t(identity.size));
+        if (!file.data()) return {};
+        if (pdfwriter::checkJpeg(file.data(), std::size_t(identity.size), &info) !=
+            pdfwriter::JpegStatus::Ok)
+            return {};
+    }
+    // The bytes checked must be the bytes printed: a file written meanwhile is not taken.
+    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
+
+    pdfwriter::JpegFileImage::Details details;
+    details.width = info.width;
+    details.height = info.height;
+    details.components = info.components;
+    details.adobe = info.hasAdobe;
+    details.rgb = info.rgbColorSpace;
+    details.arithmetic = info.arithmetic;
+
+    Picture picture;
+    picture.orientation = info.orientation;
+    const bool turned = info.orientation >= 5;
+    const double xDpi = info.xDpi > 0 ? info.xDpi : PictureDecoder::defaultDpi;
+    const double yDpi = info.yDpi > 0 ? info.yDpi : PictureDecoder::defaultDpi;
+    picture.width = turned ? info.height : info.width;
+    picture.height = turned ? info.width : info.height;
+    const double storedW = info.width / xDpi * himetricPerInch;
+    const double storedH = info.height / yDpi * himetricPerInch;
+    picture.widthHimetric = turned ? storedH : storedW;
+    picture.heightHimetric = turned ? storedW : storedH;
+    picture.image = std::make_shared<pdfwriter::JpegFileImage>(QFile::encodeName(path).toStdString(),
+                                                               identity, details);
+    picture.handle = nextHandle++;
+    return picture;
+}
+
+Picture loadOther(const QString& path, const pdfwriter::FileIdentity& identity) {
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QImage image = reader.read();
+    if (image.isNull()) return {};
+    if (!(pdfwriter::FileIdentity::ofPath(QFile::encodeName(path).toStdString()) == identity))
+        return {};
+    // Qt gives 72 dpi (2835 dots per metre) to a file that states no density.
+    const auto dpiOf = [](int dotsPerMeter) {
+        const double dpi = dotsPerMeter * 0.0254;
+        return (dotsPerMeter == 2835 || dpi < 10 || dpi > 10000) ? PictureDecoder::defaultDpi
+                                                                 : dpi;
+    };
+    const bool gray = image.isGrayscale() && !image.hasAlphaChannel();
+    Picture picture;
+    picture.width = image.width();
+    picture.height = image.height();
+    picture.widthHimetric = image.width() / dpiOf(image.dotsPerMeterX()) * himetricPerInch;
+    picture.heightHimetric = image.height() / dpiOf(image.dotsPerMeterY()) * himetricPerInch;
+    picture.image =
+        std::make_shared<RasterFileImage>(path, identity, image.width(), image.height(), gray);
+    picture.handle = nextHandle++;
+    return picture;
+}
+
+}  // namespace
+
+Picture PictureDecoder::load(const QString& path) const {
+    if (path.isEmpty() || path.contains(QChar(0))) return {};
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return {};
+    struct stat st {};
+    Picture picture;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+        st.st_size <= maxFileSize) {
+        const pdfwriter::FileIdentity identity = pdfwriter::FileIdentity::ofDescriptor(fd);
+        std::uint8_t magic[3] = {0, 0, 0};
+        const bool jpeg = ::pread(fd, magic, 3, 0) == 3 && magic[0] == 0xFF &&
+                          magic[1] == 0xD8 && magic[2] == 0xFF;
+        picture = jpeg ? loadJpeg(path, fd, identity) : loadOther(path, identity);
+    }
+    ::close(fd);
+    return picture;
+}
+
+}  // namespace pictolio

@@ -1,0 +1,180 @@
+#include "platform/printservice.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+#include <cmath>
+
+#include "common/apperror.h"
+
+namespace pictolio {
+
+namespace {
+
+constexpr double twipsPerInch = 1440.0;
+constexpr double himetricPerInch = 2540.0;
+
+QString printersFile(const QString& root) { return root + QStringLiteral("/printers.ini"); }
+
+bool isPdfWriter(const PrinterInfo& p) {
+    return p.driverName == QLatin1String(pdfwriter::PdfWriterDriver::printerName);
+}
+
+}  // namespace
+
+// --- the device context ---
+
+double PrinterDevice::toPixels(double v) const {
+    if (m_scaleMode == ScaleMode::Pixels) return v;
+    const int dpi = m_setup ? m_setup->dpi : m_service.pageSetup().dpi;
+    return v * dpi / twipsPerInch;
+}
+
+double PrinterDevice::scaleWidth() const {
+    const pdfwriter::PageSetup s = m_setup ? *m_setup : m_service.pageSetup();
+    const double px = s.printableWidthPx();
+    return m_scaleMode == ScaleMode::Pixels ? px : px * twipsPerInch / s.dpi;
+}
+
+double PrinterDevice::scaleHeight() const {
+    const pdfwriter::PageSetup s = m_setup ? *m_setup : m_service.pageSetup();
+    const double px = s.printableHeightPx();
+    return m_scaleMode == ScaleMode::Pixels ? px : px * twipsPerInch / s.dpi;
+}
+
+void PrinterDevice::paintPicture(const Picture& picture, float x, float y) {
+    if (!m_setup) m_setup = m_service.pageSetup();
+    place(picture, toPixels(x), toPixels(y), picture.widthHimetric * m_setup->dpi / himetricPerInch,
+          picture.heightHimetric * m_setup->dpi / himetricPerInch);
+}
+
+void PrinterDevice::paintPicture(const Picture& picture, float x, float y, float width,
+                                 float height) {
+    if (!m_setup) m_setup = m_service.pageSetup();
+    place(picture, toPixels(x), toPixels(y), toPixels(width), toPixels(height));
+}
+
+void PrinterDevice::place(const Picture& picture, double x, double y, double w, double h) {
+    if (picture.isEmpty() || !picture.image)
+        throw AppError(ErrorCode::InvalidArgument, QStringLiteral("Invalid picture"));
+    const pdfwriter::PageSetup& s = *m_setup;
+    if (m_job.pages.empty()) {
+        m_job.pageWidth = s.paperWidth;
+        m_job.pageHeight = s.paperHeight;
+        m_job.documentName = m_documentName.toStdString();
+    }
+    if (!m_pageOpen) {
+        m_job.pages.emplace_back();
+        m_pageOpen = true;
+    }
+    const double margin = s.marginPx();
+    pdfwriter::Rect target;
+    target.width = s.pxToPoints(w);
+    target.height = s.pxToPoints(h);
+    target.x = s.pxToPoints(margin + x);
+    target.y = s.paperHeight - s.pxToPoints(margin + y) - target.height;
+    pdfwriter::Rect clip;
+    clip.x = s.pxToPoints(margin);
+    clip.width = s.pxToPoints(s.printableWidthPx());
+    clip.height = s.pxToPoints(s.printableHeightPx());
+    clip.y = s.paperHeight - clip.x - clip.height;
+    m_job.pages.back().images.push_back(
+        {picture.image, pdfwriter::placeImage(target, picture.orientation), clip});
+}
+
+void PrinterDevice::newPage() { m_pageOpen = false; }
+
+void PrinterDevice::endDoc() {
+    pdfwriter::PrintJob job = std::move(m_job);
+    m_job = {};
+    m_setup.reset();
+    m_pageOpen = false;
+    if (!job.pages.empty()) m_service.submit(std::move(job));
+}
+
+// --- the service ---
+
+QString PrintService::defaultRoot() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/pictolio");
+}
+
+RegistryStore PrintService::registryOf(const QString& root) {
+    return RegistryStore(root + QStringLiteral("/registry/HKEY_CURRENT_USER"));
+}
+
+PrintService::PrintService(QString root, pdfwriter::PdfWriterDriver::SaveAsPrompt saveAs)
+    : m_root(std::move(root)),
+      m_driver(std::make_unique<pdfwriter::PdfWriterDriver>(
+          registryOf(m_root), m_root + QStringLiteral("/pdfwriter.log"), std::move(saveAs))),
+      m_device(*this) {
+    const QList<PrinterInfo> all = printers();
+    if (!all.isEmpty()) m_current = all.first();
+}
+
+PrintService::~PrintService() = default;
+
+QList<PrinterInfo> PrintService::printers() const { return installedPrinters(m_root); }
+
+pdfwriter::PageSetup PrintService::pageSetup() const {
+    if (m_current && isPdfWriter(*m_current)) return m_driver->pageSetup();
+    // Other printers offer the same page as the PDF printer's defaults.
+    return pdfwriter::PdfWriterDriver::defaultPageSetup();
+}
+
+void PrintService::submit(pdfwriter::PrintJob job) {
+    if (m_current && isPdfWriter(*m_current)) m_driver->endJob(std::move(job));
+    // Any other printer (or none at all) prints nowhere we can see: the job is dropped.
+}
+
+QList<PrinterInfo> PrintService::installedPrinters(const QString& root) {
+    QSettings file(printersFile(root), QSettings::IniFormat);
+    QList<PrinterInfo> list;
+    const int n = file.beginReadArray(QStringLiteral("printers"));
+    for (int i = 0; i < n; ++i) {
+        file.setArrayIndex(i);
+        list.append({file.value(QStringLiteral("name")).toString(),
+                     file.value(QStringLiteral("port")).toString(),
+                     file.value(QStringLiteral("driver")).toString()});
+    }
+    file.endArray();
+    return list;
+}
+
+namespace {
+
+bool writePrinters(const QString& root, const QList<PrinterInfo>& list) {
+    if (!QDir().mkpath(root)) return false;
+    QSettings file(printersFile(root), QSettings::IniFormat);
+    file.remove(QStringLiteral("printers"));
+    file.beginWriteArray(QStringLiteral("printers"), int(list.size()));
+    for (int i = 0; i < list.size(); ++i) {
+        file.setArrayIndex(i);
+        file.setValue(QStringLiteral("name"), list[i].deviceName);
+        file.setValue(QStringLiteral("port"), list[i].port);
+        file.setValue(QStringLiteral("driver"), list[i].driverName);
+    }
+    file.endArray();
+    file.sync();
+    return file.status() == QSettings::NoError;
+}
+
+}  // namespace
+
+bool PrintService::addPrinter(const QString& root, const PrinterInfo& printer) {
+    QList<PrinterInfo> list = installedPrinters(root);
+    for (const PrinterInfo& p : list)
+        if (p.deviceName == printer.deviceName) return true;
+    list.append(printer);
+    if (!writePrinters(root, list)) return false;
+    if (isPdfWriter(printer)) pdfwriter::PdfWriterDriver::writeDefaults(registryOf(root));
+    return true;
+}
+
+bool PrintService::removePrinter(const QString& root, const QString& deviceName) {
+    QList<PrinterInfo> list = installedPrinters(root);
+    list.removeIf([&](const PrinterInfo& p) { return p.deviceName == deviceName; });
+    return writePrinters(root, list);
+}
+
+}  // namespace pictolio

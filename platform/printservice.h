@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <memory>
+#include <optional>
+
+#include "pdfwriter/driver.h"
+#include "platform/picture.h"
+
+namespace pictolio {
+
+struct PrinterInfo {
+    QString deviceName;
+    QString port;
+    QString driverName;
+    bool operator==(const PrinterInfo&) const = default;
+};
+
+// The drawing unit of the printer's device context.
+enum class ScaleMode { Twips = 1, Pixels = 3 };
+
+class PrintService;
+
+// The current printer's device context: a document begins with its first drawing and is
+// handed to the printer's driver at its end. Positions are relative to the top-left corner of
+// the printable area, in the current unit.
+class PrinterDevice {
+public:
+    explicit PrinterDevice(PrintService& service) : m_service(service) {}
+
+    void setScaleMode(ScaleMode mode) { m_scaleMode = mode; }
+    ScaleMode scaleMode() const { return m_scaleMode; }
+
+    // The printable width and height in the current unit.
+    double scaleWidth() const;
+    double scaleHeight() const;
+
+    // Draws the whole picture with its top-left corner at (x, y) at its own physical size;
+    // what lies beyond the printable area is cut off.
+    void paintPicture(const Picture& picture, float x, float y);
+    // Draws the whole picture stretched into the rectangle (x, y, width, height).
+    void paintPicture(const Picture& picture, float x, float y, float width, float height);
+
+    // Ends the current page; the next drawing starts a new one. Nothing follows a new page
+    // that nothing is drawn on.
+    void newPage();
+    // Ends the document and hands it to the driver; a document with nothing drawn makes no
+    // job.
+    void endDoc();
+
+    // Pages drawn on in the open document.
+    int pageCount() const { return int(m_job.pages.size()); }
+
+    void setDocumentName(const QString& name) { m_documentName = name; }
+
+private:
+    double toPixels(double v) const;
+    void place(const Picture& picture, double x, double y, double w, double h);
+
+    PrintService& m_service;
+    ScaleMode m_scaleMode = ScaleMode::Twips;
+    QString m_documentName = QStringLiteral("Pictolio");
+    pdfwriter::PrintJob m_job;
+    std::optional<pdfwriter::PageSetup> m_setup;  // fixed by the document's first drawing
+    bool m_pageOpen = false;
+};
+
+// The printing service: the installed printers, the current printer and its device context.
+// It hosts the PDF printer driver, and a printer with any other driver discards its jobs.
+// Everything is kept per user below one folder: the printer list, the registry, the driver's
+// log.
+class PrintService {
+public:
+    // The per-user folder, "<user configuration folder>/pictolio".
+    static QString defaultRoot();
+
+    explicit PrintService(QString root = defaultRoot(),
+                          pdfwriter::PdfWriterDriver::SaveAsPrompt saveAs = {});
+    ~PrintService();
+
+    // The installed printers, in the order they were installed.
+    QList<PrinterInfo> printers() const;
+
+    // The current printer: at first the first installed printer (the default printer).
+    std::optional<PrinterInfo> currentPrinter() const { return m_current; }
+    void setCurrentPrinter(const PrinterInfo& printer) { m_current = printer; }
+
+    PrinterDevice& printer() { return m_device; }
+
+    pdfwriter::PdfWriterDriver& pdfDriver() { return *m_driver; }
+    const QString& root() const { return m_root; }
+
+    // The page the current printer offers.
+    pdfwriter::PageSetup pageSetup() const;
+    // Hands a finished job to the current printer's driver.
+    void submit(pdfwriter::PrintJob job);
+
+    // Installing printers, as the installer command and tests do.
+    static bool addPrinter(const QString& root, const PrinterInfo& printer);
+    static bool removePrinter(const QString& root, const QString& deviceName);
+    static QList<PrinterInfo> installedPrinters(const QString& root);
+    static RegistryStore registryOf(const QString& root);
+
+private:
+    QString m_root;
+    std::unique_ptr<pdfwriter::PdfWriterDriver> m_driver;
+    std::optional<PrinterInfo> m_current;
+    PrinterDevice m_device;
+};
+
+}  // namespace pictolio

@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include "pdfwriter/jpegfile.h"
+#include "tests/support/testpictures.h"
+
+namespace pdfwriter {
+namespace {
+
+using pictolio::testing::JpegSpec;
+using pictolio::testing::makeJpeg;
+
+JpegStatus check(const QByteArray& data, JpegInfo* info = nullptr) {
+    return checkJpeg(reinterpret_cast<const std::uint8_t*>(data.constData()),
+                     std::size_t(data.size()), info);
+}
+
+// Finds the first marker segment of the given kind; -1 when there is none.
+qsizetype findMarker(const QByteArray& data, unsigned char marker) {
+    for (qsizetype i = 2; i + 1 < data.size(); ++i)
+        if (uchar(data[i]) == 0xFF && uchar(data[i + 1]) == marker) return i;
+    return -1;
+}
+
+QByteArray withoutSegment(QByteArray data, unsigned char marker) {
+    const qsizetype at = findMarker(data, marker);
+    const int length = (uchar(data[at + 2]) << 8) | uchar(data[at + 3]);
+    return data.remove(at, 2 + length);
+}
+
+TEST(JpegCheck, AcceptsTheKindsOfJpegPeopleHave) {
+    const struct {
+        const char* name;
+        JpegSpec spec;
+        int components;
+        bool progressive, arithmetic, rgb, adobe;
+    } cases[] = {
+        {"baseline", {}, 3, false, false, false, false},
+        {"progressive", {.progressive = true}, 3, true, false, false, false},
+        {"grey", {.kind = JpegSpec::Kind::Gray}, 1, false, false, false, false},
+        {"RGB without APP14", {.kind = JpegSpec::Kind::Rgb}, 3, false, false, true, false},
+        {"Adobe CMYK", {.kind = JpegSpec::Kind::AdobeCmyk}, 4, false, false, false, true},
+        {"YCCK", {.kind = JpegSpec::Kind::Ycck}, 4, false, false, false, true},
+        {"arithmetic", {.arithmetic = true}, 3, false, true, false, false},
+        {"arithmetic progressive", {.progressive = true, .arithmetic = true}, 3, true, true,
+         false, false},
+        {"odd size", {.width = 1, .height = 3}, 3, false, false, false, false},
+    };
+    for (const auto& c : cases) {
+        JpegInfo info;
+        ASSERT_EQ(check(makeJpeg(c.spec), &info), JpegStatus::Ok) << c.name;
+        EXPECT_EQ(info.width, c.spec.width) << c.name;
+        EXPECT_EQ(info.height, c.spec.height) << c.name;
+        EXPECT_EQ(info.components, c.components) << c.name;
+        EXPECT_EQ(info.progressive, c.progressive) << c.name;
+        EXPECT_EQ(info.arithmetic, c.arithmetic) << c.name;
+        EXPECT_EQ(info.rgbColorSpace, c.rgb) << c.name;
+        EXPECT_EQ(info.hasAdobe, c.adobe) << c.name;
+    }
+}
+
+TEST(JpegCheck, RefusesDamagedTruncatedAndUnsupportedFiles) {
+    const QByteArray good = makeJpeg({.width = 160, .height = 120});
+    const QByteArray progressive = makeJpeg({.width = 160, .height = 120, .progressive = true});
+    QByteArray twelveBit = good;
+    twelveBit[findMarker(good, 0xC0) + 4] = 12;
+    QByteArray huge = good;
+    const qsizetype sof = findMarker(good, 0xC0);
+    huge[sof + 5] = char(0xFF), huge[sof + 6] = char(0xDC);  // 65500 high
+    huge[sof + 7] = char(0xFF), huge[sof + 8] = char(0xDC);  // 65500 wide
+    QByteArray lossless = good;
+    lossless[sof + 1] = char(0xC3);
+    QByteArray badLength = good;
+    badLength[findMarker(good, 0xDB) + 2] = char(0x7F);
+    QByteArray noComponents = good;
+    noComponents[sof + 9] = 0;
+    QByteArray badSampling = good;
+    badSampling[sof + 11] = 0x00;  // first component sampled 0x0
+
+    const struct {
+        const char* name;
+        QByteArray data;
+        JpegStatus expected;
+    } cases[] = {
+        {"empty", QByteArray(), JpegStatus::NotJpeg},
+        {"text", QByteArray("just some text, not a picture"), JpegStatus::NotJpeg},
+        {"PNG signature", QByteArray("\x89PNG\r\n\x1a\n0000000000", 18), JpegStatus::NotJpeg},
+        {"start of image and a marker", good.left(4), JpegStatus::Truncated},
+        {"cut in the headers", good.left(100), JpegStatus::Truncated},
+        {"cut in half", good.left(good.size() / 2), JpegStatus::Truncated},
+        {"progressive cut in half", progressive.left(progressive.size() / 2),
+         JpegStatus::Truncated},
+        {"end-of-image marker missing", good.left(good.size() - 2), JpegStatus::Truncated},
+        {"no Huffman tables", withoutSegment(good, 0xC4), JpegStatus::Corrupt},
+        {"no quantisation tables", withoutSegment(good, 0xDB), JpegStatus::Corrupt},
+        {"no frame header", withoutSegment(good, 0xC0), JpegStatus::Corrupt},
+        {"no scan", good.left(findMarker(good, 0xDA)) + QByteArray("\xFF\xD9", 2),
+         JpegStatus::Corrupt},
+        {"segment longer than the file", badLength, JpegStatus::Truncated},
+        {"frame without components", noComponents, JpegStatus::Corrupt},
+        {"sampling factor 0", badSampling, JpegStatus::Corrupt},
+        {"12-bit", twelveBit, JpegStatus::Unsupported},
+        {"lossless", lossless, JpegStatus::Unsupported},
+        {"65500 x 65500", huge, JpegStatus::TooLarge},
+    };
+    for (const auto& c : cases) EXPECT_EQ(check(c.data), c.expected) << c.name;
+}
+
+TEST(JpegCheck, BytesAfterTheEndOfImageAreAllowed) {
+    // Some cameras append data after the picture; viewers show such files.
+    EXPECT_EQ(check(makeJpeg({}) + QByteArray(300, 'x')), JpegStatus::Ok);
+}
+
+TEST(JpegCheck, DensityAndOrientation) {
+    const struct {
+        const char* name;
+        JpegSpec spec;
+        double xDpi, yDpi;
+        int orientation;
+    } cases[] = {
+        {"JFIF dots per inch", {.densityUnit = 1, .xDensity = 300, .yDensity = 150}, 300, 150, 1},
+        {"JFIF dots per cm", {.densityUnit = 2, .xDensity = 100, .yDensity = 100}, 254, 254, 1},
+        {"JFIF aspect only, EXIF 72 dpi",
+         {.exif = true, .exifXRes = 72, .exifYRes = 72}, 72, 72, 1},
+        {"EXIF per cm", {.exif = true, .exifXRes = 40, .exifYRes = 40, .exifResUnit = 3}, 101.6,
+         101.6, 1},
+        {"JFIF wins over EXIF",
+         {.densityUnit = 1, .xDensity = 200, .yDensity = 200, .exif = true, .exifXRes = 72,
+          .exifYRes = 72},
+         200, 200, 1},
+        {"nothing stated", {}, 0, 0, 1},
+        {"JFIF 5 dpi is no density", {.densityUnit = 1, .xDensity = 5, .yDensity = 5}, 0, 0, 1},
+        {"JFIF 20000 dpi falls back to EXIF",
+         {.densityUnit = 1, .xDensity = 20000, .yDensity = 20000, .exif = true,
+          .exifXRes = 300, .exifYRes = 300},
+         300, 300, 1},
+        {"EXIF without unit", {.exif = true, .exifXRes = 300, .exifYRes = 300, .exifResUnit = 1},
+         0, 0, 1},
+        {"orientation 6", {.exif = true, .orientation = 6}, 0, 0, 6},
+        {"orientation 8", {.exif = true, .orientation = 8}, 0, 0, 8},
+        {"orientation 0 is no rotation", {.exif = true, .orientation = 0}, 0, 0, 1},
+        {"orientation 9 is no rotation", {.exif = true, .orientation = 9}, 0, 0, 1},
+        {"orientation 300 is no rotation", {.exif = true, .orientation = 300}, 0, 0, 1},
+    };
+    for (const auto& c : cases) {
+        JpegInfo info;
+        ASSERT_EQ(check(makeJpeg(c.spec), &info), JpegStatus::Ok) << c.name;
+        EXPECT_NEAR(info.xDpi, c.xDpi, 0.01) << c.name;
+        EXPECT_NEAR(info.yDpi, c.yDpi, 0.01) << c.name;
+        EXPECT_EQ(info.orientation, c.orientation) << c.name;
+    }
+}
+
+TEST(JpegCheck, ArithmeticFilesBecomeHuffmanWithTheSamePixels) {
+    for (const bool progressive : {false, true}) {
+        const QByteArray arithmetic = makeJpeg({.width = 100, .height = 70,
+                                                .progressive = progressive, .arithmetic = true});
+        const std::vector<std::uint8_t> huffman = transcodeToHuffman(
+            reinterpret_cast<const std::uint8_t*>(arithmetic.constData()), std::size_t(arithmetic.size()));
+        const QByteArray out(reinterpret_cast<const char*>(huffman.data()), qsizetype(huffman.size()));
+        JpegInfo info;
+        ASSERT_EQ(check(out, &info), JpegStatus::Ok);
+        EXPECT_FALSE(info.arithmetic);
+        int w1, h1, c1, w2, h2, c2;
+        EXPECT_EQ(pictolio::testing::decodeJpeg(arithmetic, &w1, &h1, &c1),
+                  pictolio::testing::decodeJpeg(out, &w2, &h2, &c2))
+            << "progressive " << progressive;
+    }
+}
+
+}  // namespace
+}  // namespace pdfwriter

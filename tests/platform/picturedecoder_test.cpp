@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include "platform/picture.h"
+#include "tests/support/testpictures.h"
+
+namespace pictolio {
+namespace {
+
+using testing::JpegSpec;
+using testing::makeJpeg;
+using testing::writeFile;
+
+class PictureDecoderTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    PictureDecoder decoder;
+    QString put(const QString& name, const QByteArray& data) {
+        const QString path = dir.filePath(name);
+        writeFile(path, data);
+        return path;
+    }
+};
+
+TEST_F(PictureDecoderTest, AnythingThatIsNotAPrintablePictureGivesTheEmptyPicture) {
+    const QByteArray good = makeJpeg({.width = 200, .height = 100});
+    QByteArray huge = good;
+    for (qsizetype i = 2; i + 1 < huge.size(); ++i)
+        if (uchar(huge[i]) == 0xFF && uchar(huge[i + 1]) == 0xC0) {
+            huge[i + 5] = char(0xFF), huge[i + 6] = char(0xDC);
+            huge[i + 7] = char(0xFF), huge[i + 8] = char(0xDC);
+            break;
+        }
+    QDir(dir.path()).mkdir("folder.jpg");
+    const struct {
+        const char* name;
+        QString path;
+    } cases[] = {
+        {"missing file", dir.filePath("missing.jpg")},
+        {"folder", dir.filePath("folder.jpg")},
+        {"empty file", put("empty.jpg", {})},
+        {"text named .jpg", put("notes.jpg", "this is not a picture\n")},
+        {"text named .txt", put("notes.txt", "this is not a picture\n")},
+        {"JPEG cut in half", put("half.jpg", good.left(good.size() / 2))},
+        {"JPEG without its last bytes", put("nearly.jpg", good.left(good.size() - 2))},
+        {"JPEG header only", put("header.jpg", good.left(200))},
+        {"JPEG declaring 65500 x 65500", put("huge.jpg", huge)},
+        {"PNG cut short", put("cut.png", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16))},
+        {"empty path", QString()},
+    };
+    for (const auto& c : cases) {
+        const Picture p = decoder.load(c.path);
+        EXPECT_TRUE(p.isEmpty()) << c.name;
+        EXPECT_EQ(p.image, nullptr) << c.name;
+    }
+}
+
+TEST_F(PictureDecoderTest, PhysicalSizeFollowsTheStatedDensity) {
+    const struct {
+        const char* name;
+        JpegSpec spec;
+        double widthHimetric, heightHimetric;
+        int width, height;
+    } cases[] = {
+        {"300 dpi", {.width = 600, .height = 300, .densityUnit = 1, .xDensity = 300, .yDensity = 300},
+         5080, 2540, 600, 300},
+        {"different per axis",
+         {.width = 600, .height = 300, .densityUnit = 1, .xDensity = 300, .yDensity = 150},
+         5080, 5080, 600, 300},
+        {"no density: 96 dpi", {.width = 96, .height = 192}, 2540, 5080, 96, 192},
+        {"absurd density: 96 dpi",
+         {.width = 96, .height = 96, .densityUnit = 1, .xDensity = 3, .yDensity = 3}, 2540, 2540,
+         96, 96},
+        {"EXIF 72 dpi", {.width = 144, .height = 72, .exif = true, .exifXRes = 72, .exifYRes = 72},
+         5080, 2540, 144, 72},
+        {"portrait phone photo (6) stands upright",
+         {.width = 400, .height = 300, .densityUnit = 1, .xDensity = 100, .yDensity = 100,
+          .exif = true, .orientation = 6},
+         7620, 10160, 300, 400},
+        {"orientation 8 likewise",
+         {.width = 400, .height = 300, .densityUnit = 1, .xDensity = 100, .yDensity = 200,
+          .exif = true, .orientation = 8},
+         3810, 10160, 300, 400},
+        {"mirrored (2) keeps its size",
+         {.width = 400, .height = 300, .densityUnit = 1, .xDensity = 100, .yDensity = 100,
+          .exif = true, .orientation = 2},
+         10160, 7620, 400, 300},
+        {"invalid orientation 0",
+         {.width = 400, .height = 300, .densityUnit = 1, .xDensity = 100, .yDensity = 100,
+          .exif = true, .orientation = 0},
+         10160, 7620, 400, 300},
+    };
+    for (const auto& c : cases) {
+        const Picture p = decoder.load(put("p.jpg", makeJpeg(c.spec)));
+        ASSERT_FALSE(p.isEmpty()) << c.name;
+        EXPECT_NEAR(p.widthHimetric, c.widthHimetric, 0.5) << c.name;
+        EXPECT_NEAR(p.heightHimetric, c.heightHimetric, 0.5) << c.name;
+        EXPECT_EQ(p.width, c.width) << c.name;
+        EXPECT_EQ(p.height, c.height) << c.name;
+    }
+}
+
+TEST_F(PictureDecoderTest, OtherFormatsLoadWhateverTheirExtension) {
+    QImage image(40, 30, QImage::Format_ARGB32);
+    image.fill(qRgba(10, 200, 30, 128));
+    image.setDotsPerMeterX(11811);  // 300 dpi
+    image.setDotsPerMeterY(11811);
+    const char* formats[] = {"PNG", "BMP", "PPM", "ICO"};
+    for (const char* format : formats) {
+        const QString path = dir.filePath(QStringLiteral("picture.%1.data").arg(format));
+        ASSERT_TRUE(image.save(path, format)) << format;
+        const Picture p = decoder.load(path);
+        ASSERT_FALSE(p.isEmpty()) << format;
+        EXPECT_EQ(p.width, 40) << format;
+        EXPECT_EQ(p.height, 30) << format;
+        EXPECT_EQ(p.image->format().encoding, pdfwriter::ImageEncoding::Raw) << format;
+    }
+    // Qt reads GIF but does not write it: a 1 x 1 GIF made by hand.
+    const QByteArray gif("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00"
+                         "!\xf9\x04\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00"
+                         "\x00\x02\x02D\x01\x00;",
+                         43);
+    const Picture g = decoder.load(put("tiny.gif", gif));
+    ASSERT_FALSE(g.isEmpty());
+    EXPECT_EQ(g.width, 1);
+    // PNG keeps its density; a format without one is taken at 96 dpi.
+    EXPECT_NEAR(decoder.load(dir.filePath("picture.PNG.data")).widthHimetric, 40 / 300.0 * 2540, 1);
+    EXPECT_NEAR(decoder.load(dir.filePath("picture.PPM.data")).widthHimetric, 40 / 96.0 * 2540, 1);
+}
+
+TEST_F(PictureDecoderTest, EveryLoadGetsItsOwnHandle) {
+    const QString path = put("a.jpg", makeJpeg({}));
+    const Picture a = decoder.load(path), b = decoder.load(path);
+    EXPECT_NE(a.handle, 0u);
+    EXPECT_NE(b.handle, 0u);
+    EXPECT_NE(a.handle, b.handle);
+}
+
+}  // namespace
+}  // namespace pictolio

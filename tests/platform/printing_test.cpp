@@ -1,0 +1,378 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cmath>
+
+#include "convert/pdfprinter.h"
+#include "pdfwriter/driver.h"
+#include "pdfwriter/jpegfile.h"
+#include "platform/picture.h"
+#include "platform/printservice.h"
+#include "platform/registry.h"
+#include "tests/fakes/fakedialogs.h"
+#include "tests/support/pdfreader.h"
+#include "tests/support/testpictures.h"
+
+namespace pictolio {
+namespace {
+
+using testing::JpegSpec;
+using testing::makeJpeg;
+using testing::readPdf;
+
+constexpr double a4Width = 210 / 25.4 * 72, a4Height = 297 / 25.4 * 72;
+
+// A user's printing set-up in a temporary folder: the PDF printer installed, A4 paper.
+class PrintingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(root.isValid() && out.isValid() && pics.isValid());
+        ASSERT_TRUE(PrintService::addPrinter(root.path(), {"Tenbrook PDF Writer", "CPW2:",
+                                                           "Tenbrook PDF Writer"}));
+        setPaper("A4");
+        service = std::make_unique<PrintService>(root.path(), [this](const QString& suggested) {
+            prompts << suggested;
+            return saveAsAnswer;
+        });
+        registry = std::make_unique<Registry>(PrintService::registryOf(root.path()));
+        ASSERT_TRUE(pdfprinter::selectPdfPrinter(*service));
+    }
+
+    void setPaper(const QString& name) {
+        PrintService::registryOf(root.path())
+            .setString(pdfwriter::PdfWriterDriver::registryKey(), "PaperSize", name);
+    }
+
+    QString picture(const QString& name, const QByteArray& data) {
+        const QString path = pics.filePath(name);
+        testing::writeFile(path, data);
+        return path;
+    }
+
+    Picture load(const QString& name, const JpegSpec& spec = {}) {
+        return decoder.load(picture(name, makeJpeg(spec)));
+    }
+
+    // Prints the pictures, each on its own page, into one PDF at path.
+    void printJob(const QString& path, const std::vector<Picture>& pictures, bool stretch = false) {
+        pdfprinter::writeOutputSettings(*registry, path);
+        PrinterDevice& dc = service->printer();
+        for (std::size_t i = 0; i < pictures.size(); ++i) {
+            dc.setScaleMode(ScaleMode::Pixels);
+            if (stretch)
+                dc.paintPicture(pictures[i], 0, 0, float(dc.scaleWidth()), float(dc.scaleHeight()));
+            else
+                dc.paintPicture(pictures[i], 0, 0);
+            if (i + 1 < pictures.size()) dc.newPage();
+        }
+        dc.endDoc();
+        service->pdfDriver().waitUntilIdle();
+    }
+
+    QString log() const { return QString::fromUtf8(testing::readFile(service->pdfDriver().logFile())); }
+
+    QTemporaryDir root, out, pics;
+    PictureDecoder decoder;
+    std::unique_ptr<PrintService> service;
+    std::unique_ptr<Registry> registry;
+    QStringList prompts;
+    QString saveAsAnswer;
+};
+
+TEST_F(PrintingTest, JpegDataIsEmbeddedByteForByte) {
+    const struct {
+        const char* name;
+        JpegSpec spec;
+        const char* colorSpace;
+        const char* decode;
+    } cases[] = {
+        {"baseline", {.width = 120, .height = 80}, "/DeviceRGB", ""},
+        {"progressive", {.width = 120, .height = 80, .progressive = true}, "/DeviceRGB", ""},
+        {"grey", {.kind = JpegSpec::Kind::Gray}, "/DeviceGray", ""},
+        {"Adobe CMYK", {.kind = JpegSpec::Kind::AdobeCmyk}, "/DeviceCMYK", "[ 1 0 1 0 1 0 1 0 ]"},
+        {"YCCK", {.kind = JpegSpec::Kind::Ycck}, "/DeviceCMYK", "[ 1 0 1 0 1 0 1 0 ]"},
+        {"CMYK without APP14", {.kind = JpegSpec::Kind::PlainCmyk}, "/DeviceCMYK", ""},
+        {"with EXIF", {.exif = true, .orientation = 6, .exifXRes = 300, .exifYRes = 300},
+         "/DeviceRGB", ""},
+    };
+    for (const auto& c : cases) {
+        const QString source = picture("p.jpg", makeJpeg(c.spec));
+        const QString pdf = out.filePath(QStringLiteral("%1.pdf").arg(c.name));
+        printJob(pdf, {decoder.load(source)});
+        const auto pages = readPdf(pdf);
+        ASSERT_EQ(pages.size(), 1u) << c.name;
+        ASSERT_EQ(pages[0].images.size(), 1u) << c.name;
+        const testing::PdfImage& image = pages[0].images[0];
+        EXPECT_EQ(image.filter, "/DCTDecode") << c.name;
+        EXPECT_EQ(image.colorSpace, c.colorSpace) << c.name;
+        EXPECT_EQ(image.decode, c.decode) << c.name;
+        EXPECT_EQ(image.width, c.spec.width) << c.name;
+        EXPECT_EQ(image.height, c.spec.height) << c.name;
+        EXPECT_TRUE(QByteArray::fromStdString(image.rawData) == testing::readFile(source)) << c.name;
+        EXPECT_EQ(testing::qpdfCheckProblems(pdf), "") << c.name;
+    }
+}
+
+TEST_F(PrintingTest, RgbJpegGetsAnAdobeMarkerAndArithmeticJpegBecomesHuffman) {
+    const QByteArray rgb = makeJpeg({.kind = JpegSpec::Kind::Rgb});
+    printJob(out.filePath("rgb.pdf"), {decoder.load(picture("rgb.jpg", rgb))});
+    const std::string stream = readPdf(out.filePath("rgb.pdf"))[0].images[0].rawData;
+    const QByteArray expected = rgb.left(2) +
+                                QByteArray(reinterpret_cast<const char*>(pdfwriter::adobeRgbSegment), 16) +
+                                rgb.mid(2);
+    EXPECT_TRUE(QByteArray::fromStdString(stream) == expected);
+
+    const QByteArray arithmetic = makeJpeg({.width = 90, .height = 60, .arithmetic = true});
+    printJob(out.filePath("arith.pdf"), {decoder.load(picture("arith.jpg", arithmetic))});
+    const QByteArray embedded =
+        QByteArray::fromStdString(readPdf(out.filePath("arith.pdf"))[0].images[0].rawData);
+    pdfwriter::JpegInfo info;
+    ASSERT_EQ(pdfwriter::checkJpeg(reinterpret_cast<const std::uint8_t*>(embedded.constData()),
+                                   std::size_t(embedded.size()), &info),
+              pdfwriter::JpegStatus::Ok);
+    EXPECT_FALSE(info.arithmetic);
+    int w, h, c;
+    EXPECT_EQ(testing::decodeJpeg(embedded, &w, &h, &c), testing::decodeJpeg(arithmetic, &w, &h, &c));
+}
+
+TEST_F(PrintingTest, OtherFormatsAreEmbeddedAsCompressedPixels) {
+    QImage image(5, 4, QImage::Format_ARGB32);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x) image.setPixel(x, y, qRgba(x * 50, y * 60, 7, 255));
+    image.setPixel(0, 0, qRgba(0, 0, 0, 0));  // transparent: white paper shows
+    ASSERT_TRUE(image.save(pics.filePath("p.png")));
+    printJob(out.filePath("png.pdf"), {decoder.load(pics.filePath("p.png"))});
+    const auto pages = readPdf(out.filePath("png.pdf"));
+    ASSERT_EQ(pages.size(), 1u);
+    const auto& pdfImage = pages[0].images[0];
+    EXPECT_EQ(pdfImage.filter, "/FlateDecode");
+    EXPECT_EQ(pdfImage.colorSpace, "/DeviceRGB");
+    ASSERT_EQ(pdfImage.decodedData.size(), 5u * 4 * 3);
+    const auto px = [&](int x, int y, int ch) { return uchar(pdfImage.decodedData[(y * 5 + x) * 3 + ch]); };
+    EXPECT_EQ(px(0, 0, 0), 255);
+    EXPECT_EQ(px(0, 0, 1), 255);
+    EXPECT_EQ(px(4, 3, 0), 200);
+    EXPECT_EQ(px(4, 3, 1), 180);
+    EXPECT_EQ(px(4, 3, 2), 7);
+
+    QImage gray(3, 2, QImage::Format_Grayscale8);
+    gray.fill(77);
+    ASSERT_TRUE(gray.save(pics.filePath("g.bmp")));
+    printJob(out.filePath("gray.pdf"), {decoder.load(pics.filePath("g.bmp"))});
+    const auto grayImage = readPdf(out.filePath("gray.pdf"))[0].images[0];
+    EXPECT_EQ(grayImage.colorSpace, "/DeviceGray");
+    EXPECT_EQ(grayImage.decodedData, std::string(6, char(77)));
+    EXPECT_EQ(testing::qpdfCheckProblems(out.filePath("gray.pdf")), "");
+}
+
+TEST_F(PrintingTest, OwnSizeAndStretchedPlacement) {
+    // 600 x 300 pixels at 300 dpi: 2 x 1 inches, i.e. 144 x 72 points, at the top left of the
+    // printable area, which starts 12 points in from the paper's edges.
+    const Picture small = load("small.jpg", {.width = 600, .height = 300, .densityUnit = 1,
+                                             .xDensity = 300, .yDensity = 300});
+    // 30 x 40 inches: far larger than the page, cut off at the right and bottom.
+    const Picture large = load("large.jpg", {.width = 300, .height = 400, .densityUnit = 1,
+                                             .xDensity = 10, .yDensity = 10});
+    const Picture portrait = load("turned.jpg", {.width = 400, .height = 200, .densityUnit = 1,
+                                                 .xDensity = 100, .yDensity = 100,
+                                                 .exif = true, .orientation = 6});
+    printJob(out.filePath("own.pdf"), {small, large, portrait});
+    printJob(out.filePath("stretched.pdf"), {small}, true);
+
+    const auto own = readPdf(out.filePath("own.pdf"));
+    ASSERT_EQ(own.size(), 3u);
+    const double m = 100 * 72.0 / 600;  // 100 device pixels at 600 dpi
+    const double printableW = (std::lround(a4Width * 600 / 72) - 200) * 72.0 / 600;
+    const double printableH = (std::lround(a4Height * 600 / 72) - 200) * 72.0 / 600;
+    const double topY = a4Height - m;
+    const struct {
+        const char* name;
+        const testing::PdfImage& image;
+        double matrix[6];
+    } cases[] = {
+        {"own size", own[0].images[0], {144, 0, 0, 72, m, topY - 72}},
+        {"larger than the page", own[1].images[0], {2160, 0, 0, 2880, m, topY - 2880}},
+        // Stored 400 x 200 turned clockwise: 2 inches wide, 4 high on paper.
+        {"turned upright", own[2].images[0], {0, -288, 144, 0, m, topY}},
+        {"stretched", readPdf(out.filePath("stretched.pdf"))[0].images[0],
+         {printableW, 0, 0, printableH, m, topY - printableH}},
+    };
+    for (const auto& c : cases) {
+        for (int i = 0; i < 6; ++i) EXPECT_NEAR(c.image.matrix[i], c.matrix[i], 0.01) << c.name << " " << i;
+        EXPECT_NEAR(c.image.clip[0], m, 0.01) << c.name;
+        EXPECT_NEAR(c.image.clip[1], a4Height - m - printableH, 0.01) << c.name;
+        EXPECT_NEAR(c.image.clip[2], printableW, 0.01) << c.name;
+        EXPECT_NEAR(c.image.clip[3], printableH, 0.01) << c.name;
+    }
+    for (const auto& page : own) {
+        EXPECT_NEAR(page.mediaBox[2], a4Width, 0.01);
+        EXPECT_NEAR(page.mediaBox[3], a4Height, 0.01);
+    }
+}
+
+TEST_F(PrintingTest, PaperComesFromTheDriversSettings) {
+    setPaper("Letter");
+    EXPECT_EQ(service->printer().scaleWidth(), (8.5 * 600 - 200) * 1440 / 600.0);  // twips
+    service->printer().setScaleMode(ScaleMode::Pixels);
+    EXPECT_EQ(service->printer().scaleWidth(), 8.5 * 600 - 200);
+    EXPECT_EQ(service->printer().scaleHeight(), 11 * 600 - 200);
+    printJob(out.filePath("letter.pdf"), {load("a.jpg")});
+    const auto pages = readPdf(out.filePath("letter.pdf"));
+    EXPECT_EQ(pages[0].mediaBox[2], 612);
+    EXPECT_EQ(pages[0].mediaBox[3], 792);
+}
+
+TEST_F(PrintingTest, PagesFollowTheDrawing) {
+    const Picture a = load("a.jpg"), b = load("b.jpg");
+    PrinterDevice& dc = service->printer();
+    const QString path = out.filePath("pages.pdf");
+    pdfprinter::writeOutputSettings(*registry, path);
+
+    // Draw, new page, draw, new page, end: no empty last page.
+    dc.paintPicture(a, 0, 0);
+    dc.newPage();
+    dc.paintPicture(b, 0, 0);
+    dc.newPage();
+    dc.endDoc();
+    service->pdfDriver().waitUntilIdle();
+    EXPECT_EQ(readPdf(path).size(), 2u);
+
+    // Two drawings without a new page share a page.
+    dc.paintPicture(a, 0, 0);
+    dc.paintPicture(b, 100, 100);
+    dc.endDoc();
+    service->pdfDriver().waitUntilIdle();
+    const auto shared = readPdf(path);
+    ASSERT_EQ(shared.size(), 1u);
+    EXPECT_EQ(shared[0].images.size(), 2u);
+
+    // Nothing drawn: no job, no file.
+    const QString none = out.filePath("none.pdf");
+    pdfprinter::writeOutputSettings(*registry, none);
+    dc.newPage();
+    dc.endDoc();
+    service->pdfDriver().waitUntilIdle();
+    EXPECT_FALSE(QFile::exists(none));
+}
+
+TEST_F(PrintingTest, EachJobGoesWhereOutputFileSaidWhenItEnded) {
+    const Picture a = load("a.jpg");
+    PrinterDevice& dc = service->printer();
+    pdfprinter::writeOutputSettings(*registry, out.filePath("early.pdf"));
+    dc.paintPicture(a, 0, 0);
+    pdfprinter::writeOutputSettings(*registry, out.filePath("first.pdf"));
+    dc.endDoc();
+    // The next job's path is written at once; it must not redirect the first job.
+    pdfprinter::writeOutputSettings(*registry, out.filePath("second.pdf"));
+    dc.paintPicture(a, 0, 0);
+    dc.endDoc();
+    service->pdfDriver().waitUntilIdle();
+    EXPECT_FALSE(QFile::exists(out.filePath("early.pdf")));
+    EXPECT_EQ(readPdf(out.filePath("first.pdf")).size(), 1u);
+    EXPECT_EQ(readPdf(out.filePath("second.pdf")).size(), 1u);
+    // Only the finished PDFs are in the folder: no temporary file stays behind.
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{"first.pdf", "second.pdf"}));
+}
+
+TEST_F(PrintingTest, WithoutBypassTheDriverAsks) {
+    const Picture a = load("a.jpg");
+    Registry::Key key = 0;
+    const QString suggested = out.filePath("suggested.pdf");
+    pdfprinter::writeOutputSettings(*registry, suggested);
+    registry->regCreateKeyEx("Software\\Tenbrook PDF Writer", 63, &key);
+    registry->regSetValueEx(key, "BypassSaveAs", "0");
+    registry->regCloseKey(key);
+
+    saveAsAnswer = out.filePath("chosen.pdf");
+    service->printer().paintPicture(a, 0, 0);
+    service->printer().endDoc();
+    saveAsAnswer.clear();  // cancelled
+    service->printer().paintPicture(a, 0, 0);
+    service->printer().endDoc();
+    service->pdfDriver().waitUntilIdle();
+
+    EXPECT_EQ(prompts, (QStringList{suggested, suggested}));
+    EXPECT_TRUE(QFile::exists(out.filePath("chosen.pdf")));
+    EXPECT_FALSE(QFile::exists(suggested));
+    EXPECT_TRUE(log().contains("cancelled"));
+}
+
+TEST_F(PrintingTest, FailuresLeaveNoFileAndSayWhyInTheLog) {
+    const QString source = picture("a.jpg", makeJpeg({}));
+    const Picture a = decoder.load(source);
+
+    const QString missingFolder = out.filePath("no/such/folder/a.pdf");
+    printJob(missingFolder, {a});
+    EXPECT_FALSE(QFile::exists(missingFolder));
+    EXPECT_TRUE(log().contains("could not write " + missingFolder)) << log().toStdString();
+
+    // The picture changes after it was checked: the page must not show something else.
+    testing::writeFile(source, makeJpeg({.width = 10, .height = 10}));
+    const QString changed = out.filePath("changed.pdf");
+    printJob(changed, {a});
+    EXPECT_FALSE(QFile::exists(changed));
+    EXPECT_TRUE(log().contains("changed since it was checked")) << log().toStdString();
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+    // Drawing an empty picture is an error, as on the platform.
+    EXPECT_ANY_THROW(service->printer().paintPicture(Picture{}, 0, 0));
+}
+
+TEST(PrinterInstallation, TheStartUpCheckFollowsTheInstallCommand) {
+    QTemporaryDir root;
+    const QString command = QCoreApplication::applicationDirPath() + "/pictolio-printer";
+    const auto run = [&](const QString& verb) {
+        return QProcess::execute(command, {verb, "--root", root.path()});
+    };
+    PrintService service(root.path());
+    testing::FakeDialogs dialogs;
+
+    EXPECT_EQ(run("status"), 3);
+    pdfprinter::checkPdfPrinter(service, dialogs);
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].text, pdfprinter::notInstalledMessage());
+    EXPECT_FALSE(pdfprinter::selectPdfPrinter(service));
+
+    ASSERT_EQ(run("install"), 0);
+    EXPECT_EQ(run("install"), 0);  // twice is harmless
+    EXPECT_EQ(service.printers().size(), 1);
+    EXPECT_EQ(run("status"), 0);
+    pdfprinter::checkPdfPrinter(service, dialogs);
+    EXPECT_EQ(dialogs.messages.size(), 1);
+    EXPECT_TRUE(pdfprinter::selectPdfPrinter(service));
+    EXPECT_EQ(service.currentPrinter()->port, "CPW2:");
+    EXPECT_TRUE(service.pdfDriver().pageSetup().paperName == "A4" ||
+                service.pdfDriver().pageSetup().paperName == "Letter");
+
+    ASSERT_EQ(run("remove"), 0);
+    pdfprinter::checkPdfPrinter(service, dialogs);
+    EXPECT_EQ(dialogs.messages.size(), 2);
+}
+
+TEST(PrinterInstallation, NamesAreComparedExactly) {
+    QTemporaryDir root;
+    ASSERT_TRUE(PrintService::addPrinter(root.path(), {"Office Laser", "LPT1:", "Discard"}));
+    ASSERT_TRUE(PrintService::addPrinter(root.path(), {"tenbrook pdf writer", "CPW2:", "Discard"}));
+    PrintService service(root.path());
+    testing::FakeDialogs dialogs;
+    pdfprinter::checkPdfPrinter(service, dialogs);
+    EXPECT_EQ(dialogs.messages.size(), 1);
+    EXPECT_FALSE(pdfprinter::selectPdfPrinter(service));
+    EXPECT_EQ(service.currentPrinter()->deviceName, "Office Laser");  // the default stays
+    EXPECT_EQ(dialogs.messages[0].text,
+              "Tenbrook PDF Writer is not installed. Please follow these instructions:\r\n\r\n"
+              "1) Go to Control Panel -> Printers and Faxes to add a local printer.\r\n"
+              "2) Choose ''CPW2: (Tenbrook PDF Writer)'' on Select a Printer Port dialog box, "
+              "click Next.\r\n"
+              "3) Choose a Postscript printer (e.g. HP Color LaserJet PS), click Next.\r\n"
+              "4) Enter Tenbrook PDF Writer as Printer name, click Next -> Finish.");
+}
+
+}  // namespace
+}  // namespace pictolio

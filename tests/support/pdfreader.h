@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <string>
+#include <vector>
+
+namespace pictolio::testing {
+
+// A PDF as a user would check it: its pages, their size, and each image's data and placement.
+struct PdfImage {
+    std::string filter;      // "/DCTDecode", "/FlateDecode"
+    std::string colorSpace;  // "/DeviceRGB", ...
+    std::string decode;      // the /Decode array as written, "" when absent
+    int width = 0;
+    int height = 0;
+    std::string rawData;      // the stream as stored
+    std::string decodedData;  // after the stream's filters (Flate only)
+    double matrix[6] = {0, 0, 0, 0, 0, 0};  // the cm before it is drawn
+    double clip[4] = {0, 0, 0, 0};          // the re before it is drawn
+};
+
+struct PdfPage {
+    double mediaBox[4] = {0, 0, 0, 0};
+    std::vector<PdfImage> images;
+};
+
+// Reads the file with libqpdf; throws when it is not a readable PDF.
+std::vector<PdfPage> readPdf(const QString& path);
+
+// Runs "qpdf --check" on the file; "" when it passes, its output otherwise.
+QString qpdfCheckProblems(const QString& path);
+
+}  // namespace pictolio::testing

@@ -1,0 +1,244 @@
+#include "tests/support/testpictures.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+extern "C" {
+#include <jpeglib.h>
+}
+
+namespace pictolio::testing {
+
+namespace {
+
+struct Err {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+extern "C" void testJpegError(j_common_ptr c) {
+    std::longjmp(reinterpret_cast<Err*>(c->err)->jump, 1);
+}
+
+void put16(QByteArray& b, int v, bool little) {
+    if (little) {
+        b.append(char(v & 255));
+        b.append(char((v >> 8) & 255));
+    } else {
+        b.append(char((v >> 8) & 255));
+        b.append(char(v & 255));
+    }
+}
+void put32(QByteArray& b, quint32 v, bool little) {
+    for (int i = 0; i < 4; ++i) b.append(char(little ? (v >> (8 * i)) & 255 : (v >> (24 - 8 * i)) & 255));
+}
+
+// A small EXIF block (big-endian, IFD0 only).
+QByteArray exifBlock(const JpegSpec& s) {
+    const bool little = false;
+    struct Entry {
+        int tag, type;
+        quint32 count, value;
+    };
+    std::vector<Entry> entries;
+    const int n = (s.orientation ? 1 : 0) + (s.exifXRes > 0 ? 3 : 0);
+    const quint32 dataStart = 8 + 2 + 12 * n + 4;
+    if (s.orientation) entries.push_back({0x0112, 3, 1, quint32(s.orientation) << 16});
+    if (s.exifXRes > 0) {
+        entries.push_back({0x011A, 5, 1, dataStart});
+        entries.push_back({0x011B, 5, 1, dataStart + 8});
+        entries.push_back({0x0128, 3, 1, quint32(s.exifResUnit) << 16});
+    }
+    QByteArray b("Exif\0\0", 6);
+    b.append("MM");
+    put16(b, 42, little);
+    put32(b, 8, little);
+    put16(b, n, little);
+    for (const Entry& e : entries) {
+        put16(b, e.tag, little);
+        put16(b, e.type, little);
+        put32(b, e.count, little);
+        put32(b, e.value, little);
+    }
+    put32(b, 0, little);
+    if (s.exifXRes > 0) {
+        put32(b, quint32(s.exifXRes * 100), little);
+        put32(b, 100, little);
+        put32(b, quint32(s.exifYRes * 100), little);
+        put32(b, 100, little);
+    }
+    return b;
+}
+
+struct Compress {
+    jpeg_compress_struct c;
+    Err err;
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+};
+
+bool compress(Compress* k, const JpegSpec& s, const std::vector<unsigned char>& pixels,
+              int components, J_COLOR_SPACE in, const QByteArray& exif) {
+    k->c.err = jpeg_std_error(&k->err.pub);
+    k->err.pub.error_exit = testJpegError;
+    if (setjmp(k->err.jump)) return false;
+    jpeg_CreateCompress(&k->c, JPEG_LIB_VERSION, sizeof k->c);
+    jpeg_mem_dest(&k->c, &k->buffer, &k->size);
+    k->c.image_width = JDIMENSION(s.width);
+    k->c.image_height = JDIMENSION(s.height);
+    k->c.input_components = components;
+    k->c.in_color_space = in;
+    jpeg_set_defaults(&k->c);
+    switch (s.kind) {
+        case JpegSpec::Kind::Rgb:
+            jpeg_set_colorspace(&k->c, JCS_RGB);
+            k->c.write_Adobe_marker = FALSE;
+            k->c.comp_info[0].component_id = 'R';
+            k->c.comp_info[1].component_id = 'G';
+            k->c.comp_info[2].component_id = 'B';
+            break;
+        case JpegSpec::Kind::Ycck:
+            jpeg_set_colorspace(&k->c, JCS_YCCK);
+            break;
+        case JpegSpec::Kind::PlainCmyk:
+            k->c.write_Adobe_marker = FALSE;
+            break;
+        default:
+            break;
+    }
+    jpeg_set_quality(&k->c, s.quality, TRUE);
+    if (s.progressive) jpeg_simple_progression(&k->c);
+    k->c.arith_code = s.arithmetic ? TRUE : FALSE;
+    k->c.write_JFIF_header = s.jfif && (components == 1 || components == 3) &&
+                                     s.kind != JpegSpec::Kind::Rgb
+                                 ? TRUE
+                                 : FALSE;
+    k->c.density_unit = UINT8(s.densityUnit);
+    k->c.X_density = UINT16(s.xDensity);
+    k->c.Y_density = UINT16(s.yDensity);
+    jpeg_start_compress(&k->c, TRUE);
+    if (!exif.isEmpty())
+        jpeg_write_marker(&k->c, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(exif.constData()),
+                          unsigned(exif.size()));
+    const int stride = s.width * components;
+    while (k->c.next_scanline < k->c.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(pixels.data() + std::size_t(k->c.next_scanline) * stride);
+        jpeg_write_scanlines(&k->c, &row, 1);
+    }
+    jpeg_finish_compress(&k->c);
+    return true;
+}
+
+struct Decompress {
+    jpeg_decompress_struct d;
+    Err err;
+};
+
+bool decompress(Decompress* k, const QByteArray& data, std::vector<unsigned char>* out, int* w,
+                int* h, int* comps) {
+    k->d.err = jpeg_std_error(&k->err.pub);
+    k->err.pub.error_exit = testJpegError;
+    if (setjmp(k->err.jump)) return false;
+    jpeg_CreateDecompress(&k->d, JPEG_LIB_VERSION, sizeof k->d);
+    jpeg_mem_src(&k->d, reinterpret_cast<const unsigned char*>(data.constData()),
+                 static_cast<unsigned long>(data.size()));
+    jpeg_read_header(&k->d, TRUE);
+    jpeg_start_decompress(&k->d);
+    *w = int(k->d.output_width);
+    *h = int(k->d.output_height);
+    *comps = k->d.output_components;
+    out->resize(std::size_t(*w) * std::size_t(*h) * std::size_t(*comps));
+    while (k->d.output_scanline < k->d.output_height) {
+        JSAMPROW row = out->data() + std::size_t(k->d.output_scanline) * std::size_t(*w * *comps);
+        jpeg_read_scanlines(&k->d, &row, 1);
+    }
+    jpeg_finish_decompress(&k->d);
+    return true;
+}
+
+}  // namespace
+
+void testPixel(int x, int y, int* r, int* g, int* b) {
+    // Smooth gradients with a few blocks, so JPEG keeps them close and orientation shows.
+    *r = (x * 255) / 64 % 256;
+    *g = (y * 255) / 48 % 256;
+    *b = ((x / 16 + y / 16) % 2) ? 200 : 40;
+}
+
+QByteArray makeJpeg(const JpegSpec& s) {
+    int components = 3;
+    J_COLOR_SPACE in = JCS_RGB;
+    switch (s.kind) {
+        case JpegSpec::Kind::Gray:
+            components = 1;
+            in = JCS_GRAYSCALE;
+            break;
+        case JpegSpec::Kind::AdobeCmyk:
+        case JpegSpec::Kind::Ycck:
+        case JpegSpec::Kind::PlainCmyk:
+            components = 4;
+            in = JCS_CMYK;
+            break;
+        default:
+            break;
+    }
+    std::vector<unsigned char> pixels(std::size_t(s.width) * s.height * components);
+    for (int y = 0; y < s.height; ++y)
+        for (int x = 0; x < s.width; ++x) {
+            int r, g, b;
+            testPixel(x, y, &r, &g, &b);
+            unsigned char* p = pixels.data() + (std::size_t(y) * s.width + x) * components;
+            if (components == 1) {
+                p[0] = static_cast<unsigned char>((r + g + b) / 3);
+            } else if (components == 3) {
+                p[0] = static_cast<unsigned char>(r);
+                p[1] = static_cast<unsigned char>(g);
+                p[2] = static_cast<unsigned char>(b);
+            } else {
+                p[0] = static_cast<unsigned char>(r);
+                p[1] = static_cast<unsigned char>(g);
+                p[2] = static_cast<unsigned char>(b);
+                p[3] = 30;
+            }
+        }
+    const QByteArray exif = s.exif ? exifBlock(s) : QByteArray();
+    auto* k = new Compress();
+    const bool ok = compress(k, s, pixels, components, in, exif);
+    QByteArray result;
+    if (ok) result = QByteArray(reinterpret_cast<const char*>(k->buffer), qsizetype(k->size));
+    jpeg_destroy_compress(&k->c);
+    std::free(k->buffer);
+    delete k;
+    if (!ok) throw std::runtime_error("test JPEG could not be made");
+    return result;
+}
+
+std::vector<unsigned char> decodeJpeg(const QByteArray& data, int* width, int* height,
+                                      int* components) {
+    auto* k = new Decompress();
+    std::vector<unsigned char> out;
+    const bool ok = decompress(k, data, &out, width, height, components);
+    jpeg_destroy_decompress(&k->d);
+    delete k;
+    if (!ok) throw std::runtime_error("test JPEG could not be decoded");
+    return out;
+}
+
+void writeFile(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(f.write(data), data.size());
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+}
+
+}  // namespace pictolio::testing
