@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -80,16 +81,17 @@ void JpegFileImage::writeData(const DataSink& sink) const {
     ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
 
     const auto readAll = [&](const DataSink& to) {
-        std::vector<std::uint8_t> buffer(std::size_t(1) << 20);
+        constexpr std::size_t chunk = std::size_t(1) << 20;
+        const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[chunk]);
         std::int64_t total = 0;
         for (;;) {
-            const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+            const ssize_t n = ::read(fd.get(), buffer.get(), chunk);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 fail(m_path, std::string("cannot be read: ") + std::strerror(errno));
             }
             if (n == 0) break;
-            to(buffer.data(), std::size_t(n));
+            to(buffer.get(), std::size_t(n));
             total += n;
         }
         if (total != m_identity.size) fail(m_path, "changed since it was checked");

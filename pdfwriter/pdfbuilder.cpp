@@ -147,7 +147,6 @@ bool writePdfFile(const PrintJob& job, const std::string& path, std::string* err
         buildDocument(pdf, job, provider);
         QPDFWriter writer(pdf);
         writer.setOutputFile(temp.c_str(), out, false);
-        writer.setDeterministicID(true);
         writer.write();
         if (std::fflush(out) != 0 || std::ferror(out))
             throw std::runtime_error(std::string("cannot write: ") + std::strerror(errno));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QtGlobal>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -170,42 +171,57 @@ void testPixel(int x, int y, int* r, int* g, int* b) {
     *b = ((x / 16 + y / 16) % 2) ? 200 : 40;
 }
 
-QByteArray makeJpeg(const JpegSpec& s) {
-    int components = 3;
-    J_COLOR_SPACE in = JCS_RGB;
-    switch (s.kind) {
+namespace {
+
+int componentsOf(JpegSpec::Kind kind, J_COLOR_SPACE* in) {
+    switch (kind) {
         case JpegSpec::Kind::Gray:
-            components = 1;
-            in = JCS_GRAYSCALE;
-            break;
+            *in = JCS_GRAYSCALE;
+            return 1;
         case JpegSpec::Kind::AdobeCmyk:
         case JpegSpec::Kind::Ycck:
         case JpegSpec::Kind::PlainCmyk:
-            components = 4;
-            in = JCS_CMYK;
-            break;
+            *in = JCS_CMYK;
+            return 4;
         default:
-            break;
+            *in = JCS_RGB;
+            return 3;
     }
-    std::vector<unsigned char> pixels(std::size_t(s.width) * s.height * components);
+}
+
+}  // namespace
+
+QByteArray makeJpeg(const JpegSpec& s) {
+    std::vector<unsigned char> rgb(std::size_t(s.width) * s.height * 3);
     for (int y = 0; y < s.height; ++y)
         for (int x = 0; x < s.width; ++x) {
             int r, g, b;
             testPixel(x, y, &r, &g, &b);
-            unsigned char* p = pixels.data() + (std::size_t(y) * s.width + x) * components;
-            if (components == 1) {
-                p[0] = static_cast<unsigned char>((r + g + b) / 3);
-            } else if (components == 3) {
-                p[0] = static_cast<unsigned char>(r);
-                p[1] = static_cast<unsigned char>(g);
-                p[2] = static_cast<unsigned char>(b);
-            } else {
-                p[0] = static_cast<unsigned char>(r);
-                p[1] = static_cast<unsigned char>(g);
-                p[2] = static_cast<unsigned char>(b);
-                p[3] = 30;
-            }
+            unsigned char* p = rgb.data() + (std::size_t(y) * s.width + x) * 3;
+            p[0] = static_cast<unsigned char>(r);
+            p[1] = static_cast<unsigned char>(g);
+            p[2] = static_cast<unsigned char>(b);
         }
+    return makeJpegFromRgb(s, rgb.data());
+}
+
+QByteArray makeJpegFromRgb(const JpegSpec& s, const unsigned char* rgb) {
+    J_COLOR_SPACE in = JCS_RGB;
+    const int components = componentsOf(s.kind, &in);
+    std::vector<unsigned char> pixels(std::size_t(s.width) * s.height * components);
+    for (std::size_t i = 0; i < std::size_t(s.width) * s.height; ++i) {
+        const unsigned char* p = rgb + i * 3;
+        unsigned char* q = pixels.data() + i * components;
+        if (components == 1) {
+            q[0] = static_cast<unsigned char>((p[0] + p[1] + p[2]) / 3);
+        } else if (components == 3) {
+            q[0] = p[0], q[1] = p[1], q[2] = p[2];
+        } else if (s.kind == JpegSpec::Kind::PlainCmyk) {  // ink amounts
+            q[0] = uchar(255 - p[0]), q[1] = uchar(255 - p[1]), q[2] = uchar(255 - p[2]), q[3] = 0;
+        } else {  // Adobe CMYK and YCCK store the ink amounts inverted
+            q[0] = p[0], q[1] = p[1], q[2] = p[2], q[3] = 255;
+        }
+    }
     const QByteArray exif = s.exif ? exifBlock(s) : QByteArray();
     auto* k = new Compress();
     const bool ok = compress(k, s, pixels, components, in, exif);

@@ -30,6 +30,8 @@ struct JpegSpec {
 };
 
 QByteArray makeJpeg(const JpegSpec& spec);
+// The same from the caller's pixels: 8-bit RGB, rows without padding.
+QByteArray makeJpegFromRgb(const JpegSpec& spec, const unsigned char* rgb);
 
 // The pixel a test picture has at (x, y), so decoded output can be compared.
 void testPixel(int x, int y, int* r, int* g, int* b);
