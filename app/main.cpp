@@ -1,14 +1,35 @@
 #include <QApplication>
-#include <QMainWindow>
+#include <QFileDialog>
+#include <QScreen>
 
+#include "app/form1.h"
+#include "platform/picture.h"
+#include "platform/printservice.h"
 #include "platform/qtdialogs.h"
+#include "platform/registry.h"
+#include "platform/settingsstore.h"
+#include "platform/shell.h"
+
+using namespace pictolio;
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    pictolio::QtDialogs dialogs;
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Pictolio Software"));
-    dialogs.setOwner(&window);
-    window.show();
+    QtDialogs dialogs;
+    PlatformSettingsStore settings;
+    DesktopShell shell;
+    PrintService printing(PrintService::defaultRoot(), [](const QString& suggested) {
+        return QFileDialog::getSaveFileName(nullptr, QStringLiteral("Save PDF File As"), suggested,
+                                            QStringLiteral("PDF files (*.pdf)"));
+    });
+    Registry registry(PrintService::registryOf(printing.root()));
+    PictureDecoder decoder;
+
+    Form1 form({dialogs, settings, shell, printing, registry, decoder},
+               AppConfig::defaults(QCoreApplication::applicationDirPath()));
+    dialogs.setOwner(&form);
+    form.Form_Load();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        form.move(screen->availableGeometry().center() - form.rect().center());
+    form.show();
     return app.exec();
 }

@@ -25,6 +25,11 @@ public:
     MessageAnswer message(const QString& text, MessageButtons buttons = MessageButtons::Ok,
                           MessageIcon icon = MessageIcon::None, const QString& title = {});
 
+    // The folder browser: opens with startFolder selected when it exists; returns the chosen
+    // folder (the root with its separator, any other folder without a trailing one), or ""
+    // when the user cancels.
+    virtual QString browseForFolder(const QString& title, const QString& startFolder) = 0;
+
     // The title of message boxes that name no title of their own.
     void setApplicationTitle(const QString& title) { m_applicationTitle = title; }
     const QString& applicationTitle() const { return m_applicationTitle; }

@@ -1,5 +1,8 @@
 #include "platform/qtdialogs.h"
 
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace pictolio {
@@ -31,6 +34,27 @@ MessageAnswer QtDialogs::showMessage(const MessageRequest& request) {
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return MessageAnswer::Ok;
+}
+
+QString QtDialogs::browseForFolder(const QString& title, const QString& startFolder) {
+    QFileDialog dialog(m_owner, title);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    const QFileInfo start(startFolder);
+    if (!startFolder.isEmpty() && start.isDir()) {
+        // Open on the folder's parent with the folder itself selected, so OK returns it.
+        QDir parent = start.absoluteDir();
+        if (start.absoluteFilePath() == QDir::rootPath()) {
+            dialog.setDirectory(QDir::root());
+        } else {
+            dialog.setDirectory(parent);
+            dialog.selectFile(start.fileName());
+        }
+    }
+    if (dialog.exec() != QDialog::Accepted) return {};
+    const QString chosen = dialog.selectedFiles().value(0);
+    return chosen.isEmpty() ? QString() : QDir::cleanPath(chosen);
 }
 
 }  // namespace pictolio

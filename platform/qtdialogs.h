@@ -12,6 +12,8 @@ public:
     // Dialogs are modal to the owner window when there is one.
     void setOwner(QWidget* owner) { m_owner = owner; }
 
+    QString browseForFolder(const QString& title, const QString& startFolder) override;
+
 protected:
     MessageAnswer showMessage(const MessageRequest& request) override;
 

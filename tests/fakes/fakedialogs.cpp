@@ -8,6 +8,14 @@ QStringList FakeDialogs::messageTexts() const {
     return texts;
 }
 
+QString FakeDialogs::browseForFolder(const QString& title, const QString& startFolder) {
+    folderRequests.append({title, startFolder});
+    if (folderAnswers.empty()) return {};
+    QString answer = folderAnswers.front();
+    folderAnswers.pop_front();
+    return answer;
+}
+
 MessageAnswer FakeDialogs::showMessage(const MessageRequest& request) {
     messages << request;
     if (!answers.empty()) {

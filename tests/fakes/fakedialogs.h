@@ -14,6 +14,14 @@ public:
     QList<MessageRequest> messages;
     std::deque<MessageAnswer> answers;
 
+    struct FolderRequest {
+        QString title;
+        QString startFolder;
+    };
+    QList<FolderRequest> folderRequests;
+    std::deque<QString> folderAnswers;  // "" = cancelled; empty queue: cancelled
+    QString browseForFolder(const QString& title, const QString& startFolder) override;
+
     // The texts of the recorded messages, in order.
     QStringList messageTexts() const;
 

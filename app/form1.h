@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QCursor>
+#include <QWidget>
+#include <optional>
+
+#include "app/services.h"
+#include "app/widgets.h"
+#include "platform/skincontrol.h"
+
+class QFrame;
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace pictolio {
+
+class FileList;
+
+// The main window.
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    // The main window's mouse pointer codes.
+    enum Pointer { Default = 0, Hourglass = 11, Custom = 99 };
+
+    Form1(Services services, AppConfig config, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Start-up, before the window first shows.
+    void Form_Load();
+
+    int mousePointer() const { return m_mousePointer; }
+    void setMousePointer(int code);
+    bool isBusy() const { return m_mousePointer == Hourglass; }
+
+    // Handlers.
+    void PushButton8_Click();  // Help
+    void PushButton9_Click();  // browse for the output folder
+
+    // Controls, by their names.
+    FileList* ListView1;
+    QPushButton* PushButton1;
+    QPushButton* PushButton2;
+    QPushButton* PushButton3;
+    QPushButton* PushButton4;
+    QPushButton* PushButton5;
+    QPushButton* PushButton6;
+    QPushButton* PushButton7;
+    QPushButton* PushButton8;
+    QPushButton* PushButton9;
+    QGroupBox* Frame1;
+    QGroupBox* Frame2;
+    QGroupBox* Frame5;
+    QFrame* Frame3;  // no caption, no border
+    QRadioButton* Option1;
+    QRadioButton* Option2;
+    QRadioButton* Option3;
+    QRadioButton* Option4;
+    QRadioButton* Option5;
+    QRadioButton* Option6;
+    QLineEdit* Text1;
+    ProgressBar* ProgressBar1;
+    PictureBox* Creator;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+    void applySkin();
+    void setAppTitle();
+    void randomSiteVisit();
+    // Sets an option button as the program does: turning one on runs its click handler.
+    void setOption(QRadioButton* option, bool on);
+    void optionPair12Clicked();
+    void optionPair34Clicked();
+    void optionPair56Clicked();
+    void text1Changed();
+    // A setting that could not be saved by a handler without an error trap: said once.
+    void saveQuietly(const QString& key, const QString& value);
+
+    Services m_services;
+    AppConfig m_config;
+    SkinControl m_skin;
+    int m_mousePointer = Default;
+    std::optional<QCursor> m_customCursor;
+    int m_scaleMode = 1;  // twips until start-up ends, then pixels (3)
+    QString m_lastOutputFolder;
+    bool m_toldSettingsFailed = false;
+};
+
+}  // namespace pictolio

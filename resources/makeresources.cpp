@@ -1,0 +1,161 @@
+// make-resources FOLDER: draws the program's cursors and icon and writes them into FOLDER:
+// HAND-M.CUR (the hand over push buttons), drag.ico (the pointer while a row is dragged) and
+// pictolio.png (the application icon).
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <cstdio>
+
+namespace {
+
+void put16(QByteArray& b, int v) {
+    b.append(char(v & 255));
+    b.append(char((v >> 8) & 255));
+}
+void put32(QByteArray& b, quint32 v) {
+    for (int i = 0; i < 4; ++i) b.append(char((v >> (8 * i)) & 255));
+}
+
+// A Windows icon (type 1) or cursor (type 2) file with one 32-bit image.
+QByteArray iconFile(const QImage& source, int type, int hotX, int hotY) {
+    const QImage image = source.convertToFormat(QImage::Format_ARGB32);
+    const int w = image.width(), h = image.height();
+    const int maskStride = ((w + 31) / 32) * 4;
+    QByteArray dib;
+    put32(dib, 40);
+    put32(dib, quint32(w));
+    put32(dib, quint32(h * 2));  // colour and mask together
+    put16(dib, 1);
+    put16(dib, 32);
+    put32(dib, 0);
+    put32(dib, quint32(w * h * 4 + maskStride * h));
+    put32(dib, 0), put32(dib, 0), put32(dib, 0), put32(dib, 0);
+    for (int y = h - 1; y >= 0; --y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < w; ++x) put32(dib, row[x]);  // BGRA in memory
+    }
+    for (int y = h - 1; y >= 0; --y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        QByteArray mask(maskStride, 0);
+        for (int x = 0; x < w; ++x)
+            if (qAlpha(row[x]) == 0) mask[x / 8] = char(mask[x / 8] | (0x80 >> (x % 8)));
+        dib.append(mask);
+    }
+    QByteArray file;
+    put16(file, 0);
+    put16(file, type);
+    put16(file, 1);
+    file.append(char(w < 256 ? w : 0));
+    file.append(char(h < 256 ? h : 0));
+    file.append(char(0));
+    file.append(char(0));
+    put16(file, type == 2 ? hotX : 1);
+    put16(file, type == 2 ? hotY : 32);
+    put32(file, quint32(dib.size()));
+    put32(file, 22);
+    return file + dib;
+}
+
+QImage hand() {
+    QImage image(32, 32, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    // Index finger pointing up, three folded fingers and the thumb, palm below.
+    path.addRoundedRect(QRectF(9, 1, 5, 17), 2.5, 2.5);
+    path.addRoundedRect(QRectF(13.5, 10, 4.5, 9), 2.2, 2.2);
+    path.addRoundedRect(QRectF(17.5, 11, 4.5, 9), 2.2, 2.2);
+    path.addRoundedRect(QRectF(21.5, 12.5, 4.5, 8), 2.2, 2.2);
+    path.addRoundedRect(QRectF(4, 14, 7, 4.5), 2.2, 2.2);
+    path.addRoundedRect(QRectF(7, 16, 19, 12), 4, 4);
+    p.setPen(QPen(Qt::black, 1.2));
+    p.setBrush(Qt::white);
+    p.drawPath(path.simplified());
+    return image;
+}
+
+QImage dragPointer() {
+    QImage image(32, 32, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::black, 1.2));
+    p.setBrush(QColor(255, 255, 255));
+    p.drawRect(QRectF(9.5, 9.5, 13, 13));  // the row being carried
+    p.setBrush(Qt::black);
+    const QPolygonF up({QPointF(16, 1), QPointF(11, 7), QPointF(21, 7)});
+    const QPolygonF down({QPointF(16, 31), QPointF(11, 25), QPointF(21, 25)});
+    p.drawPolygon(up);
+    p.drawPolygon(down);
+    p.drawLine(QPointF(12, 14), QPointF(20, 14));
+    p.drawLine(QPointF(12, 18), QPointF(20, 18));
+    return image;
+}
+
+QImage appIcon() {
+    QImage image(128, 128, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    // A photograph (sky, sun, hills) becoming a page with a folded corner.
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(70, 130, 200));
+    p.drawRoundedRect(QRectF(6, 18, 78, 62), 6, 6);
+    p.setBrush(QColor(255, 210, 60));
+    p.drawEllipse(QPointF(62, 36), 9, 9);
+    p.setBrush(QColor(60, 160, 80));
+    QPainterPath hills;
+    hills.moveTo(6, 80);
+    hills.cubicTo(30, 45, 50, 70, 84, 52);
+    hills.lineTo(84, 74);
+    hills.quadTo(84, 80, 78, 80);
+    hills.closeSubpath();
+    p.drawPath(hills);
+    QPainterPath page;
+    page.moveTo(52, 40);
+    page.lineTo(102, 40);
+    page.lineTo(122, 60);
+    page.lineTo(122, 122);
+    page.lineTo(52, 122);
+    page.closeSubpath();
+    p.setPen(QPen(QColor(90, 90, 90), 2));
+    p.setBrush(Qt::white);
+    p.drawPath(page);
+    p.setBrush(QColor(220, 220, 220));
+    p.drawPolygon(QPolygonF({QPointF(102, 40), QPointF(102, 60), QPointF(122, 60)}));
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(200, 30, 30));
+    p.drawRoundedRect(QRectF(60, 86, 54, 26), 4, 4);
+    QFont font;
+    font.setBold(true);
+    font.setPixelSize(20);
+    p.setFont(font);
+    p.setPen(Qt::white);
+    p.drawText(QRectF(60, 86, 54, 26), Qt::AlignCenter, QStringLiteral("PDF"));
+    return image;
+}
+
+bool write(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: make-resources FOLDER\n");
+        return 2;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(folder);
+    const bool ok = write(folder + "/HAND-M.CUR", iconFile(hand(), 2, 11, 1)) &&
+                    write(folder + "/drag.ico", iconFile(dragPointer(), 1, 0, 0)) &&
+                    appIcon().save(folder + "/pictolio.png");
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,184 @@
+#include <QApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include "common/errortrap.h"
+#include "common/paths.h"
+#include "convert/pdfprinter.h"
+#include "filelist/filelist.h"
+#include "tests/app/appfixture.h"
+
+namespace pictolio {
+namespace {
+
+using testing::AppFixture;
+
+const QString loadLocation = "in Jovemark2021/08/31.Form1.Form_Load ";
+
+class StartUp : public AppFixture {
+protected:
+    void TearDown() override { qApp->setStyleSheet(QString()); }
+
+    // The on/off states of Option1 to Option6.
+    QString optionStates() {
+        QString s;
+        for (QRadioButton* o : {window->Option1, window->Option2, window->Option3, window->Option4,
+                                window->Option5, window->Option6})
+            s += o->isChecked() ? '1' : '0';
+        return s;
+    }
+};
+
+TEST_F(StartUp, FirstStartWithNothingStored) {
+    installPdfPrinter();
+    Form1& f = loadedForm();
+    EXPECT_EQ(optionStates(), "100110");
+    EXPECT_EQ(f.Text1->text(), getDesktopFolder());
+    EXPECT_TRUE(f.Frame3->isEnabled());
+    EXPECT_EQ(f.windowTitle(), "Pictolio Software");
+    EXPECT_EQ(dialogs.applicationTitle(), "Pictolio");
+    EXPECT_EQ(f.ListView1->headerItem()->text(0), "JPG File(s)");
+    EXPECT_EQ(f.ListView1->columnWidth(0), 6500 / 15);
+    EXPECT_TRUE(dialogs.messages.isEmpty()) << dialogs.messageTexts().join("|").toStdString();
+    // The text box's change handler stored the folder; the options were on as designed.
+    EXPECT_EQ(stored("Text1"), getDesktopFolder());
+    EXPECT_EQ(settings->saved, QStringList{"Text1=" + getDesktopFolder()});
+}
+
+TEST_F(StartUp, StoredChoicesComeBack) {
+    const struct {
+        const char* name;
+        QList<QPair<QString, QString>> values;
+        const char* states;
+        bool frame3;
+    } cases[] = {
+        {"results beside the sources", {{"Option5", "False"}, {"Option6", "True"}}, "100101", false},
+        {"both of a pair on: the later one wins", {{"Option1", "True"}, {"Option2", "True"}}, "010110", true},
+        {"-1 is on", {{"Option3", "-1"}, {"Option4", "False"}}, "101010", true},
+        {"5 is on", {{"Option3", "5"}, {"Option4", "0"}}, "101010", true},
+        {"both of a pair off", {{"Option1", "False"}, {"Option2", "False"}}, "000110", true},
+        {"what the program writes", {{"Option1", "False"}, {"Option2", "True"}, {"Option4", "False"},
+                                     {"Option3", "True"}, {"Option5", "True"}, {"Option6", "False"}},
+         "011010", true},
+    };
+    for (const auto& c : cases) {
+        window.reset();
+        QDir(settingsRoot.path()).removeRecursively();
+        for (const auto& [key, value] : c.values) store(key, value);
+        loadedForm();
+        EXPECT_EQ(optionStates(), c.states) << c.name;
+        EXPECT_EQ(window->Frame3->isEnabled(), c.frame3) << c.name;
+        EXPECT_EQ(window->Text1->isEnabled() && window->PushButton9->isEnabled(), c.frame3) << c.name;
+    }
+}
+
+TEST_F(StartUp, AStoredEmptyFolderStaysEmpty) {
+    store("Text1", "");
+    loadedForm();
+    EXPECT_EQ(window->Text1->text(), "");
+    EXPECT_EQ(stored("Text1"), "");
+}
+
+TEST_F(StartUp, ABadStoredOptionIsReportedAndStartUpGoesOn) {
+    installPdfPrinter();
+    store("Option1", "maybe");
+    store("Option4", "yes");
+    store("Text1", "/somewhere/");
+    loadedForm();
+    EXPECT_EQ(dialogs.messageTexts(),
+              (QStringList{errorReportText("Type mismatch", loadLocation, 128),
+                           errorReportText("Type mismatch", loadLocation, 132)}));
+    EXPECT_EQ(dialogs.messages[0].title, "Application Error");
+    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::Warning);
+    EXPECT_EQ(optionStates(), "100110");  // as designed
+    EXPECT_EQ(window->Text1->text(), "/somewhere/");
+    EXPECT_EQ(window->ListView1->headerItem()->text(0), "JPG File(s)");
+}
+
+TEST_F(StartUp, MissingPdfPrinterIsExplainedBeforeTheWindowShows) {
+    loadedForm();
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].text, pdfprinter::notInstalledMessage());
+    EXPECT_EQ(dialogs.messages[0].title, "Pictolio");
+    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::None);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(StartUp, SkinAndHandCursorComeFromBesideTheProgram) {
+    loadedForm();
+    EXPECT_EQ(window->palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_EQ(window->Option2->palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_TRUE(qApp->styleSheet().isEmpty());
+    window->setMousePointer(Form1::Custom);
+    EXPECT_EQ(window->cursor().shape(), Qt::ArrowCursor);  // no hand file: the designed pointer
+
+    window.reset();
+    shipResources();
+    loadedForm();
+    const QColor face = window->palette().color(QPalette::Button);
+    EXPECT_EQ(window->palette().color(QPalette::Window), face);
+    for (QWidget* w : std::initializer_list<QWidget*>{window->Frame1, window->Frame3, window->Option2,
+                                                      window->Option6})
+        EXPECT_EQ(w->palette().color(QPalette::Window), face) << w->objectName().toStdString();
+    EXPECT_EQ(window->Text1->palette().color(QPalette::Base), QColor(Qt::white));
+    EXPECT_TRUE(qApp->styleSheet().contains("QPushButton"));
+    window->setMousePointer(Form1::Custom);
+    EXPECT_EQ(window->cursor().shape(), Qt::BitmapCursor);
+    EXPECT_EQ(window->cursor().hotSpot(), QPoint(11, 1));
+}
+
+TEST_F(StartUp, TheMakersPageOpensOnOneStartInAHundred) {
+    const struct {
+        double random;
+        bool opens;
+    } cases[] = {{0.06, true}, {0.0699, true}, {0.05999, false}, {0.07, false}, {0.0, false}, {0.9999, false}};
+    for (const auto& c : cases) {
+        window.reset();
+        shell.opened.clear();
+        randomValue = c.random;
+        loadedForm();
+        EXPECT_EQ(shell.opened, c.opens ? QStringList{programFolder.filePath("help/about.html")} : QStringList())
+            << c.random;
+    }
+}
+
+TEST_F(StartUp, LayoutAsDesigned) {
+    Form1& f = loadedForm();
+    EXPECT_EQ(f.size(), QSize(536, 628));
+    const struct {
+        QWidget* control;
+        QRect geometry;
+    } cases[] = {
+        {f.PushButton8, {8, 8, 520, 27}},   {f.ListView1, {8, 42, 456, 169}},
+        {f.PushButton2, {8, 558, 520, 27}}, {f.ProgressBar1, {8, 592, 520, 27}},
+        {f.Frame5, {8, 429, 520, 121}},     {f.Text1, {16, 20, 378, 23}},
+        {f.Option6, {16, 94, 241, 17}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.control->geometry(), c.geometry) << c.control->objectName().toStdString();
+    EXPECT_EQ(f.Text1->parentWidget(), f.Frame3);
+    EXPECT_EQ(f.Frame3->parentWidget(), f.Frame5);
+    EXPECT_EQ(f.PushButton2->font().family(), "Arial");
+    EXPECT_TRUE(f.PushButton2->font().bold());
+    EXPECT_DOUBLE_EQ(f.PushButton2->font().pointSizeF(), 11.25);
+    EXPECT_EQ(f.ListView1->font().pointSize(), 9);
+    EXPECT_EQ(f.ProgressBar1->barText(), "Progress Bar");
+    EXPECT_EQ(f.ProgressBar1->text(), "Progress Bar");
+    EXPECT_TRUE(f.ListView1->toolTip().startsWith("Drag and drop files here."));
+    EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(f.windowFlags() & Qt::WindowMinimizeButtonHint);
+    // Every control is found by its name, as a screen reader or a test finds it.
+    for (const char* name : {"PushButton1", "PushButton3", "PushButton4", "PushButton5", "PushButton6",
+                             "PushButton7", "PushButton9", "Option1", "Creator", "Frame2"})
+        EXPECT_NE(f.findChild<QWidget*>(name), nullptr) << name;
+    EXPECT_EQ(f.PushButton9->accessibleName(), "Browse for the output folder");
+}
+
+}  // namespace
+}  // namespace pictolio
