@@ -154,6 +154,11 @@ void Form1::buildControls() {
         w->setAutoFillBackground(true);
     }
 
+    ListView1->setEvents(this);
+    connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
+    connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
+    connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
     connect(PushButton8, &QPushButton::clicked, this, &Form1::PushButton8_Click);
     connect(PushButton9, &QPushButton::clicked, this, &Form1::PushButton9_Click);
     for (QRadioButton* o : {Option1, Option2})
@@ -170,7 +175,7 @@ void Form1::buildControls() {
     for (QWidget* w : std::initializer_list<QWidget*>{
              PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6,
              PushButton7, PushButton8, PushButton9, Frame1, Frame2, Frame3, Frame5, Option1,
-             Option2, Option3, Option4, Text1, ListView1->viewport()}) {
+             Option2, Option3, Option4, Text1}) {
         w->setMouseTracking(true);
         w->installEventFilter(this);
     }
@@ -189,7 +194,9 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void Form1::setMousePointer(int code) {
+    const bool wasBusy = isBusy();
     m_mousePointer = code;
+    if (wasBusy != isBusy()) showListPointer();
     switch (code) {
         case Hourglass:
             setCursor(Qt::WaitCursor);

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QCursor>
+#include <QPersistentModelIndex>
 #include <QWidget>
 #include <optional>
 
 #include "app/services.h"
 #include "app/widgets.h"
+#include "filelist/filelist.h"
 #include "platform/skincontrol.h"
 
 class QFrame;
@@ -16,10 +18,8 @@ class QRadioButton;
 
 namespace pictolio {
 
-class FileList;
-
 // The main window.
-class Form1 : public QWidget {
+class Form1 : public QWidget, private FileListEvents {
     Q_OBJECT
 public:
     // The main window's mouse pointer codes.
@@ -36,8 +36,17 @@ public:
     bool isBusy() const { return m_mousePointer == Hourglass; }
 
     // Handlers.
+    void PushButton1_Click();  // Add JPG File(s)
+    void PushButton4_Click();  // Move Up
+    void PushButton5_Click();  // Move Down
+    void PushButton6_Click();  // Clear List
     void PushButton8_Click();  // Help
     void PushButton9_Click();  // browse for the output folder
+
+    // A mouse button is held over the list.
+    bool DragActive = false;
+    // The row that holds the path being dragged; invalid once that row is gone.
+    QPersistentModelIndex DraggedRow;
 
     // Controls, by their names.
     FileList* ListView1;
@@ -69,6 +78,17 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // The list's own handlers.
+    void listItemClick() override;
+    void listMouseDown() override;
+    void listMouseMove(const QPoint& position, const QPoint& globalPosition) override;
+    void listMouseUp() override;
+    void listDblClick() override;
+    bool listKeyDown(QKeyEvent* event) override;
+    void removeSelectedRow();
+    // The list's own pointer, under the window's hourglass while that shows.
+    void showListPointer();
+
     void buildControls();
     void applySkin();
     void setAppTitle();
@@ -87,6 +107,7 @@ private:
     SkinControl m_skin;
     int m_mousePointer = Default;
     std::optional<QCursor> m_customCursor;
+    std::optional<QCursor> m_listPointer;  // none: the list's default
     int m_scaleMode = 1;  // twips until start-up ends, then pixels (3)
     QString m_lastOutputFolder;
     bool m_toldSettingsFailed = false;

@@ -1,10 +1,30 @@
 #include "common/dialogs.h"
 
+#include <QStringList>
+
+#include "common/apperror.h"
+#include "common/paths.h"
+
 namespace pictolio {
 
 MessageAnswer Dialogs::message(const QString& text, MessageButtons buttons, MessageIcon icon,
                                const QString& title) {
     return showMessage({text, title.isEmpty() ? m_applicationTitle : title, buttons, icon});
+}
+
+QString commonDialogFileName(const QStringList& files, int bufferSize) {
+    QString result;
+    if (files.size() == 1) {
+        result = files.first();
+    } else if (files.size() > 1) {
+        QString folder = extractFolder(files.first());
+        // The folder of a root keeps its separator; any other folder is given without one.
+        if (folder.size() > 1) folder.chop(1);
+        result = folder;
+        for (const QString& file : files) result += QChar(0) + extractFileName(file);
+    }
+    if (result.size() > bufferSize - 1) throw AppError(ErrorCode::FileNameBufferTooSmall);
+    return result;
 }
 
 QString messageTextForDisplay(const QString& text) {

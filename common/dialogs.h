@@ -8,6 +8,14 @@ enum class MessageIcon { None, Warning, Question, Information };
 enum class MessageButtons { Ok, YesNo };
 enum class MessageAnswer { Ok, Yes, No };
 
+// The open-file dialog as the program sets it up.
+struct OpenFileRequest {
+    QString title;
+    QString filter;  // "description|pattern;pattern", as the common dialog takes it
+    bool multiSelect = false;
+    int bufferSize = 30000;  // characters the file name can hold
+};
+
 struct MessageRequest {
     QString text;   // exactly the program's text, line breaks as "\r\n", "\r" or "\n"
     QString title;  // already resolved: never empty
@@ -30,6 +38,12 @@ public:
     // when the user cancels.
     virtual QString browseForFolder(const QString& title, const QString& startFolder) = 0;
 
+    // The open-file dialog. Returns what the common dialog returns in its file name: one
+    // file's full path, or (several files) the folder, then each name, all separated by NUL
+    // characters; "" when cancelled. A selection that does not fit the buffer throws
+    // AppError FileNameBufferTooSmall.
+    virtual QString openFile(const OpenFileRequest& request) = 0;
+
     // The title of message boxes that name no title of their own.
     void setApplicationTitle(const QString& title) { m_applicationTitle = title; }
     const QString& applicationTitle() const { return m_applicationTitle; }
@@ -40,6 +54,11 @@ protected:
 private:
     QString m_applicationTitle = QStringLiteral("Pictolio");
 };
+
+// The file name the common dialog returns for the chosen files (full paths, all in one
+// folder): one path as it is, several as the folder and the names separated by NULs. Throws
+// AppError FileNameBufferTooSmall when it is longer than bufferSize - 1 characters.
+QString commonDialogFileName(const QStringList& files, int bufferSize);
 
 // Windows breaks a message's lines at "\r\n", at a lone "\r" and at "\n"; this gives the text
 // with every such break as a single "\n", for toolkits that only know "\n".

@@ -1,6 +1,8 @@
 #include "filelist/filelist.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QMouseEvent>
 
 namespace pictolio {
 
@@ -14,6 +16,41 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     header()->setStretchLastSection(false);
     header()->hide();  // until the column is added
+    setDragEnabled(false);  // rows are never dragged out of the list
+    setAutoScroll(false);   // a drag scrolls the list by the pointer's place on the screen
+    setMouseTracking(true);
+}
+
+void FileList::mousePressEvent(QMouseEvent* event) {
+    QTreeWidget::mousePressEvent(event);  // selects the row under the pointer
+    if (!m_events) return;
+    if (positionAt(event->position().toPoint()) > 0) m_events->listItemClick();
+    m_events->listMouseDown();
+}
+
+void FileList::mouseMoveEvent(QMouseEvent* event) {
+    // With a button held the owner moves the rows; the list's own drag-selecting stays out.
+    if (event->buttons() == Qt::NoButton) QTreeWidget::mouseMoveEvent(event);
+    if (m_events)
+        m_events->listMouseMove(event->position().toPoint(), event->globalPosition().toPoint());
+}
+
+void FileList::mouseReleaseEvent(QMouseEvent* event) {
+    QTreeWidget::mouseReleaseEvent(event);
+    if (m_events) m_events->listMouseUp();
+}
+
+void FileList::mouseDoubleClickEvent(QMouseEvent* event) {
+    QTreeWidget::mouseDoubleClickEvent(event);
+    if (m_events) m_events->listDblClick();
+}
+
+void FileList::keyPressEvent(QKeyEvent* event) {
+    if (m_events && m_events->listKeyDown(event)) {
+        event->accept();
+        return;
+    }
+    QTreeWidget::keyPressEvent(event);
 }
 
 void FileList::addColumn(const QString& text) {

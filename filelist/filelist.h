@@ -4,6 +4,20 @@
 
 namespace pictolio {
 
+// What the user does on the list, for its owner to handle. Positions are in the viewport's
+// coordinates; the global one is on the screen.
+class FileListEvents {
+public:
+    virtual ~FileListEvents() = default;
+    virtual void listItemClick() = 0;
+    virtual void listMouseDown() = 0;
+    virtual void listMouseMove(const QPoint& position, const QPoint& globalPosition) = 0;
+    virtual void listMouseUp() = 0;
+    virtual void listDblClick() = 0;
+    // True when the key was handled; other keys keep the list's own handling.
+    virtual bool listKeyDown(QKeyEvent* event) = 0;
+};
+
 // The file list: one row per picture, its text the picture's full path, shown as a report with
 // a single column. Rows are numbered from 1 in display order, which is conversion order;
 // duplicates are allowed.
@@ -35,6 +49,18 @@ public:
 
     QTreeWidgetItem* rowItem(int position) const { return topLevelItem(position - 1); }
     int positionOf(const QTreeWidgetItem* item) const;
+
+    void setEvents(FileListEvents* events) { m_events = events; }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    FileListEvents* m_events = nullptr;
 };
 
 }  // namespace pictolio

@@ -36,6 +36,26 @@ MessageAnswer QtDialogs::showMessage(const MessageRequest& request) {
     return MessageAnswer::Ok;
 }
 
+QString QtDialogs::openFile(const OpenFileRequest& request) {
+    // "All JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg" becomes Qt's "All JPEG (*.jpeg *.jpg)".
+    QStringList filters;
+    const QStringList parts = request.filter.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString patterns = parts[i + 1];
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        QString label = parts[i];
+        const qsizetype paren = label.indexOf(QLatin1Char('('));
+        if (paren >= 0) label = label.left(paren).trimmed();
+        filters << QStringLiteral("%1 (%2)").arg(label, patterns);
+    }
+    QFileDialog dialog(m_owner, request.title);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.multiSelect ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return commonDialogFileName(dialog.selectedFiles(), request.bufferSize);
+}
+
 QString QtDialogs::browseForFolder(const QString& title, const QString& startFolder) {
     QFileDialog dialog(m_owner, title);
     dialog.setFileMode(QFileDialog::Directory);

@@ -13,6 +13,7 @@ public:
     void setOwner(QWidget* owner) { m_owner = owner; }
 
     QString browseForFolder(const QString& title, const QString& startFolder) override;
+    QString openFile(const OpenFileRequest& request) override;
 
 protected:
     MessageAnswer showMessage(const MessageRequest& request) override;

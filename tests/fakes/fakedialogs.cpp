@@ -16,6 +16,15 @@ QString FakeDialogs::browseForFolder(const QString& title, const QString& startF
     return answer;
 }
 
+QString FakeDialogs::openFile(const OpenFileRequest& request) {
+    openRequests.append(request);
+    if (openAnswers.empty()) return {};
+    const auto answer = openAnswers.front();
+    openAnswers.pop_front();
+    if (const auto* code = std::get_if<ErrorCode>(&answer)) throw AppError(*code);
+    return std::get<QString>(answer);
+}
+
 MessageAnswer FakeDialogs::showMessage(const MessageRequest& request) {
     messages << request;
     if (!answers.empty()) {

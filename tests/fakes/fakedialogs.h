@@ -2,6 +2,9 @@
 
 #include <QList>
 #include <deque>
+#include <variant>
+
+#include "common/apperror.h"
 
 #include "common/dialogs.h"
 
@@ -21,6 +24,11 @@ public:
     QList<FolderRequest> folderRequests;
     std::deque<QString> folderAnswers;  // "" = cancelled; empty queue: cancelled
     QString browseForFolder(const QString& title, const QString& startFolder) override;
+
+    QList<OpenFileRequest> openRequests;
+    // Each answer: the common dialog's file name, or an error code to raise.
+    std::deque<std::variant<QString, ErrorCode>> openAnswers;  // empty queue: cancelled
+    QString openFile(const OpenFileRequest& request) override;
 
     // The texts of the recorded messages, in order.
     QStringList messageTexts() const;

@@ -1,0 +1,167 @@
+// The file list's editing: rows removed, cleared, dragged to another place, moved up and down,
+// and added from the open-file dialog.
+#include <QKeyEvent>
+#include <QScrollBar>
+
+#include "app/form1.h"
+#include "common/errortrap.h"
+#include "common/paths.h"
+#include "filelist/filelist.h"
+#include "platform/cursors.h"
+
+namespace pictolio {
+
+void Form1::showListPointer() {
+    QWidget* viewport = ListView1->viewport();
+    if (isBusy())
+        viewport->setCursor(Qt::WaitCursor);
+    else if (m_listPointer)
+        viewport->setCursor(*m_listPointer);
+    else
+        viewport->unsetCursor();
+}
+
+void Form1::listItemClick() {
+    // The drag pointer, read from its file at every click; without a readable file, the arrow.
+    m_listPointer = loadCursorFile(m_config.programFolder + QStringLiteral("/drag.ico"))
+                        .value_or(QCursor(Qt::ArrowCursor));
+    showListPointer();
+    const int selected = ListView1->selectedPosition();
+    DraggedRow = selected > 0 ? QPersistentModelIndex(ListView1->model()->index(selected - 1, 0))
+                              : QPersistentModelIndex();
+}
+
+void Form1::listMouseDown() { DragActive = true; }
+
+void Form1::listMouseMove(const QPoint& position, const QPoint& globalPosition) {
+    if (!isBusy()) setMousePointer(Default);
+    if (!DragActive) return;
+    const int under = ListView1->positionAt(position);
+    // A dragged row removed since (deleted, cleared, moved) is forgotten.
+    if (under == 0 || !DraggedRow.isValid()) return;
+    const int dragged = DraggedRow.row() + 1;
+    const QString kept = ListView1->rowText(dragged);
+    if (ListView1->rowText(under) == kept) return;
+    ListView1->setRowText(dragged, ListView1->rowText(under));
+    ListView1->setRowText(under, kept);
+    ListView1->selectRow(under);
+    DraggedRow = QPersistentModelIndex(ListView1->model()->index(under - 1, 0));
+    // Near the top or the bottom of the screen, the neighbouring row comes into view.
+    const int y = globalPosition.y();
+    if (y < 305 && under >= 2)
+        ListView1->makeVisible(under - 1);
+    else if (y > 364 && under + 1 <= ListView1->rowCount())
+        ListView1->makeVisible(under + 1);
+}
+
+void Form1::listMouseUp() {
+    DragActive = false;
+    m_listPointer = QCursor(Qt::ArrowCursor);
+    showListPointer();
+}
+
+void Form1::removeSelectedRow() {
+    if (isBusy() || ListView1->rowCount() == 0) return;
+    const int selected = ListView1->selectedPosition();
+    if (selected > 0) ListView1->removeRow(selected);  // no row selected: nothing to remove
+}
+
+bool Form1::listKeyDown(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Delete) return false;
+    removeSelectedRow();
+    return true;
+}
+
+void Form1::listDblClick() { removeSelectedRow(); }
+
+void Form1::PushButton6_Click() {
+    ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton6_Click "));
+    trap.at(100, [&] {
+        if (!isBusy()) ListView1->removeAllRows();
+    });
+}
+
+void Form1::PushButton4_Click() {
+    ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton4_Click "));
+    bool stop = false;
+    trap.at(100, [&] { stop = isBusy(); });
+    if (stop) return;
+    trap.at(102, [&] { stop = ListView1->rowCount() == 0; });
+    if (stop) return;
+    int i = 0;
+    trap.at(104, [&] { i = ListView1->selectedPosition(); });
+    if (i == 0) return;  // rows but none selected: nothing to move
+    bool first = false;
+    trap.at(106, [&] { first = i < 2; });
+    if (!first) {
+        trap.at(108, [&] { ListView1->insertRow(i - 1, ListView1->rowText(i)); });
+        trap.at(110, [&] { ListView1->removeRow(i + 1); });
+        trap.at(112, [&] { ListView1->selectRow(i - 1); });
+        trap.at(114, [&] { ListView1->makeVisible(i - 1); });
+        trap.at(116, [&] { ListView1->setFocus(); });
+        return;
+    }
+    trap.at(118, [&] { ListView1->setFocus(); });
+}
+
+void Form1::PushButton5_Click() {
+    ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton5_Click "));
+    bool stop = false;
+    trap.at(100, [&] { stop = isBusy(); });
+    if (stop) return;
+    trap.at(102, [&] { stop = ListView1->rowCount() == 0; });
+    if (stop) return;
+    int i = 0;
+    trap.at(104, [&] { i = ListView1->selectedPosition(); });
+    if (i == 0) return;
+    bool last = false;
+    trap.at(106, [&] { last = i >= ListView1->rowCount(); });
+    if (!last) {
+        trap.at(108, [&] { ListView1->insertRow(i + 2, ListView1->rowText(i)); });
+        trap.at(110, [&] { ListView1->removeRow(i); });
+        trap.at(112, [&] { ListView1->selectRow(i + 1); });
+        trap.at(114, [&] { ListView1->makeVisible(i + 1); });
+        trap.at(116, [&] { ListView1->setFocus(); });
+        return;
+    }
+    trap.at(118, [&] { ListView1->setFocus(); });
+}
+
+void Form1::PushButton1_Click() {
+    ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton1_Click "));
+    OpenFileRequest request;
+    request.title = QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files");
+    request.filter = QStringLiteral("All JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg");
+    request.multiSelect = true;
+    request.bufferSize = 30000;
+    QString fileName;
+    bool tooMany = false;
+    trap.at(100, [&] {
+        try {
+            fileName = m_services.dialogs.openFile(request);
+        } catch (const AppError& e) {
+            if (e.code() != ErrorCode::FileNameBufferTooSmall) throw;
+            tooMany = true;
+        }
+    });
+    if (tooMany) {
+        m_services.dialogs.message(QStringLiteral("You've selected too many files to add.") +
+                                   QStringLiteral("\r\r") +
+                                   QStringLiteral("Please try adding via the \"Add All\" button."));
+        return;
+    }
+    if (fileName.isEmpty()) return;
+    const QStringList parts = fileName.split(QChar(0));
+    if (parts.size() == 1) {
+        trap.at(102, [&] { ListView1->appendRow(parts.first()); });
+        return;
+    }
+    const QString& folder = parts.first();
+    for (qsizetype i = 1; i < parts.size(); ++i) {
+        trap.at(104, [&] {
+            ListView1->appendRow(repairRootJoin(folder + pathSeparator() + parts[i]));
+        });
+    }
+}
+
+}  // namespace pictolio

@@ -1,0 +1,283 @@
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+#include "common/errortrap.h"
+#include "filelist/filelist.h"
+#include "tests/app/appfixture.h"
+
+namespace pictolio {
+namespace {
+
+using testing::AppFixture;
+
+class FileListEditing : public AppFixture {
+protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        installPdfPrinter();
+        shipResources();
+        loadedForm();
+        window->show();
+        list = window->ListView1;
+    }
+    void fill(const QStringList& rows) {
+        list->removeAllRows();
+        for (const QString& r : rows) list->appendRow(r);
+    }
+    QPoint rowPoint(int position) {
+        return list->visualItemRect(list->rowItem(position)).center();
+    }
+    void send(QEvent::Type type, QPoint at, int screenY, Qt::MouseButtons buttons) {
+        const QPoint global(list->viewport()->mapToGlobal(at).x(), screenY);
+        QMouseEvent e(type, at, global, type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                      buttons, Qt::NoModifier);
+        QApplication::sendEvent(list->viewport(), &e);
+    }
+    void press(int position) { send(QEvent::MouseButtonPress, rowPoint(position), 330, Qt::LeftButton); }
+    void dragOver(int position, int screenY = 330) {
+        send(QEvent::MouseMove, rowPoint(position), screenY, Qt::LeftButton);
+    }
+    void release(QPoint at) { send(QEvent::MouseButtonRelease, at, 330, Qt::NoButton); }
+    void key(int k, Qt::KeyboardModifiers mods = Qt::NoModifier) { QTest::keyClick(list, Qt::Key(k), mods); }
+
+    FileList* list = nullptr;
+};
+
+TEST_F(FileListEditing, DraggingCarriesThePathAlong) {
+    fill({"A", "B", "C"});
+    press(3);
+    dragOver(2);
+    EXPECT_EQ(list->rowTexts(), (QStringList{"A", "C", "B"}));
+    EXPECT_EQ(list->selectedPosition(), 2);
+    dragOver(1);
+    EXPECT_EQ(list->rowTexts(), (QStringList{"C", "A", "B"}));
+    EXPECT_EQ(list->selectedPosition(), 1);
+    release(rowPoint(1));
+    EXPECT_FALSE(window->DragActive);
+    EXPECT_EQ(list->viewport()->cursor().shape(), Qt::ArrowCursor);
+    // Once released, moving over the rows changes nothing.
+    dragOver(3);
+    EXPECT_EQ(list->rowTexts(), (QStringList{"C", "A", "B"}));
+}
+
+TEST_F(FileListEditing, AJumpExchangesJustTwoRows) {
+    fill({"1", "2", "3", "4"});
+    press(1);
+    dragOver(4);
+    EXPECT_EQ(list->rowTexts(), (QStringList{"4", "2", "3", "1"}));
+}
+
+TEST_F(FileListEditing, DuplicatePathsDoNotSwap) {
+    fill({"X", "Y", "X"});
+    press(1);
+    dragOver(3);
+    EXPECT_EQ(list->rowTexts(), (QStringList{"X", "Y", "X"}));
+    EXPECT_EQ(list->selectedPosition(), 1);
+}
+
+TEST_F(FileListEditing, TheDragPointerShowsFromClickToRelease) {
+    fill({"A", "B"});
+    press(1);
+    EXPECT_EQ(list->viewport()->cursor().shape(), Qt::BitmapCursor);
+    release(rowPoint(1));
+    EXPECT_EQ(list->viewport()->cursor().shape(), Qt::ArrowCursor);
+    // Without a readable drag pointer file the arrow serves.
+    QFile::remove(programFolder.filePath("drag.ico"));
+    press(2);
+    EXPECT_EQ(list->viewport()->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(FileListEditing, ARemovedDraggedRowIsForgotten) {
+    fill({"A", "B", "C"});
+    press(3);
+    key(Qt::Key_Delete);  // the dragged row goes, the button still held
+    EXPECT_EQ(list->rowTexts(), (QStringList{"A", "B"}));
+    dragOver(1);
+    dragOver(2);
+    EXPECT_EQ(list->rowTexts(), (QStringList{"A", "B"}));
+    window->PushButton6_Click();
+    dragOver(1);
+    EXPECT_EQ(list->rowCount(), 0);
+}
+
+TEST_F(FileListEditing, EdgeScrollingFollowsTheScreenHeight) {
+    QStringList rows;
+    for (int i = 1; i <= 60; ++i) rows << QString("row %1").arg(i);
+    // Row 30 at the top of the view (row 29 just above it) or at the bottom (row 31 just
+    // below); a row beside it is dragged over it.
+    const struct {
+        int screenY;
+        QAbstractItemView::ScrollHint place;
+        int dragged;
+        bool scrolls;
+    } cases[] = {
+        {304, QAbstractItemView::PositionAtTop, 31, true},
+        {305, QAbstractItemView::PositionAtTop, 31, false},
+        {364, QAbstractItemView::PositionAtBottom, 29, false},
+        {365, QAbstractItemView::PositionAtBottom, 29, true},
+        {0, QAbstractItemView::PositionAtTop, 31, true},
+    };
+    for (const auto& c : cases) {
+        fill(rows);
+        list->scrollToItem(list->rowItem(30), c.place);
+        press(c.dragged);
+        const int before = list->verticalScrollBar()->value();
+        dragOver(30, c.screenY);
+        ASSERT_EQ(list->rowText(30), QString("row %1").arg(c.dragged));
+        EXPECT_EQ(list->verticalScrollBar()->value() != before, c.scrolls) << c.screenY;
+        release(rowPoint(30));
+    }
+    // Row 1 under the pointer has no row above it to show.
+    fill({"A", "B"});
+    press(2);
+    dragOver(1, 10);
+    EXPECT_EQ(list->rowTexts(), (QStringList{"B", "A"}));
+}
+
+TEST_F(FileListEditing, DeleteAndDoubleClickRemoveTheSelectedRow) {
+    fill({"A", "B", "C"});
+    list->selectRow(2);
+    key(Qt::Key_Backspace);
+    key(Qt::Key_Insert);
+    EXPECT_EQ(list->rowCount(), 3);
+    key(Qt::Key_Delete, Qt::ShiftModifier);
+    EXPECT_EQ(list->rowTexts(), (QStringList{"A", "C"}));
+    list->selectRow(2);
+    key(Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(list->rowTexts(), QStringList{"A"});
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rowPoint(1));
+    EXPECT_EQ(list->rowCount(), 0);
+    // On an empty list nothing happens, and nothing is reported.
+    key(Qt::Key_Delete);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, QPoint(10, 10));
+    window->PushButton6_Click();
+    EXPECT_EQ(list->rowCount(), 0);
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+}
+
+TEST_F(FileListEditing, NothingIsRemovedOrMovedWhileBusy) {
+    fill({"A", "B", "C"});
+    list->selectRow(2);
+    window->setMousePointer(Form1::Hourglass);
+    key(Qt::Key_Delete);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rowPoint(2));
+    window->PushButton6_Click();
+    window->PushButton4_Click();
+    window->PushButton5_Click();
+    EXPECT_EQ(list->rowTexts(), (QStringList{"A", "B", "C"}));
+    EXPECT_EQ(list->viewport()->cursor().shape(), Qt::WaitCursor);
+    window->setMousePointer(Form1::Default);
+    window->PushButton6_Click();
+    EXPECT_EQ(list->rowCount(), 0);
+}
+
+TEST_F(FileListEditing, MoveUpAndMoveDown) {
+    const struct {
+        const char* name;
+        QStringList rows;
+        int selected;
+        bool up;
+        int presses;
+        QStringList expected;
+        int selectedAfter;
+    } cases[] = {
+        {"C up once", {"A", "B", "C"}, 3, true, 1, {"A", "C", "B"}, 2},
+        {"C up twice", {"A", "B", "C"}, 3, true, 2, {"C", "A", "B"}, 1},
+        {"C up three times", {"A", "B", "C"}, 3, true, 3, {"C", "A", "B"}, 1},
+        {"A down once", {"A", "B", "C"}, 1, false, 1, {"B", "A", "C"}, 2},
+        {"A down twice", {"A", "B", "C"}, 1, false, 2, {"B", "C", "A"}, 3},
+        {"A down three times", {"A", "B", "C"}, 1, false, 3, {"B", "C", "A"}, 3},
+        {"one row up", {"A"}, 1, true, 1, {"A"}, 1},
+        {"one row down", {"A"}, 1, false, 1, {"A"}, 1},
+        {"duplicates", {"X", "Y", "X", "Z"}, 3, false, 1, {"X", "Y", "Z", "X"}, 4},
+        {"no selection", {"A", "B"}, 0, true, 1, {"A", "B"}, 0},
+    };
+    for (const auto& c : cases) {
+        fill(c.rows);
+        list->clearSelection();
+        if (c.selected) list->selectRow(c.selected);
+        window->PushButton1->setFocus();
+        for (int i = 0; i < c.presses; ++i) c.up ? window->PushButton4_Click() : window->PushButton5_Click();
+        EXPECT_EQ(list->rowTexts(), c.expected) << c.name;
+        EXPECT_EQ(list->selectedPosition(), c.selectedAfter) << c.name;
+        if (c.selected) {
+            EXPECT_EQ(window->focusWidget(), list) << c.name;
+        }
+    }
+    // An empty list: nothing happens and the focus stays where it was.
+    fill({});
+    window->PushButton1->setFocus();
+    window->PushButton4_Click();
+    window->PushButton5_Click();
+    EXPECT_EQ(window->focusWidget(), window->PushButton1);
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+}
+
+TEST_F(FileListEditing, AddingFilesFromTheDialog) {
+    const QChar nul(0);
+    const struct {
+        const char* name;
+        QString answer;
+        QStringList rows;
+    } cases[] = {
+        {"cancelled", "", {}},
+        {"one file", "/pics/holiday one.jpg", {"/pics/holiday one.jpg"}},
+        {"three files", QString("/pics") + nul + "c.jpg" + nul + "a.jpg" + nul + "b.jpeg",
+         {"/pics/c.jpg", "/pics/a.jpg", "/pics/b.jpeg"}},
+        {"two in the root", QString("/") + nul + "a.jpg" + nul + "b.jpg", {"/a.jpg", "/b.jpg"}},
+    };
+    for (const auto& c : cases) {
+        fill({});
+        dialogs.openAnswers = {c.answer};
+        window->PushButton1_Click();
+        EXPECT_EQ(list->rowTexts(), c.rows) << c.name;
+    }
+    const OpenFileRequest& r = dialogs.openRequests.last();
+    EXPECT_EQ(r.title, "Add File(s) - Hold Ctrl or Shift to select multiple files");
+    EXPECT_EQ(r.filter, "All JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg");
+    EXPECT_TRUE(r.multiSelect);
+    EXPECT_EQ(r.bufferSize, 30000);
+    // No duplicate check: the same file again is a second row.
+    fill({});
+    dialogs.openAnswers = {QString("/pics/a.jpg")};
+    window->PushButton1_Click();
+    dialogs.openAnswers = {QString("/pics/a.jpg")};
+    window->PushButton1_Click();
+    EXPECT_EQ(list->rowCount(), 2);
+    EXPECT_TRUE(dialogs.messages.isEmpty());
+}
+
+TEST_F(FileListEditing, TooManyFilesForTheBuffer) {
+    fill({"kept"});
+    dialogs.openAnswers = {ErrorCode::FileNameBufferTooSmall};
+    window->PushButton1_Click();
+    EXPECT_EQ(list->rowTexts(), QStringList{"kept"});
+    ASSERT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages[0].text,
+              "You've selected too many files to add.\r\rPlease try adding via the \"Add All\" button.");
+    EXPECT_EQ(dialogs.messages[0].title, "Pictolio");
+    EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::None);
+}
+
+TEST(CommonDialogFileName, AsTheCommonDialogReturnsIt) {
+    const QChar nul(0);
+    EXPECT_EQ(commonDialogFileName({"/p/a.jpg"}, 30000), "/p/a.jpg");
+    EXPECT_EQ(commonDialogFileName({"/p/a.jpg", "/p/b.jpg"}, 30000), QString("/p") + nul + "a.jpg" + nul + "b.jpg");
+    EXPECT_EQ(commonDialogFileName({"/a.jpg", "/b.jpg"}, 30000), QString("/") + nul + "a.jpg" + nul + "b.jpg");
+    EXPECT_EQ(commonDialogFileName({}, 30000), "");
+    // 29,999 characters fit; one more does not.
+    const QString name(29999 - 3, 'n');
+    EXPECT_EQ(commonDialogFileName({"/p/" + name}, 30000).size(), 29999);
+    try {
+        commonDialogFileName({"/p/" + name + "x"}, 30000);
+        ADD_FAILURE() << "a name longer than the buffer was returned";
+    } catch (const AppError& e) {
+        EXPECT_EQ(static_cast<int>(e.code()), 20476);
+    }
+}
+
+}  // namespace
+}  // namespace pictolio
