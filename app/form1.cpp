@@ -156,6 +156,7 @@ void Form1::buildControls() {
 
     ListView1->setEvents(this);
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
+    connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
     connect(PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
     connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
     connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
@@ -218,6 +219,8 @@ void Form1::setMousePointer(int code) {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    // The program ends: a run under way stops at its next look at the events.
+    m_unloading = true;
     event->accept();
     QCoreApplication::quit();
 }

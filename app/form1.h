@@ -8,6 +8,7 @@
 #include "app/services.h"
 #include "app/widgets.h"
 #include "filelist/filelist.h"
+#include "pdfwriter/imagesource.h"
 #include "platform/skincontrol.h"
 
 class QFrame;
@@ -37,11 +38,17 @@ public:
 
     // Handlers.
     void PushButton1_Click();  // Add JPG File(s)
+    void PushButton2_Click();  // Start Converting
     void PushButton4_Click();  // Move Up
     void PushButton5_Click();  // Move Down
     void PushButton6_Click();  // Clear List
     void PushButton8_Click();  // Help
     void PushButton9_Click();  // browse for the output folder
+
+    // A conversion run is under way.
+    bool IsConverting = false;
+    // The rows of the run that did not load as pictures, each after "\r\n".
+    QString InvalidPictures;
 
     // A mouse button is held over the list.
     bool DragActive = false;
@@ -89,6 +96,15 @@ private:
     // The list's own pointer, under the window's hourglass while that shows.
     void showListPointer();
 
+    // The conversion run's pieces.
+    QString outputPathFor(const QString& source) const;
+    bool drawPicture();
+    bool waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job);
+    bool passIsOver(int i) const;
+    void runPerPicture(class ErrorTrap& trap);
+    void runJoined(class ErrorTrap& trap);
+    QString notReadyMessage() const;
+
     void buildControls();
     void applySkin();
     void setAppTitle();
@@ -111,6 +127,9 @@ private:
     int m_scaleMode = 1;  // twips until start-up ends, then pixels (3)
     QString m_lastOutputFolder;
     bool m_toldSettingsFailed = false;
+    bool m_unloading = false;    // the window was closed: a run stops where it is
+    QString m_notCreated;        // PDF files of the run that did not come, each after "\r\n"
+
 };
 
 }  // namespace pictolio

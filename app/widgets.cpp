@@ -28,6 +28,7 @@ ProgressBar::ProgressBar(QWidget* parent) : QProgressBar(parent) {
 void ProgressBar::setExactValue(double value) {
     m_value = value;
     setValue(int(std::lround(std::clamp(value, 0.0, 100.0))));
+    emit exactValueChanged(value);
 }
 
 void ProgressBar::setBarText(const QString& text) {
@@ -35,6 +36,7 @@ void ProgressBar::setBarText(const QString& text) {
     QString format = text;
     setFormat(format.replace(QLatin1Char('%'), QStringLiteral("%%")));  // a file name is no format
     setAccessibleDescription(text);
+    emit barTextChanged(text);
 }
 
 }  // namespace pictolio

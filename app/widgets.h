@@ -19,6 +19,10 @@ public:
     void setBarText(const QString& text);
     const QString& barText() const { return m_text; }
 
+signals:
+    void exactValueChanged(double value);
+    void barTextChanged(const QString& text);
+
 private:
     double m_value = 0;
     QString m_text;
@@ -41,6 +45,7 @@ public:
     using QWidget::QWidget;
     const Picture& picture() const { return m_picture; }
     void setPicture(Picture picture) { m_picture = std::move(picture); }
+    Picture& pictureSlot() { return m_picture; }
 
 private:
     Picture m_picture;

@@ -103,7 +103,7 @@ PageSetup PdfWriterDriver::pageSetup() const {
     return setup;
 }
 
-void PdfWriterDriver::endJob(PrintJob job) {
+std::uint64_t PdfWriterDriver::endJob(PrintJob job) {
     const QString key = registryKey();
     QString path = m_registry.getString(key, outputFileValue).value_or(QString());
     const bool bypass = m_registry.getString(key, bypassValue).value_or(QString()) ==
@@ -112,25 +112,43 @@ void PdfWriterDriver::endJob(PrintJob job) {
         if (!m_prompt) {
             log(QStringLiteral("job \"%1\" dropped: no file name given and no way to ask for one")
                     .arg(QString::fromStdString(job.documentName)));
-            return;
+            return 0;
         }
         path = m_prompt(path);
         if (path.isEmpty()) {
             log(QStringLiteral("job \"%1\" cancelled in the save dialog")
                     .arg(QString::fromStdString(job.documentName)));
-            return;
+            return 0;
         }
     }
     if (path.isEmpty() || !QFileInfo(path).isAbsolute()) {
         log(QStringLiteral("job \"%1\" not written: the output file \"%2\" is not a full path")
                 .arg(QString::fromStdString(job.documentName), path));
-        return;
+        return 0;
     }
+    std::uint64_t id = 0;
     {
         std::lock_guard lock(m_mutex);
-        m_queue.push_back({std::move(job), QFile::encodeName(path).toStdString()});
+        id = m_nextJob++;
+        m_states[id] = JobState::Queued;
+        // Keep what became of the last thousand jobs.
+        while (m_states.size() > 1000) m_states.erase(m_states.begin());
+        m_queue.push_back({id, std::move(job), QFile::encodeName(path).toStdString()});
     }
     m_wake.notify_all();
+    return id;
+}
+
+PdfWriterDriver::JobState PdfWriterDriver::jobState(std::uint64_t job) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_states.find(job);
+    return it == m_states.end() ? JobState::Unknown : it->second;
+}
+
+void PdfWriterDriver::setState(std::uint64_t id, JobState state) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_states.find(id);
+    if (it != m_states.end()) it->second = state;
 }
 
 void PdfWriterDriver::waitUntilIdle() {
@@ -153,9 +171,11 @@ void PdfWriterDriver::run() {
         const QString path = QFile::decodeName(pending.path.c_str());
         if (writePdfFile(pending.job, pending.path, &error)) {
             log(QStringLiteral("wrote %1 (%2 page(s))").arg(path).arg(pending.job.pages.size()));
+            setState(pending.id, JobState::Written);
         } else {
             log(QStringLiteral("could not write %1: %2")
                     .arg(path, QString::fromLocal8Bit(error.c_str())));
+            setState(pending.id, JobState::Failed);
         }
         pending = {};  // lets go of the job's pictures before saying so
         {

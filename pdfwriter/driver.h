@@ -1,7 +1,9 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
+#include <map>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -54,8 +56,14 @@ public:
     // The page with nothing set: the locale's paper, 600 dpi, a 12-point margin.
     static PageSetup defaultPageSetup();
 
-    // A finished job. Returns at once; the file is written in the background.
-    void endJob(PrintJob job);
+    enum class JobState { Unknown, Queued, Written, Failed };
+
+    // A finished job. Returns at once with the job's number; the file is written in the
+    // background. 0 when the job is dropped at once (cancelled, or no usable file name).
+    std::uint64_t endJob(PrintJob job);
+
+    // What became of a job: queued (or being written), written, or failed.
+    JobState jobState(std::uint64_t job) const;
 
     // Waits until every job handed over so far is written (or has failed).
     void waitUntilIdle();
@@ -70,9 +78,11 @@ public:
 
 private:
     struct Pending {
+        std::uint64_t id = 0;
         PrintJob job;
         std::string path;
     };
+    void setState(std::uint64_t id, JobState state);
     void run();
     void log(const QString& line);
 
@@ -80,7 +90,9 @@ private:
     QString m_logFile;
     SaveAsPrompt m_prompt;
 
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
+    std::uint64_t m_nextJob = 1;
+    std::map<std::uint64_t, JobState> m_states;  // the most recent jobs
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::deque<Pending> m_queue;

@@ -84,12 +84,18 @@ void PrinterDevice::place(const Picture& picture, double x, double y, double w, 
 
 void PrinterDevice::newPage() { m_pageOpen = false; }
 
-void PrinterDevice::endDoc() {
+void PrinterDevice::killDoc() {
+    m_job = {};
+    m_setup.reset();
+    m_pageOpen = false;
+}
+
+quint64 PrinterDevice::endDoc() {
     pdfwriter::PrintJob job = std::move(m_job);
     m_job = {};
     m_setup.reset();
     m_pageOpen = false;
-    if (!job.pages.empty()) m_service.submit(std::move(job));
+    return job.pages.empty() ? 0 : m_service.submit(std::move(job));
 }
 
 // --- the service ---
@@ -122,9 +128,23 @@ pdfwriter::PageSetup PrintService::pageSetup() const {
     return pdfwriter::PdfWriterDriver::defaultPageSetup();
 }
 
-void PrintService::submit(pdfwriter::PrintJob job) {
-    if (m_current && isPdfWriter(*m_current)) m_driver->endJob(std::move(job));
-    // Any other printer (or none at all) prints nowhere we can see: the job is dropped.
+quint64 PrintService::submit(pdfwriter::PrintJob job) {
+    if (m_current && isPdfWriter(*m_current)) return m_driver->endJob(std::move(job));
+    if (!m_current) return 0;  // no printer at all
+    // Any other printer prints nowhere we can see: the job joins its queue and stays there.
+    return m_nextOtherJob++;
+}
+
+PrintService::JobState PrintService::jobState(quint64 job) const {
+    if (job >= otherPrinterJobs) return JobState::Pending;
+    switch (m_driver->jobState(job)) {
+        case pdfwriter::PdfWriterDriver::JobState::Queued:
+            return JobState::Pending;
+        case pdfwriter::PdfWriterDriver::JobState::Written:
+            return JobState::Done;
+        default:
+            return JobState::Failed;
+    }
 }
 
 QList<PrinterInfo> PrintService::installedPrinters(const QString& root) {

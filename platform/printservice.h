@@ -46,8 +46,11 @@ public:
     // that nothing is drawn on.
     void newPage();
     // Ends the document and hands it to the driver; a document with nothing drawn makes no
-    // job.
-    void endDoc();
+    // job. Returns the job's number, 0 when no job was made or the driver dropped it at once.
+    quint64 endDoc();
+
+    // Ends the document without printing it.
+    void killDoc();
 
     // Pages drawn on in the open document.
     int pageCount() const { return int(m_job.pages.size()); }
@@ -93,8 +96,13 @@ public:
 
     // The page the current printer offers.
     pdfwriter::PageSetup pageSetup() const;
-    // Hands a finished job to the current printer's driver.
-    void submit(pdfwriter::PrintJob job);
+    // Hands a finished job to the current printer's driver; its number, or 0 when dropped.
+    quint64 submit(pdfwriter::PrintJob job);
+
+    enum class JobState { Pending, Done, Failed };
+    // What became of a job. Jobs on printers other than the PDF printer stay pending: nothing
+    // here can see them come out.
+    JobState jobState(quint64 job) const;
 
     // Installing printers, as the installer command and tests do.
     static bool addPrinter(const QString& root, const PrinterInfo& printer);
@@ -107,6 +115,9 @@ private:
     std::unique_ptr<pdfwriter::PdfWriterDriver> m_driver;
     std::optional<PrinterInfo> m_current;
     PrinterDevice m_device;
+    // Job numbers: the driver's own for the PDF printer, high ones for the other printers.
+    static constexpr quint64 otherPrinterJobs = quint64(1) << 62;
+    quint64 m_nextOtherJob = otherPrinterJobs;
 };
 
 }  // namespace pictolio

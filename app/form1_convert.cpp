@@ -1,0 +1,202 @@
+// "Start Converting": every row printed on the PDF printer, one PDF per picture or one for
+// all, with the progress on the bar and a report at the end.
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QRadioButton>
+
+#include "app/form1.h"
+#include "common/errortrap.h"
+#include "convert/loadpics.h"
+#include "convert/outputpath.h"
+#include "convert/outputwait.h"
+#include "convert/pdfprinter.h"
+#include "filelist/filelist.h"
+#include "platform/events.h"
+#include "platform/printservice.h"
+#include "platform/registry.h"
+
+namespace pictolio {
+
+QString Form1::outputPathFor(const QString& source) const {
+    if (Option5->isChecked()) return outputPathInFolder(Text1->text(), source);
+    if (Option6->isChecked()) return outputPathBesideSource(source);
+    return {};
+}
+
+// Draws the picture in the holder on the printer as the size options say; false when neither
+// is on and nothing was drawn.
+bool Form1::drawPicture() {
+    PrinterDevice& printer = m_services.printing.printer();
+    if (Option4->isChecked()) {
+        printer.paintPicture(Creator->picture(), 0, 0);
+        return true;
+    }
+    if (Option3->isChecked()) {
+        printer.paintPicture(Creator->picture(), 0, 0, float(printer.scaleWidth()),
+                             float(printer.scaleHeight()));
+        return true;
+    }
+    return false;
+}
+
+bool Form1::waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before,
+                          quint64 job) {
+    const WaitResult result = waitForOutputFile(outputPath, before, m_services.printing, job,
+                                                m_config.outputWaitMs, [this] { return m_unloading; });
+    if (result == WaitResult::Failed || result == WaitResult::TimedOut)
+        m_notCreated += QStringLiteral("\r\n") + outputPath;
+    return result != WaitResult::Abandoned;
+}
+
+// A pass whose row is gone (rows removed during the run) ends the run: there is nothing left
+// to convert, and the previous row must not be printed again under the next one's name.
+bool Form1::passIsOver(int i) const { return m_unloading || i > ListView1->rowCount(); }
+
+// What stops a run before it starts, beyond the two checks: a pair of options with neither
+// on (edited settings), or no PDF printer. "" when the run can start.
+QString Form1::notReadyMessage() const {
+    const struct {
+        QRadioButton* a;
+        QRadioButton* b;
+        QGroupBox* frame;
+    } pairs[] = {{Option1, Option2, Frame1}, {Option4, Option3, Frame2}, {Option5, Option6, Frame5}};
+    for (const auto& p : pairs)
+        if (!p.a->isChecked() && !p.b->isChecked())
+            return QStringLiteral("Please choose one of the \"%1\" before converting.").arg(p.frame->title());
+    if (!pdfprinter::isPdfPrinterInstalled(m_services.printing)) return pdfprinter::notInstalledMessage();
+    return {};
+}
+
+void Form1::PushButton2_Click() {
+    ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton2_Click "));
+    bool stop = false;
+    trap.at(100, [&] { stop = IsConverting; });
+    if (stop) return;
+    trap.at(102, [&] { IsConverting = true; });
+
+    bool failed = false;
+    trap.at(104, [&] { failed = !(ListView1->rowCount() > 0); });
+    if (failed) {
+        trap.at(254, [&] { m_services.dialogs.message(QStringLiteral("No files added.")); });
+    } else {
+        trap.at(106, [&] { failed = !isOutputFolder(Text1->text()) && !Option6->isChecked(); });
+        if (failed) {
+            trap.at(252, [&] {
+                m_services.dialogs.message(QStringLiteral("Folder does not exist. Please select another folder."));
+            });
+        } else {
+            const QString notReady = notReadyMessage();
+            if (!notReady.isEmpty()) {
+                m_services.dialogs.message(notReady);
+            } else {
+                trap.at(108, [&] { InvalidPictures.clear(); });
+                m_notCreated.clear();
+                bool perPicture = true;
+                trap.at(110, [&] { perPicture = Option1->isChecked(); });
+                if (perPicture)
+                    runPerPicture(trap);
+                else
+                    runJoined(trap);
+                if (m_unloading) return;  // the window is gone: no report
+
+                trap.at(240, [&] { setMousePointer(Default); });
+                trap.at(242, [&] { ProgressBar1->setExactValue(0); });
+                trap.at(244, [&] { ProgressBar1->setBarText(QStringLiteral("Progress Bar")); });
+                bool anyInvalid = false;
+                trap.at(246, [&] { anyInvalid = !InvalidPictures.isEmpty(); });
+                if (anyInvalid) {
+                    trap.at(248, [&] {
+                        InvalidPictures = QStringLiteral("\r\n") + QStringLiteral("\r\n") +
+                                          QStringLiteral("The following files are not valid pictures: ") +
+                                          QStringLiteral("\r\n") + InvalidPictures;
+                    });
+                }
+                QString notCreated;
+                if (!m_notCreated.isEmpty())
+                    notCreated = QStringLiteral("\r\n\r\nThe following PDF files were not created: \r\n") +
+                                 m_notCreated;
+                trap.at(250, [&] {
+                    m_services.dialogs.message(QStringLiteral("Done.") + InvalidPictures + notCreated);
+                });
+            }
+        }
+    }
+    trap.at(256, [&] { IsConverting = false; });
+}
+
+void Form1::runPerPicture(ErrorTrap& trap) {
+    PrinterDevice& printer = m_services.printing.printer();
+    int n = 0;
+    trap.at(112, [&] { n = ListView1->rowCount(); });
+    QString source, output;
+    for (int i = 1; i <= n; ++i) {
+        trap.at(114, [&] { doEvents(); });
+        if (passIsOver(i)) break;
+        trap.at(116, [&] { setMousePointer(Hourglass); });
+        trap.at(118, [&] { ProgressBar1->setExactValue(double(i) / ListView1->rowCount() * 100.0); });
+        trap.at(120, [&] { source = ListView1->rowText(i); });
+        trap.at(122, [&] { ProgressBar1->setBarText(QStringLiteral("Processing: ") + extractFileName(source)); });
+        trap.at(124, [&] { doEvents(); });
+        if (passIsOver(i)) break;
+        trap.at(126, [&] { output = outputPathFor(source); });
+        trap.at(136, [&] { pdfprinter::writeOutputSettings(m_services.registry, output); });
+        trap.at(148, [&] { pdfprinter::selectPdfPrinter(m_services.printing); });
+        bool ok = false;
+        trap.at(154, [&] {
+            ok = tryLoadPicture(Creator->pictureSlot(), m_services.decoder, source, &InvalidPictures);
+        });
+        if (!ok) continue;
+        trap.at(156, [&] { printer.setScaleMode(ScaleMode::Pixels); });
+        bool drawn = false;
+        trap.at(158, [&] { drawn = drawPicture(); });
+        const pdfwriter::FileIdentity before = outputFileIdentity(output);
+        quint64 job = 0;
+        trap.at(166, [&] { job = printer.endDoc(); });
+        if (drawn && !waitForOutput(output, before, job)) break;
+    }
+}
+
+void Form1::runJoined(ErrorTrap& trap) {
+    PrinterDevice& printer = m_services.printing.printer();
+    QString output;
+    trap.at(174, [&] { output = outputPathFor(ListView1->rowText(1)); });
+    trap.at(184, [&] { pdfprinter::writeOutputSettings(m_services.registry, output); });
+    trap.at(196, [&] { pdfprinter::selectPdfPrinter(m_services.printing); });
+    int n = 0;
+    trap.at(202, [&] { n = ListView1->rowCount(); });
+    int drawn = 0;
+    QString source;
+    for (int i = 1; i <= n; ++i) {
+        trap.at(204, [&] { doEvents(); });
+        if (passIsOver(i)) break;
+        trap.at(206, [&] { setMousePointer(Hourglass); });
+        trap.at(208, [&] { ProgressBar1->setExactValue(double(i) / ListView1->rowCount() * 100.0); });
+        trap.at(210, [&] { source = ListView1->rowText(i); });
+        trap.at(212, [&] { ProgressBar1->setBarText(QStringLiteral("Processing: ") + extractFileName(source)); });
+        trap.at(214, [&] { doEvents(); });
+        if (passIsOver(i)) break;
+        bool ok = false;
+        trap.at(216, [&] {
+            ok = tryLoadPicture(Creator->pictureSlot(), m_services.decoder, source, &InvalidPictures);
+        });
+        if (!ok) continue;
+        trap.at(218, [&] { printer.setScaleMode(ScaleMode::Pixels); });
+        bool pictureDrawn = false;
+        trap.at(220, [&] { pictureDrawn = drawPicture(); });
+        if (pictureDrawn) ++drawn;
+        bool more = false;
+        trap.at(228, [&] { more = i < ListView1->rowCount(); });
+        if (more) trap.at(230, [&] { printer.newPage(); });
+    }
+    if (m_unloading) {
+        // The window was closed half way: a PDF of some of the pictures is not what was asked.
+        printer.killDoc();
+        return;
+    }
+    const pdfwriter::FileIdentity before = outputFileIdentity(output);
+    quint64 job = 0;
+    trap.at(234, [&] { job = printer.endDoc(); });
+    if (drawn > 0) trap.at(236, [&] { waitForOutput(output, before, job); });
+}
+
+}  // namespace pictolio

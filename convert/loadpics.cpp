@@ -1,0 +1,14 @@
+#include "convert/loadpics.h"
+
+namespace pictolio {
+
+bool tryLoadPicture(Picture& holder, const PictureDecoder& decoder, const QString& path,
+                    QString* invalidPictures) {
+    holder = Picture();  // nothing of the previous picture survives
+    holder = decoder.load(path);
+    if (holder.handle != 0) return true;
+    if (invalidPictures) *invalidPictures += QStringLiteral("\r\n") + path;
+    return false;
+}
+
+}  // namespace pictolio

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+#include "platform/picture.h"
+
+namespace pictolio {
+
+// Loads the picture at path into the holder, replacing what it held. True when it loaded;
+// otherwise the holder is left empty and, when an invalid list is given, "\r\n" and the path
+// are added to it. Nothing is reported.
+bool tryLoadPicture(Picture& holder, const PictureDecoder& decoder, const QString& path,
+                    QString* invalidPictures = nullptr);
+
+}  // namespace pictolio

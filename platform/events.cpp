@@ -1,0 +1,9 @@
+#include "platform/events.h"
+
+#include <QCoreApplication>
+
+namespace pictolio {
+
+void doEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+}  // namespace pictolio

@@ -1,0 +1,8 @@
+#pragma once
+
+namespace pictolio {
+
+// Lets the pending window events run (repaints, clicks, keys), then returns.
+void doEvents();
+
+}  // namespace pictolio

@@ -1,0 +1,300 @@
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTimer>
+
+#include "convert/pdfprinter.h"
+#include "convert/outputpath.h"
+#include "filelist/filelist.h"
+#include "tests/app/appfixture.h"
+#include "tests/support/pdfreader.h"
+#include "tests/support/testpictures.h"
+
+namespace pictolio {
+namespace {
+
+using testing::AppFixture;
+using testing::readFile;
+using testing::readPdf;
+
+class Conversion : public AppFixture {
+protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        ASSERT_TRUE(pics.isValid() && out.isValid());
+        installPdfPrinter();
+        store("Text1", out.path() + "/");
+        loadedForm();
+        list = window->ListView1;
+    }
+    QString picture(const QString& relative, const testing::JpegSpec& spec = {}) {
+        const QString path = pics.filePath(relative);
+        QDir().mkpath(QFileInfo(path).path());
+        testing::writeFile(path, testing::makeJpeg(spec));
+        return path;
+    }
+    QString textFile(const QString& relative) {
+        const QString path = pics.filePath(relative);
+        testing::writeFile(path, "not a picture");
+        return path;
+    }
+    void rows(const QStringList& paths) {
+        list->removeAllRows();
+        for (const QString& p : paths) list->appendRow(p);
+    }
+    QString lastMessage() const { return dialogs.messages.isEmpty() ? QString() : dialogs.messages.last().text; }
+    QString outputFile() const {
+        return *PrintService::registryOf(printRoot.path())
+                    .getString("Software\\Tenbrook PDF Writer", "OutputFile");
+    }
+    // The PDF holds one page per source, each with that source's JPEG bytes.
+    void expectPages(const QString& pdf, const QStringList& sources) {
+        ASSERT_TRUE(QFile::exists(pdf)) << pdf.toStdString();
+        const auto pages = readPdf(pdf);
+        ASSERT_EQ(pages.size(), std::size_t(sources.size())) << pdf.toStdString();
+        for (int i = 0; i < sources.size(); ++i) {
+            ASSERT_EQ(pages[i].images.size(), 1u);
+            EXPECT_TRUE(QByteArray::fromStdString(pages[i].images[0].rawData) == readFile(sources[i]))
+                << pdf.toStdString() << " page " << i + 1;
+        }
+    }
+
+    QTemporaryDir pics, out;
+    FileList* list = nullptr;
+};
+
+TEST_F(Conversion, OnePdfPerPictureInTheOutputFolder) {
+    const QString a = picture("holiday.photo.jpg"), b = picture("sub/b.jpeg"), bad = textFile("notes.jpg");
+    const QString c = picture("c.JPG");
+    rows({a, bad, b, c});
+    window->PushButton2_Click();
+    expectPages(out.filePath("holiday.photo.pdf"), {a});
+    expectPages(out.filePath("b.pdf"), {b});
+    expectPages(out.filePath("c.pdf"), {c});
+    EXPECT_FALSE(QFile::exists(out.filePath("notes.pdf")));
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+    EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following files are not valid pictures: \r\n\r\n" + bad);
+    EXPECT_EQ(dialogs.messages.last().title, "Pictolio");
+    // The invalid row's path was still handed to the printer.
+    EXPECT_EQ(outputFile(), out.filePath("c.pdf"));
+    EXPECT_FALSE(window->IsConverting);
+    EXPECT_EQ(window->mousePointer(), Form1::Default);
+}
+
+TEST_F(Conversion, OnePdfPerPictureBesideEachSource) {
+    window->Option6->setChecked(true);
+    window->Text1->setText("");  // not looked at
+    const QString a = picture("x/a.jpg"), b = picture("y/b.jpg"), dotted = picture(".jpg");
+    rows({a, b, dotted});
+    window->PushButton2_Click();
+    expectPages(pics.filePath("x/a.pdf"), {a});
+    expectPages(pics.filePath("y/b.pdf"), {b});
+    expectPages(pics.filePath(".jpg.pdf"), {dotted});
+    EXPECT_EQ(lastMessage(), "Done.");
+}
+
+TEST_F(Conversion, JoinedIntoOnePdfNamedAfterTheFirstRow) {
+    window->Option2->setChecked(true);
+    window->Option6->setChecked(true);
+    const QString b = picture("x/b.jpg"), a = picture("y/a.jpg"), c = picture("y/c.jpg");
+    const QString bad = textFile("y/bad.jpg");
+    rows({b, a, c, bad});
+    window->PushButton2_Click();
+    // No empty page after the last picture, though the last row is not one.
+    expectPages(pics.filePath("x/b.pdf"), {b, a, c});
+    EXPECT_FALSE(QFile::exists(pics.filePath("y/a.pdf")));
+    EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following files are not valid pictures: \r\n\r\n" + bad);
+}
+
+TEST_F(Conversion, JoinedWithNoValidRowMakesNoFile) {
+    window->Option2->setChecked(true);
+    const QString x = textFile("x.txt"), y = textFile("y.jpg");
+    rows({x, y});
+    QElapsedTimer clock;
+    clock.start();
+    window->PushButton2_Click();
+    EXPECT_FALSE(QFile::exists(out.filePath("x.pdf")));
+    EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following files are not valid pictures: \r\n\r\n" + x + "\r\n" + y);
+    EXPECT_LT(clock.elapsed(), config.outputWaitMs);  // it did not wait for a file
+}
+
+TEST_F(Conversion, ProgressShowsEachRow) {
+    QStringList sources;
+    for (int i = 1; i <= 4; ++i) sources << picture(QString("p%1.jpg").arg(i));
+    rows(sources);
+    QList<double> values;
+    QStringList texts;
+    QObject::connect(window->ProgressBar1, &ProgressBar::exactValueChanged, [&](double v) { values << v; });
+    QObject::connect(window->ProgressBar1, &ProgressBar::barTextChanged, [&](const QString& t) { texts << t; });
+    window->PushButton2_Click();
+    EXPECT_EQ(values, (QList<double>{25, 50, 75, 100, 0}));
+    EXPECT_EQ(texts, (QStringList{"Processing: p1.jpg", "Processing: p2.jpg", "Processing: p3.jpg",
+                                  "Processing: p4.jpg", "Progress Bar"}));
+    EXPECT_EQ(window->ProgressBar1->text(), "Progress Bar");
+}
+
+TEST_F(Conversion, ChecksBeforeStarting) {
+    const struct {
+        const char* name;
+        QStringList rows;
+        QString text1;
+        bool besideSources;
+        QString message;
+    } cases[] = {
+        {"empty list", {}, out.path(), false, "No files added."},
+        {"missing folder", {"/pics/a.jpg"}, out.filePath("nothere/"), false,
+         "Folder does not exist. Please select another folder."},
+        {"a file, not a folder", {"/pics/a.jpg"}, picture("file.jpg"), false,
+         "Folder does not exist. Please select another folder."},
+        {"relative folder", {"/pics/a.jpg"}, "tmp", false,
+         "Folder does not exist. Please select another folder."},
+        {"empty folder text", {"/pics/a.jpg"}, "", false,
+         "Folder does not exist. Please select another folder."},
+        {"beside the sources, empty folder text", {textFile("z.txt")}, "", true,
+         "Done.\r\n\r\nThe following files are not valid pictures: \r\n\r\n" + pics.filePath("z.txt")},
+    };
+    for (const auto& c : cases) {
+        rows(c.rows);
+        (c.besideSources ? window->Option6 : window->Option5)->setChecked(true);
+        window->Text1->setText(c.text1);
+        window->setMousePointer(Form1::Default);
+        window->ProgressBar1->setBarText("Progress Bar");
+        window->PushButton2_Click();
+        EXPECT_EQ(lastMessage(), c.message) << c.name;
+        EXPECT_FALSE(window->IsConverting) << c.name;
+        EXPECT_EQ(window->mousePointer(), Form1::Default) << c.name;
+    }
+}
+
+TEST_F(Conversion, RefusesWithoutThePdfPrinterOrWithAPairOff) {
+    const QString a = picture("a.jpg");
+    rows({a});
+    ASSERT_TRUE(PrintService::removePrinter(printRoot.path(), pdfprinter::printerName()));
+    ASSERT_TRUE(PrintService::addPrinter(printRoot.path(), {"Office Laser", "LPT1:", "Discard"}));
+    window->PushButton2_Click();
+    EXPECT_EQ(lastMessage(), pdfprinter::notInstalledMessage());
+    EXPECT_FALSE(QFile::exists(out.filePath("a.pdf")));
+    EXPECT_FALSE(PrintService::registryOf(printRoot.path())
+                     .getString("Software\\Tenbrook PDF Writer", "OutputFile").has_value());
+    EXPECT_FALSE(window->IsConverting);
+
+    installPdfPrinter();
+    window->Option4->setAutoExclusive(false);
+    window->Option4->setChecked(false);
+    window->Option4->setAutoExclusive(true);
+    window->PushButton2_Click();
+    EXPECT_EQ(lastMessage(), "Please choose one of the \"Height and Width Options\" before converting.");
+    EXPECT_FALSE(QFile::exists(out.filePath("a.pdf")));
+}
+
+TEST_F(Conversion, AStalePdfIsReplacedAndNeverMistakenForTheNewOne) {
+    const QString a = picture("a.jpg", {.width = 100, .height = 80});
+    const QString b = picture("b.jpg", {.width = 90, .height = 70});
+    const QString a2 = picture("again/a.jpeg", {.width = 50, .height = 40});
+    testing::writeFile(out.filePath("a.pdf"), "stale PDF from an earlier run");
+    testing::writeFile(out.filePath("b.pdf"), "stale PDF from an earlier run");
+    // a.jpg and again/a.jpeg both make a.pdf: the second replaces the first.
+    rows({a, b, a2});
+    window->PushButton2_Click();
+    expectPages(out.filePath("a.pdf"), {a2});
+    expectPages(out.filePath("b.pdf"), {b});
+    EXPECT_EQ(lastMessage(), "Done.");
+}
+
+TEST_F(Conversion, PdfsThatDoNotComeAreReported) {
+    const QString a = picture("a.jpg"), b = picture("b.jpg");
+    // The driver cannot write a.pdf: a folder stands in its place.
+    ASSERT_TRUE(QDir(out.path()).mkdir("a.pdf"));
+    rows({a, b});
+    window->PushButton2_Click();
+    expectPages(out.filePath("b.pdf"), {b});
+    EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following PDF files were not created: \r\n\r\n" + out.filePath("a.pdf"));
+
+    // A printer that takes the jobs and never prints them: each wait ends at the time limit.
+    window.reset();
+    printing.reset();
+    QFile::remove(printRoot.filePath("printers.ini"));
+    ASSERT_TRUE(PrintService::addPrinter(printRoot.path(), {pdfprinter::printerName(), "LPT1:", "Discard"}));
+    config.outputWaitMs = 200;
+    loadedForm();
+    list = window->ListView1;
+    const QString bad = textFile("bad.txt");
+    rows({a, bad, b});
+    QElapsedTimer clock;
+    clock.start();
+    window->PushButton2_Click();
+    EXPECT_GE(clock.elapsed(), 2 * 200);
+    EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following files are not valid pictures: \r\n\r\n" + bad +
+                                 "\r\n\r\nThe following PDF files were not created: \r\n\r\n" +
+                                 out.filePath("a.pdf") + "\r\n" + out.filePath("b.pdf"));
+}
+
+TEST_F(Conversion, ASecondPressDuringARunDoesNothing) {
+    const QString a = picture("a.jpg"), b = picture("b.jpg");
+    rows({a, b});
+    bool wasConverting = false;
+    QTimer::singleShot(0, window.get(), [&] {
+        wasConverting = window->IsConverting;
+        window->PushButton2_Click();
+    });
+    window->PushButton2_Click();
+    EXPECT_TRUE(wasConverting);
+    EXPECT_EQ(dialogs.messageTexts(), QStringList{"Done."});
+    expectPages(out.filePath("a.pdf"), {a});
+    expectPages(out.filePath("b.pdf"), {b});
+}
+
+TEST_F(Conversion, EditingTheListDuringARunIsSafe) {
+    QStringList sources;
+    for (int i = 1; i <= 5; ++i) sources << picture(QString("p%1.jpg").arg(i));
+    for (const bool joined : {false, true}) {
+        (joined ? window->Option2 : window->Option1)->setChecked(true);
+        QDir(out.path()).removeRecursively();
+        QDir().mkpath(out.path());
+        rows(sources);
+        // After the first picture the user clears the list.
+        int passes = 0;
+        QObject::connect(window->ProgressBar1, &ProgressBar::barTextChanged, window.get(), [&](const QString& t) {
+            if (t.startsWith("Processing") && ++passes == 2) list->removeAllRows();
+        });
+        window->PushButton2_Click();
+        window->ProgressBar1->disconnect();
+        EXPECT_EQ(lastMessage(), "Done.") << joined;
+        EXPECT_FALSE(window->IsConverting);
+        // Only what was converted before the rows went: never a row twice, nothing elsewhere.
+        const QStringList made = QDir(out.path()).entryList(QDir::Files | QDir::Hidden);
+        if (joined) {
+            EXPECT_EQ(made, QStringList{"p1.pdf"});
+            expectPages(out.filePath("p1.pdf"), {sources[0]});
+        } else {
+            EXPECT_EQ(made, QStringList{"p1.pdf"});
+        }
+    }
+}
+
+TEST(OutputPaths, NamedAfterThePicture) {
+    const struct {
+        const char* folder;
+        const char* source;
+        const char* inFolder;
+        const char* beside;
+    } windows[] = {
+        {R"(D:\out\)", R"(C:\pics\holiday.photo.jpg)", R"(D:\out\holiday.photo.pdf)", R"(C:\pics\holiday.photo.pdf)"},
+        {R"(D:\out)", R"(C:\pics\a.jpg)", R"(D:\out\a.pdf)", R"(C:\pics\a.pdf)"},
+        {R"(C:\)", R"(E:\a.jpg)", R"(C:\a.pdf)", R"(E:\a.pdf)"},
+        {R"(D:\out\)", R"(\\server\share\p.jpeg)", R"(D:\out\p.pdf)", R"(\\server\share\p.pdf)"},
+        {R"(D:\out\)", R"(C:\pics\scan)", R"(D:\out\scan.pdf)", R"(C:\pics\scan.pdf)"},
+        {R"(D:\out\)", R"(C:\pics\.jpg)", R"(D:\out\.jpg.pdf)", R"(C:\pics\.jpg.pdf)"},
+    };
+    for (const auto& c : windows) {
+        EXPECT_EQ(outputPathInFolder(c.folder, c.source, PathStyle::Windows), c.inFolder) << c.source;
+        EXPECT_EQ(outputPathBesideSource(c.source, PathStyle::Windows), c.beside) << c.source;
+    }
+    EXPECT_EQ(outputPathInFolder("/out/", "/pics/a.b.jpg", PathStyle::Posix), "/out/a.b.pdf");
+    EXPECT_EQ(outputPathInFolder("/", "/pics/a.jpg", PathStyle::Posix), "/a.pdf");
+    EXPECT_EQ(outputPathBesideSource("/a.jpg", PathStyle::Posix), "/a.pdf");
+}
+
+}  // namespace
+}  // namespace pictolio
