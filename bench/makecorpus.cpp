@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(folder + "/photos");
     QDir().mkpath(folder + "/odd");
     for (int i = 0; i < count; ++i) {
-        const QString path = QStringLiteral("%1/photos/photo-%2.jpg").arg(folder).arg(i + 1, 3, 10, QLatin1Char('0'));
+        const QString path = folder + QStringLiteral("/photos/photo-%1.jpg").arg(i + 1, 3, 10, QLatin1Char('0'));
         JpegSpec spec{.width = 4000, .height = 3000, .quality = 90, .densityUnit = 1, .xDensity = 300, .yDensity = 300};
         if (!save(path, spec, photo(4000, 3000, unsigned(i), QStringLiteral("Photo %1").arg(i + 1)))) return 1;
     }

@@ -1,11 +1,90 @@
 #include "common/registrystore.h"
 
+#include <unistd.h>
+
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QSettings>
+#include <QMap>
 #include <QStandardPaths>
+#include <atomic>
+#include <cstdio>
 
 namespace pictolio {
+
+// A key's file: one value a line, "name", a tab, "value", UTF-8, with "\\", "\t", "\n" and
+// "\r" escaped. It is replaced whole (written beside it, then renamed), so a reader in another
+// thread or process sees the old values or the new ones, never half a file.
+namespace {
+
+QString escape(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+            case '\\': out += QStringLiteral("\\\\"); break;
+            case '\t': out += QStringLiteral("\\t"); break;
+            case '\n': out += QStringLiteral("\\n"); break;
+            case '\r': out += QStringLiteral("\\r"); break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+QString unescape(QStringView text) {
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != QLatin1Char('\\') || i + 1 == text.size()) {
+            out += text[i];
+            continue;
+        }
+        const QChar next = text[++i];
+        out += next == QLatin1Char('t') ? QChar('\t')
+               : next == QLatin1Char('n') ? QChar('\n')
+               : next == QLatin1Char('r') ? QChar('\r')
+                                          : next;
+    }
+    return out;
+}
+
+using Values = QMap<QString, QString>;
+
+bool readValues(const QString& file, Values* values) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    const QString text = QString::fromUtf8(f.readAll());
+    for (QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
+        const qsizetype tab = line.indexOf(QLatin1Char('\t'));
+        if (tab > 0) values->insert(unescape(line.left(tab)), unescape(line.mid(tab + 1)));
+    }
+    return true;
+}
+
+bool writeValues(const QString& file, const Values& values) {
+    static std::atomic<unsigned> counter{0};
+    if (!QDir().mkpath(QFileInfo(file).path())) return false;
+    // One call to arg(): a "%2" in the file name must not be taken for a place holder.
+    const QString temp = QStringLiteral("%1.%2.%3.new")
+                             .arg(file, QString::number(::getpid()), QString::number(counter++));
+    QByteArray data;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        data += (escape(it.key()) + QLatin1Char('\t') + escape(it.value()) + QLatin1Char('\n')).toUtf8();
+    QFile f(temp);
+    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.flush()) {
+        f.remove();
+        return false;
+    }
+    f.close();
+    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(file).constData()) != 0) {
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 RegistryStore::RegistryStore()
     : m_root(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -18,6 +97,7 @@ QString RegistryStore::keyFile(const QString& key) const {
     for (const QString& part : key.split(QLatin1Char('\\'), Qt::SkipEmptyParts)) {
         // A key name may hold any character but "\"; keep "/" and dots from leaving the root.
         QString safe = part;
+        safe.replace(QLatin1Char('%'), QStringLiteral("%25"));
         safe.replace(QLatin1Char('/'), QStringLiteral("%2F"));
         if (safe == QStringLiteral(".") || safe == QStringLiteral(".."))
             safe.replace(QLatin1Char('.'), QStringLiteral("%2E"));
@@ -28,34 +108,28 @@ QString RegistryStore::keyFile(const QString& key) const {
 
 bool RegistryStore::createKey(const QString& key) const {
     const QString file = keyFile(key);
-    if (QFileInfo::exists(file)) return true;
-    if (!QDir().mkpath(QFileInfo(file).path())) return false;
-    QSettings values(file, QSettings::IniFormat);
-    values.setValue(QStringLiteral("(key)"), key);
-    values.sync();
-    return values.status() == QSettings::NoError;
+    return QFileInfo(file).isFile() || writeValues(file, {});
 }
 
 bool RegistryStore::setString(const QString& key, const QString& name,
                               const QString& value) const {
     const QString file = keyFile(key);
-    if (!QDir().mkpath(QFileInfo(file).path())) return false;
-    QSettings values(file, QSettings::IniFormat);
-    values.setValue(name, value);
-    values.sync();
-    return values.status() == QSettings::NoError;
+    Values values;
+    readValues(file, &values);
+    values.insert(name, value);
+    return writeValues(file, values);
 }
 
 std::optional<QString> RegistryStore::getString(const QString& key, const QString& name) const {
-    QSettings values(keyFile(key), QSettings::IniFormat);
-    const QVariant v = values.value(name);
-    if (!v.isValid()) return std::nullopt;
-    if (v.typeId() == QMetaType::QStringList) return v.toStringList().join(QStringLiteral(", "));
-    return v.toString();
+    Values values;
+    if (!readValues(keyFile(key), &values)) return std::nullopt;
+    const auto it = values.constFind(name);
+    if (it == values.constEnd()) return std::nullopt;
+    return *it;
 }
 
 bool RegistryStore::keyExists(const QString& key) const {
-    return QFileInfo::exists(keyFile(key));
+    return QFileInfo(keyFile(key)).isFile();
 }
 
 }  // namespace pictolio

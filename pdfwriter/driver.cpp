@@ -170,7 +170,8 @@ void PdfWriterDriver::run() {
         std::string error;
         const QString path = QFile::decodeName(pending.path.c_str());
         if (writePdfFile(pending.job, pending.path, &error)) {
-            log(QStringLiteral("wrote %1 (%2 page(s))").arg(path).arg(pending.job.pages.size()));
+            log(QStringLiteral("wrote %1 (%2 page(s))")
+                    .arg(path, QString::number(pending.job.pages.size())));
             setState(pending.id, JobState::Written);
         } else {
             log(QStringLiteral("could not write %1: %2")

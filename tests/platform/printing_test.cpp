@@ -268,16 +268,16 @@ TEST_F(PrintingTest, EachJobGoesWhereOutputFileSaidWhenItEnded) {
     pdfprinter::writeOutputSettings(*registry, out.filePath("first.pdf"));
     dc.endDoc();
     // The next job's path is written at once; it must not redirect the first job.
-    pdfprinter::writeOutputSettings(*registry, out.filePath("second.pdf"));
+    pdfprinter::writeOutputSettings(*registry, out.filePath("second %2 100%.pdf"));
     dc.paintPicture(a, 0, 0);
     dc.endDoc();
     service->pdfDriver().waitUntilIdle();
     EXPECT_FALSE(QFile::exists(out.filePath("early.pdf")));
     EXPECT_EQ(readPdf(out.filePath("first.pdf")).size(), 1u);
-    EXPECT_EQ(readPdf(out.filePath("second.pdf")).size(), 1u);
+    EXPECT_EQ(readPdf(out.filePath("second %2 100%.pdf")).size(), 1u);
     // Only the finished PDFs are in the folder: no temporary file stays behind.
     EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
-              (QStringList{"first.pdf", "second.pdf"}));
+              (QStringList{"first.pdf", "second %2 100%.pdf"}));
 }
 
 TEST_F(PrintingTest, WithoutBypassTheDriverAsks) {
