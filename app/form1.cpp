@@ -157,9 +157,11 @@ void Form1::buildControls() {
     ListView1->setEvents(this);
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
+    connect(PushButton3, &QPushButton::clicked, this, &Form1::PushButton3_Click);
     connect(PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
     connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
     connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
+    connect(PushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
     connect(PushButton8, &QPushButton::clicked, this, &Form1::PushButton8_Click);
     connect(PushButton9, &QPushButton::clicked, this, &Form1::PushButton9_Click);
     for (QRadioButton* o : {Option1, Option2})

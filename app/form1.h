@@ -39,9 +39,11 @@ public:
     // Handlers.
     void PushButton1_Click();  // Add JPG File(s)
     void PushButton2_Click();  // Start Converting
+    void PushButton3_Click();  // Add All File(s) In Folder
     void PushButton4_Click();  // Move Up
     void PushButton5_Click();  // Move Down
     void PushButton6_Click();  // Clear List
+    void PushButton7_Click();  // Load Sample/Example Files
     void PushButton8_Click();  // Help
     void PushButton9_Click();  // browse for the output folder
 
@@ -92,6 +94,7 @@ private:
     void listMouseUp() override;
     void listDblClick() override;
     bool listKeyDown(QKeyEvent* event) override;
+    void listDrop(const QStringList& paths) override;
     void removeSelectedRow();
     // The list's own pointer, under the window's hourglass while that shows.
     void showListPointer();

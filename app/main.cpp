@@ -3,6 +3,7 @@
 #include <QScreen>
 
 #include "app/form1.h"
+#include "platform/filesystem.h"
 #include "platform/picture.h"
 #include "platform/printservice.h"
 #include "platform/qtdialogs.h"
@@ -23,8 +24,9 @@ int main(int argc, char* argv[]) {
     });
     Registry registry(PrintService::registryOf(printing.root()));
     PictureDecoder decoder;
+    PosixFileSystem files;
 
-    Form1 form({dialogs, settings, shell, printing, registry, decoder},
+    Form1 form({dialogs, settings, shell, printing, registry, decoder, files},
                AppConfig::defaults(QCoreApplication::applicationDirPath()));
     dialogs.setOwner(&form);
     form.Form_Load();

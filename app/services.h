@@ -6,6 +6,7 @@
 namespace pictolio {
 
 class Dialogs;
+class FileSystem;
 class PictureDecoder;
 class PrintService;
 class Registry;
@@ -20,6 +21,7 @@ struct Services {
     PrintService& printing;
     Registry& registry;
     PictureDecoder& decoder;
+    FileSystem& files;
 };
 
 // Values the program is built or started with.

@@ -13,6 +13,7 @@
 #include "app/form1.h"
 #include "convert/pdfprinter.h"
 #include "filelist/filelist.h"
+#include "platform/filesystem.h"
 #include "platform/picture.h"
 #include "platform/printservice.h"
 #include "platform/registry.h"
@@ -42,9 +43,10 @@ int main(int argc, char** argv) {
     PrintService printing(printRoot.path());
     Registry registry(PrintService::registryOf(printRoot.path()));
     PictureDecoder decoder;
+    PosixFileSystem files;
     AppConfig config = AppConfig::defaults(QCoreApplication::applicationDirPath());
     config.random = [] { return 0.5; };
-    Form1 form({dialogs, settings, shell, printing, registry, decoder}, config);
+    Form1 form({dialogs, settings, shell, printing, registry, decoder, files}, config);
     form.Form_Load();
     (joined ? form.Option2 : form.Option1)->setChecked(true);
     (stretch ? form.Option3 : form.Option4)->setChecked(true);

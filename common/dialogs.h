@@ -44,6 +44,10 @@ public:
     // AppError FileNameBufferTooSmall.
     virtual QString openFile(const OpenFileRequest& request) = 0;
 
+    // The input box: the prompt, a title, and a suggested answer; "" when cancelled.
+    virtual QString inputBox(const QString& prompt, const QString& title,
+                             const QString& defaultText) = 0;
+
     // The title of message boxes that name no title of their own.
     void setApplicationTitle(const QString& title) { m_applicationTitle = title; }
     const QString& applicationTitle() const { return m_applicationTitle; }

@@ -1,6 +1,9 @@
 #include "filelist/filelist.h"
 
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHeaderView>
+#include <QMimeData>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -19,6 +22,65 @@ FileList::FileList(QWidget* parent) : QTreeWidget(parent) {
     setDragEnabled(false);  // rows are never dragged out of the list
     setAutoScroll(false);   // a drag scrolls the list by the pointer's place on the screen
     setMouseTracking(true);
+    setAcceptDrops(true);
+    setDropIndicatorShown(false);
+}
+
+namespace {
+
+// The dropped file names, when the drag carries any (local files only).
+QStringList droppedFiles(const QMimeData* data) {
+    QStringList paths;
+    if (!data || !data->hasUrls()) return paths;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) paths << url.toLocalFile();
+    return paths;
+}
+
+}  // namespace
+
+void FileList::dragEnterEvent(QDragEnterEvent* event) {
+    // A drag without file names is refused while it is over the list.
+    if (droppedFiles(event->mimeData()).isEmpty())
+        event->ignore();
+    else
+        event->acceptProposedAction();
+}
+
+void FileList::dragMoveEvent(QDragMoveEvent* event) {
+    if (droppedFiles(event->mimeData()).isEmpty())
+        event->ignore();
+    else
+        event->acceptProposedAction();
+}
+
+void FileList::dropEvent(QDropEvent* event) {
+    const QStringList paths = droppedFiles(event->mimeData());
+    if (paths.isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    if (m_events) m_events->listDrop(paths);
+}
+
+void FileList::appendRows(const QStringList& texts) {
+    QList<QTreeWidgetItem*> items;
+    items.reserve(texts.size());
+    for (const QString& text : texts) {
+        auto* item = new QTreeWidgetItem(QStringList{text});
+        item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemNeverHasChildren);
+        items << item;
+    }
+    addTopLevelItems(items);
+}
+
+bool FileList::isInFileList(const QString& path) const {
+    bool found = false;
+    const int n = rowCount();
+    for (int i = 1; i <= n; ++i)
+        if (rowText(i) == path) found = true;
+    return found;
 }
 
 void FileList::mousePressEvent(QMouseEvent* event) {

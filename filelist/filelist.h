@@ -16,6 +16,8 @@ public:
     virtual void listDblClick() = 0;
     // True when the key was handled; other keys keep the list's own handling.
     virtual bool listKeyDown(QKeyEvent* event) = 0;
+    // File names dropped on the list, in the order of the drop.
+    virtual void listDrop(const QStringList& paths) = 0;
 };
 
 // The file list: one row per picture, its text the picture's full path, shown as a report with
@@ -38,6 +40,10 @@ public:
     void removeRow(int position);
     void removeAllRows() { clear(); }
     QStringList rowTexts() const;
+    // Appends rows in one go (a folder's files).
+    void appendRows(const QStringList& texts);
+    // Whether a row's text is exactly this path (letter case counts).
+    bool isInFileList(const QString& path) const;
 
     // The selected row's position; 0 when no row is selected.
     int selectedPosition() const;
@@ -58,6 +64,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     FileListEvents* m_events = nullptr;

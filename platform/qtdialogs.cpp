@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace pictolio {
@@ -34,6 +35,13 @@ MessageAnswer QtDialogs::showMessage(const MessageRequest& request) {
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return MessageAnswer::Ok;
+}
+
+QString QtDialogs::inputBox(const QString& prompt, const QString& title, const QString& defaultText) {
+    bool ok = false;
+    const QString answer = QInputDialog::getText(m_owner, title, messageTextForDisplay(prompt),
+                                                 QLineEdit::Normal, defaultText, &ok);
+    return ok ? answer : QString();
 }
 
 QString QtDialogs::openFile(const OpenFileRequest& request) {

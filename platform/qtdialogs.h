@@ -14,6 +14,7 @@ public:
 
     QString browseForFolder(const QString& title, const QString& startFolder) override;
     QString openFile(const OpenFileRequest& request) override;
+    QString inputBox(const QString& prompt, const QString& title, const QString& defaultText) override;
 
 protected:
     MessageAnswer showMessage(const MessageRequest& request) override;

@@ -1,6 +1,9 @@
-// make-resources FOLDER: draws the program's cursors and icon and writes them into FOLDER:
-// HAND-M.CUR (the hand over push buttons), drag.ico (the pointer while a row is dragged) and
-// pictolio.png (the application icon).
+// make-resources FOLDER: draws the program's cursors, icon and sample pictures and writes them
+// into FOLDER: HAND-M.CUR (the hand over push buttons), drag.ico (the pointer while a row is
+// dragged), pictolio.png (the application icon) and Samples/ (pictures to try the program on:
+// different sizes, densities and orientations, one of them a portrait photo stored turned, as
+// a phone stores it, with an EXIF orientation to stand it upright).
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -139,6 +142,65 @@ QImage appIcon() {
     return image;
 }
 
+// A scene to show: sky, sun, hills and a caption.
+QImage scene(int width, int height, const QColor& sky, const QString& caption) {
+    QImage image(width, height, QImage::Format_RGB32);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient air(0, 0, 0, height);
+    air.setColorAt(0, sky.darker(130));
+    air.setColorAt(1, sky.lighter(150));
+    p.fillRect(image.rect(), air);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(255, 214, 90));
+    p.drawEllipse(QPointF(width * 0.75, height * 0.28), height * 0.09, height * 0.09);
+    for (int layer = 0; layer < 3; ++layer) {
+        QPainterPath hills;
+        const double base = height * (0.62 + 0.1 * layer);
+        hills.moveTo(0, height);
+        hills.lineTo(0, base);
+        for (int x = 0; x <= width; x += width / 8)
+            hills.quadTo(x + width / 16.0, base - height * (0.08 + 0.04 * ((x / (width / 8) + layer) % 3)),
+                         x + width / 8.0, base);
+        hills.lineTo(width, height);
+        hills.closeSubpath();
+        p.setBrush(QColor(40 + 30 * layer, 110 + 25 * layer, 60 + 10 * layer));
+        p.drawPath(hills);
+    }
+    QFont font;
+    font.setBold(true);
+    font.setPixelSize(height / 12);
+    p.setFont(font);
+    p.setPen(Qt::white);
+    p.drawText(QRect(0, height / 20, width, height / 6), Qt::AlignHCenter | Qt::AlignTop, caption);
+    return image;
+}
+
+// JPEG data with a density; with orientation > 1, an EXIF segment saying how to turn it.
+QByteArray jpeg(const QImage& image, int dpi, int orientation) {
+    QImage copy = image;
+    copy.setDotsPerMeterX(qRound(dpi / 0.0254));
+    copy.setDotsPerMeterY(qRound(dpi / 0.0254));
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    copy.save(&buffer, "JPG", 88);
+    if (orientation <= 1) return data;
+    // APP1 "Exif": a big-endian TIFF header and one IFD entry, Orientation (SHORT).
+    QByteArray exif("Exif\0\0MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01", 24);
+    exif.append(char(0));
+    exif.append(char(orientation));
+    exif.append(QByteArray(2, 0));
+    exif.append(QByteArray(4, 0));  // no next IFD
+    QByteArray segment("\xFF\xE1", 2);
+    segment.append(char((exif.size() + 2) >> 8));
+    segment.append(char((exif.size() + 2) & 255));
+    segment.append(exif);
+    // After the JFIF segment, which must come first.
+    const int jfifEnd = 4 + ((uchar(data[4]) << 8) | uchar(data[5]));
+    return data.left(jfifEnd) + segment + data.mid(jfifEnd);
+}
+
 bool write(const QString& path, const QByteArray& data) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
@@ -154,8 +216,19 @@ int main(int argc, char** argv) {
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(folder);
-    const bool ok = write(folder + "/HAND-M.CUR", iconFile(hand(), 2, 11, 1)) &&
-                    write(folder + "/drag.ico", iconFile(dragPointer(), 1, 0, 0)) &&
-                    appIcon().save(folder + "/pictolio.png");
+    bool ok = write(folder + "/HAND-M.CUR", iconFile(hand(), 2, 11, 1)) &&
+              write(folder + "/drag.ico", iconFile(dragPointer(), 1, 0, 0)) &&
+              appIcon().save(folder + "/pictolio.png");
+    QDir().mkpath(folder + "/Samples");
+    const QImage portrait = scene(900, 1200, QColor(90, 140, 210), QStringLiteral("Portrait"));
+    ok = ok &&
+         write(folder + "/Samples/Sample 1 - Landscape.jpg",
+               jpeg(scene(1500, 1000, QColor(70, 130, 200), QStringLiteral("Landscape")), 300, 1)) &&
+         write(folder + "/Samples/Sample 2 - Portrait.jpg",
+               jpeg(portrait.transformed(QTransform().rotate(-90)), 200, 6)) &&
+         write(folder + "/Samples/Sample 3 - Evening.jpg",
+               jpeg(scene(1200, 800, QColor(200, 110, 80), QStringLiteral("Evening")), 150, 1)) &&
+         write(folder + "/Samples/Sample 4 - Square.jpg",
+               jpeg(scene(800, 800, QColor(120, 120, 160), QStringLiteral("Square")), 72, 1));
     return ok ? 0 : 1;
 }

@@ -25,7 +25,7 @@ Form1& AppFixture::form() {
     if (!window) {
         if (!printing) printing = std::make_unique<PrintService>(printRoot.path());
         registry = std::make_unique<Registry>(PrintService::registryOf(printRoot.path()));
-        window = std::make_unique<Form1>(Services{dialogs, *settings, shell, *printing, *registry, decoder},
+        window = std::make_unique<Form1>(Services{dialogs, *settings, shell, *printing, *registry, decoder, *files},
                                          config);
     }
     return *window;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/form1.h"
+#include "platform/filesystem.h"
 #include "platform/picture.h"
 #include "platform/printservice.h"
 #include "platform/registry.h"
@@ -56,6 +57,8 @@ protected:
     std::unique_ptr<PrintService> printing;
     std::unique_ptr<Registry> registry;
     PictureDecoder decoder;
+    PosixFileSystem realFiles;
+    FileSystem* files = &realFiles;  // a test may put a wrapper in its place
     AppConfig config;
     double randomValue = 0.5;
     std::unique_ptr<Form1> window;

@@ -16,6 +16,14 @@ QString FakeDialogs::browseForFolder(const QString& title, const QString& startF
     return answer;
 }
 
+QString FakeDialogs::inputBox(const QString& prompt, const QString& title, const QString& defaultText) {
+    inputRequests.append({prompt, title, defaultText});
+    if (inputAnswers.empty()) return {};
+    QString answer = inputAnswers.front();
+    inputAnswers.pop_front();
+    return answer;
+}
+
 QString FakeDialogs::openFile(const OpenFileRequest& request) {
     openRequests.append(request);
     if (openAnswers.empty()) return {};

@@ -25,6 +25,13 @@ public:
     std::deque<QString> folderAnswers;  // "" = cancelled; empty queue: cancelled
     QString browseForFolder(const QString& title, const QString& startFolder) override;
 
+    struct InputRequest {
+        QString prompt, title, defaultText;
+    };
+    QList<InputRequest> inputRequests;
+    std::deque<QString> inputAnswers;  // empty queue: cancelled
+    QString inputBox(const QString& prompt, const QString& title, const QString& defaultText) override;
+
     QList<OpenFileRequest> openRequests;
     // Each answer: the common dialog's file name, or an error code to raise.
     std::deque<std::variant<QString, ErrorCode>> openAnswers;  // empty queue: cancelled

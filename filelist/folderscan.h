@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace pictolio {
+
+class Dialogs;
+class FileSystem;
+
+// Adding every file of a folder tree: the scan for the folders, the listing of their files, and
+// the tests a file and a folder name must pass.
+class FolderScan {
+public:
+    FolderScan(const FileSystem& files, Dialogs& dialogs, std::function<void()> doEvents);
+
+    // Appends to folders (each ending in "/") every folder below them, breadth-first by depth:
+    // all folders one level down, grouped by parent in listing order, then two levels down, and
+    // so on. Folders that cannot be listed are dropped from the collection; hidden system
+    // folders are neither added nor looked into; a folder reached a second time (through a
+    // link) is not scanned again.
+    void getSubDirectories2016(QStringList& folders);
+
+    // The names of the files in folder that match the pattern and can be opened.
+    QStringList listFiles(QString folder, const QString& pattern) const;
+
+    // The rows for the files of every folder of the collection that match the pattern, in
+    // order: names starting with "~" and files that are exactly archive + hidden are left out.
+    QStringList filesOf(const QStringList& folders, const QString& pattern) const;
+
+    // Whether a name holds a character the Western Windows code page (1252) does not have, or
+    // a control character, or "?": such a folder is skipped with its subtree.
+    static bool hasUnsafeChars(const QString& name);
+
+private:
+    bool mayLookInto(const QString& folder) const;
+    void scan(QStringList& folders);
+
+    const FileSystem& m_files;
+    Dialogs& m_dialogs;
+    std::function<void()> m_doEvents;
+    QSet<QString> m_seen;  // identities of the folders collected so far
+};
+
+}  // namespace pictolio

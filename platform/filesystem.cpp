@@ -1,0 +1,154 @@
+#include "platform/filesystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+
+#include "common/apperror.h"
+
+namespace pictolio {
+
+namespace {
+
+QByteArray native(const QString& path) { return QFile::encodeName(path); }
+
+// DOS attributes kept by the file system, where it keeps them.
+std::optional<quint32> dosAttributes(const QByteArray& path) {
+    char buffer[64];
+    ssize_t n = ::lgetxattr(path.constData(), "user.DOSATTRIB", buffer, sizeof buffer - 1);
+    if (n > 0) {
+        // Samba writes the attributes as text, "0x22"; newer versions a binary record, whose
+        // text form still comes first.
+        buffer[n] = 0;
+        bool ok = false;
+        const quint32 value = QByteArray(buffer).trimmed().toUInt(&ok, 0);
+        if (ok) return value;
+    }
+    quint32 ntfs = 0;
+    n = ::lgetxattr(path.constData(), "system.ntfs_attrib", &ntfs, sizeof ntfs);
+    if (n == sizeof ntfs) return ntfs;
+    return std::nullopt;
+}
+
+QString withSeparator(const QString& folder) {
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+// Reads a folder's entries; errno is kept when it cannot be opened.
+bool readFolder(const QString& folder, QStringList* names) {
+    DIR* dir = ::opendir(native(folder).constData());
+    if (!dir) return false;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        if (name == QLatin1String(".") || name == QLatin1String("..")) continue;
+        names->append(name);
+    }
+    ::closedir(dir);
+    return true;
+}
+
+}  // namespace
+
+bool wildcardMatch(const QString& pattern, const QString& name) {
+    if (pattern == QLatin1String("*.*") || pattern == QLatin1String("*")) return true;
+    // Classic matching with backtracking over the last "*".
+    const QString p = pattern.toUpper(), n = name.toUpper();
+    qsizetype pi = 0, ni = 0, star = -1, mark = 0;
+    while (ni < n.size()) {
+        if (pi < p.size() && (p[pi] == QLatin1Char('?') || p[pi] == n[ni])) {
+            ++pi, ++ni;
+        } else if (pi < p.size() && p[pi] == QLatin1Char('*')) {
+            star = pi++;
+            mark = ni;
+        } else if (star >= 0) {
+            pi = star + 1;
+            ni = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == QLatin1Char('*')) ++pi;
+    return pi == p.size();
+}
+
+void sortAsNtfs(QStringList& names) {
+    std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        return a.toUpper() < b.toUpper();
+    });
+}
+
+std::optional<quint32> PosixFileSystem::attributes(const QString& path) const {
+    const QByteArray p = native(path);
+    struct stat link {}, target {};
+    if (path.isEmpty() || ::lstat(p.constData(), &link) != 0) return std::nullopt;
+    const bool isLink = S_ISLNK(link.st_mode);
+    const struct stat& st = (isLink && ::stat(p.constData(), &target) == 0) ? target : link;
+    quint32 a = 0;
+    if (S_ISDIR(st.st_mode)) a |= attr::directory;
+    if (isLink) a |= attr::alias;
+    if (const auto dos = dosAttributes(p)) {
+        a |= *dos & (attr::readOnly | attr::hidden | attr::system | attr::archive | attr::compressed);
+        return a;
+    }
+    if (!S_ISDIR(st.st_mode)) a |= attr::archive;
+    if (!(st.st_mode & S_IWUSR)) a |= attr::readOnly;
+    QString name = path;
+    while (name.size() > 1 && name.endsWith(QLatin1Char('/'))) name.chop(1);
+    name = name.mid(name.lastIndexOf(QLatin1Char('/')) + 1);
+    if (name.startsWith(QLatin1Char('.')) && name != QLatin1String(".") && name != QLatin1String(".."))
+        a |= attr::hidden;
+    return a;
+}
+
+QStringList PosixFileSystem::listFiles(const QString& folder, const QString& pattern) const {
+    QStringList names;
+    if (!readFolder(folder, &names)) return {};
+    const QString base = withSeparator(folder);
+    QStringList files;
+    for (const QString& name : names) {
+        struct stat st {};
+        if (::stat(native(base + name).constData(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        if (wildcardMatch(pattern, name)) files << name;
+    }
+    sortAsNtfs(files);
+    return files;
+}
+
+QStringList PosixFileSystem::subFolders(const QString& folder) const {
+    QStringList names;
+    if (!readFolder(folder, &names)) {
+        if (errno == EACCES || errno == EPERM) throw AppError(ErrorCode::PermissionDenied);
+        throw AppError(ErrorCode::PathNotFound);
+    }
+    const QString base = withSeparator(folder);
+    QStringList folders;
+    for (const QString& name : names) {
+        struct stat st {};
+        if (::stat(native(base + name).constData(), &st) == 0 && S_ISDIR(st.st_mode)) folders << name;
+    }
+    sortAsNtfs(folders);
+    return folders;
+}
+
+bool PosixFileSystem::isOpenableFile(const QString& path) const {
+    const int fd = ::open(native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    return file;
+}
+
+QString PosixFileSystem::folderIdentity(const QString& folder) const {
+    struct stat st {};
+    if (::stat(native(folder).constData(), &st) != 0) return {};
+    return QStringLiteral("%1:%2").arg(QString::number(st.st_dev), QString::number(st.st_ino));
+}
+
+}  // namespace pictolio
