@@ -95,6 +95,8 @@ private:
     void listDblClick() override;
     bool listKeyDown(QKeyEvent* event) override;
     void listDrop(const QStringList& paths) override;
+    void addFilesOf(class ErrorTrap& trap, const class FolderScan& scan, const QStringList& folders,
+                    const QString& pattern);
     void removeSelectedRow();
     // The list's own pointer, under the window's hourglass while that shows.
     void showListPointer();

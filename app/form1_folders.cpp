@@ -1,5 +1,7 @@
 // Filling the list from folders: a whole folder tree, files and folders dropped on the list,
 // and the sample pictures that come with the program.
+#include <QElapsedTimer>
+
 #include "app/form1.h"
 #include "common/errortrap.h"
 #include "common/paths.h"
@@ -11,6 +13,21 @@
 #include "platform/shell.h"
 
 namespace pictolio {
+
+// Adds the files of each folder of the collection. A tree of a hundred thousand files takes a
+// while: the window gets its events at least every few tenths of a second meanwhile.
+void Form1::addFilesOf(ErrorTrap& trap, const FolderScan& scan, const QStringList& folders,
+                       const QString& pattern) {
+    QElapsedTimer sinceEvents;
+    sinceEvents.start();
+    for (const QString& f : folders) {
+        trap.at(112, [&] { ListView1->appendRows(scan.filesOf({f}, pattern)); });
+        if (sinceEvents.elapsed() >= 100) {
+            doEvents();
+            sinceEvents.restart();
+        }
+    }
+}
 
 void Form1::PushButton3_Click() {
     ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton3_Click "));
@@ -36,7 +53,7 @@ void Form1::PushButton3_Click() {
     QStringList folders{folder + pathSeparator()};
     trap.at(110, [&] { scan.getSubDirectories2016(folders); });
     const QString pattern = QStringLiteral("*.") + answer;
-    for (const QString& f : folders) trap.at(112, [&] { ListView1->appendRows(scan.filesOf({f}, pattern)); });
+    addFilesOf(trap, scan, folders, pattern);
     trap.at(114, [&] { setMousePointer(Default); });
 }
 
@@ -47,7 +64,8 @@ void Form1::listDrop(const QStringList& paths) {
         if (attributes && (*attributes & attr::directory)) {
             QStringList folders{entry + pathSeparator()};
             scan.getSubDirectories2016(folders);
-            for (const QString& f : folders) ListView1->appendRows(scan.filesOf({f}, QStringLiteral("*.*")));
+            ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.ListView1_OLEDragDrop "));
+            addFilesOf(trap, scan, folders, QStringLiteral("*.*"));
         } else {
             ListView1->appendRow(entry);  // as given: no test at all
         }

@@ -107,8 +107,8 @@ QStringList FolderScan::filesOf(const QStringList& folders, const QString& patte
         const QString folder = entry.chopped(1);
         for (const QString& name : listFiles(folder, pattern)) {
             if (name.startsWith(QLatin1Char('~'))) continue;
+            // listFiles() kept only files that open.
             const QString path = folder + QLatin1Char('/') + name;
-            if (!m_files.isOpenableFile(path)) continue;
             if ((m_files.attributes(path).value_or(0) & attr::scanMask) == (attr::archive | attr::hidden))
                 continue;
             rows << repairRootJoin(path);

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "common/apperror.h"
 
@@ -40,14 +41,27 @@ QString withSeparator(const QString& folder) {
     return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
 }
 
-// Reads a folder's entries; errno is kept when it cannot be opened.
-bool readFolder(const QString& folder, QStringList* names) {
+enum class Kind { File, Folder, Other };
+
+// Reads a folder's entries with what they are (links followed); errno is kept when the folder
+// cannot be opened.
+bool readFolder(const QString& folder, QList<QPair<QString, Kind>>* entries) {
     DIR* dir = ::opendir(native(folder).constData());
     if (!dir) return false;
+    const QByteArray base = native(withSeparator(folder));
     while (const dirent* entry = ::readdir(dir)) {
-        const QString name = QFile::decodeName(entry->d_name);
-        if (name == QLatin1String(".") || name == QLatin1String("..")) continue;
-        names->append(name);
+        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+        Kind kind = Kind::Other;
+        if (entry->d_type == DT_REG) {
+            kind = Kind::File;
+        } else if (entry->d_type == DT_DIR) {
+            kind = Kind::Folder;
+        } else if (entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::stat((base + entry->d_name).constData(), &st) == 0)
+                kind = S_ISDIR(st.st_mode) ? Kind::Folder : S_ISREG(st.st_mode) ? Kind::File : Kind::Other;
+        }
+        entries->append({QFile::decodeName(entry->d_name), kind});
     }
     ::closedir(dir);
     return true;
@@ -107,31 +121,24 @@ std::optional<quint32> PosixFileSystem::attributes(const QString& path) const {
 }
 
 QStringList PosixFileSystem::listFiles(const QString& folder, const QString& pattern) const {
-    QStringList names;
-    if (!readFolder(folder, &names)) return {};
-    const QString base = withSeparator(folder);
+    QList<QPair<QString, Kind>> entries;
+    if (!readFolder(folder, &entries)) return {};
     QStringList files;
-    for (const QString& name : names) {
-        struct stat st {};
-        if (::stat(native(base + name).constData(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-        if (wildcardMatch(pattern, name)) files << name;
-    }
+    for (const auto& [name, kind] : entries)
+        if (kind == Kind::File && wildcardMatch(pattern, name)) files << name;
     sortAsNtfs(files);
     return files;
 }
 
 QStringList PosixFileSystem::subFolders(const QString& folder) const {
-    QStringList names;
-    if (!readFolder(folder, &names)) {
+    QList<QPair<QString, Kind>> entries;
+    if (!readFolder(folder, &entries)) {
         if (errno == EACCES || errno == EPERM) throw AppError(ErrorCode::PermissionDenied);
         throw AppError(ErrorCode::PathNotFound);
     }
-    const QString base = withSeparator(folder);
     QStringList folders;
-    for (const QString& name : names) {
-        struct stat st {};
-        if (::stat(native(base + name).constData(), &st) == 0 && S_ISDIR(st.st_mode)) folders << name;
-    }
+    for (const auto& [name, kind] : entries)
+        if (kind == Kind::Folder) folders << name;
     sortAsNtfs(folders);
     return folders;
 }
