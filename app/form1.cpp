@@ -19,6 +19,7 @@
 #include "convert/pdfprinter.h"
 #include "filelist/filelist.h"
 #include "platform/cursors.h"
+#include "platform/filesystem.h"
 #include "platform/settingsstore.h"
 #include "platform/shell.h"
 
@@ -32,12 +33,6 @@ const QString loadLocation = QStringLiteral("in Jovemark2021/08/31.Form1.Form_Lo
 // Positions are designed in twips; a pixel is 15 twips.
 QRect twips(int left, int top, int width, int height) {
     return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-
-// A file that a directory listing of its exact path shows: a regular file, not hidden.
-bool isListedFile(const QString& path) {
-    const QFileInfo info(path);
-    return info.isFile() && !info.fileName().startsWith(QLatin1Char('.'));
 }
 
 }  // namespace
@@ -266,7 +261,9 @@ void Form1::Form_Load() {
 
 void Form1::applySkin() {
     const QString path = m_config.programFolder + QStringLiteral("/x/o.cjs");
-    if (!isListedFile(path)) return;
+    // As a directory listing of the exact path sees it: a file, neither hidden nor system.
+    const std::optional<quint32> a = m_services.files.attributes(path);
+    if (!a || (*a & (attr::directory | attr::hidden | attr::system))) return;
     const QColor buttonFace = palette().color(QPalette::Button);
     const auto paint = [&](QWidget* w) {
         QPalette p = w->palette();

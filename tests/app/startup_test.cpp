@@ -1,3 +1,5 @@
+#include <sys/xattr.h>
+
 #include <QApplication>
 #include <QFrame>
 #include <QGroupBox>
@@ -131,6 +133,16 @@ TEST_F(StartUp, SkinAndHandCursorComeFromBesideTheProgram) {
     window->setMousePointer(Form1::Custom);
     EXPECT_EQ(window->cursor().shape(), Qt::BitmapCursor);
     EXPECT_EQ(window->cursor().hotSpot(), QPoint(11, 1));
+}
+
+TEST_F(StartUp, AHiddenSkinFileIsNoSkin) {
+    shipResources();
+    const QByteArray skin = QFile::encodeName(programFolder.filePath("x/o.cjs"));
+    if (::setxattr(skin.constData(), "user.DOSATTRIB", "0x22", 4, 0) != 0)
+        GTEST_SKIP() << "no extended attributes on this file system";
+    loadedForm();
+    EXPECT_EQ(window->palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_TRUE(qApp->styleSheet().isEmpty());
 }
 
 TEST_F(StartUp, TheMakersPageOpensOnOneStartInAHundred) {
