@@ -98,6 +98,7 @@ private:
     void addFilesOf(class ErrorTrap& trap, const class FolderScan& scan, const QStringList& folders,
                     const QString& pattern);
     void removeSelectedRow();
+    void moveSelectedRow(const QString& location, bool up);
     // The list's own pointer, under the window's hourglass while that shows.
     void showListPointer();
 

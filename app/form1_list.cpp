@@ -81,8 +81,10 @@ void Form1::PushButton6_Click() {
     });
 }
 
-void Form1::PushButton4_Click() {
-    ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton4_Click "));
+// Moves the selected row one place up or down: a new row with its text goes in at the target,
+// the old row goes out, and the new row is selected.
+void Form1::moveSelectedRow(const QString& location, bool up) {
+    ErrorTrap trap(m_services.dialogs, location);
     bool stop = false;
     trap.at(100, [&] { stop = isBusy(); });
     if (stop) return;
@@ -91,40 +93,26 @@ void Form1::PushButton4_Click() {
     int i = 0;
     trap.at(104, [&] { i = ListView1->selectedPosition(); });
     if (i == 0) return;  // rows but none selected: nothing to move
-    bool first = false;
-    trap.at(106, [&] { first = i < 2; });
-    if (!first) {
-        trap.at(108, [&] { ListView1->insertRow(i - 1, ListView1->rowText(i)); });
-        trap.at(110, [&] { ListView1->removeRow(i + 1); });
-        trap.at(112, [&] { ListView1->selectRow(i - 1); });
-        trap.at(114, [&] { ListView1->makeVisible(i - 1); });
-        trap.at(116, [&] { ListView1->setFocus(); });
+    bool atEnd = false;
+    trap.at(106, [&] { atEnd = up ? i < 2 : i >= ListView1->rowCount(); });
+    if (atEnd) {
+        trap.at(118, [&] { ListView1->setFocus(); });
         return;
     }
-    trap.at(118, [&] { ListView1->setFocus(); });
+    const int insertAt = up ? i - 1 : i + 2, oldRow = up ? i + 1 : i, newRow = up ? i - 1 : i + 1;
+    trap.at(108, [&] { ListView1->insertRow(insertAt, ListView1->rowText(i)); });
+    trap.at(110, [&] { ListView1->removeRow(oldRow); });
+    trap.at(112, [&] { ListView1->selectRow(newRow); });
+    trap.at(114, [&] { ListView1->makeVisible(newRow); });
+    trap.at(116, [&] { ListView1->setFocus(); });
+}
+
+void Form1::PushButton4_Click() {
+    moveSelectedRow(QStringLiteral("in Jovemark2021/08/31.Form1.PushButton4_Click "), true);
 }
 
 void Form1::PushButton5_Click() {
-    ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton5_Click "));
-    bool stop = false;
-    trap.at(100, [&] { stop = isBusy(); });
-    if (stop) return;
-    trap.at(102, [&] { stop = ListView1->rowCount() == 0; });
-    if (stop) return;
-    int i = 0;
-    trap.at(104, [&] { i = ListView1->selectedPosition(); });
-    if (i == 0) return;
-    bool last = false;
-    trap.at(106, [&] { last = i >= ListView1->rowCount(); });
-    if (!last) {
-        trap.at(108, [&] { ListView1->insertRow(i + 2, ListView1->rowText(i)); });
-        trap.at(110, [&] { ListView1->removeRow(i); });
-        trap.at(112, [&] { ListView1->selectRow(i + 1); });
-        trap.at(114, [&] { ListView1->makeVisible(i + 1); });
-        trap.at(116, [&] { ListView1->setFocus(); });
-        return;
-    }
-    trap.at(118, [&] { ListView1->setFocus(); });
+    moveSelectedRow(QStringLiteral("in Jovemark2021/08/31.Form1.PushButton5_Click "), false);
 }
 
 void Form1::PushButton1_Click() {

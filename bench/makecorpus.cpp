@@ -12,7 +12,7 @@
 
 #include "tests/support/testpictures.h"
 
-using pictolio::testing::JpegSpec;
+using pictolio::testing::JpegRecipe;
 
 namespace {
 
@@ -48,13 +48,13 @@ QImage photo(int width, int height, unsigned seed, const QString& label) {
     return image;
 }
 
-bool save(const QString& path, const JpegSpec& spec, const QImage& image) {
+bool save(const QString& path, const JpegRecipe& recipe, const QImage& image) {
     std::vector<unsigned char> rgb(std::size_t(image.width()) * image.height() * 3);
     for (int y = 0; y < image.height(); ++y)
         std::memcpy(rgb.data() + std::size_t(y) * image.width() * 3, image.constScanLine(y),
                     std::size_t(image.width()) * 3);
     QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(pictolio::testing::makeJpegFromRgb(spec, rgb.data())) > 0;
+    return f.open(QIODevice::WriteOnly) && f.write(pictolio::testing::makeJpegFromRgb(recipe, rgb.data())) > 0;
 }
 
 }  // namespace
@@ -71,19 +71,19 @@ int main(int argc, char** argv) {
     QDir().mkpath(folder + "/odd");
     for (int i = 0; i < count; ++i) {
         const QString path = folder + QStringLiteral("/photos/photo-%1.jpg").arg(i + 1, 3, 10, QLatin1Char('0'));
-        JpegSpec spec{.width = 4000, .height = 3000, .quality = 90, .densityUnit = 1, .xDensity = 300, .yDensity = 300};
-        if (!save(path, spec, photo(4000, 3000, unsigned(i), QStringLiteral("Photo %1").arg(i + 1)))) return 1;
+        JpegRecipe recipe{.width = 4000, .height = 3000, .quality = 90, .densityUnit = 1, .xDensity = 300, .yDensity = 300};
+        if (!save(path, recipe, photo(4000, 3000, unsigned(i), QStringLiteral("Photo %1").arg(i + 1)))) return 1;
     }
     const QImage small = photo(1600, 1200, 99, QStringLiteral("TOP"));
     const struct {
         const char* name;
-        JpegSpec spec;
+        JpegRecipe recipe;
         QImage image;
     } odd[] = {
         {"progressive.jpg", {.width = 1600, .height = 1200, .progressive = true}, small},
-        {"grey.jpg", {.width = 1600, .height = 1200, .kind = JpegSpec::Kind::Gray}, small},
-        {"cmyk.jpg", {.width = 1600, .height = 1200, .kind = JpegSpec::Kind::AdobeCmyk}, small},
-        {"rgb-no-app14.jpg", {.width = 1600, .height = 1200, .kind = JpegSpec::Kind::Rgb}, small},
+        {"grey.jpg", {.width = 1600, .height = 1200, .kind = JpegRecipe::Kind::Gray}, small},
+        {"cmyk.jpg", {.width = 1600, .height = 1200, .kind = JpegRecipe::Kind::AdobeCmyk}, small},
+        {"rgb-no-app14.jpg", {.width = 1600, .height = 1200, .kind = JpegRecipe::Kind::Rgb}, small},
         {"arithmetic.jpg", {.width = 1600, .height = 1200, .arithmetic = true}, small},
         // Stored as a camera held upright stores it: turned, with orientation 6 to undo it.
         {"portrait-exif6.jpg",
@@ -91,6 +91,6 @@ int main(int argc, char** argv) {
          small.transformed(QTransform().rotate(-90))},
     };
     for (const auto& o : odd)
-        if (!save(folder + "/odd/" + o.name, o.spec, o.image)) return 1;
+        if (!save(folder + "/odd/" + o.name, o.recipe, o.image)) return 1;
     return 0;
 }

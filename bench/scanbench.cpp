@@ -11,16 +11,8 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
-#include "app/form1.h"
-#include "convert/pdfprinter.h"
+#include "bench/benchwindow.h"
 #include "filelist/filelist.h"
-#include "platform/filesystem.h"
-#include "platform/picture.h"
-#include "platform/printservice.h"
-#include "platform/registry.h"
-#include "platform/settingsstore.h"
-#include "tests/fakes/fakedialogs.h"
-#include "tests/fakes/fakeshell.h"
 
 using namespace pictolio;
 
@@ -66,20 +58,9 @@ int main(int argc, char** argv) {
         QFile(root + QStringLiteral("/.complete")).open(QIODevice::WriteOnly);
     }
 
-    QTemporaryDir settingsRoot, printRoot;
-    PrintService::addPrinter(printRoot.path(), {pdfprinter::printerName(), QStringLiteral("CPW2:"),
-                                                pdfprinter::printerName()});
-    testing::FakeDialogs dialogs;
-    PlatformSettingsStore settings(settingsRoot.path());
-    testing::FakeShell shell;
-    PrintService printing(printRoot.path());
-    Registry registry(PrintService::registryOf(printRoot.path()));
-    PictureDecoder decoder;
-    PosixFileSystem files;
-    AppConfig config = AppConfig::defaults(QCoreApplication::applicationDirPath());
-    config.random = [] { return 0.5; };
-    Form1 form({dialogs, settings, shell, printing, registry, decoder, files}, config);
-    form.Form_Load();
+    bench::BenchWindow window;
+    Form1& form = window.form;
+    testing::FakeDialogs& dialogs = window.dialogs;
 
     // The longest time between two looks at the window's events.
     QElapsedTimer sinceEvents;

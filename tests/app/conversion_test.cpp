@@ -28,10 +28,10 @@ protected:
         loadedForm();
         list = window->ListView1;
     }
-    QString picture(const QString& relative, const testing::JpegSpec& spec = {}) {
+    QString picture(const QString& relative, const testing::JpegRecipe& recipe = {}) {
         const QString path = pics.filePath(relative);
         QDir().mkpath(QFileInfo(path).path());
-        testing::writeFile(path, testing::makeJpeg(spec));
+        testing::writeFile(path, testing::makeJpeg(recipe));
         return path;
     }
     QString textFile(const QString& relative) {

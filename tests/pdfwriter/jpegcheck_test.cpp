@@ -6,7 +6,7 @@
 namespace pdfwriter {
 namespace {
 
-using pictolio::testing::JpegSpec;
+using pictolio::testing::JpegRecipe;
 using pictolio::testing::makeJpeg;
 
 JpegStatus check(const QByteArray& data, JpegInfo* info = nullptr) {
@@ -30,16 +30,16 @@ QByteArray withoutSegment(QByteArray data, unsigned char marker) {
 TEST(JpegCheck, AcceptsTheKindsOfJpegPeopleHave) {
     const struct {
         const char* name;
-        JpegSpec spec;
+        JpegRecipe recipe;
         int components;
         bool progressive, arithmetic, rgb, adobe;
     } cases[] = {
         {"baseline", {}, 3, false, false, false, false},
         {"progressive", {.progressive = true}, 3, true, false, false, false},
-        {"grey", {.kind = JpegSpec::Kind::Gray}, 1, false, false, false, false},
-        {"RGB without APP14", {.kind = JpegSpec::Kind::Rgb}, 3, false, false, true, false},
-        {"Adobe CMYK", {.kind = JpegSpec::Kind::AdobeCmyk}, 4, false, false, false, true},
-        {"YCCK", {.kind = JpegSpec::Kind::Ycck}, 4, false, false, false, true},
+        {"grey", {.kind = JpegRecipe::Kind::Gray}, 1, false, false, false, false},
+        {"RGB without APP14", {.kind = JpegRecipe::Kind::Rgb}, 3, false, false, true, false},
+        {"Adobe CMYK", {.kind = JpegRecipe::Kind::AdobeCmyk}, 4, false, false, false, true},
+        {"YCCK", {.kind = JpegRecipe::Kind::Ycck}, 4, false, false, false, true},
         {"arithmetic", {.arithmetic = true}, 3, false, true, false, false},
         {"arithmetic progressive", {.progressive = true, .arithmetic = true}, 3, true, true,
          false, false},
@@ -47,9 +47,9 @@ TEST(JpegCheck, AcceptsTheKindsOfJpegPeopleHave) {
     };
     for (const auto& c : cases) {
         JpegInfo info;
-        ASSERT_EQ(check(makeJpeg(c.spec), &info), JpegStatus::Ok) << c.name;
-        EXPECT_EQ(info.width, c.spec.width) << c.name;
-        EXPECT_EQ(info.height, c.spec.height) << c.name;
+        ASSERT_EQ(check(makeJpeg(c.recipe), &info), JpegStatus::Ok) << c.name;
+        EXPECT_EQ(info.width, c.recipe.width) << c.name;
+        EXPECT_EQ(info.height, c.recipe.height) << c.name;
         EXPECT_EQ(info.components, c.components) << c.name;
         EXPECT_EQ(info.progressive, c.progressive) << c.name;
         EXPECT_EQ(info.arithmetic, c.arithmetic) << c.name;
@@ -113,7 +113,7 @@ TEST(JpegCheck, BytesAfterTheEndOfImageAreAllowed) {
 TEST(JpegCheck, DensityAndOrientation) {
     const struct {
         const char* name;
-        JpegSpec spec;
+        JpegRecipe recipe;
         double xDpi, yDpi;
         int orientation;
     } cases[] = {
@@ -143,7 +143,7 @@ TEST(JpegCheck, DensityAndOrientation) {
     };
     for (const auto& c : cases) {
         JpegInfo info;
-        ASSERT_EQ(check(makeJpeg(c.spec), &info), JpegStatus::Ok) << c.name;
+        ASSERT_EQ(check(makeJpeg(c.recipe), &info), JpegStatus::Ok) << c.name;
         EXPECT_NEAR(info.xDpi, c.xDpi, 0.01) << c.name;
         EXPECT_NEAR(info.yDpi, c.yDpi, 0.01) << c.name;
         EXPECT_EQ(info.orientation, c.orientation) << c.name;

@@ -10,7 +10,7 @@
 namespace pictolio {
 namespace {
 
-using testing::JpegSpec;
+using testing::JpegRecipe;
 using testing::makeJpeg;
 using testing::writeFile;
 
@@ -61,7 +61,7 @@ TEST_F(PictureDecoderTest, AnythingThatIsNotAPrintablePictureGivesTheEmptyPictur
 TEST_F(PictureDecoderTest, PhysicalSizeFollowsTheStatedDensity) {
     const struct {
         const char* name;
-        JpegSpec spec;
+        JpegRecipe recipe;
         double widthHimetric, heightHimetric;
         int width, height;
     } cases[] = {
@@ -94,7 +94,7 @@ TEST_F(PictureDecoderTest, PhysicalSizeFollowsTheStatedDensity) {
          10160, 7620, 400, 300},
     };
     for (const auto& c : cases) {
-        const Picture p = decoder.load(put("p.jpg", makeJpeg(c.spec)));
+        const Picture p = decoder.load(put("p.jpg", makeJpeg(c.recipe)));
         ASSERT_FALSE(p.isEmpty()) << c.name;
         EXPECT_NEAR(p.widthHimetric, c.widthHimetric, 0.5) << c.name;
         EXPECT_NEAR(p.heightHimetric, c.heightHimetric, 0.5) << c.name;

@@ -21,7 +21,7 @@
 namespace pictolio {
 namespace {
 
-using testing::JpegSpec;
+using testing::JpegRecipe;
 using testing::makeJpeg;
 using testing::readPdf;
 
@@ -54,8 +54,8 @@ protected:
         return path;
     }
 
-    Picture load(const QString& name, const JpegSpec& spec = {}) {
-        return decoder.load(picture(name, makeJpeg(spec)));
+    Picture load(const QString& name, const JpegRecipe& recipe = {}) {
+        return decoder.load(picture(name, makeJpeg(recipe)));
     }
 
     // Prints the pictures, each on its own page, into one PDF at path.
@@ -87,21 +87,21 @@ protected:
 TEST_F(PrintingTest, JpegDataIsEmbeddedByteForByte) {
     const struct {
         const char* name;
-        JpegSpec spec;
+        JpegRecipe recipe;
         const char* colorSpace;
         const char* decode;
     } cases[] = {
         {"baseline", {.width = 120, .height = 80}, "/DeviceRGB", ""},
         {"progressive", {.width = 120, .height = 80, .progressive = true}, "/DeviceRGB", ""},
-        {"grey", {.kind = JpegSpec::Kind::Gray}, "/DeviceGray", ""},
-        {"Adobe CMYK", {.kind = JpegSpec::Kind::AdobeCmyk}, "/DeviceCMYK", "[ 1 0 1 0 1 0 1 0 ]"},
-        {"YCCK", {.kind = JpegSpec::Kind::Ycck}, "/DeviceCMYK", "[ 1 0 1 0 1 0 1 0 ]"},
-        {"CMYK without APP14", {.kind = JpegSpec::Kind::PlainCmyk}, "/DeviceCMYK", ""},
+        {"grey", {.kind = JpegRecipe::Kind::Gray}, "/DeviceGray", ""},
+        {"Adobe CMYK", {.kind = JpegRecipe::Kind::AdobeCmyk}, "/DeviceCMYK", "[ 1 0 1 0 1 0 1 0 ]"},
+        {"YCCK", {.kind = JpegRecipe::Kind::Ycck}, "/DeviceCMYK", "[ 1 0 1 0 1 0 1 0 ]"},
+        {"CMYK without APP14", {.kind = JpegRecipe::Kind::PlainCmyk}, "/DeviceCMYK", ""},
         {"with EXIF", {.exif = true, .orientation = 6, .exifXRes = 300, .exifYRes = 300},
          "/DeviceRGB", ""},
     };
     for (const auto& c : cases) {
-        const QString source = picture("p.jpg", makeJpeg(c.spec));
+        const QString source = picture("p.jpg", makeJpeg(c.recipe));
         const QString pdf = out.filePath(QStringLiteral("%1.pdf").arg(c.name));
         printJob(pdf, {decoder.load(source)});
         const auto pages = readPdf(pdf);
@@ -111,15 +111,15 @@ TEST_F(PrintingTest, JpegDataIsEmbeddedByteForByte) {
         EXPECT_EQ(image.filter, "/DCTDecode") << c.name;
         EXPECT_EQ(image.colorSpace, c.colorSpace) << c.name;
         EXPECT_EQ(image.decode, c.decode) << c.name;
-        EXPECT_EQ(image.width, c.spec.width) << c.name;
-        EXPECT_EQ(image.height, c.spec.height) << c.name;
+        EXPECT_EQ(image.width, c.recipe.width) << c.name;
+        EXPECT_EQ(image.height, c.recipe.height) << c.name;
         EXPECT_TRUE(QByteArray::fromStdString(image.rawData) == testing::readFile(source)) << c.name;
         EXPECT_EQ(testing::qpdfCheckProblems(pdf), "") << c.name;
     }
 }
 
 TEST_F(PrintingTest, RgbJpegGetsAnAdobeMarkerAndArithmeticJpegBecomesHuffman) {
-    const QByteArray rgb = makeJpeg({.kind = JpegSpec::Kind::Rgb});
+    const QByteArray rgb = makeJpeg({.kind = JpegRecipe::Kind::Rgb});
     printJob(out.filePath("rgb.pdf"), {decoder.load(picture("rgb.jpg", rgb))});
     const std::string stream = readPdf(out.filePath("rgb.pdf"))[0].images[0].rawData;
     const QByteArray expected = rgb.left(2) +

@@ -40,7 +40,7 @@ void put32(QByteArray& b, quint32 v, bool little) {
 }
 
 // A small EXIF block (big-endian, IFD0 only).
-QByteArray exifBlock(const JpegSpec& s) {
+QByteArray exifBlock(const JpegRecipe& s) {
     const bool little = false;
     struct Entry {
         int tag, type;
@@ -83,7 +83,7 @@ struct Compress {
     unsigned long size = 0;
 };
 
-bool compress(Compress* k, const JpegSpec& s, const std::vector<unsigned char>& pixels,
+bool compress(Compress* k, const JpegRecipe& s, const std::vector<unsigned char>& pixels,
               int components, J_COLOR_SPACE in, const QByteArray& exif) {
     k->c.err = jpeg_std_error(&k->err.pub);
     k->err.pub.error_exit = testJpegError;
@@ -96,17 +96,17 @@ bool compress(Compress* k, const JpegSpec& s, const std::vector<unsigned char>& 
     k->c.in_color_space = in;
     jpeg_set_defaults(&k->c);
     switch (s.kind) {
-        case JpegSpec::Kind::Rgb:
+        case JpegRecipe::Kind::Rgb:
             jpeg_set_colorspace(&k->c, JCS_RGB);
             k->c.write_Adobe_marker = FALSE;
             k->c.comp_info[0].component_id = 'R';
             k->c.comp_info[1].component_id = 'G';
             k->c.comp_info[2].component_id = 'B';
             break;
-        case JpegSpec::Kind::Ycck:
+        case JpegRecipe::Kind::Ycck:
             jpeg_set_colorspace(&k->c, JCS_YCCK);
             break;
-        case JpegSpec::Kind::PlainCmyk:
+        case JpegRecipe::Kind::PlainCmyk:
             k->c.write_Adobe_marker = FALSE;
             break;
         default:
@@ -116,7 +116,7 @@ bool compress(Compress* k, const JpegSpec& s, const std::vector<unsigned char>& 
     if (s.progressive) jpeg_simple_progression(&k->c);
     k->c.arith_code = s.arithmetic ? TRUE : FALSE;
     k->c.write_JFIF_header = s.jfif && (components == 1 || components == 3) &&
-                                     s.kind != JpegSpec::Kind::Rgb
+                                     s.kind != JpegRecipe::Kind::Rgb
                                  ? TRUE
                                  : FALSE;
     k->c.density_unit = UINT8(s.densityUnit);
@@ -173,14 +173,14 @@ void testPixel(int x, int y, int* r, int* g, int* b) {
 
 namespace {
 
-int componentsOf(JpegSpec::Kind kind, J_COLOR_SPACE* in) {
+int componentsOf(JpegRecipe::Kind kind, J_COLOR_SPACE* in) {
     switch (kind) {
-        case JpegSpec::Kind::Gray:
+        case JpegRecipe::Kind::Gray:
             *in = JCS_GRAYSCALE;
             return 1;
-        case JpegSpec::Kind::AdobeCmyk:
-        case JpegSpec::Kind::Ycck:
-        case JpegSpec::Kind::PlainCmyk:
+        case JpegRecipe::Kind::AdobeCmyk:
+        case JpegRecipe::Kind::Ycck:
+        case JpegRecipe::Kind::PlainCmyk:
             *in = JCS_CMYK;
             return 4;
         default:
@@ -191,7 +191,7 @@ int componentsOf(JpegSpec::Kind kind, J_COLOR_SPACE* in) {
 
 }  // namespace
 
-QByteArray makeJpeg(const JpegSpec& s) {
+QByteArray makeJpeg(const JpegRecipe& s) {
     std::vector<unsigned char> rgb(std::size_t(s.width) * s.height * 3);
     for (int y = 0; y < s.height; ++y)
         for (int x = 0; x < s.width; ++x) {
@@ -205,7 +205,7 @@ QByteArray makeJpeg(const JpegSpec& s) {
     return makeJpegFromRgb(s, rgb.data());
 }
 
-QByteArray makeJpegFromRgb(const JpegSpec& s, const unsigned char* rgb) {
+QByteArray makeJpegFromRgb(const JpegRecipe& s, const unsigned char* rgb) {
     J_COLOR_SPACE in = JCS_RGB;
     const int components = componentsOf(s.kind, &in);
     std::vector<unsigned char> pixels(std::size_t(s.width) * s.height * components);
@@ -216,7 +216,7 @@ QByteArray makeJpegFromRgb(const JpegSpec& s, const unsigned char* rgb) {
             q[0] = static_cast<unsigned char>((p[0] + p[1] + p[2]) / 3);
         } else if (components == 3) {
             q[0] = p[0], q[1] = p[1], q[2] = p[2];
-        } else if (s.kind == JpegSpec::Kind::PlainCmyk) {  // ink amounts
+        } else if (s.kind == JpegRecipe::Kind::PlainCmyk) {  // ink amounts
             q[0] = uchar(255 - p[0]), q[1] = uchar(255 - p[1]), q[2] = uchar(255 - p[2]), q[3] = 0;
         } else {  // Adobe CMYK and YCCK store the ink amounts inverted
             q[0] = p[0], q[1] = p[1], q[2] = p[2], q[3] = 255;

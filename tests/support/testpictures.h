@@ -8,7 +8,7 @@ namespace pictolio::testing {
 
 // Makes JPEG files for tests with the JPEG library, so every case is built here rather than
 // shipped: colour spaces, progressive and arithmetic coding, densities, EXIF orientation.
-struct JpegSpec {
+struct JpegRecipe {
     enum class Kind { YCbCr, Gray, Rgb, AdobeCmyk, Ycck, PlainCmyk };
     int width = 64;
     int height = 48;
@@ -29,9 +29,9 @@ struct JpegSpec {
     int exifResUnit = 2;
 };
 
-QByteArray makeJpeg(const JpegSpec& spec);
+QByteArray makeJpeg(const JpegRecipe& recipe);
 // The same from the caller's pixels: 8-bit RGB, rows without padding.
-QByteArray makeJpegFromRgb(const JpegSpec& spec, const unsigned char* rgb);
+QByteArray makeJpegFromRgb(const JpegRecipe& recipe, const unsigned char* rgb);
 
 // The pixel a test picture has at (x, y), so decoded output can be compared.
 void testPixel(int x, int y, int* r, int* g, int* b);
