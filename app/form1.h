@@ -107,6 +107,7 @@ private:
     bool drawPicture();
     bool waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job);
     bool passIsOver(int i) const;
+    bool outputIsUsable(const QString& outputPath, const QStringList& sources);
     void runPerPicture(class ErrorTrap& trap);
     void runJoined(class ErrorTrap& trap);
     QString notReadyMessage() const;
@@ -135,6 +136,7 @@ private:
     bool m_toldSettingsFailed = false;
     bool m_unloading = false;    // the window was closed: a run stops where it is
     QString m_notCreated;        // PDF files of the run that did not come, each after "\r\n"
+    QString m_incomplete;        // PDF files that came without some of their pictures
 
 };
 

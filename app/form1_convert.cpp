@@ -45,7 +45,25 @@ bool Form1::waitForOutput(const QString& outputPath, const pdfwriter::FileIdenti
                                                 m_config.outputWaitMs, [this] { return m_unloading; });
     if (result == WaitResult::Failed || result == WaitResult::TimedOut)
         m_notCreated += QStringLiteral("\r\n") + outputPath;
+    if (result == WaitResult::Incomplete) m_incomplete += QStringLiteral("\r\n") + outputPath;
     return result != WaitResult::Abandoned;
+}
+
+// Whether a job for this output path may print: the output folder is still there (it may have
+// been edited during the run), the PDF would not replace one of the pictures themselves (a
+// picture named "x.pdf"), and the printer got the path (its settings could be written). When
+// not, the PDF is reported as not created and nothing is printed: a job must never land at a
+// path it was not meant for.
+bool Form1::outputIsUsable(const QString& outputPath, const QStringList& sources) {
+    bool usable = !(Option5->isChecked() && !isOutputFolder(Text1->text()));
+    const pdfwriter::FileIdentity existing = outputFileIdentity(outputPath);
+    if (usable && existing.size >= 0) {
+        for (const QString& source : sources)
+            if (outputFileIdentity(source) == existing) usable = false;
+    }
+    if (usable) usable = pdfprinter::outputSettingsAre(m_services.registry, outputPath);
+    if (!usable) m_notCreated += QStringLiteral("\r\n") + outputPath;
+    return usable;
 }
 
 // A pass whose row is gone (rows removed during the run) ends the run: there is nothing left
@@ -91,6 +109,7 @@ void Form1::PushButton2_Click() {
             } else {
                 trap.at(108, [&] { InvalidPictures.clear(); });
                 m_notCreated.clear();
+                m_incomplete.clear();
                 bool perPicture = true;
                 trap.at(110, [&] { perPicture = Option1->isChecked(); });
                 if (perPicture)
@@ -115,6 +134,10 @@ void Form1::PushButton2_Click() {
                 if (!m_notCreated.isEmpty())
                     notCreated = QStringLiteral("\r\n\r\nThe following PDF files were not created: \r\n") +
                                  m_notCreated;
+                if (!m_incomplete.isEmpty())
+                    notCreated += QStringLiteral("\r\n\r\nThe following PDF files lack pictures that changed "
+                                                 "or were removed before they were printed: \r\n") +
+                                  m_incomplete;
                 trap.at(250, [&] {
                     m_services.dialogs.message(QStringLiteral("Done.") + InvalidPictures + notCreated);
                 });
@@ -141,6 +164,7 @@ void Form1::runPerPicture(ErrorTrap& trap) {
         trap.at(126, [&] { output = outputPathFor(source); });
         trap.at(136, [&] { pdfprinter::writeOutputSettings(m_services.registry, output); });
         trap.at(148, [&] { pdfprinter::selectPdfPrinter(m_services.printing); });
+        if (!outputIsUsable(output, {source})) continue;
         bool ok = false;
         trap.at(154, [&] {
             ok = tryLoadPicture(Creator->pictureSlot(), m_services.decoder, source, &InvalidPictures);
@@ -162,6 +186,7 @@ void Form1::runJoined(ErrorTrap& trap) {
     trap.at(174, [&] { output = outputPathFor(ListView1->rowText(1)); });
     trap.at(184, [&] { pdfprinter::writeOutputSettings(m_services.registry, output); });
     trap.at(196, [&] { pdfprinter::selectPdfPrinter(m_services.printing); });
+    if (!outputIsUsable(output, ListView1->rowTexts())) return;
     int n = 0;
     trap.at(202, [&] { n = ListView1->rowCount(); });
     int drawn = 0;

@@ -21,6 +21,7 @@ void Form1::addFilesOf(ErrorTrap& trap, const FolderScan& scan, const QStringLis
     QElapsedTimer sinceEvents;
     sinceEvents.start();
     for (const QString& f : folders) {
+        if (m_unloading) return;  // the window was closed
         trap.at(112, [&] { ListView1->appendRows(scan.filesOf({f}, pattern)); });
         if (sinceEvents.elapsed() >= 100) {
             doEvents();
@@ -49,7 +50,7 @@ void Form1::PushButton3_Click() {
     if (folder.isEmpty()) return;
     trap.at(106, [&] { settings.save(QStringLiteral("LastFolder"), folder); });
     trap.at(108, [&] { setMousePointer(Hourglass); });
-    FolderScan scan(m_services.files, m_services.dialogs, doEvents);
+    FolderScan scan(m_services.files, m_services.dialogs, doEvents, [this] { return m_unloading; });
     QStringList folders{folder + pathSeparator()};
     trap.at(110, [&] { scan.getSubDirectories2016(folders); });
     const QString pattern = QStringLiteral("*.") + answer;
@@ -58,8 +59,9 @@ void Form1::PushButton3_Click() {
 }
 
 void Form1::listDrop(const QStringList& paths) {
-    FolderScan scan(m_services.files, m_services.dialogs, doEvents);
+    FolderScan scan(m_services.files, m_services.dialogs, doEvents, [this] { return m_unloading; });
     for (const QString& entry : paths) {
+        if (m_unloading) return;
         const std::optional<quint32> attributes = m_services.files.attributes(entry);
         if (attributes && (*attributes & attr::directory)) {
             QStringList folders{entry + pathSeparator()};

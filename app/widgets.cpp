@@ -33,9 +33,8 @@ void ProgressBar::setExactValue(double value) {
 
 void ProgressBar::setBarText(const QString& text) {
     m_text = text;
-    QString format = text;
-    setFormat(format.replace(QLatin1Char('%'), QStringLiteral("%%")));  // a file name is no format
     setAccessibleDescription(text);
+    update();
     emit barTextChanged(text);
 }
 

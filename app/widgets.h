@@ -18,6 +18,8 @@ public:
     double exactValue() const { return m_value; }
     void setBarText(const QString& text);
     const QString& barText() const { return m_text; }
+    // The text shown on the bar: the program's, as it is (a file name is no format).
+    QString text() const override { return m_text; }
 
 signals:
     void exactValueChanged(double value);

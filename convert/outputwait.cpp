@@ -1,19 +1,16 @@
 #include "convert/outputwait.h"
 
-#include <QElapsedTimer>
-#include <QFile>
 #include <sys/stat.h>
 
-#include <QThread>
+#include <QElapsedTimer>
+#include <QFile>
 
 #include "platform/events.h"
 
 namespace pictolio {
 
 pdfwriter::FileIdentity outputFileIdentity(const QString& path) {
-    const pdfwriter::FileIdentity id =
-        pdfwriter::FileIdentity::ofPath(QFile::encodeName(path).toStdString());
-    return id;
+    return pdfwriter::FileIdentity::ofPath(QFile::encodeName(path).toStdString());
 }
 
 namespace {
@@ -25,25 +22,40 @@ bool isNewFile(const QString& path, const pdfwriter::FileIdentity& before) {
     return !(pdfwriter::FileIdentity::ofPath(name.toStdString()) == before);
 }
 
+constexpr int lookEveryMs = 5;
+
 }  // namespace
 
 WaitResult waitForOutputFile(const QString& path, const pdfwriter::FileIdentity& before,
-                             const PrintService& printing, quint64 job, int timeoutMs,
+                             const PrintService& printing, quint64 job, int noProgressMs,
                              const std::function<bool()>& abandon) {
-    QElapsedTimer clock;
-    clock.start();
+    QElapsedTimer stalled;
+    stalled.start();
+    quint64 progress = printing.progress();
     for (;;) {
-        if (isNewFile(path, before)) return WaitResult::Created;
-        if (job == 0 || printing.jobState(job) == PrintService::JobState::Failed) {
-            // The job is gone; its file may still have come just before the state changed.
+        if (isNewFile(path, before)) {
+            // The driver renames the whole file into place, then says how the job went.
+            QElapsedTimer settling;
+            settling.start();
+            while (job != 0 && printing.jobState(job) == PrintService::JobState::Pending &&
+                   settling.elapsed() < 2000)
+                printing.waitForJob(job, lookEveryMs);
+            return printing.jobState(job) == PrintService::JobState::Incomplete ? WaitResult::Incomplete
+                                                                                : WaitResult::Created;
+        }
+        const PrintService::JobState state = job == 0 ? PrintService::JobState::Failed : printing.jobState(job);
+        if (state != PrintService::JobState::Pending) {
+            // Failed; or done, and the file moved away at once.
             return isNewFile(path, before) ? WaitResult::Created : WaitResult::Failed;
         }
-        if (printing.jobState(job) == PrintService::JobState::Done && !isNewFile(path, before))
-            return WaitResult::Failed;  // written, then moved or removed at once
-        if (clock.elapsed() >= timeoutMs) return WaitResult::TimedOut;
+        if (printing.progress() != progress) {
+            progress = printing.progress();
+            stalled.restart();
+        }
+        if (stalled.elapsed() >= noProgressMs) return WaitResult::TimedOut;
         doEvents();
         if (abandon && abandon()) return WaitResult::Abandoned;
-        QThread::usleep(500);
+        printing.waitForJob(job, lookEveryMs);
     }
 }
 

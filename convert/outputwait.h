@@ -8,17 +8,20 @@
 
 namespace pictolio {
 
-enum class WaitResult { Created, Failed, TimedOut, Abandoned };
+// Incomplete: the PDF came, without pictures that changed or vanished after they were checked.
+enum class WaitResult { Created, Incomplete, Failed, TimedOut, Abandoned };
 
-// The file at path as it is now; size -1 when there is no regular file.
+// The file at path as it is now; size -1 when there is none.
 pdfwriter::FileIdentity outputFileIdentity(const QString& path);
 
 // Waits until the job's PDF file is at path: a file that was there before the job (before)
 // does not count, however it looks. Ends early when the printing service reports the job
-// failed, and after timeoutMs at the latest. Between looks it lets window events run and
-// sleeps briefly, leaving the processor to the driver; abandon() ends it at once.
+// failed, and when the printers have made no progress for noProgressMs (a large joined PDF on
+// a slow disk may take longer than that in all, and is still waited for). Meanwhile it lets
+// window events run and waits for the job a few milliseconds at a time, leaving the processor
+// to the driver; abandon() ends it at once.
 WaitResult waitForOutputFile(const QString& path, const pdfwriter::FileIdentity& before,
-                             const PrintService& printing, quint64 job, int timeoutMs,
+                             const PrintService& printing, quint64 job, int noProgressMs,
                              const std::function<bool()>& abandon);
 
 }  // namespace pictolio

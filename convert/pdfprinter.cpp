@@ -25,6 +25,12 @@ void writeOutputSettings(Registry& registry, const QString& outputPath) {
     registry.regCloseKey(key);
 }
 
+bool outputSettingsAre(const Registry& registry, const QString& outputPath) {
+    const QString key = QStringLiteral("Software\\") + printerName();
+    return registry.store().getString(key, QStringLiteral("OutputFile")) == outputPath &&
+           registry.store().getString(key, QStringLiteral("BypassSaveAs")) == QStringLiteral("1");
+}
+
 bool selectPdfPrinter(PrintService& service) {
     for (const PrinterInfo& printer : service.printers()) {
         if (printer.deviceName == printerName()) {

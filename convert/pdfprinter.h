@@ -18,6 +18,9 @@ QString printerName();
 // current user's registry, creating the key when missing. Results are not checked.
 void writeOutputSettings(Registry& registry, const QString& outputPath);
 
+// Whether the printer's key holds exactly these settings (they could be written).
+bool outputSettingsAre(const Registry& registry, const QString& outputPath);
+
 // Makes the first installed printer named exactly (letter case too) like the PDF printer the
 // current printer. False, and the current printer unchanged, when there is none.
 bool selectPdfPrinter(PrintService& service);

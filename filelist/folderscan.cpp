@@ -18,8 +18,15 @@ bool isRootFolder(const QString& folder) {
 
 }  // namespace
 
-FolderScan::FolderScan(const FileSystem& files, Dialogs& dialogs, std::function<void()> doEvents)
-    : m_files(files), m_dialogs(dialogs), m_doEvents(std::move(doEvents)) {}
+FolderScan::FolderScan(const FileSystem& files, Dialogs& dialogs, std::function<void()> doEvents,
+                       std::function<bool()> abandoned)
+    : m_files(files), m_dialogs(dialogs), m_doEvents(std::move(doEvents)), m_abandoned(std::move(abandoned)) {}
+
+bool FolderScan::events() {
+    m_doEvents();
+    if (m_abandoned && m_abandoned()) m_stopped = true;
+    return m_stopped;
+}
 
 bool FolderScan::hasUnsafeChars(const QString& name) {
     for (const QChar c : name) {
@@ -49,10 +56,12 @@ void FolderScan::scan(QStringList& folders) {
     QStringList below;
     const QStringList current = folders;
     for (const QString& v : current) {
+        if (m_stopped) return;
         bool skip = false;
         trap.at(100, [&] { skip = !isFolder(v) || v.size() >= maxPath; });
         if (skip) continue;
-        trap.at(102, [&] { m_doEvents(); });
+        trap.at(102, [&] { events(); });
+        if (m_stopped) return;
         bool lookInto = false;
         trap.at(104, [&] { lookInto = mayLookInto(v); });
         if (!lookInto) continue;
@@ -67,7 +76,8 @@ void FolderScan::scan(QStringList& folders) {
             continue;
         }
         for (const QString& name : names) {
-            trap.at(106, [&] { m_doEvents(); });
+            trap.at(106, [&] { events(); });
+            if (m_stopped) return;
             const bool kept = name.size() < maxPath && !hasUnsafeChars(name) &&
                               !name.contains(QLatin1Char('?')) && name != QLatin1String(".") &&
                               name != QLatin1String("..");
@@ -83,10 +93,11 @@ void FolderScan::scan(QStringList& folders) {
     }
     if (!below.isEmpty()) scan(below);
     for (const QString& w : below) {
+        if (m_stopped) return;
         bool keep = false;
         trap.at(108, [&] { keep = isFolder(w); });
         if (!keep) continue;
-        trap.at(110, [&] { m_doEvents(); });
+        trap.at(110, [&] { events(); });
         trap.at(112, [&] {
             if (mayLookInto(w)) folders << w;
         });

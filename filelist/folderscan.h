@@ -14,7 +14,10 @@ class FileSystem;
 // the tests a file and a folder name must pass.
 class FolderScan {
 public:
-    FolderScan(const FileSystem& files, Dialogs& dialogs, std::function<void()> doEvents);
+    // abandoned() is asked after each look at the window's events: true ends the scan (the
+    // window was closed).
+    FolderScan(const FileSystem& files, Dialogs& dialogs, std::function<void()> doEvents,
+               std::function<bool()> abandoned = {});
 
     // Appends to folders (each ending in "/") every folder below them, breadth-first by depth:
     // all folders one level down, grouped by parent in listing order, then two levels down, and
@@ -40,7 +43,10 @@ private:
 
     const FileSystem& m_files;
     Dialogs& m_dialogs;
+    bool events();  // lets events run; true when the scan is to stop
     std::function<void()> m_doEvents;
+    std::function<bool()> m_abandoned;
+    bool m_stopped = false;
     QSet<QString> m_seen;  // identities of the folders collected so far
 };
 

@@ -3,11 +3,14 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <sys/stat.h>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cmath>
+#include <chrono>
 #include <cstdint>
 
 #include "pdfwriter/pdfbuilder.h"
@@ -43,7 +46,13 @@ PdfWriterDriver::PdfWriterDriver(pictolio::RegistryStore registry, QString logFi
     : m_registry(std::move(registry)),
       m_logFile(std::move(logFile)),
       m_prompt(std::move(prompt)),
-      m_worker([this] { run(); }) {}
+      m_worker([this] { run(); }) {
+    // The umask can only be read by setting it: done here, before any job is written, rather
+    // than on the driver's thread while the program may be creating files of its own.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    m_fileMode = 0666u & ~unsigned(mask);
+}
 
 PdfWriterDriver::~PdfWriterDriver() {
     {
@@ -145,6 +154,14 @@ PdfWriterDriver::JobState PdfWriterDriver::jobState(std::uint64_t job) const {
     return it == m_states.end() ? JobState::Unknown : it->second;
 }
 
+void PdfWriterDriver::waitForJob(std::uint64_t job, int milliseconds) {
+    std::unique_lock lock(m_mutex);
+    m_idle.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] {
+        const auto it = m_states.find(job);
+        return it == m_states.end() || it->second != JobState::Queued;
+    });
+}
+
 void PdfWriterDriver::setState(std::uint64_t id, JobState state) {
     std::lock_guard lock(m_mutex);
     const auto it = m_states.find(id);
@@ -167,15 +184,20 @@ void PdfWriterDriver::run() {
             m_queue.pop_front();
             m_busy = true;
         }
-        std::string error;
         const QString path = QFile::decodeName(pending.path.c_str());
-        if (writePdfFile(pending.job, pending.path, &error)) {
-            log(QStringLiteral("wrote %1 (%2 page(s))")
-                    .arg(path, QString::number(pending.job.pages.size())));
-            setState(pending.id, JobState::Written);
+        WriteOptions options;
+        options.fileMode = m_fileMode;
+        options.progress = &m_progress;
+        const WriteResult result = writePdfFile(pending.job, pending.path, options);
+        for (const std::string& picture : result.leftOut)
+            log(QStringLiteral("left out of %1: %2 changed or vanished after it was checked")
+                    .arg(path, QFile::decodeName(picture.c_str())));
+        if (result.written) {
+            log(QStringLiteral("wrote %1").arg(path));
+            setState(pending.id, result.leftOut.empty() ? JobState::Written : JobState::Incomplete);
         } else {
             log(QStringLiteral("could not write %1: %2")
-                    .arg(path, QString::fromLocal8Bit(error.c_str())));
+                    .arg(path, QString::fromLocal8Bit(result.error.c_str())));
             setState(pending.id, JobState::Failed);
         }
         pending = {};  // lets go of the job's pictures before saying so

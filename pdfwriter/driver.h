@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -56,7 +57,9 @@ public:
     // The page with nothing set: the locale's paper, 600 dpi, a 12-point margin.
     static PageSetup defaultPageSetup();
 
-    enum class JobState { Unknown, Queued, Written, Failed };
+    // Incomplete: written, but without pictures that changed or vanished since they were
+    // checked.
+    enum class JobState { Unknown, Queued, Written, Incomplete, Failed };
 
     // A finished job. Returns at once with the job's number; the file is written in the
     // background. 0 when the job is dropped at once (cancelled, or no usable file name).
@@ -64,6 +67,12 @@ public:
 
     // What became of a job: queued (or being written), written, or failed.
     JobState jobState(std::uint64_t job) const;
+
+    // Waits until the job is no longer queued, or at most the given time.
+    void waitForJob(std::uint64_t job, int milliseconds);
+
+    // Image bytes written so far, by all jobs: it moves while the driver makes progress.
+    std::uint64_t progress() const { return m_progress.load(std::memory_order_relaxed); }
 
     // Waits until every job handed over so far is written (or has failed).
     void waitUntilIdle();
@@ -98,6 +107,8 @@ private:
     std::deque<Pending> m_queue;
     bool m_busy = false;
     bool m_stopping = false;
+    std::atomic<std::uint64_t> m_progress{0};
+    unsigned m_fileMode = 0644;  // 0666 less the process's umask, read when the driver starts
     std::mutex m_logMutex;
     std::thread m_worker;
 };

@@ -22,7 +22,6 @@ FileIdentity identityOf(const struct stat& st) {
     id.inode = st.st_ino;
     id.size = st.st_size;
     id.modifiedNs = std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
-    id.changedNs = std::int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
     return id;
 }
 
@@ -60,6 +59,8 @@ FileIdentity FileIdentity::ofPath(const std::string& path) {
 
 JpegFileImage::JpegFileImage(std::string path, FileIdentity identity, Details details)
     : m_path(std::move(path)), m_identity(identity), m_details(details) {}
+
+bool JpegFileImage::stillAsChecked() const { return FileIdentity::ofPath(m_path) == m_identity; }
 
 ImageFormat JpegFileImage::format() const {
     ImageFormat f;

@@ -41,16 +41,20 @@ public:
 
     // Names the picture in the driver's log.
     virtual std::string description() const = 0;
+
+    // Whether the picture's file is still the one that was checked (not changed, moved or
+    // removed since): a page is left out rather than show something else.
+    virtual bool stillAsChecked() const = 0;
 };
 
-// The identity of a file's contents as the file system reports it. Any write to the file
-// changes its change time, so an equal identity means the bytes are the ones checked.
+// The identity of a file's contents as the file system reports it: the same file (device and
+// inode), the same size, the same modification time to the nanosecond. Metadata changes (a new
+// permission, a tag a sync tool writes) leave it alone; a rewrite does not.
 struct FileIdentity {
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
     std::int64_t size = -1;
     std::int64_t modifiedNs = 0;
-    std::int64_t changedNs = 0;
 
     bool operator==(const FileIdentity&) const = default;
     static FileIdentity ofDescriptor(int fd);  // size -1 when it cannot be read
@@ -76,6 +80,7 @@ public:
     ImageFormat format() const override;
     void writeData(const DataSink& sink) const override;
     std::string description() const override { return m_path; }
+    bool stillAsChecked() const override;
 
 private:
     std::string m_path;

@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 extern "C" {
 #include <jpeglib.h>
+#include <jerror.h>
 }
 
 namespace pdfwriter {
@@ -117,7 +119,7 @@ bool saneDensity(double x, double y) { return x >= 10 && x <= 10000 && y >= 10 &
 
 struct ErrorManager {
     jpeg_error_mgr pub;
-    std::jmp_buf jump;
+    std::jmp_buf* jump;  // where an error goes: one place for a reader and a writer together
     bool warningsAreErrors;
     char message[JMSG_LENGTH_MAX];
 };
@@ -125,7 +127,7 @@ struct ErrorManager {
 extern "C" void onJpegError(j_common_ptr cinfo) {
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
     (*cinfo->err->format_message)(cinfo, err->message);
-    std::longjmp(err->jump, 1);
+    std::longjmp(*err->jump, 1);
 }
 
 extern "C" void onJpegMessage(j_common_ptr cinfo, int level) {
@@ -133,8 +135,9 @@ extern "C" void onJpegMessage(j_common_ptr cinfo, int level) {
     if (level < 0 && err->warningsAreErrors) onJpegError(cinfo);
 }
 
-void setUp(ErrorManager* err, bool warningsAreErrors) {
+void setUp(ErrorManager* err, std::jmp_buf* jump, bool warningsAreErrors) {
     jpeg_std_error(&err->pub);
+    err->jump = jump;
     err->pub.error_exit = onJpegError;
     err->pub.emit_message = onJpegMessage;
     err->warningsAreErrors = warningsAreErrors;
@@ -147,9 +150,10 @@ constexpr long jpegMemoryLimit = 512L * 1024 * 1024;
 bool readHeaders(const std::uint8_t* data, std::size_t size, J_COLOR_SPACE* space) {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
-    setUp(&err, false);
+    std::jmp_buf jump;
+    setUp(&err, &jump, false);
     cinfo.err = &err.pub;
-    if (setjmp(err.jump)) {
+    if (setjmp(jump)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
@@ -162,25 +166,72 @@ bool readHeaders(const std::uint8_t* data, std::size_t size, J_COLOR_SPACE* spac
     return true;
 }
 
+// A destination that grows a vector: what was written stays owned by the vector, whatever
+// happens, so an error half way leaks and double-frees nothing.
+struct VectorDestination {
+    jpeg_destination_mgr pub;
+    std::vector<std::uint8_t>* out;
+};
+
+constexpr std::size_t destinationChunk = 1 << 16;
+
+// Grows the vector; an allocation failure leaves through the JPEG library's error exit, never
+// as a C++ exception through its C frames.
+void growDestination(j_compress_ptr cinfo, std::size_t size) {
+    auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    const std::size_t used = d->out->size() - d->pub.free_in_buffer;
+    bool failed = false;
+    try {
+        d->out->resize(size);
+    } catch (const std::exception&) {
+        failed = true;
+    }
+    if (failed) {
+        cinfo->err->msg_code = JERR_OUT_OF_MEMORY;
+        (*cinfo->err->error_exit)(reinterpret_cast<j_common_ptr>(cinfo));
+    }
+    d->pub.next_output_byte = d->out->data() + used;
+    d->pub.free_in_buffer = d->out->size() - used;
+}
+
+extern "C" void destinationInit(j_compress_ptr cinfo) {
+    auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    d->pub.free_in_buffer = 0;
+    d->out->clear();
+    growDestination(cinfo, destinationChunk);
+}
+
+extern "C" boolean destinationEmpty(j_compress_ptr cinfo) {
+    // Called when the whole buffer is full.
+    auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    d->pub.free_in_buffer = 0;
+    growDestination(cinfo, d->out->size() * 2);
+    return TRUE;
+}
+
+extern "C" void destinationTerm(j_compress_ptr cinfo) {
+    auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    d->out->resize(d->out->size() - d->pub.free_in_buffer);
+}
+
 struct Transcoding {
     jpeg_decompress_struct in;
     jpeg_compress_struct out;
     ErrorManager inErr;
     ErrorManager outErr;
-    unsigned char* buffer = nullptr;
-    unsigned long bufferSize = 0;
+    std::jmp_buf jump;
+    VectorDestination destination;
+    std::vector<std::uint8_t> result;
     bool inCreated = false;
     bool outCreated = false;
 };
 
 bool transcode(Transcoding* t, const std::uint8_t* data, std::size_t size) {
-    setUp(&t->inErr, true);
-    setUp(&t->outErr, true);
+    setUp(&t->inErr, &t->jump, true);
+    setUp(&t->outErr, &t->jump, true);
     t->in.err = &t->inErr.pub;
     t->out.err = &t->outErr.pub;
-    if (setjmp(t->inErr.jump)) return false;
-    // An error on the writing side jumps to the same place.
-    std::memcpy(t->outErr.jump, t->inErr.jump, sizeof(std::jmp_buf));
+    if (setjmp(t->jump)) return false;
     jpeg_CreateDecompress(&t->in, JPEG_LIB_VERSION, sizeof t->in);
     t->inCreated = true;
     t->in.mem->max_memory_to_use = jpegMemoryLimit;
@@ -193,7 +244,11 @@ bool transcode(Transcoding* t, const std::uint8_t* data, std::size_t size) {
     jpeg_copy_critical_parameters(&t->in, &t->out);
     t->out.arith_code = FALSE;
     t->out.optimize_coding = TRUE;
-    jpeg_mem_dest(&t->out, &t->buffer, &t->bufferSize);
+    t->destination.out = &t->result;
+    t->destination.pub.init_destination = destinationInit;
+    t->destination.pub.empty_output_buffer = destinationEmpty;
+    t->destination.pub.term_destination = destinationTerm;
+    t->out.dest = &t->destination.pub;
     jpeg_write_coefficients(&t->out, coefficients);
     jpeg_finish_compress(&t->out);
     jpeg_finish_decompress(&t->in);
@@ -379,17 +434,13 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
 }
 
 std::vector<std::uint8_t> transcodeToHuffman(const std::uint8_t* data, std::size_t size) {
-    auto* t = new Transcoding();
-    const bool ok = transcode(t, data, size);
-    std::vector<std::uint8_t> result;
-    std::string message = t->inErr.message[0] ? t->inErr.message : t->outErr.message;
-    if (ok) result.assign(t->buffer, t->buffer + t->bufferSize);
+    const auto t = std::make_unique<Transcoding>();
+    const bool ok = transcode(t.get(), data, size);
+    const std::string message = t->inErr.message[0] ? t->inErr.message : t->outErr.message;
     if (t->outCreated) jpeg_destroy_compress(&t->out);
     if (t->inCreated) jpeg_destroy_decompress(&t->in);
-    std::free(t->buffer);
-    delete t;
     if (!ok) throw std::runtime_error("cannot re-encode arithmetic-coded JPEG: " + message);
-    return result;
+    return std::move(t->result);
 }
 
 }  // namespace pdfwriter

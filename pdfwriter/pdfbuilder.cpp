@@ -24,6 +24,8 @@ namespace {
 // Gives qpdf each image's data when the writer reaches it, one image at a time.
 class ImageProvider : public QPDFObjectHandle::StreamDataProvider {
 public:
+    explicit ImageProvider(std::atomic<std::uint64_t>* progress) : m_progress(progress) {}
+
     void add(QPDFObjGen og, std::shared_ptr<const ImageSource> image) {
         m_images[og] = std::move(image);
     }
@@ -31,13 +33,15 @@ public:
     void provideStreamData(QPDFObjGen const& og, Pipeline* pipeline) override {
         const ImageSource& image = *m_images.at(og);
         if (image.format().encoding == ImageEncoding::Dct) {
-            image.writeData([pipeline](const std::uint8_t* d, std::size_t n) {
+            image.writeData([this, pipeline](const std::uint8_t* d, std::size_t n) {
                 pipeline->write(d, n);
+                count(n);
             });
         } else {
             Pl_Flate flate("image", pipeline, Pl_Flate::a_deflate);
-            image.writeData([&flate](const std::uint8_t* d, std::size_t n) {
+            image.writeData([this, &flate](const std::uint8_t* d, std::size_t n) {
                 flate.write(d, n);
+                count(n);
             });
             flate.finish();
             return;
@@ -46,7 +50,12 @@ public:
     }
 
 private:
+    void count(std::size_t n) {
+        if (m_progress) m_progress->fetch_add(n, std::memory_order_relaxed);
+    }
+
     std::map<QPDFObjGen, std::shared_ptr<const ImageSource>> m_images;
+    std::atomic<std::uint64_t>* m_progress;
 };
 
 std::string num(double v) { return QUtil::double_to_string(v, 4, true); }
@@ -69,10 +78,12 @@ QPDFObjectHandle imageStream(QPDF& pdf, const ImageSource& image) {
     return stream;
 }
 
-void buildDocument(QPDF& pdf, const PrintJob& job, const std::shared_ptr<ImageProvider>& provider) {
+// Builds the document from the pages that still have pictures; false when none has.
+bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const PrintJob& job,
+                   const std::shared_ptr<ImageProvider>& provider) {
     pdf.emptyPDF();
     QPDFPageDocumentHelper pages(pdf);
-    for (const Page& page : job.pages) {
+    for (const Page& page : pagesToWrite) {
         QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
         std::ostringstream content;
         int n = 0;
@@ -110,6 +121,7 @@ void buildDocument(QPDF& pdf, const PrintJob& job, const std::shared_ptr<ImagePr
     if (!job.documentName.empty())
         info.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(job.documentName));
     pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(info));
+    return !pagesToWrite.empty();
 }
 
 std::string folderOf(const std::string& path) {
@@ -120,31 +132,45 @@ std::string folderOf(const std::string& path) {
 
 }  // namespace
 
-bool writePdfFile(const PrintJob& job, const std::string& path, std::string* error) {
+WriteResult writePdfFile(const PrintJob& job, const std::string& path, const WriteOptions& options) {
+    WriteResult result;
+    // Pictures that changed since they were checked stay out of the PDF.
+    std::vector<Page> pagesToWrite;
+    for (const Page& page : job.pages) {
+        Page kept;
+        for (const Placement& p : page.images) {
+            if (p.image->stillAsChecked())
+                kept.images.push_back(p);
+            else
+                result.leftOut.push_back(p.image->description());
+        }
+        if (!kept.images.empty()) pagesToWrite.push_back(std::move(kept));
+    }
+    if (pagesToWrite.empty()) {
+        result.error = "every picture of the job changed or vanished since it was checked";
+        return result;
+    }
+
     const std::string folder = folderOf(path);
-    const auto slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temp = folder + "/." + name + ".XXXXXX";
+    // A short temporary name: one made from the final name could pass the length limit.
+    std::string temp = folder + "/.pictolio-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
-        if (error) *error = "cannot write in " + folder + ": " + std::strerror(errno);
-        return false;
+        result.error = "cannot write in " + folder + ": " + std::strerror(errno);
+        return result;
     }
-    // mkstemp creates the file for its owner only; a PDF is an ordinary document.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    ::fchmod(fd, options.fileMode);  // mkstemp makes the file for its owner only
     FILE* out = ::fdopen(fd, "wb");
     if (!out) {
         ::close(fd);
         ::unlink(temp.c_str());
-        if (error) *error = std::string("cannot write: ") + std::strerror(errno);
-        return false;
+        result.error = std::string("cannot write: ") + std::strerror(errno);
+        return result;
     }
     try {
         QPDF pdf;
-        auto provider = std::make_shared<ImageProvider>();
-        buildDocument(pdf, job, provider);
+        auto provider = std::make_shared<ImageProvider>(options.progress);
+        buildDocument(pdf, pagesToWrite, job, provider);
         QPDFWriter writer(pdf);
         writer.setOutputFile(temp.c_str(), out, false);
         writer.write();
@@ -153,21 +179,22 @@ bool writePdfFile(const PrintJob& job, const std::string& path, std::string* err
     } catch (const std::exception& e) {
         std::fclose(out);
         ::unlink(temp.c_str());
-        if (error) *error = e.what();
-        return false;
+        result.error = e.what();
+        return result;
     }
     if (std::fclose(out) != 0) {
         ::unlink(temp.c_str());
-        if (error) *error = std::string("cannot write: ") + std::strerror(errno);
-        return false;
+        result.error = std::string("cannot write: ") + std::strerror(errno);
+        return result;
     }
     if (::rename(temp.c_str(), path.c_str()) != 0) {
         const int e = errno;
         ::unlink(temp.c_str());
-        if (error) *error = "cannot create " + path + ": " + std::strerror(e);
-        return false;
+        result.error = "cannot create " + path + ": " + std::strerror(e);
+        return result;
     }
-    return true;
+    result.written = true;
+    return result;
 }
 
 }  // namespace pdfwriter

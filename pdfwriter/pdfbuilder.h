@@ -1,14 +1,30 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "pdfwriter/printjob.h"
 
 namespace pdfwriter {
 
+struct WriteOptions {
+    unsigned fileMode = 0644;  // the new file's permissions
+    // Counts the image bytes written, for those who wait on the file to see it come on.
+    std::atomic<std::uint64_t>* progress = nullptr;
+};
+
+struct WriteResult {
+    bool written = false;
+    std::string error;                // why nothing was written
+    std::vector<std::string> leftOut;  // pictures left out: changed or gone since the check
+};
+
 // Writes the job as a PDF file at path. The file appears only when it is whole: it is written
-// under a temporary name in the same folder and then renamed. On failure nothing is left
-// behind, and the reason is given in *error.
-bool writePdfFile(const PrintJob& job, const std::string& path, std::string* error);
+// under a temporary name in the same folder and then renamed; on failure nothing is left behind.
+// A picture whose file changed or vanished since it was checked is left out (and named in the
+// result), rather than shown as something else; a page left with no picture is left out too.
+WriteResult writePdfFile(const PrintJob& job, const std::string& path, const WriteOptions& options = {});
 
 }  // namespace pdfwriter

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +6,8 @@
 #include <QImage>
 #include <QImageReader>
 #include <atomic>
+#include <cerrno>
+#include <vector>
 #include <stdexcept>
 
 #include "pdfwriter/jpegfile.h"
@@ -54,6 +55,9 @@ public:
     }
 
     std::string description() const override { return QFile::encodeName(m_path).toStdString(); }
+    bool stillAsChecked() const override {
+        return pdfwriter::FileIdentity::ofPath(description()) == m_identity;
+    }
 
     // 8-bit grey or RGB samples, rows without padding, transparency laid over white paper.
     static void writePixels(const QImage& source, bool gray, const pdfwriter::DataSink& sink) {
@@ -85,34 +89,25 @@ private:
     bool m_gray;
 };
 
-class MappedFile {
-public:
-    MappedFile(int fd, std::size_t size) : m_size(size) {
-        void* p = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (p != MAP_FAILED) {
-            m_data = static_cast<const std::uint8_t*>(p);
-            ::madvise(p, size, MADV_SEQUENTIAL);
-        }
+// Reads the whole file (a read error is an answer, where a mapped file's would be a crash).
+bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data) {
+    data->resize(size);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, data->data() + done, size - done, off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;  // an error, or the file got shorter
+        done += std::size_t(n);
     }
-    ~MappedFile() {
-        if (m_data) ::munmap(const_cast<std::uint8_t*>(m_data), m_size);
-    }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-    const std::uint8_t* data() const { return m_data; }
-
-private:
-    const std::uint8_t* m_data = nullptr;
-    std::size_t m_size;
-};
+    return true;
+}
 
 Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
     pdfwriter::JpegInfo info;
     {
-        const MappedFile file(fd, std::size_t(identity.size));
-        if (!file.data()) return {};
-        if (pdfwriter::checkJpeg(file.data(), std::size_t(identity.size), &info) !=
-            pdfwriter::JpegStatus::Ok)
+        std::vector<std::uint8_t> data;
+        if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
+        if (pdfwriter::checkJpeg(data.data(), data.size(), &info) != pdfwriter::JpegStatus::Ok)
             return {};
     }
     // The bytes checked must be the bytes printed: a file written meanwhile is not taken.

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QThread>
 #include <cmath>
 
 #include "common/apperror.h"
@@ -142,9 +143,18 @@ PrintService::JobState PrintService::jobState(quint64 job) const {
             return JobState::Pending;
         case pdfwriter::PdfWriterDriver::JobState::Written:
             return JobState::Done;
+        case pdfwriter::PdfWriterDriver::JobState::Incomplete:
+            return JobState::Incomplete;
         default:
             return JobState::Failed;
     }
+}
+
+void PrintService::waitForJob(quint64 job, int milliseconds) const {
+    if (job >= otherPrinterJobs || job == 0)
+        QThread::msleep(static_cast<unsigned long>(milliseconds));
+    else
+        m_driver->waitForJob(job, milliseconds);
 }
 
 QList<PrinterInfo> PrintService::installedPrinters(const QString& root) {

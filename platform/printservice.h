@@ -99,10 +99,15 @@ public:
     // Hands a finished job to the current printer's driver; its number, or 0 when dropped.
     quint64 submit(pdfwriter::PrintJob job);
 
-    enum class JobState { Pending, Done, Failed };
+    // Incomplete: printed without pictures that changed or vanished after they were checked.
+    enum class JobState { Pending, Done, Incomplete, Failed };
     // What became of a job. Jobs on printers other than the PDF printer stay pending: nothing
     // here can see them come out.
     JobState jobState(quint64 job) const;
+    // Waits until the job is no longer pending, or at most the given time.
+    void waitForJob(quint64 job, int milliseconds) const;
+    // A count that moves while the printers make progress.
+    quint64 progress() const { return m_driver->progress(); }
 
     // Installing printers, as the installer command and tests do.
     static bool addPrinter(const QString& root, const PrinterInfo& printer);

@@ -273,6 +273,62 @@ TEST_F(Conversion, EditingTheListDuringARunIsSafe) {
     }
 }
 
+TEST_F(Conversion, NothingLandsWhereItWasNotMeantTo) {
+    const QString a = picture("a.jpg"), b = picture("b.jpg"), c = picture("c.jpg");
+    // A picture named "x.pdf" beside which its own PDF would be written.
+    const QString named = pics.filePath("x.pdf");
+    testing::writeFile(named, testing::makeJpeg({}));
+    const QByteArray original = readFile(named);
+    window->Option6->setChecked(true);
+    rows({named, a});
+    window->PushButton2_Click();
+    EXPECT_TRUE(readFile(named) == original);
+    expectPages(pics.filePath("a.pdf"), {a});
+    EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following PDF files were not created: \r\n\r\n" + named);
+
+    // The output folder goes away during the run: the rest is reported, written nowhere else.
+    window->Option5->setChecked(true);
+    QTemporaryDir gone;
+    window->Text1->setText(gone.path() + "/");
+    rows({a, b, c});
+    QObject::connect(window->ProgressBar1, &ProgressBar::barTextChanged, window.get(), [&](const QString& t) {
+        if (t == "Processing: b.jpg") QDir(gone.path()).removeRecursively();
+    });
+    window->PushButton2_Click();
+    window->ProgressBar1->disconnect();
+    EXPECT_FALSE(QFile::exists(gone.path()));
+    EXPECT_FALSE(QFile::exists("/b.pdf"));
+    EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following PDF files were not created: \r\n\r\n" +
+                                 gone.path() + "/b.pdf\r\n" + gone.path() + "/c.pdf");
+
+    // The printer's settings cannot be written: its next job would go to the last path.
+    window->Text1->setText(out.path() + "/");
+    const QString key = PrintService::registryOf(printRoot.path()).keyFile("Software\\Tenbrook PDF Writer");
+    QFile::remove(key);
+    ASSERT_TRUE(QDir().mkpath(key));
+    rows({c});
+    window->PushButton2_Click();
+    EXPECT_FALSE(QFile::exists(out.filePath("c.pdf")));
+    EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following PDF files were not created: \r\n\r\n" + out.filePath("c.pdf"));
+}
+
+TEST_F(Conversion, APictureChangedDuringTheRunIsLeftOutNotMisprinted) {
+    window->Option2->setChecked(true);
+    const QString a = picture("a.jpg"), b = picture("b.jpg"), c = picture("c 100%.jpg");
+    rows({a, b, c});
+    QStringList texts;
+    QObject::connect(window->ProgressBar1, &ProgressBar::barTextChanged, window.get(), [&](const QString& t) {
+        texts << window->ProgressBar1->text();
+        if (t == "Processing: c 100%.jpg") testing::writeFile(b, testing::makeJpeg({.width = 20, .height = 20}));
+    });
+    window->PushButton2_Click();
+    expectPages(out.filePath("a.pdf"), {a, c});
+    EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following PDF files lack pictures that changed or were removed "
+                             "before they were printed: \r\n\r\n" + out.filePath("a.pdf"));
+    // A name with a %-sign shows as it is.
+    EXPECT_TRUE(texts.contains("Processing: c 100%.jpg"));
+}
+
 TEST(OutputPaths, NamedAfterThePicture) {
     const struct {
         const char* folder;

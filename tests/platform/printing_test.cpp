@@ -312,13 +312,29 @@ TEST_F(PrintingTest, FailuresLeaveNoFileAndSayWhyInTheLog) {
     EXPECT_FALSE(QFile::exists(missingFolder));
     EXPECT_TRUE(log().contains("could not write " + missingFolder)) << log().toStdString();
 
-    // The picture changes after it was checked: the page must not show something else.
+    // A picture that changes after it was checked must not show as something else: its page
+    // is left out, and a job with nothing left makes no file.
     testing::writeFile(source, makeJpeg({.width = 10, .height = 10}));
     const QString changed = out.filePath("changed.pdf");
     printJob(changed, {a});
     EXPECT_FALSE(QFile::exists(changed));
-    EXPECT_TRUE(log().contains("changed since it was checked")) << log().toStdString();
+    EXPECT_TRUE(log().contains("left out of " + changed)) << log().toStdString();
     EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+    const QString kept = picture("kept.jpg", makeJpeg({})), gone = picture("gone.jpg", makeJpeg({}));
+    const Picture first = decoder.load(kept), second = decoder.load(gone);
+    QFile::remove(gone);
+    // A change of permissions is no change of the picture.
+    QFile::setPermissions(kept, QFile::ReadOwner | QFile::WriteOwner);
+    const QString partly = out.filePath("partly.pdf");
+    pdfprinter::writeOutputSettings(*registry, partly);
+    service->printer().paintPicture(first, 0, 0);
+    service->printer().newPage();
+    service->printer().paintPicture(second, 0, 0);
+    const quint64 job = service->printer().endDoc();
+    service->pdfDriver().waitUntilIdle();
+    EXPECT_EQ(readPdf(partly).size(), 1u);
+    EXPECT_EQ(service->jobState(job), PrintService::JobState::Incomplete);
 
     // Drawing an empty picture is an error, as on the platform.
     EXPECT_ANY_THROW(service->printer().paintPicture(Picture{}, 0, 0));
