@@ -110,22 +110,33 @@ void JpegFileImage::writeData(const DataSink& sink) const {
         return;
     }
 
-    if (m_details.rgb && !m_details.adobe) {
-        // Start of image, the APP14 segment, then the rest of the file as it is.
-        bool first = true;
-        readAll([&](const std::uint8_t* d, std::size_t n) {
-            if (first && n >= 2) {
-                first = false;
-                sink(d, 2);
-                sink(adobeRgbSegment, sizeof adobeRgbSegment);
-                sink(d + 2, n - 2);
-            } else {
-                sink(d, n);
-            }
-        });
-    } else {
-        readAll(sink);
+    // The file as it is, with what a renderer needs put in: an APP14 segment after the start
+    // of image (RGB without one), the standard Huffman tables before the first scan (a
+    // Motion-JPEG frame without tables).
+    struct Insert {
+        std::int64_t at;
+        const std::uint8_t* data;
+        std::size_t size;
+    };
+    std::vector<Insert> inserts;
+    if (m_details.rgb && !m_details.adobe) inserts.push_back({2, adobeRgbSegment, sizeof adobeRgbSegment});
+    if (m_details.standardTablesAt > 0) {
+        const std::vector<std::uint8_t>& tables = standardHuffmanTables();
+        inserts.push_back({std::int64_t(m_details.standardTablesAt), tables.data(), tables.size()});
     }
+    std::int64_t offset = 0;
+    std::size_t next = 0;
+    readAll([&](const std::uint8_t* d, std::size_t n) {
+        while (next < inserts.size() && inserts[next].at < offset + std::int64_t(n)) {
+            const std::size_t head = std::size_t(inserts[next].at - offset);
+            sink(d, head);
+            sink(inserts[next].data, inserts[next].size);
+            d += head, n -= head, offset += std::int64_t(head);
+            ++next;
+        }
+        sink(d, n);
+        offset += std::int64_t(n);
+    });
     if (!(FileIdentity::ofDescriptor(fd.get()) == m_identity))
         fail(m_path, "changed while it was read");
 }

@@ -73,6 +73,7 @@ public:
         bool adobe = false;       // has an APP14 marker
         bool rgb = false;         // three components stored as RGB
         bool arithmetic = false;  // arithmetic-coded
+        std::size_t standardTablesAt = 0;  // where the standard Huffman tables go; 0: none
     };
 
     JpegFileImage(std::string path, FileIdentity identity, Details details);

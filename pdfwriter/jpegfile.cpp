@@ -371,6 +371,14 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
                     const unsigned ss = seg[1 + 2 * ns], se = seg[2 + 2 * ns];
                     const bool needsDc = ss == 0, needsAc = se > 0;
                     if (dc > 3 || ac > 3) return JpegStatus::Corrupt;
+                    // Motion-JPEG frames (webcam and IP camera stills) carry no Huffman tables
+                    // and mean the standard ones: a baseline file without any table gets them.
+                    const bool standard = dcDefined == 0 && acDefined == 0 && !out.progressive &&
+                                          !sawScan && dc <= 1 && ac <= 1;
+                    if (standard) {
+                        out.standardTablesAt = pos - 2;  // before this scan's marker
+                        continue;
+                    }
                     if (needsDc && !(dcDefined & (1u << dc)) && !out.progressive)
                         return JpegStatus::Corrupt;
                     if (needsAc && !(acDefined & (1u << ac))) return JpegStatus::Corrupt;
@@ -431,6 +439,47 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
     }
     if (info) *info = out;
     return JpegStatus::Ok;
+}
+
+const std::vector<std::uint8_t>& standardHuffmanTables() {
+    // The JPEG library writes the standard tables (Annex K of the JPEG standard) into any colour
+    // file it makes without optimising them: make a tiny one and keep its table segments.
+    static const std::vector<std::uint8_t> tables = [] {
+        std::vector<std::uint8_t> jpeg;
+        const auto t = std::make_unique<Transcoding>();
+        setUp(&t->outErr, &t->jump, false);
+        t->out.err = &t->outErr.pub;
+        if (!setjmp(t->jump)) {
+            jpeg_CreateCompress(&t->out, JPEG_LIB_VERSION, sizeof t->out);
+            t->outCreated = true;
+            t->destination.out = &jpeg;
+            t->destination.pub.init_destination = destinationInit;
+            t->destination.pub.empty_output_buffer = destinationEmpty;
+            t->destination.pub.term_destination = destinationTerm;
+            t->out.dest = &t->destination.pub;
+            t->out.image_width = 8;
+            t->out.image_height = 8;
+            t->out.input_components = 3;
+            t->out.in_color_space = JCS_RGB;
+            jpeg_set_defaults(&t->out);
+            t->out.optimize_coding = FALSE;
+            jpeg_start_compress(&t->out, TRUE);
+            std::uint8_t row[8 * 3] = {};
+            JSAMPROW rows[1] = {row};
+            while (t->out.next_scanline < 8) jpeg_write_scanlines(&t->out, rows, 1);
+            jpeg_finish_compress(&t->out);
+        }
+        if (t->outCreated) jpeg_destroy_compress(&t->out);
+        std::vector<std::uint8_t> segments;
+        for (std::size_t i = 2; i + 4 <= jpeg.size();) {
+            if (jpeg[i] != 0xFF || jpeg[i + 1] == 0xDA) break;
+            const std::size_t length = 2 + ((std::size_t(jpeg[i + 2]) << 8) | jpeg[i + 3]);
+            if (jpeg[i + 1] == 0xC4) segments.insert(segments.end(), jpeg.begin() + long(i), jpeg.begin() + long(i + length));
+            i += length;
+        }
+        return segments;
+    }();
+    return tables;
 }
 
 std::vector<std::uint8_t> transcodeToHuffman(const std::uint8_t* data, std::size_t size) {

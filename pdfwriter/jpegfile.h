@@ -33,6 +33,9 @@ struct JpegInfo {
     double xDpi = 0;
     double yDpi = 0;
     int orientation = 1;  // EXIF orientation 1..8; anything else counts as 1
+    // Where the standard Huffman tables go (before the first scan) in a file that has none, as
+    // Motion-JPEG frames; 0 when the file has its own.
+    std::size_t standardTablesAt = 0;
 };
 
 // The largest picture we take, in pixels: beyond every camera made today, far below what
@@ -47,6 +50,9 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
 
 // The APP14 segment that tells a decoder three components are RGB (transform 0).
 extern const std::uint8_t adobeRgbSegment[16];
+
+// The standard Huffman tables of the JPEG standard, as DHT segments.
+const std::vector<std::uint8_t>& standardHuffmanTables();
 
 // Rewrites an arithmetic-coded JPEG with Huffman coding, copying the DCT coefficients (no
 // quality is lost). Throws std::runtime_error when the data cannot be decoded cleanly.

@@ -120,6 +120,7 @@ Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& ide
     details.adobe = info.hasAdobe;
     details.rgb = info.rgbColorSpace;
     details.arithmetic = info.arithmetic;
+    details.standardTablesAt = info.standardTablesAt;
 
     Picture picture;
     picture.orientation = info.orientation;

@@ -58,6 +58,34 @@ TEST(JpegCheck, AcceptsTheKindsOfJpegPeopleHave) {
     }
 }
 
+QByteArray withoutAll(QByteArray data, unsigned char marker) {
+    while (findMarker(data, marker) >= 0) data = withoutSegment(data, marker);
+    return data;
+}
+
+// Motion-JPEG frames (webcam stills) have no Huffman tables and mean the standard ones.
+TEST(JpegCheck, FramesWithoutHuffmanTablesGetTheStandardOnes) {
+    for (const auto kind : {JpegRecipe::Kind::YCbCr, JpegRecipe::Kind::Gray}) {
+        const QByteArray full = makeJpeg({.width = 40, .height = 30, .kind = kind});
+        const QByteArray bare = withoutAll(full, 0xC4);
+        ASSERT_LT(bare.size(), full.size());
+        JpegInfo info;
+        ASSERT_EQ(check(bare, &info), JpegStatus::Ok);
+        EXPECT_EQ(info.standardTablesAt, std::size_t(findMarker(bare, 0xDA)));
+        // The standard tables are what the JPEG library wrote: put back, the file is whole.
+        const std::vector<std::uint8_t>& tables = standardHuffmanTables();
+        const QByteArray mended = bare.left(qsizetype(info.standardTablesAt)) +
+                                  QByteArray(reinterpret_cast<const char*>(tables.data()), qsizetype(tables.size())) +
+                                  bare.mid(qsizetype(info.standardTablesAt));
+        int w1, h1, c1, w2, h2, c2;
+        EXPECT_EQ(pictolio::testing::decodeJpeg(mended, &w1, &h1, &c1),
+                  pictolio::testing::decodeJpeg(full, &w2, &h2, &c2));
+        JpegInfo own;
+        ASSERT_EQ(check(full, &own), JpegStatus::Ok);
+        EXPECT_EQ(own.standardTablesAt, 0u);
+    }
+}
+
 TEST(JpegCheck, RefusesDamagedTruncatedAndUnsupportedFiles) {
     const QByteArray good = makeJpeg({.width = 160, .height = 120});
     const QByteArray progressive = makeJpeg({.width = 160, .height = 120, .progressive = true});
@@ -90,7 +118,8 @@ TEST(JpegCheck, RefusesDamagedTruncatedAndUnsupportedFiles) {
         {"progressive cut in half", progressive.left(progressive.size() / 2),
          JpegStatus::Truncated},
         {"end-of-image marker missing", good.left(good.size() - 2), JpegStatus::Truncated},
-        {"no Huffman tables", withoutSegment(good, 0xC4), JpegStatus::Corrupt},
+        {"progressive without Huffman tables", withoutAll(progressive, 0xC4), JpegStatus::Corrupt},
+        {"one of two Huffman tables missing", withoutSegment(good, 0xC4), JpegStatus::Corrupt},
         {"no quantisation tables", withoutSegment(good, 0xDB), JpegStatus::Corrupt},
         {"no frame header", withoutSegment(good, 0xC0), JpegStatus::Corrupt},
         {"no scan", good.left(findMarker(good, 0xDA)) + QByteArray("\xFF\xD9", 2),

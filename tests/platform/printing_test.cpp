@@ -140,6 +140,20 @@ TEST_F(PrintingTest, RgbJpegGetsAnAdobeMarkerAndArithmeticJpegBecomesHuffman) {
     EXPECT_EQ(testing::decodeJpeg(embedded, &w, &h, &c), testing::decodeJpeg(arithmetic, &w, &h, &c));
 }
 
+TEST_F(PrintingTest, AFrameWithoutHuffmanTablesPrintsWithTheStandardOnes) {
+    QByteArray frame = makeJpeg({.width = 64, .height = 48});
+    const QByteArray full = frame;
+    for (qsizetype at; (at = frame.indexOf(QByteArray("\xFF\xC4", 2))) >= 0;)
+        frame.remove(at, 2 + ((uchar(frame[at + 2]) << 8) | uchar(frame[at + 3])));
+    const Picture p = decoder.load(picture("frame.jpg", frame));
+    ASSERT_FALSE(p.isEmpty());
+    printJob(out.filePath("frame.pdf"), {p});
+    const QByteArray embedded = QByteArray::fromStdString(readPdf(out.filePath("frame.pdf"))[0].images[0].rawData);
+    int w, h, c;
+    EXPECT_EQ(testing::decodeJpeg(embedded, &w, &h, &c), testing::decodeJpeg(full, &w, &h, &c));
+    EXPECT_EQ(embedded.size(), full.size());
+}
+
 TEST_F(PrintingTest, OtherFormatsAreEmbeddedAsCompressedPixels) {
     QImage image(5, 4, QImage::Format_ARGB32);
     for (int y = 0; y < 4; ++y)
