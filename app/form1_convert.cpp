@@ -68,6 +68,10 @@ bool Form1::outputIsUsable(const QString& outputPath, const QStringList& sources
 
 // A pass whose row is gone (rows removed during the run) ends the run: there is nothing left
 // to convert, and the previous row must not be printed again under the next one's name.
+QString Form1::settingsLockFile() const {
+    return m_services.printing.root() + QStringLiteral("/pdfwriter-settings.lock");
+}
+
 bool Form1::passIsOver(int i) const { return m_unloading || i > ListView1->rowCount(); }
 
 // What stops a run before it starts, beyond the two checks: a pair of options with neither
@@ -162,6 +166,8 @@ void Form1::runPerPicture(ErrorTrap& trap) {
         trap.at(124, [&] { doEvents(); });
         if (passIsOver(i)) break;
         trap.at(126, [&] { output = outputPathFor(source); });
+        pdfprinter::SettingsLock lock(settingsLockFile());
+        if (!lock.acquire([this] { return m_unloading; })) break;
         trap.at(136, [&] { pdfprinter::writeOutputSettings(m_services.registry, output); });
         trap.at(148, [&] { pdfprinter::selectPdfPrinter(m_services.printing); });
         if (!outputIsUsable(output, {source})) continue;
@@ -176,6 +182,7 @@ void Form1::runPerPicture(ErrorTrap& trap) {
         const pdfwriter::FileIdentity before = outputFileIdentity(output);
         quint64 job = 0;
         trap.at(166, [&] { job = printer.endDoc(); });
+        lock.release();
         if (drawn && !waitForOutput(output, before, job)) break;
     }
 }
@@ -184,6 +191,8 @@ void Form1::runJoined(ErrorTrap& trap) {
     PrinterDevice& printer = m_services.printing.printer();
     QString output;
     trap.at(174, [&] { output = outputPathFor(ListView1->rowText(1)); });
+    pdfprinter::SettingsLock lock(settingsLockFile());
+    if (!lock.acquire([this] { return m_unloading; })) return;
     trap.at(184, [&] { pdfprinter::writeOutputSettings(m_services.registry, output); });
     trap.at(196, [&] { pdfprinter::selectPdfPrinter(m_services.printing); });
     if (!outputIsUsable(output, ListView1->rowTexts())) return;
@@ -221,6 +230,7 @@ void Form1::runJoined(ErrorTrap& trap) {
     const pdfwriter::FileIdentity before = outputFileIdentity(output);
     quint64 job = 0;
     trap.at(234, [&] { job = printer.endDoc(); });
+    lock.release();
     if (drawn > 0) trap.at(236, [&] { waitForOutput(output, before, job); });
 }
 

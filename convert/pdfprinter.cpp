@@ -1,6 +1,10 @@
 #include "convert/pdfprinter.h"
 
+#include <QLockFile>
+#include <QThread>
+
 #include "common/dialogs.h"
+#include "platform/events.h"
 #include "pdfwriter/driver.h"
 #include "platform/printservice.h"
 #include "platform/registry.h"
@@ -23,6 +27,28 @@ void writeOutputSettings(Registry& registry, const QString& outputPath) {
     registry.regSetValueEx(key, QStringLiteral("OutputFile"), outputPath);
     registry.regSetValueEx(key, QStringLiteral("BypassSaveAs"), QStringLiteral("1"));
     registry.regCloseKey(key);
+}
+
+SettingsLock::SettingsLock(const QString& lockFile) : m_lock(std::make_unique<QLockFile>(lockFile)) {
+    // A job may hold the settings for a long joined run: only a lock whose program is gone
+    // is stale.
+    m_lock->setStaleLockTime(0);
+}
+
+SettingsLock::~SettingsLock() { release(); }
+
+bool SettingsLock::acquire(const std::function<bool()>& abandon) {
+    while (!m_lock->tryLock(0)) {
+        if (m_lock->error() == QLockFile::PermissionError) return true;  // cannot lock: go on
+        doEvents();
+        if (abandon && abandon()) return false;
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+void SettingsLock::release() {
+    if (m_lock->isLocked()) m_lock->unlock();
 }
 
 bool outputSettingsAre(const Registry& registry, const QString& outputPath) {

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QString>
+#include <functional>
+#include <memory>
+
+class QLockFile;
 
 namespace pictolio {
 
@@ -17,6 +21,21 @@ QString printerName();
 // Writes "OutputFile" (the output path) and "BypassSaveAs" ("1") into the printer's key of the
 // current user's registry, creating the key when missing. Results are not checked.
 void writeOutputSettings(Registry& registry, const QString& outputPath);
+
+// Holds the printer's settings for one job, from writing them until the job has ended (when
+// the driver takes them), so that two copies of the program running at once cannot hand each
+// other's jobs the wrong path. Waits, letting window events run, while another copy holds them.
+class SettingsLock {
+public:
+    explicit SettingsLock(const QString& lockFile);
+    ~SettingsLock();
+    // False when abandon() said to stop waiting.
+    bool acquire(const std::function<bool()>& abandon);
+    void release();
+
+private:
+    std::unique_ptr<QLockFile> m_lock;
+};
 
 // Whether the printer's key holds exactly these settings (they could be written).
 bool outputSettingsAre(const Registry& registry, const QString& outputPath);

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLockFile>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTimer>
@@ -310,6 +311,25 @@ TEST_F(Conversion, NothingLandsWhereItWasNotMeantTo) {
     window->PushButton2_Click();
     EXPECT_FALSE(QFile::exists(out.filePath("c.pdf")));
     EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following PDF files were not created: \r\n\r\n" + out.filePath("c.pdf"));
+}
+
+TEST_F(Conversion, AnotherCopyConvertingAtTheSameTimeIsWaitedFor) {
+    const QString a = picture("a.jpg"), b = picture("b.jpg");
+    rows({a, b});
+    // Another copy of the program holds the printer's settings for a job of its own.
+    QLockFile other(printRoot.filePath("pdfwriter-settings.lock"));
+    ASSERT_TRUE(other.tryLock(0));
+    std::optional<QString> outputFileWhileHeld = QString("(not looked)");
+    QTimer::singleShot(200, window.get(), [&] {
+        outputFileWhileHeld = PrintService::registryOf(printRoot.path())
+                                  .getString("Software\\Tenbrook PDF Writer", "OutputFile");
+        other.unlock();
+    });
+    window->PushButton2_Click();
+    EXPECT_FALSE(outputFileWhileHeld.has_value());  // nothing was written while it held them
+    expectPages(out.filePath("a.pdf"), {a});
+    expectPages(out.filePath("b.pdf"), {b});
+    EXPECT_EQ(lastMessage(), "Done.");
 }
 
 TEST_F(Conversion, APictureChangedDuringTheRunIsLeftOutNotMisprinted) {
