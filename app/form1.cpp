@@ -65,8 +65,11 @@ Form1::~Form1() = default;
 void Form1::buildControls() {
     setObjectName(QStringLiteral("Form1"));
     setFixedSize(8040 / 15, 9420 / 15);
+    // Sizes in pixels, as designed at 96 dots per inch (8.25, 9 and 11.25 points), so the
+    // captions keep fitting the controls' fixed sizes whatever the desktop's font settings.
     QFont font(QStringLiteral("Arial"));
     font.setBold(true);
+    font.setPixelSize(11);
     setFont(font);
 
     const auto button = [this](const char* name, const char* text, QWidget* parent, QRect geometry) {
@@ -74,7 +77,7 @@ void Form1::buildControls() {
         b->setObjectName(QString::fromLatin1(name));
         b->setGeometry(geometry);
         QFont f = b->font();
-        f.setPointSizeF(11.25);
+        f.setPixelSize(15);
         b->setFont(f);
         return b;
     };
@@ -96,7 +99,7 @@ void Form1::buildControls() {
     ListView1->setObjectName(QStringLiteral("ListView1"));
     ListView1->setGeometry(twips(120, 630, 6840, 2535));
     QFont listFont = ListView1->font();
-    listFont.setPointSize(9);
+    listFont.setPixelSize(12);
     ListView1->setFont(listFont);
     ListView1->setToolTip(QStringLiteral(
         "Drag and drop files here. Double-click item to remove it. Move | line to right and out "
@@ -145,6 +148,7 @@ void Form1::buildControls() {
                                                       Option2, Option3, Option4, Option5, Option6}) {
         QPalette p = w->palette();
         p.setColor(QPalette::Window, Qt::white);
+        p.setColor(QPalette::WindowText, Qt::black);  // readable on white in a dark theme too
         w->setPalette(p);
         w->setAutoFillBackground(true);
     }
@@ -265,9 +269,11 @@ void Form1::applySkin() {
     const std::optional<quint32> a = m_services.files.attributes(path);
     if (!a || (*a & (attr::directory | attr::hidden | attr::system))) return;
     const QColor buttonFace = palette().color(QPalette::Button);
+    const QColor buttonText = palette().color(QPalette::ButtonText);
     const auto paint = [&](QWidget* w) {
         QPalette p = w->palette();
         p.setColor(QPalette::Window, buttonFace);
+        p.setColor(QPalette::WindowText, buttonText);
         w->setPalette(p);
     };
     paint(this);

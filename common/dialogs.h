@@ -56,7 +56,7 @@ protected:
     virtual MessageAnswer showMessage(const MessageRequest& request) = 0;
 
 private:
-    QString m_applicationTitle = QStringLiteral("Pictolio");
+    QString m_applicationTitle;  // set at start-up
 };
 
 // The file name the common dialog returns for the chosen files (full paths, all in one

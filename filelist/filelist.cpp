@@ -41,17 +41,19 @@ QStringList droppedFiles(const QMimeData* data) {
 
 void FileList::dragEnterEvent(QDragEnterEvent* event) {
     // A drag without file names is refused while it is over the list.
-    if (droppedFiles(event->mimeData()).isEmpty())
-        event->ignore();
-    else
-        event->acceptProposedAction();
+    acceptFiles(event);
 }
 
-void FileList::dragMoveEvent(QDragMoveEvent* event) {
-    if (droppedFiles(event->mimeData()).isEmpty())
+void FileList::dragMoveEvent(QDragMoveEvent* event) { acceptFiles(event); }
+
+// Files are copied into the list, never moved: the source keeps them whatever the user held.
+void FileList::acceptFiles(QDropEvent* event) {
+    if (droppedFiles(event->mimeData()).isEmpty()) {
         event->ignore();
-    else
-        event->acceptProposedAction();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
 }
 
 void FileList::dropEvent(QDropEvent* event) {
@@ -60,7 +62,8 @@ void FileList::dropEvent(QDropEvent* event) {
         event->ignore();
         return;
     }
-    event->acceptProposedAction();
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
     if (m_events) m_events->listDrop(paths);
 }
 

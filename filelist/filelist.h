@@ -69,6 +69,7 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    void acceptFiles(QDropEvent* event);
     FileListEvents* m_events = nullptr;
 };
 

@@ -117,6 +117,11 @@ std::optional<quint32> PosixFileSystem::attributes(const QString& path) const {
     name = name.mid(name.lastIndexOf(QLatin1Char('/')) + 1);
     if (name.startsWith(QLatin1Char('.')) && name != QLatin1String(".") && name != QLatin1String(".."))
         a |= attr::hidden;
+    // The desktop's wastebasket is what the Recycle Bin is on Windows, a hidden system folder:
+    // a folder scan must not bring deleted pictures back.
+    if (S_ISDIR(st.st_mode) && (name == QLatin1String(".Trash") || name.startsWith(QLatin1String(".Trash-")) ||
+                                (name == QLatin1String("Trash") && path.contains(QLatin1String("/.local/share/")))))
+        a |= attr::hidden | attr::system;
     return a;
 }
 

@@ -49,12 +49,16 @@ QString QtDialogs::openFile(const OpenFileRequest& request) {
     QStringList filters;
     const QStringList parts = request.filter.split(QLatin1Char('|'));
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        // Patterns in both letter cases: a desktop's own dialog may match case-sensitively, and
+        // cameras name their pictures "DSC_0001.JPG".
+        QStringList patterns;
+        for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            for (const QString& variant : {pattern.toLower(), pattern.toUpper()})
+                if (!patterns.contains(variant)) patterns << variant;
         QString label = parts[i];
         const qsizetype paren = label.indexOf(QLatin1Char('('));
         if (paren >= 0) label = label.left(paren).trimmed();
-        filters << QStringLiteral("%1 (%2)").arg(label, patterns);
+        filters << QStringLiteral("%1 (%2)").arg(label, patterns.join(QLatin1Char(' ')));
     }
     QFileDialog dialog(m_owner, request.title);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
@@ -65,21 +69,14 @@ QString QtDialogs::openFile(const OpenFileRequest& request) {
 }
 
 QString QtDialogs::browseForFolder(const QString& title, const QString& startFolder) {
+    // Qt's own dialog, so it opens where asked on every desktop: in the start folder, where OK
+    // at once returns that folder.
     QFileDialog dialog(m_owner, title);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    const QFileInfo start(startFolder);
-    if (!startFolder.isEmpty() && start.isDir()) {
-        // Open on the folder's parent with the folder itself selected, so OK returns it.
-        QDir parent = start.absoluteDir();
-        if (start.absoluteFilePath() == QDir::rootPath()) {
-            dialog.setDirectory(QDir::root());
-        } else {
-            dialog.setDirectory(parent);
-            dialog.selectFile(start.fileName());
-        }
-    }
+    if (!startFolder.isEmpty() && QFileInfo(startFolder).isDir()) dialog.setDirectory(startFolder);
     if (dialog.exec() != QDialog::Accepted) return {};
     const QString chosen = dialog.selectedFiles().value(0);
     return chosen.isEmpty() ? QString() : QDir::cleanPath(chosen);

@@ -7,5 +7,5 @@ QPushButton { background-color: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #
 QPushButton:hover { border-color: #3d7ab8; }
 QPushButton:pressed { background-color: #cfd8e3; }
 QPushButton:disabled { color: #8a96a3; }
-QProgressBar { border: 1px solid #9aa7b6; border-radius: 3px; text-align: center; background: white; }
+QProgressBar { border: 1px solid #9aa7b6; border-radius: 3px; text-align: center; background: white; color: black; }
 QProgressBar::chunk { background-color: #6fa8dc; }

@@ -145,6 +145,14 @@ TEST_F(Folders, UnsafeNamesUnreadableFoldersAndLinkLoops) {
     EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
+TEST_F(Folders, TheWastebasketStaysOut) {
+    put("a.jpg"), put(".local/share/Trash/files/deleted.jpg"), put(".local/share/kept.jpg");
+    put("usb/.Trash-1000/files/gone.jpg"), put("usb/b.jpg");
+    addFolder("jpg", root());
+    EXPECT_EQ(rows(), (QStringList{"a.jpg", "usb/b.jpg", ".local/share/kept.jpg"}));
+    EXPECT_EQ(realFiles.attributes(root() + "/.local/share/Trash"), 22u);
+}
+
 TEST_F(Folders, DosAttributesWhereTheFileSystemKeepsThem) {
     const QString hiddenOnly = put("hidden-only.jpg"), hiddenArchive = put("hidden-archive.jpg");
     put("sys/a.jpg"), put("sys/below/b.jpg"), put("plain/c.jpg");
