@@ -107,6 +107,7 @@ private:
     bool drawPicture();
     bool waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job);
     bool passIsOver(int i) const;
+    bool beginPass(class ErrorTrap& trap, int i, int line, QString* source);
     QString settingsLockFile() const;
     bool outputIsUsable(const QString& outputPath, const QStringList& sources);
     void runPerPicture(class ErrorTrap& trap);

@@ -68,6 +68,19 @@ bool Form1::outputIsUsable(const QString& outputPath, const QStringList& sources
 
 // A pass whose row is gone (rows removed during the run) ends the run: there is nothing left
 // to convert, and the previous row must not be printed again under the next one's name.
+// The start of pass i, in both modes (its steps numbered from line): events, the hourglass,
+// the progress value, the row's path, the progress text, events. False when the pass is over.
+bool Form1::beginPass(ErrorTrap& trap, int i, int line, QString* source) {
+    trap.at(line, [&] { doEvents(); });
+    if (passIsOver(i)) return false;
+    trap.at(line + 2, [&] { setMousePointer(Hourglass); });
+    trap.at(line + 4, [&] { ProgressBar1->setExactValue(double(i) / ListView1->rowCount() * 100.0); });
+    trap.at(line + 6, [&] { *source = ListView1->rowText(i); });
+    trap.at(line + 8, [&] { ProgressBar1->setBarText(QStringLiteral("Processing: ") + extractFileName(*source)); });
+    trap.at(line + 10, [&] { doEvents(); });
+    return !passIsOver(i);
+}
+
 QString Form1::settingsLockFile() const {
     return m_services.printing.root() + QStringLiteral("/pdfwriter-settings.lock");
 }
@@ -157,14 +170,7 @@ void Form1::runPerPicture(ErrorTrap& trap) {
     trap.at(112, [&] { n = ListView1->rowCount(); });
     QString source, output;
     for (int i = 1; i <= n; ++i) {
-        trap.at(114, [&] { doEvents(); });
-        if (passIsOver(i)) break;
-        trap.at(116, [&] { setMousePointer(Hourglass); });
-        trap.at(118, [&] { ProgressBar1->setExactValue(double(i) / ListView1->rowCount() * 100.0); });
-        trap.at(120, [&] { source = ListView1->rowText(i); });
-        trap.at(122, [&] { ProgressBar1->setBarText(QStringLiteral("Processing: ") + extractFileName(source)); });
-        trap.at(124, [&] { doEvents(); });
-        if (passIsOver(i)) break;
+        if (!beginPass(trap, i, 114, &source)) break;
         trap.at(126, [&] { output = outputPathFor(source); });
         pdfprinter::SettingsLock lock(settingsLockFile());
         if (!lock.acquire([this] { return m_unloading; })) break;
@@ -201,14 +207,7 @@ void Form1::runJoined(ErrorTrap& trap) {
     int drawn = 0;
     QString source;
     for (int i = 1; i <= n; ++i) {
-        trap.at(204, [&] { doEvents(); });
-        if (passIsOver(i)) break;
-        trap.at(206, [&] { setMousePointer(Hourglass); });
-        trap.at(208, [&] { ProgressBar1->setExactValue(double(i) / ListView1->rowCount() * 100.0); });
-        trap.at(210, [&] { source = ListView1->rowText(i); });
-        trap.at(212, [&] { ProgressBar1->setBarText(QStringLiteral("Processing: ") + extractFileName(source)); });
-        trap.at(214, [&] { doEvents(); });
-        if (passIsOver(i)) break;
+        if (!beginPass(trap, i, 204, &source)) break;
         bool ok = false;
         trap.at(216, [&] {
             ok = tryLoadPicture(Creator->pictureSlot(), m_services.decoder, source, &InvalidPictures);
