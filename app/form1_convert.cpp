@@ -1,6 +1,7 @@
 // "Start Converting": every row printed on the PDF printer, one PDF per picture or one for
 // all, with the progress on the bar and a report at the end.
 #include <QGroupBox>
+#include <algorithm>
 #include <QLineEdit>
 #include <QRadioButton>
 
@@ -17,26 +18,51 @@
 
 namespace pictolio {
 
-QString Form1::outputPathFor(const QString& source) const {
-    if (Option5->isChecked()) return outputPathInFolder(Text1->text(), source);
-    if (Option6->isChecked()) return outputPathBesideSource(source);
-    return {};
+using pdfprinter::SettingsLock;
+
+// The output path made from one row, each step reported at its own line from `line` on: test
+// Option5, the path in Text1's folder, else test Option6, the path beside the picture, then the
+// doubled separators cleaned out.
+QString Form1::outputPathFor(ErrorTrap& trap, int line, const QString& source) const {
+    const QString separator = pathSeparator(nativePathStyle);
+    QString path;
+    bool inFolder = false;
+    trap.at(line, [&] { inFolder = Option5->isChecked(); });
+    if (inFolder) {
+        trap.at(line + 2, [&] { path = Text1->text() + separator + pdfFileName(source); });
+    } else {
+        bool beside = false;
+        trap.at(line + 4, [&] { beside = Option6->isChecked(); });
+        if (beside)
+            trap.at(line + 6, [&] { path = extractFolder(source) + separator + pdfFileName(source); });
+    }
+    trap.at(line + 8, [&] { path = collapseSeparators(path); });
+    return path;
 }
 
-// Draws the picture in the holder on the printer as the size options say; false when neither
-// is on and nothing was drawn.
-bool Form1::drawPicture() {
+// Draws the picture in the holder on the printer as the size options say, each step reported at
+// its own line from `line` on: test Option4, keep-size drawing, else test Option3, stretch
+// drawing. False when nothing was drawn.
+bool Form1::drawPicture(ErrorTrap& trap, int line) {
     PrinterDevice& printer = m_services.printing.printer();
-    if (Option4->isChecked()) {
-        printer.paintPicture(Creator->picture(), 0, 0);
-        return true;
+    bool keepSize = false, stretch = false, drawn = false;
+    trap.at(line, [&] { keepSize = Option4->isChecked(); });
+    if (keepSize) {
+        trap.at(line + 2, [&] {
+            printer.paintPicture(Creator->picture(), 0, 0);
+            drawn = true;
+        });
+        return drawn;
     }
-    if (Option3->isChecked()) {
-        printer.paintPicture(Creator->picture(), 0, 0, float(printer.scaleWidth()),
-                             float(printer.scaleHeight()));
-        return true;
+    trap.at(line + 4, [&] { stretch = Option3->isChecked(); });
+    if (stretch) {
+        trap.at(line + 6, [&] {
+            printer.paintPicture(Creator->picture(), 0, 0, float(printer.scaleWidth()),
+                                 float(printer.scaleHeight()));
+            drawn = true;
+        });
     }
-    return false;
+    return drawn;
 }
 
 bool Form1::waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before,
@@ -50,20 +76,47 @@ bool Form1::waitForOutput(const QString& outputPath, const pdfwriter::FileIdenti
 }
 
 // Whether a job for this output path may print: the output folder is still there (it may have
-// been edited during the run), the PDF would not replace one of the pictures themselves (a
-// picture named "x.pdf"), and the printer got the path (its settings could be written). When
-// not, the PDF is reported as not created and nothing is printed: a job must never land at a
-// path it was not meant for.
-bool Form1::outputIsUsable(const QString& outputPath, const QStringList& sources) {
+// been edited during the run), the PDF would not replace one of the run's pictures (a picture
+// named "x.pdf"), and the printer got the path (its settings could be written). When not, the
+// PDF is reported as not created and nothing is printed: a job must never land at a path it
+// was not meant for.
+bool Form1::outputIsUsable(const QString& outputPath, const QString& source) {
     bool usable = !(Option5->isChecked() && !isOutputFolder(Text1->text()));
     const pdfwriter::FileIdentity existing = outputFileIdentity(outputPath);
     if (usable && existing.size >= 0) {
-        for (const QString& source : sources)
-            if (outputFileIdentity(source) == existing) usable = false;
+        const auto sameFile = [&](const pdfwriter::FileIdentity& id) {
+            return id.device == existing.device && id.inode == existing.inode;
+        };
+        usable = !sameFile(outputFileIdentity(source)) &&
+                 std::none_of(m_runSources.begin(), m_runSources.end(), sameFile);
     }
     if (usable) usable = pdfprinter::outputSettingsAre(m_services.registry, outputPath);
     if (!usable) m_notCreated += QStringLiteral("\r\n") + outputPath;
     return usable;
+}
+
+// Waits for the printer's settings while another copy of the program holds them. When they
+// stay taken, the PDF is reported as not created and the reason logged; after that the run
+// does not wait for them again.
+SettingsLock::Result Form1::lockSettings(SettingsLock& lock, const QString& outputPath) {
+    const SettingsLock::Result result =
+        lock.acquire(m_settingsLockGivenUp ? 0 : m_config.outputWaitMs, [this] { return m_unloading; });
+    if (result == SettingsLock::Result::TimedOut) {
+        m_settingsLockGivenUp = true;
+        m_notCreated += QStringLiteral("\r\n") + outputPath;
+        m_services.printing.pdfDriver().log(
+            QStringLiteral("%1 not created: %2").arg(outputPath, lock.failure()));
+    }
+    return result;
+}
+
+// The identities of the files in the list when the run starts: no PDF of the run may replace one.
+void Form1::noteRunSources() {
+    m_runSources.clear();
+    for (const QString& row : ListView1->rowTexts()) {
+        const pdfwriter::FileIdentity id = outputFileIdentity(row);
+        if (id.size >= 0) m_runSources.push_back(id);
+    }
 }
 
 // A pass whose row is gone (rows removed during the run) ends the run: there is nothing left
@@ -87,14 +140,14 @@ QString Form1::settingsLockFile() const {
 
 bool Form1::passIsOver(int i) const { return m_unloading || i > ListView1->rowCount(); }
 
-// What stops a run before it starts, beyond the two checks: a pair of options with neither
-// on (edited settings), or no PDF printer. "" when the run can start.
+// What stops a run before it starts, beyond the two checks: a size or folder pair with
+// neither on (edited settings; with neither mode on the run is joined), or no PDF printer. "" when the run can start.
 QString Form1::notReadyMessage() const {
     const struct {
         QRadioButton* a;
         QRadioButton* b;
         QGroupBox* frame;
-    } pairs[] = {{Option1, Option2, Frame1}, {Option4, Option3, Frame2}, {Option5, Option6, Frame5}};
+    } pairs[] = {{Option4, Option3, Frame2}, {Option5, Option6, Frame5}};
     for (const auto& p : pairs)
         if (!p.a->isChecked() && !p.b->isChecked())
             return QStringLiteral("Please choose one of the \"%1\" before converting.").arg(p.frame->title());
@@ -127,6 +180,8 @@ void Form1::PushButton2_Click() {
                 trap.at(108, [&] { InvalidPictures.clear(); });
                 m_notCreated.clear();
                 m_incomplete.clear();
+                noteRunSources();
+                m_settingsLockGivenUp = false;
                 bool perPicture = true;
                 trap.at(110, [&] { perPicture = Option1->isChecked(); });
                 if (perPicture)
@@ -168,23 +223,27 @@ void Form1::runPerPicture(ErrorTrap& trap) {
     PrinterDevice& printer = m_services.printing.printer();
     int n = 0;
     trap.at(112, [&] { n = ListView1->rowCount(); });
-    QString source, output;
+    QString source;
     for (int i = 1; i <= n; ++i) {
         if (!beginPass(trap, i, 114, &source)) break;
-        trap.at(126, [&] { output = outputPathFor(source); });
-        pdfprinter::SettingsLock lock(settingsLockFile());
-        if (!lock.acquire([this] { return m_unloading; })) break;
-        trap.at(136, [&] { pdfprinter::writeOutputSettings(m_services.registry, output); });
-        trap.at(148, [&] { pdfprinter::selectPdfPrinter(m_services.printing); });
-        if (!outputIsUsable(output, {source})) continue;
+        const QString output = outputPathFor(trap, 126, source);
+        SettingsLock lock(settingsLockFile());
+        const SettingsLock::Result locked = lockSettings(lock, output);
+        if (locked == SettingsLock::Result::Abandoned) break;
+        bool usable = false;
+        if (locked == SettingsLock::Result::Acquired) {
+            trap.at(136, [&] { pdfprinter::writeOutputSettings(m_services.registry, output); });
+            trap.at(148, [&] { pdfprinter::selectPdfPrinter(m_services.printing); });
+            usable = outputIsUsable(output, source);
+        }
+        // Loaded whatever became of the output, so that every row that is not a picture is listed.
         bool ok = false;
         trap.at(154, [&] {
             ok = tryLoadPicture(Creator->pictureSlot(), m_services.decoder, source, &InvalidPictures);
         });
-        if (!ok) continue;
+        if (!ok || !usable) continue;
         trap.at(156, [&] { printer.setScaleMode(ScaleMode::Pixels); });
-        bool drawn = false;
-        trap.at(158, [&] { drawn = drawPicture(); });
+        const bool drawn = drawPicture(trap, 158);
         const pdfwriter::FileIdentity before = outputFileIdentity(output);
         quint64 job = 0;
         trap.at(166, [&] { job = printer.endDoc(); });
@@ -195,34 +254,38 @@ void Form1::runPerPicture(ErrorTrap& trap) {
 
 void Form1::runJoined(ErrorTrap& trap) {
     PrinterDevice& printer = m_services.printing.printer();
-    QString output;
-    trap.at(174, [&] { output = outputPathFor(ListView1->rowText(1)); });
-    pdfprinter::SettingsLock lock(settingsLockFile());
-    if (!lock.acquire([this] { return m_unloading; })) return;
-    trap.at(184, [&] { pdfprinter::writeOutputSettings(m_services.registry, output); });
-    trap.at(196, [&] { pdfprinter::selectPdfPrinter(m_services.printing); });
-    if (!outputIsUsable(output, ListView1->rowTexts())) return;
+    const QString output = outputPathFor(trap, 174, ListView1->rowText(1));
+    SettingsLock lock(settingsLockFile());
+    const SettingsLock::Result locked = lockSettings(lock, output);
+    if (locked == SettingsLock::Result::Abandoned) return;
+    bool usable = false;
+    if (locked == SettingsLock::Result::Acquired) {
+        trap.at(184, [&] { pdfprinter::writeOutputSettings(m_services.registry, output); });
+        trap.at(196, [&] { pdfprinter::selectPdfPrinter(m_services.printing); });
+        usable = outputIsUsable(output, ListView1->rowText(1));
+    }
     int n = 0;
     trap.at(202, [&] { n = ListView1->rowCount(); });
     int drawn = 0;
     QString source;
     for (int i = 1; i <= n; ++i) {
         if (!beginPass(trap, i, 204, &source)) break;
+        // Every row is loaded, also when the PDF cannot be made, so that every row that is not
+        // a picture is listed.
         bool ok = false;
         trap.at(216, [&] {
             ok = tryLoadPicture(Creator->pictureSlot(), m_services.decoder, source, &InvalidPictures);
         });
-        if (!ok) continue;
+        if (!ok || !usable) continue;
         trap.at(218, [&] { printer.setScaleMode(ScaleMode::Pixels); });
-        bool pictureDrawn = false;
-        trap.at(220, [&] { pictureDrawn = drawPicture(); });
-        if (pictureDrawn) ++drawn;
+        if (drawPicture(trap, 220)) ++drawn;
         bool more = false;
         trap.at(228, [&] { more = i < ListView1->rowCount(); });
         if (more) trap.at(230, [&] { printer.newPage(); });
     }
-    if (m_unloading) {
-        // The window was closed half way: a PDF of some of the pictures is not what was asked.
+    if (m_unloading || !usable) {
+        // The window was closed half way (a PDF of some of the pictures is not what was asked),
+        // or the PDF cannot be made.
         printer.killDoc();
         return;
     }

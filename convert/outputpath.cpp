@@ -4,21 +4,17 @@
 
 namespace pictolio {
 
-namespace {
-
-QString pdfName(const QString& source, PathStyle style) {
+QString pdfFileName(const QString& source, PathStyle style) {
     return stripExtension(extractFileName(source, style)) + QStringLiteral(".pdf");
 }
 
-}  // namespace
-
 QString outputPathInFolder(const QString& outputFolder, const QString& source, PathStyle style) {
-    return collapseSeparators(outputFolder + pathSeparator(style) + pdfName(source, style), style);
+    return collapseSeparators(outputFolder + pathSeparator(style) + pdfFileName(source, style), style);
 }
 
 QString outputPathBesideSource(const QString& source, PathStyle style) {
     return collapseSeparators(extractFolder(source, style) + pathSeparator(style) +
-                                  pdfName(source, style),
+                                  pdfFileName(source, style),
                               style);
 }
 

@@ -13,6 +13,9 @@ QString outputPathInFolder(const QString& outputFolder, const QString& source,
                            PathStyle style = nativePathStyle);
 QString outputPathBesideSource(const QString& source, PathStyle style = nativePathStyle);
 
+// The PDF's file name for a picture: its last extension replaced by ".pdf".
+QString pdfFileName(const QString& source, PathStyle style = nativePathStyle);
+
 // Whether the text names a folder results can go to: an existing folder, given as a full path
 // (a relative one would depend on where the program happened to be started).
 bool isOutputFolder(const QString& text);

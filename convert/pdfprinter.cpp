@@ -1,7 +1,13 @@
 #include "convert/pdfprinter.h"
 
-#include <QLockFile>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
+#include <cerrno>
 
 #include "common/dialogs.h"
 #include "platform/events.h"
@@ -29,26 +35,46 @@ void writeOutputSettings(Registry& registry, const QString& outputPath) {
     registry.regCloseKey(key);
 }
 
-SettingsLock::SettingsLock(const QString& lockFile) : m_lock(std::make_unique<QLockFile>(lockFile)) {
-    // A job may hold the settings for a long joined run: only a lock whose program is gone
-    // is stale.
-    m_lock->setStaleLockTime(0);
-}
+SettingsLock::SettingsLock(QString lockFile) : m_path(std::move(lockFile)) {}
 
 SettingsLock::~SettingsLock() { release(); }
 
-bool SettingsLock::acquire(const std::function<bool()>& abandon) {
-    while (!m_lock->tryLock(0)) {
-        if (m_lock->error() == QLockFile::PermissionError) return true;  // cannot lock: go on
+SettingsLock::Result SettingsLock::acquire(int timeoutMs, const std::function<bool()>& abandon) {
+    if (m_fd >= 0) return Result::Acquired;
+    const QByteArray name = QFile::encodeName(m_path);
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // A lock file that cannot be made (a read-only folder) is one no other copy can use
+    // either: go on without.
+    if (fd < 0) return Result::Acquired;
+    QElapsedTimer waited;
+    waited.start();
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR) break;  // no locks here (some network folders)
+        if (waited.elapsed() >= timeoutMs) {
+            ::close(fd);
+            return Result::TimedOut;
+        }
         doEvents();
-        if (abandon && abandon()) return false;
+        if (abandon && abandon()) {
+            ::close(fd);
+            return Result::Abandoned;
+        }
         QThread::msleep(5);
     }
-    return true;
+    m_fd = fd;
+    return Result::Acquired;
 }
 
 void SettingsLock::release() {
-    if (m_lock->isLocked()) m_lock->unlock();
+    if (m_fd < 0) return;
+    ::close(m_fd);  // closing the last descriptor lets go of the lock
+    m_fd = -1;
+}
+
+QString SettingsLock::failure() const {
+    return QStringLiteral("the PDF printer's settings stayed in use by another copy of Pictolio "
+                          "(lock file %1)")
+        .arg(m_path);
 }
 
 bool outputSettingsAre(const Registry& registry, const QString& outputPath) {

@@ -4,8 +4,6 @@
 #include <functional>
 #include <memory>
 
-class QLockFile;
-
 namespace pictolio {
 
 class Dialogs;
@@ -24,17 +22,29 @@ void writeOutputSettings(Registry& registry, const QString& outputPath);
 
 // Holds the printer's settings for one job, from writing them until the job has ended (when
 // the driver takes them), so that two copies of the program running at once cannot hand each
-// other's jobs the wrong path. Waits, letting window events run, while another copy holds them.
+// other's jobs the wrong path. The lock is the system's lock on an open file: it goes with the
+// copy that holds it, however that copy ends, and whatever a file left behind contains.
 class SettingsLock {
 public:
-    explicit SettingsLock(const QString& lockFile);
+    explicit SettingsLock(QString lockFile);
     ~SettingsLock();
-    // False when abandon() said to stop waiting.
-    bool acquire(const std::function<bool()>& abandon);
+    SettingsLock(const SettingsLock&) = delete;
+    SettingsLock& operator=(const SettingsLock&) = delete;
+
+    enum class Result {
+        Acquired,   // held (or the lock file cannot be made at all: nothing to share it with)
+        Abandoned,  // abandon() said to stop waiting
+        TimedOut,   // another copy held it for the whole time allowed
+    };
+    // Waits at most timeoutMs, letting window events run, while another copy holds it.
+    Result acquire(int timeoutMs, const std::function<bool()>& abandon);
     void release();
+    // Why the lock could not be had, for the log.
+    QString failure() const;
 
 private:
-    std::unique_ptr<QLockFile> m_lock;
+    QString m_path;
+    int m_fd = -1;
 };
 
 // Whether the printer's key holds exactly these settings (they could be written).

@@ -78,6 +78,8 @@ public:
     void waitUntilIdle();
 
     const QString& logFile() const { return m_logFile; }
+    // Adds a time-stamped line to the driver's log.
+    void log(const QString& line);
 
     // Writes the page defaults into the registry key, the paper size from the user's locale;
     // values already there stay.
@@ -93,7 +95,6 @@ private:
     };
     void setState(std::uint64_t id, JobState state);
     void run();
-    void log(const QString& line);
 
     pictolio::RegistryStore m_registry;
     QString m_logFile;

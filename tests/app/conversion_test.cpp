@@ -185,6 +185,19 @@ TEST_F(Conversion, RefusesWithoutThePdfPrinterOrWithAPairOff) {
     window->PushButton2_Click();
     EXPECT_EQ(lastMessage(), "Please choose one of the \"Height and Width Options\" before converting.");
     EXPECT_FALSE(QFile::exists(out.filePath("a.pdf")));
+
+    // With neither mode on (edited settings) the pictures are joined.
+    const QString b = picture("b.jpg");
+    rows({a, b});
+    window->Option4->setChecked(true);
+    for (QRadioButton* mode : {window->Option1, window->Option2}) {
+        mode->setAutoExclusive(false);
+        mode->setChecked(false);
+        mode->setAutoExclusive(true);
+    }
+    window->PushButton2_Click();
+    EXPECT_EQ(lastMessage(), "Done.");
+    expectPages(out.filePath("a.pdf"), {a, b});
 }
 
 TEST_F(Conversion, AStalePdfIsReplacedAndNeverMistakenForTheNewOne) {
@@ -281,6 +294,13 @@ TEST_F(Conversion, NothingLandsWhereItWasNotMeantTo) {
     EXPECT_TRUE(readFile(named) == original);
     expectPages(pics.filePath("a.pdf"), {a});
     EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following PDF files were not created: \r\n\r\n" + named);
+    // Nor by the PDF of a later row named like it.
+    const QString x = picture("x.jpg");
+    rows({named, x});
+    window->PushButton2_Click();
+    EXPECT_TRUE(readFile(named) == original);
+    EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following PDF files were not created: \r\n\r\n" + named +
+                                 "\r\n" + named);
 
     // The output folder goes away during the run: the rest is reported, written nowhere else.
     window->Option5->setChecked(true);
@@ -312,19 +332,60 @@ TEST_F(Conversion, AnotherCopyConvertingAtTheSameTimeIsWaitedFor) {
     const QString a = picture("a.jpg"), b = picture("b.jpg");
     rows({a, b});
     // Another copy of the program holds the printer's settings for a job of its own.
-    QLockFile other(printRoot.filePath("pdfwriter-settings.lock"));
-    ASSERT_TRUE(other.tryLock(0));
+    pdfprinter::SettingsLock other(printRoot.filePath("pdfwriter-settings.lock"));
+    ASSERT_EQ(other.acquire(0, {}), pdfprinter::SettingsLock::Result::Acquired);
     std::optional<QString> outputFileWhileHeld = QString("(not looked)");
     QTimer::singleShot(200, window.get(), [&] {
         outputFileWhileHeld = PrintService::registryOf(printRoot.path())
                                   .getString("Software\\Tenbrook PDF Writer", "OutputFile");
-        other.unlock();
+        other.release();
     });
     window->PushButton2_Click();
     EXPECT_FALSE(outputFileWhileHeld.has_value());  // nothing was written while it held them
     expectPages(out.filePath("a.pdf"), {a});
     expectPages(out.filePath("b.pdf"), {b});
     EXPECT_EQ(lastMessage(), "Done.");
+}
+
+TEST_F(Conversion, TheSettingsLockNeverHangsARun) {
+    const QString lockFile = printRoot.filePath("pdfwriter-settings.lock");
+    const QString a = picture("a.jpg"), b = picture("b.jpg"), bad = textFile("bad.txt");
+    // What a copy that crashed or ran on another machine leaves behind is no lock.
+    for (const QByteArray leftover : {QByteArray(), QByteArray("\xff\x00garbage"), QByteArray("4242\nviewer\nother-host\n")}) {
+        for (QRadioButton* mode : {window->Option1, window->Option2}) {
+            mode->setChecked(true);
+            QDir(out.path()).removeRecursively();
+            QDir().mkpath(out.path());
+            testing::writeFile(lockFile, leftover);
+            rows({a, b});
+            window->PushButton2_Click();
+            EXPECT_EQ(lastMessage(), "Done.") << leftover.toStdString();
+            EXPECT_TRUE(QFile::exists(out.filePath("a.pdf"))) << leftover.toStdString();
+        }
+    }
+
+    // A copy that keeps them for longer than the wait: reported as not made, the reason logged,
+    // the rows that are not pictures still listed.
+    window.reset();
+    config.outputWaitMs = 300;
+    loadedForm();
+    list = window->ListView1;
+    pdfprinter::SettingsLock other(lockFile);
+    ASSERT_EQ(other.acquire(0, {}), pdfprinter::SettingsLock::Result::Acquired);
+    const QString notCreated = "\r\n\r\nThe following PDF files were not created: \r\n\r\n";
+    const QString invalid = "Done.\r\n\r\nThe following files are not valid pictures: \r\n\r\n" + bad;
+    QDir(out.path()).removeRecursively();
+    QDir().mkpath(out.path());
+    rows({a, bad, b});
+    window->Option1->setChecked(true);
+    window->PushButton2_Click();
+    EXPECT_EQ(lastMessage(), invalid + notCreated + out.filePath("a.pdf") + "\r\n" + out.filePath("bad.pdf") +
+                                 "\r\n" + out.filePath("b.pdf"));
+    window->Option2->setChecked(true);
+    window->PushButton2_Click();
+    EXPECT_EQ(lastMessage(), invalid + notCreated + out.filePath("a.pdf"));
+    EXPECT_TRUE(QDir(out.path()).isEmpty());
+    EXPECT_TRUE(readFile(printRoot.filePath("pdfwriter.log")).contains("in use by another copy"));
 }
 
 TEST_F(Conversion, APictureChangedDuringTheRunIsLeftOutNotMisprinted) {
