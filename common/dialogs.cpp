@@ -17,11 +17,14 @@ QString commonDialogFileName(const QStringList& files, int bufferSize) {
     if (files.size() == 1) {
         result = files.first();
     } else if (files.size() > 1) {
+        // The folder all the files lie in (a dialog that shows recent files or search results
+        // picks across folders), and each file's path below it: for one folder, its bare name.
         QString folder = extractFolder(files.first());
+        for (const QString& file : files)
+            while (!file.startsWith(folder)) folder = extractFolder(folder.chopped(1));
         // The folder of a root keeps its separator; any other folder is given without one.
-        if (folder.size() > 1) folder.chop(1);
-        result = folder;
-        for (const QString& file : files) result += QChar(0) + extractFileName(file);
+        result = folder.size() > 1 ? folder.chopped(1) : folder;
+        for (const QString& file : files) result += QChar(0) + file.mid(folder.size());
     }
     if (result.size() > bufferSize - 1) throw AppError(ErrorCode::FileNameBufferTooSmall);
     return result;

@@ -59,8 +59,9 @@ private:
     QString m_applicationTitle;  // set at start-up
 };
 
-// The file name the common dialog returns for the chosen files (full paths, all in one
-// folder): one path as it is, several as the folder and the names separated by NULs. Throws
+// The file name the common dialog returns for the chosen files (full paths): one path as it
+// is, several as their folder and the names separated by NULs. Files from several folders are
+// named by their paths below the folder they all lie in. Throws
 // AppError FileNameBufferTooSmall when it is longer than bufferSize - 1 characters.
 QString commonDialogFileName(const QStringList& files, int bufferSize);
 

@@ -250,6 +250,14 @@ TEST_F(FileListEditing, AddingFilesFromTheDialog) {
     EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
+TEST_F(FileListEditing, FilesPickedAcrossFoldersKeepTheirPaths) {
+    fill({});
+    const QStringList picked{"/a/x.jpg", "/b/y.jpg", "/b/c/z.jpg", "/a/w.jpg"};
+    dialogs.openAnswers = {commonDialogFileName(picked, 30000)};
+    window->PushButton1_Click();
+    EXPECT_EQ(list->rowTexts(), picked);
+}
+
 TEST_F(FileListEditing, TooManyFilesForTheBuffer) {
     fill({"kept"});
     dialogs.openAnswers = {ErrorCode::FileNameBufferTooSmall};
@@ -268,6 +276,7 @@ TEST(CommonDialogFileName, AsTheCommonDialogReturnsIt) {
     EXPECT_EQ(commonDialogFileName({"/p/a.jpg", "/p/b.jpg"}, 30000), QString("/p") + nul + "a.jpg" + nul + "b.jpg");
     EXPECT_EQ(commonDialogFileName({"/a.jpg", "/b.jpg"}, 30000), QString("/") + nul + "a.jpg" + nul + "b.jpg");
     EXPECT_EQ(commonDialogFileName({}, 30000), "");
+    EXPECT_EQ(commonDialogFileName({"/p/x/a.jpg", "/p/xy/b.jpg"}, 30000), QString("/p") + nul + "x/a.jpg" + nul + "xy/b.jpg");
     // 29,999 characters fit; one more does not.
     const QString name(29999 - 3, 'n');
     EXPECT_EQ(commonDialogFileName({"/p/" + name}, 30000).size(), 29999);

@@ -199,7 +199,9 @@ TEST_F(PrintingTest, OwnSizeAndStretchedPlacement) {
     printJob(out.filePath("stretched.pdf"), {small}, true);
 
     const auto own = readPdf(out.filePath("own.pdf"));
+    const auto stretched = readPdf(out.filePath("stretched.pdf"));
     ASSERT_EQ(own.size(), 3u);
+    ASSERT_EQ(stretched.size(), 1u);
     const double m = 100 * 72.0 / 600;  // 100 device pixels at 600 dpi
     const double printableW = (std::lround(a4Width * 600 / 72) - 200) * 72.0 / 600;
     const double printableH = (std::lround(a4Height * 600 / 72) - 200) * 72.0 / 600;
@@ -213,7 +215,7 @@ TEST_F(PrintingTest, OwnSizeAndStretchedPlacement) {
         {"larger than the page", own[1].images[0], {2160, 0, 0, 2880, m, topY - 2880}},
         // Stored 400 x 200 turned clockwise: 2 inches wide, 4 high on paper.
         {"turned upright", own[2].images[0], {0, -288, 144, 0, m, topY}},
-        {"stretched", readPdf(out.filePath("stretched.pdf"))[0].images[0],
+        {"stretched", stretched[0].images[0],
          {printableW, 0, 0, printableH, m, topY - printableH}},
     };
     for (const auto& c : cases) {
