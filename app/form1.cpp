@@ -239,7 +239,12 @@ void Form1::Form_Load() {
     trap.at(102, [&] { setAppTitle(); });
     bool handCursor = false;
     trap.at(104, [&] { handCursor = pathExists(folder + QStringLiteral("/HAND-M.CUR")); });
-    if (handCursor) trap.at(106, [&] { m_customCursor = loadCursorFile(folder + QStringLiteral("/HAND-M.CUR")); });
+    if (handCursor) {
+        trap.at(106, [&] {
+            m_customCursor = loadCursorFile(folder + QStringLiteral("/HAND-M.CUR"));
+            if (!m_customCursor) throw AppError(ErrorCode::InvalidArgument, QStringLiteral("Invalid picture"));
+        });
+    }
     trap.at(108, [&] { randomSiteVisit(); });
     trap.at(128, [&] { setOption(Option1, settings.getBoolean(QStringLiteral("Option1"), 1)); });
     trap.at(130, [&] { setOption(Option2, settings.getBoolean(QStringLiteral("Option2"), 0)); });

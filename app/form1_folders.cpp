@@ -79,6 +79,8 @@ void Form1::PushButton7_Click() {
     trap.at(100, [&] {
         const QString samples = m_config.programFolder + QStringLiteral("/Samples/");
         FolderScan scan(m_services.files, m_services.dialogs, doEvents);
+        // A folder that is there but cannot be read is an error, not an empty folder.
+        if (isFolder(samples)) m_services.files.subFolders(samples);
         for (const QString& name : scan.listFiles(m_config.programFolder + QStringLiteral("/Samples"), QStringLiteral("*.*"))) {
             const QString path = samples + name;
             if (!pathExists(path) || ListView1->isInFileList(path)) continue;

@@ -1,5 +1,9 @@
 #include "filelist/folderscan.h"
 
+#include <climits>
+
+#include <QFile>
+
 #include "common/apperror.h"
 #include "common/errortrap.h"
 #include "common/paths.h"
@@ -10,7 +14,8 @@ namespace pictolio {
 namespace {
 
 const QString scanLocation = QStringLiteral("in OrvaneTitle2021/08/31.AddFolder.GetSubDirectories2016 ");
-constexpr qsizetype maxPath = 260;
+// The longest path a folder may have: Windows' limit, or the system's.
+constexpr qsizetype maxPath = nativePathStyle == PathStyle::Windows ? 260 : PATH_MAX;
 
 bool isRootFolder(const QString& folder) {
     return collapseSeparators(folder, PathStyle::Posix) == QLatin1String("/");
@@ -28,7 +33,12 @@ bool FolderScan::events() {
     return m_stopped;
 }
 
-bool FolderScan::hasUnsafeChars(const QString& name) {
+bool FolderScan::hasUnsafeChars(const QString& name, PathStyle style) {
+    if (style == PathStyle::Posix) {
+        // Every name the file system holds works, but one that is not valid in the file-name
+        // encoding: it would not lead back to the folder.
+        return QFile::decodeName(QFile::encodeName(name)) != name;
+    }
     for (const QChar c : name) {
         const char16_t u = c.unicode();
         // Printable ASCII but "?", and the Latin-1 letters, have codes 32..126 and 160..255 in
@@ -79,8 +89,7 @@ void FolderScan::scan(QStringList& folders) {
             trap.at(106, [&] { events(); });
             if (m_stopped) return;
             const bool kept = name.size() < maxPath && !hasUnsafeChars(name) &&
-                              !name.contains(QLatin1Char('?')) && name != QLatin1String(".") &&
-                              name != QLatin1String("..");
+                              name != QLatin1String(".") && name != QLatin1String("..");
             if (!kept) continue;
             const QString folder = v + name + QLatin1Char('/');
             // A link back to a folder already collected would repeat its files (and, pointing

@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <functional>
 
+#include "common/paths.h"
+
 namespace pictolio {
 
 class Dialogs;
@@ -33,9 +35,10 @@ public:
     // order: names starting with "~" and files that are exactly archive + hidden are left out.
     QStringList filesOf(const QStringList& folders, const QString& pattern) const;
 
-    // Whether a name holds a character the Western Windows code page (1252) does not have, or
-    // a control character, or "?": such a folder is skipped with its subtree.
-    static bool hasUnsafeChars(const QString& name);
+    // Whether a folder's name is one the scan skips, with its subtree. Windows: a character
+    // the Western code page (1252) does not have, a control character, or "?". POSIX: a name
+    // that is not valid in the file-name encoding.
+    static bool hasUnsafeChars(const QString& name, PathStyle style = nativePathStyle);
 
 private:
     bool mayLookInto(const QString& folder) const;

@@ -149,7 +149,9 @@ QStringList PosixFileSystem::subFolders(const QString& folder) const {
 }
 
 bool PosixFileSystem::isOpenableFile(const QString& path) const {
-    const int fd = ::open(native(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    // Opened for no access at all: a file the user may not read is still there (the run then
+    // reports it as not a valid picture).
+    const int fd = ::open(native(path).constData(), O_PATH | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
     const bool file = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);

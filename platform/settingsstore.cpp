@@ -13,12 +13,16 @@ namespace {
 
 std::unique_ptr<QSettings> openSettings(const QString& root, const QString& application,
                                         const QString& section) {
-    if (root.isEmpty())
-        return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                           application, section);
-    return std::make_unique<QSettings>(root + QLatin1Char('/') + application + QLatin1Char('/') +
-                                           section + QStringLiteral(".conf"),
-                                       QSettings::IniFormat);
+    auto settings = root.isEmpty()
+                        ? std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                                      application, section)
+                        : std::make_unique<QSettings>(root + QLatin1Char('/') + application +
+                                                          QLatin1Char('/') + section +
+                                                          QStringLiteral(".conf"),
+                                                      QSettings::IniFormat);
+    // Only the program's own file: no values from the maker's shared file or the system's.
+    settings->setFallbacksEnabled(false);
+    return settings;
 }
 
 }  // namespace

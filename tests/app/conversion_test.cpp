@@ -351,7 +351,7 @@ TEST_F(Conversion, TheSettingsLockNeverHangsARun) {
     const QString lockFile = printRoot.filePath("pdfwriter-settings.lock");
     const QString a = picture("a.jpg"), b = picture("b.jpg"), bad = textFile("bad.txt");
     // What a copy that crashed or ran on another machine leaves behind is no lock.
-    for (const QByteArray leftover : {QByteArray(), QByteArray("\xff\x00garbage"), QByteArray("4242\nviewer\nother-host\n")}) {
+    for (const QByteArray& leftover : {QByteArray(), QByteArray("\xff\x00garbage", 9), QByteArray("4242\nviewer\nother-host\n")}) {
         for (QRadioButton* mode : {window->Option1, window->Option2}) {
             mode->setChecked(true);
             QDir(out.path()).removeRecursively();

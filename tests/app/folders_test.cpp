@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -139,9 +140,14 @@ TEST_F(Folders, UnsafeNamesUnreadableFoldersAndLinkLoops) {
     denying.denied = {root() + "/locked", root() + "/locked2", root() + "/ok/locked3"};
     ASSERT_EQ(::symlink(QFile::encodeName(root()).constData(), QFile::encodeName(root() + "/ok/loop").constData()), 0);
     ASSERT_EQ(::symlink(QFile::encodeName(root() + "/ok").constData(), QFile::encodeName(root() + "/zz-again").constData()), 0);
+    // Each folder once: the links lead to folders already collected. Every name the system
+    // holds is scanned; a name that is not valid text in the file-name encoding is not.
+    ASSERT_EQ(::mkdir(QFile::encodeName(root() + "/").append("bad\xff").constData(), 0755), 0);
+    const int fd = ::open(QFile::encodeName(root() + "/").append("bad\xff/j.jpg").constData(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
     addFolder("jpg", root());
-    // Each folder once: the links lead to folders already collected.
-    EXPECT_EQ(rows(), (QStringList{"a.jpg", "café/b.jpg", "ok/h.jpg"}));
+    EXPECT_EQ(rows(), (QStringList{"a.jpg", "café/b.jpg", "ok/h.jpg", "€uro/c.jpg", "名前/d.jpg", "ok/deep/€/e.jpg"}));
     EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
@@ -230,12 +236,22 @@ TEST_F(Folders, SampleFiles) {
     list->appendRow(samples + "/a.jpg");
     window->PushButton7_Click();
     EXPECT_EQ(list->rowTexts(), (QStringList{samples + "/b.jpg", samples + "/readme.txt", samples + "/a.jpg", samples + "/A.jpg"}));
+    // A Samples folder that cannot be read: reported, not asked.
+    denying.denied = {samples + "/"};
+    list->removeAllRows();
+    window->PushButton7_Click();
+    EXPECT_EQ(list->rowCount(), 0);
+    ASSERT_EQ(dialogs.messages.size(), 4);
+    EXPECT_EQ(dialogs.messages[3].text,
+              errorReportText("Permission denied", "in Jovemark2021/08/31.Form1.PushButton7_Click ", 100));
+    denying.denied.clear();
+    dialogs.messages.clear();
     // No Samples folder: nothing added, still asked.
     QDir(samples).removeRecursively();
     list->removeAllRows();
     window->PushButton7_Click();
     EXPECT_EQ(list->rowCount(), 0);
-    EXPECT_EQ(dialogs.messages.size(), 4);
+    EXPECT_EQ(dialogs.messages.size(), 1);
 }
 
 TEST(FileSystemRules, WildcardsSortingAndUnsafeNames) {
@@ -257,13 +273,17 @@ TEST(FileSystemRules, WildcardsSortingAndUnsafeNames) {
 
     const struct {
         QString name;
-        bool unsafe;
+        bool unsafeOnWindows, unsafeOnPosix;
     } names2[] = {
-        {"Holiday 2026", false}, {"café", false},  {"Ærø ÿ", false},       {"€uro", true},
-        {"a?b", true},           {"名前", true},   {QString("a") + QChar(1), true}, {QString("a") + QChar(127), true},
-        {QString("a") + QChar(0x9F), true}, {"", false}, {"emoji 😀", true},
+        {"Holiday 2026", false, false}, {"café", false, false}, {"Ærø ÿ", false, false}, {"€uro", true, false},
+        {"a?b", true, false}, {"名前", true, false}, {QString("a") + QChar(1), true, false},
+        {QString("a") + QChar(127), true, false}, {QString("a") + QChar(0x9F), true, false}, {"", false, false},
+        {"emoji 😀", true, false}, {QString("half ") + QChar(0xD800), true, true},
     };
-    for (const auto& c : names2) EXPECT_EQ(FolderScan::hasUnsafeChars(c.name), c.unsafe) << c.name.toStdString();
+    for (const auto& c : names2) {
+        EXPECT_EQ(FolderScan::hasUnsafeChars(c.name, PathStyle::Windows), c.unsafeOnWindows) << c.name.toStdString();
+        EXPECT_EQ(FolderScan::hasUnsafeChars(c.name, PathStyle::Posix), c.unsafeOnPosix) << c.name.toStdString();
+    }
 }
 
 TEST(FileSystemRules, AttributesAsWindowsReportsThem) {

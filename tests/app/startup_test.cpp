@@ -147,6 +147,14 @@ TEST_F(StartUp, SkinAndHandCursorComeFromBesideTheProgram) {
     window->setMousePointer(Form1::Custom);
     EXPECT_EQ(window->cursor().shape(), Qt::BitmapCursor);
     EXPECT_EQ(window->cursor().hotSpot(), QPoint(11, 1));
+
+    // A damaged hand file is reported; the designed pointer stays.
+    window.reset();
+    testing::writeFile(programFolder.filePath("HAND-M.CUR"), "not a cursor");
+    loadedForm();
+    EXPECT_EQ(dialogs.messageTexts().count(errorReportText("Invalid picture", loadLocation, 106)), 1);
+    window->setMousePointer(Form1::Custom);
+    EXPECT_EQ(window->cursor().shape(), Qt::ArrowCursor);
 }
 
 TEST_F(StartUp, AHiddenSkinFileIsNoSkin) {

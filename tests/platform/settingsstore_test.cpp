@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include "common/apperror.h"
@@ -27,6 +28,22 @@ TEST_F(SettingsStoreTest, MissingValuesGiveTheDefaultAndCreateNothing) {
     EXPECT_FALSE(settings.getBoolean("Option2", 0));
     EXPECT_FALSE(QFile::exists(file()));
     EXPECT_TRUE(QDir(root.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+}
+
+TEST_F(SettingsStoreTest, OnlyTheProgramsOwnFileIsRead) {
+    // The store the program makes (no folder given) reads the user's configuration folder.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, root.path());
+    QDir().mkpath(root.filePath("Tenbrook"));
+    QFile shared(root.filePath("Tenbrook.conf"));  // the maker's file, shared by its programs
+    ASSERT_TRUE(shared.open(QIODevice::WriteOnly));
+    shared.write("[General]\nExtension=png\n");
+    shared.close();
+    PlatformSettingsStore store;
+    ProgramSettings settings(store);
+    EXPECT_EQ(settings.get("Extension", "jpg"), "jpg");
+    settings.save("LastFolder", "/pics");
+    EXPECT_EQ(settings.get("LastFolder", ""), "/pics");
+    EXPECT_TRUE(QFile::exists(file()));
 }
 
 TEST_F(SettingsStoreTest, ValuesReadBackExactlyAsSaved) {
