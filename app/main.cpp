@@ -1,8 +1,8 @@
 #include <QApplication>
 #include <QFileDialog>
-#include <QScreen>
 
 #include "app/form1.h"
+#include "app/startwindow.h"
 #include "platform/filesystem.h"
 #include "platform/picture.h"
 #include "platform/printservice.h"
@@ -29,9 +29,6 @@ int main(int argc, char* argv[]) {
     Form1 form({dialogs, settings, shell, printing, registry, decoder, files},
                AppConfig::defaults(QCoreApplication::applicationDirPath()));
     dialogs.setOwner(&form);
-    form.Form_Load();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        form.move(screen->availableGeometry().center() - form.rect().center());
-    form.show();
+    showMainWindow(form);
     return app.exec();
 }

@@ -68,7 +68,7 @@ protected:
 TEST_F(Conversion, OnePdfPerPictureInTheOutputFolder) {
     const QString a = picture("holiday.photo.jpg"), b = picture("sub/b.jpeg"), bad = textFile("notes.jpg");
     const QString c = picture("c.JPG");
-    rows({a, bad, b, c});
+    rows({a, b, c, bad});
     window->PushButton2_Click();
     expectPages(out.filePath("holiday.photo.pdf"), {a});
     expectPages(out.filePath("b.pdf"), {b});
@@ -77,8 +77,8 @@ TEST_F(Conversion, OnePdfPerPictureInTheOutputFolder) {
     EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
     EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following files are not valid pictures: \r\n\r\n" + bad);
     EXPECT_EQ(dialogs.messages.last().title, "Pictolio");
-    // The invalid row's path was still handed to the printer.
-    EXPECT_EQ(outputFile(), out.filePath("c.pdf"));
+    // The invalid last row's path was still handed to the printer.
+    EXPECT_EQ(outputFile(), out.filePath("notes.pdf"));
     EXPECT_FALSE(window->IsConverting);
     EXPECT_EQ(window->mousePointer(), Form1::Default);
 }
@@ -386,6 +386,30 @@ TEST_F(Conversion, TheSettingsLockNeverHangsARun) {
     EXPECT_EQ(lastMessage(), invalid + notCreated + out.filePath("a.pdf"));
     EXPECT_TRUE(QDir(out.path()).isEmpty());
     EXPECT_TRUE(readFile(printRoot.filePath("pdfwriter.log")).contains("in use by another copy"));
+}
+
+TEST_F(Conversion, ClosingTheWindowStopsTheRun) {
+    const QString a = picture("a.jpg"), b = picture("b.jpg"), c = picture("c.jpg");
+    for (const bool joined : {false, true}) {
+        (joined ? window->Option2 : window->Option1)->setChecked(true);
+        QDir(out.path()).removeRecursively();
+        QDir().mkpath(out.path());
+        dialogs.messages.clear();
+        rows({a, b, c});
+        QObject::connect(window->ProgressBar1, &ProgressBar::barTextChanged, window.get(), [&](const QString& t) {
+            if (t == "Processing: b.jpg") window->close();
+        });
+        window->PushButton2_Click();
+        window->ProgressBar1->disconnect();
+        // Per picture, what was made before stays; joined, no PDF of some of the pictures.
+        EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+                  joined ? QStringList{} : QStringList{"a.pdf"});
+        EXPECT_TRUE(dialogs.messages.isEmpty());  // no report for a window that is gone
+        // The window is loaded again for the next mode.
+        window.reset();
+        loadedForm();
+        list = window->ListView1;
+    }
 }
 
 TEST_F(Conversion, APictureChangedDuringTheRunIsLeftOutNotMisprinted) {

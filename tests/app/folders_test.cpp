@@ -8,6 +8,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QTimer>
 #include <QUrl>
 
 #include "common/errortrap.h"
@@ -118,6 +119,18 @@ TEST_F(Folders, ExtensionAnswersAndBreadthFirstOrder) {
     addFolder("jpg", root());
     addFolder("jpg", root());
     EXPECT_EQ(list->rowCount(), 12);
+}
+
+TEST_F(Folders, ClosingTheWindowStopsTheScan) {
+    for (int i = 0; i < 30; ++i) put(QString("d%1/e/a.jpg").arg(i));
+    int folderEvents = 0;
+    QTimer::singleShot(0, window.get(), [&] {
+        ++folderEvents;
+        window->close();
+    });
+    addFolder("jpg", root());
+    EXPECT_EQ(folderEvents, 1);
+    EXPECT_EQ(list->rowCount(), 0);
 }
 
 TEST_F(Folders, CancellingAskingEitherQuestion) {

@@ -100,6 +100,8 @@ TEST_F(Options, SettingsThatCannotBeSavedAreSaidOnce) {
 }
 
 TEST_F(Options, HelpShowsTheNoticeThenOpensThePage) {
+    QList<qsizetype> noticesBeforeEachPage;
+    shell.onOpen = [&](const QString&) { noticesBeforeEachPage << dialogs.messages.size(); };
     for (int press = 1; press <= 2; ++press) {
         window->PushButton8_Click();
         ASSERT_EQ(dialogs.messages.size(), press);
@@ -109,6 +111,7 @@ TEST_F(Options, HelpShowsTheNoticeThenOpensThePage) {
         ASSERT_EQ(shell.opened.size(), press);
         EXPECT_EQ(shell.opened.last(), "\"" + programFolder.filePath("help/index.html") + "\"");
     }
+    EXPECT_EQ(noticesBeforeEachPage, (QList<qsizetype>{1, 2}));
     // Busy or not, Help acts.
     window->setMousePointer(Form1::Hourglass);
     window->PushButton8_Click();

@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include "app/startwindow.h"
 #include "common/errortrap.h"
 #include "common/paths.h"
 #include "convert/pdfprinter.h"
@@ -119,7 +120,11 @@ TEST_F(StartUp, ABadStoredOptionIsReportedAndStartUpGoesOn) {
 }
 
 TEST_F(StartUp, MissingPdfPrinterIsExplainedBeforeTheWindowShows) {
-    loadedForm();
+    QList<bool> windowShownAtMessage;
+    dialogs.onMessage = [&](const MessageRequest&) { windowShownAtMessage << form().isVisible(); };
+    showMainWindow(form());
+    EXPECT_EQ(windowShownAtMessage, QList<bool>{false});
+    EXPECT_TRUE(window->isVisible());
     ASSERT_EQ(dialogs.messages.size(), 1);
     EXPECT_EQ(dialogs.messages[0].text, pdfprinter::notInstalledMessage());
     EXPECT_EQ(dialogs.messages[0].title, "Pictolio");
@@ -211,7 +216,8 @@ TEST_F(StartUp, LayoutAsDesigned) {
     QApplication::setFont(QFont());
     EXPECT_EQ(f.ProgressBar1->barText(), "Progress Bar");
     EXPECT_EQ(f.ProgressBar1->text(), "Progress Bar");
-    EXPECT_TRUE(f.ListView1->toolTip().startsWith("Drag and drop files here."));
+    EXPECT_EQ(f.ListView1->toolTip(), "Drag and drop files here. Double-click item to remove it. Move | line to "
+                                      "right and out of window to reveal full names.");
     EXPECT_FALSE(f.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_TRUE(f.windowFlags() & Qt::WindowMinimizeButtonHint);
     // A screen reader finds every button by what it says and can press it.

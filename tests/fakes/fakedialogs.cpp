@@ -35,6 +35,7 @@ QString FakeDialogs::openFile(const OpenFileRequest& request) {
 
 MessageAnswer FakeDialogs::showMessage(const MessageRequest& request) {
     messages << request;
+    if (onMessage) onMessage(request);
     if (!answers.empty()) {
         const MessageAnswer a = answers.front();
         answers.pop_front();

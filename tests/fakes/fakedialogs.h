@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <deque>
+#include <functional>
 #include <variant>
 
 #include "common/apperror.h"
@@ -15,6 +16,7 @@ namespace pictolio::testing {
 class FakeDialogs : public Dialogs {
 public:
     QList<MessageRequest> messages;
+    std::function<void(const MessageRequest&)> onMessage;  // called as each message shows
     std::deque<MessageAnswer> answers;
 
     struct FolderRequest {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QStringList>
+#include <functional>
 
 #include "platform/shell.h"
 
@@ -10,7 +11,11 @@ namespace pictolio::testing {
 class FakeShell : public Shell {
 public:
     QStringList opened;
-    void open(const QString& item) override { opened << item; }
+    std::function<void(const QString&)> onOpen;  // called as each item is opened
+    void open(const QString& item) override {
+        opened << item;
+        if (onOpen) onOpen(item);
+    }
 };
 
 }  // namespace pictolio::testing
