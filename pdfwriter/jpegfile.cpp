@@ -25,7 +25,8 @@ const char* toString(JpegStatus status) {
         case JpegStatus::Corrupt:
             return "the JPEG data is damaged";
         case JpegStatus::Unsupported:
-            return "a kind of JPEG that is not supported (12-bit, lossless or hierarchical)";
+            return "a kind of JPEG that is not supported (12-bit, lossless, hierarchical or too "
+                   "many scans)";
         case JpegStatus::TooLarge:
             return "the picture is too large";
     }
@@ -130,9 +131,25 @@ extern "C" void onJpegError(j_common_ptr cinfo) {
     std::longjmp(*err->jump, 1);
 }
 
+// Warnings about markers rather than picture data: the picture decodes the same.
+bool harmlessWarning(int code) {
+    return code == JWRN_EXTRANEOUS_DATA || code == JWRN_ADOBE_XFORM || code == JWRN_JFIF_MAJOR ||
+           code == JWRN_BOGUS_ICC;
+}
+
 extern "C" void onJpegMessage(j_common_ptr cinfo, int level) {
     auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
-    if (level < 0 && err->warningsAreErrors) onJpegError(cinfo);
+    if (level < 0 && err->warningsAreErrors && !harmlessWarning(cinfo->err->msg_code))
+        onJpegError(cinfo);
+}
+
+// Called as the decoder goes: stops it past maxJpegScans scans.
+extern "C" void limitScans(j_common_ptr cinfo) {
+    if (!cinfo->is_decompressor) return;
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= maxJpegScans) return;
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    std::snprintf(err->message, sizeof err->message, "more than %d scans", maxJpegScans);
+    std::longjmp(*err->jump, 1);
 }
 
 void setUp(ErrorManager* err, std::jmp_buf* jump, bool warningsAreErrors) {
@@ -219,14 +236,23 @@ struct Transcoding {
     jpeg_compress_struct out;
     ErrorManager inErr;
     ErrorManager outErr;
+    jpeg_progress_mgr progress;
     std::jmp_buf jump;
     VectorDestination destination;
     std::vector<std::uint8_t> result;
     bool inCreated = false;
     bool outCreated = false;
+
+    ~Transcoding() {
+        if (outCreated) jpeg_destroy_compress(&out);
+        if (inCreated) jpeg_destroy_decompress(&in);
+    }
+    std::string message() const { return inErr.message[0] ? inErr.message : outErr.message; }
 };
 
-bool transcode(Transcoding* t, const std::uint8_t* data, std::size_t size) {
+// Decodes the coefficients of the whole file and, when encode is set, writes them again with
+// optimised Huffman tables into t->result.
+bool transcode(Transcoding* t, const std::uint8_t* data, std::size_t size, bool encode) {
     setUp(&t->inErr, &t->jump, true);
     setUp(&t->outErr, &t->jump, true);
     t->in.err = &t->inErr.pub;
@@ -235,12 +261,19 @@ bool transcode(Transcoding* t, const std::uint8_t* data, std::size_t size) {
     jpeg_CreateDecompress(&t->in, JPEG_LIB_VERSION, sizeof t->in);
     t->inCreated = true;
     t->in.mem->max_memory_to_use = jpegMemoryLimit;
-    jpeg_CreateCompress(&t->out, JPEG_LIB_VERSION, sizeof t->out);
-    t->outCreated = true;
-    t->out.mem->max_memory_to_use = jpegMemoryLimit;
+    t->progress = {};
+    t->progress.progress_monitor = limitScans;
+    t->in.progress = &t->progress;
     jpeg_mem_src(&t->in, data, static_cast<unsigned long>(size));
     jpeg_read_header(&t->in, TRUE);
     jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&t->in);
+    if (!encode) {
+        jpeg_finish_decompress(&t->in);
+        return true;
+    }
+    jpeg_CreateCompress(&t->out, JPEG_LIB_VERSION, sizeof t->out);
+    t->outCreated = true;
+    t->out.mem->max_memory_to_use = jpegMemoryLimit;
     jpeg_copy_critical_parameters(&t->in, &t->out);
     t->out.arith_code = FALSE;
     t->out.optimize_coding = TRUE;
@@ -263,6 +296,7 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
         return JpegStatus::NotJpeg;
 
     bool sawFrame = false, sawScan = false, huffman = true;
+    int scans = 0;
     unsigned quantDefined = 0, dcDefined = 0, acDefined = 0;
     int componentIds[4] = {-1, -1, -1, -1};
     int componentQuant[4] = {0, 0, 0, 0};
@@ -357,6 +391,7 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
             }
         } else if (marker == 0xDA) {  // start of scan
             if (!sawFrame || segLen < 1) return JpegStatus::Corrupt;
+            if (++scans > maxJpegScans) return JpegStatus::Unsupported;
             const unsigned ns = seg[0];
             if (ns < 1 || ns > 4 || segLen != 4 + 2 * std::size_t(ns)) return JpegStatus::Corrupt;
             for (unsigned s = 0; s < ns; ++s) {
@@ -403,6 +438,8 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
             }
             pos = at;
             continue;
+        } else if (sawScan) {
+            // Decoders read what describes the picture before the first scan only.
         } else if (marker == 0xE0 && segLen >= 12 && std::memcmp(seg, "JFIF\0", 5) == 0) {
             out.hasJfif = true;
             jfifUnits = seg[7];
@@ -423,6 +460,9 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
     J_COLOR_SPACE space = JCS_UNKNOWN;
     if (!readHeaders(data, size, &space)) return JpegStatus::Corrupt;
     out.rgbColorSpace = out.components == 3 && space == JCS_RGB;
+    // An arithmetic-coded file is re-encoded when it is printed: it must decode cleanly now.
+    if (out.arithmetic && !transcode(std::make_unique<Transcoding>().get(), data, size, false))
+        return JpegStatus::Corrupt;
 
     if (jfifUnits == 1 && saneDensity(jfifX, jfifY)) {
         out.xDpi = jfifX;
@@ -469,7 +509,6 @@ const std::vector<std::uint8_t>& standardHuffmanTables() {
             while (t->out.next_scanline < 8) jpeg_write_scanlines(&t->out, rows, 1);
             jpeg_finish_compress(&t->out);
         }
-        if (t->outCreated) jpeg_destroy_compress(&t->out);
         std::vector<std::uint8_t> segments;
         for (std::size_t i = 2; i + 4 <= jpeg.size();) {
             if (jpeg[i] != 0xFF || jpeg[i + 1] == 0xDA) break;
@@ -484,11 +523,8 @@ const std::vector<std::uint8_t>& standardHuffmanTables() {
 
 std::vector<std::uint8_t> transcodeToHuffman(const std::uint8_t* data, std::size_t size) {
     const auto t = std::make_unique<Transcoding>();
-    const bool ok = transcode(t.get(), data, size);
-    const std::string message = t->inErr.message[0] ? t->inErr.message : t->outErr.message;
-    if (t->outCreated) jpeg_destroy_compress(&t->out);
-    if (t->inCreated) jpeg_destroy_decompress(&t->in);
-    if (!ok) throw std::runtime_error("cannot re-encode arithmetic-coded JPEG: " + message);
+    if (!transcode(t.get(), data, size, true))
+        throw std::runtime_error("cannot re-encode arithmetic-coded JPEG: " + t->message());
     return std::move(t->result);
 }
 

@@ -12,7 +12,7 @@ enum class JpegStatus {
     NotJpeg,      // does not start like a JPEG file
     Truncated,    // ends before its end-of-image marker
     Corrupt,      // a marker, segment or table is wrong
-    Unsupported,  // a valid JPEG we do not take: 12-bit, lossless, hierarchical
+    Unsupported,  // a valid JPEG we do not take: 12-bit, lossless, hierarchical, too many scans
     TooLarge,     // declares more pixels than we accept
 };
 
@@ -42,10 +42,18 @@ struct JpegInfo {
 // would exhaust memory in a viewer.
 inline constexpr std::uint64_t maxJpegPixels = 400'000'000;
 
+// The most scans we take. A progressive file has about ten; libjpeg-turbo advises this bound,
+// as every scan of a progressive file goes over the whole picture again: a small file of
+// thousands of scans would keep the decoder busy for minutes.
+inline constexpr int maxJpegScans = 500;
+
 // Checks a whole JPEG file at memory speed: every marker segment and its length, the frame,
 // tables and scans present and consistent, the entropy-coded data scanned through to the
 // end-of-image marker. The headers are then read by the JPEG library as well, which checks
-// what the structure alone cannot (sampling factors, table contents).
+// what the structure alone cannot (sampling factors, table contents); an arithmetic-coded file,
+// which is re-encoded when printed, is decoded through, so one that will not re-encode cleanly
+// is refused here rather than fail when its page is written. Only the markers before the first
+// scan describe the picture, as decoders read them.
 JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info);
 
 // The APP14 segment that tells a decoder three components are RGB (transform 0).
@@ -55,7 +63,9 @@ extern const std::uint8_t adobeRgbSegment[16];
 const std::vector<std::uint8_t>& standardHuffmanTables();
 
 // Rewrites an arithmetic-coded JPEG with Huffman coding, copying the DCT coefficients (no
-// quality is lost). Throws std::runtime_error when the data cannot be decoded cleanly.
+// quality is lost). Throws std::runtime_error when the data cannot be decoded cleanly: damaged
+// entropy-coded data, more than maxJpegScans scans. Stray bytes between markers and marker
+// contents the library does not know are not damage.
 std::vector<std::uint8_t> transcodeToHuffman(const std::uint8_t* data, std::size_t size);
 
 }  // namespace pdfwriter

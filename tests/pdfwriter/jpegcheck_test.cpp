@@ -196,5 +196,77 @@ TEST(JpegCheck, ArithmeticFilesBecomeHuffmanWithTheSamePixels) {
     }
 }
 
+// A marker segment of the given kind with the given contents.
+QByteArray segment(unsigned char marker, const QByteArray& contents) {
+    const qsizetype length = contents.size() + 2;
+    return QByteArray("\xFF", 1) + char(marker) + char(length >> 8) + char(length & 255) + contents;
+}
+
+// Decoders read the markers that describe the picture before the first scan only: one after it
+// must not make an RGB file look as if it had its APP14 marker, nor set density or orientation.
+TEST(JpegCheck, MarkersAfterTheFirstScanDescribeNothing) {
+    const auto late = [](const JpegRecipe& recipe, const QByteArray& seg) {
+        const QByteArray jpeg = makeJpeg(recipe);
+        return jpeg.left(jpeg.size() - 2) + seg + jpeg.right(2);
+    };
+    const QByteArray adobe = segment(0xEE, QByteArray("Adobe\0\x64\0\0\0\0\0", 12));
+    const QByteArray jfif =  // 300 dots per inch
+        segment(0xE0, QByteArray("JFIF\0\x01\x02\x01\x01\x2C\x01\x2C\0\0", 14));
+    JpegInfo rgb, density, turned;
+    ASSERT_EQ(check(late({.kind = JpegRecipe::Kind::Rgb}, adobe), &rgb), JpegStatus::Ok);
+    EXPECT_FALSE(rgb.hasAdobe);  // so the APP14 segment an RGB file needs is put in
+    EXPECT_TRUE(rgb.rgbColorSpace);
+    ASSERT_EQ(check(late({.jfif = false}, jfif), &density), JpegStatus::Ok);
+    EXPECT_EQ(density.xDpi, 0);
+    const QByteArray exif = makeJpeg({.exif = true, .orientation = 6});
+    const qsizetype app1 = findMarker(exif, 0xE1);
+    const int app1Length = (uchar(exif[app1 + 2]) << 8) | uchar(exif[app1 + 3]);
+    ASSERT_EQ(check(late({}, exif.mid(app1, 2 + app1Length)), &turned), JpegStatus::Ok);
+    EXPECT_EQ(turned.orientation, 1);
+}
+
+// An arithmetic-coded file is re-encoded when printed: whether that works is known when the
+// file is checked, not when its page is written.
+TEST(JpegCheck, ArithmeticFilesAreCheckedAsTheyWillBeReEncoded) {
+    const QByteArray clean = makeJpeg({.width = 100, .height = 70, .arithmetic = true});
+    QByteArray stray = clean;
+    stray.insert(findMarker(clean, 0xDB), "junk");
+    const QByteArray progressive =
+        makeJpeg({.width = 100, .height = 70, .progressive = true, .arithmetic = true});
+    const qsizetype lastScan = progressive.lastIndexOf("\xFF\xDA");
+    const QByteArray twice = progressive.left(progressive.size() - 2) +
+                             progressive.mid(lastScan, progressive.size() - 2 - lastScan) +
+                             progressive.right(2);
+    const QByteArray manyScans = makeJpeg({.arithmetic = true, .approximationSteps = 6});
+
+    const struct {
+        const char* name;
+        QByteArray data;
+        JpegStatus expected;
+    } cases[] = {
+        {"stray bytes between markers", stray, JpegStatus::Ok},
+        {"a refinement scan sent twice", twice, JpegStatus::Corrupt},
+        {"1135 scans", manyScans, JpegStatus::Unsupported},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(check(c.data), c.expected) << c.name;
+        const auto transcode = [&] {
+            return transcodeToHuffman(reinterpret_cast<const std::uint8_t*>(c.data.constData()),
+                                      std::size_t(c.data.size()));
+        };
+        if (c.expected != JpegStatus::Ok) {
+            EXPECT_THROW(transcode(), std::runtime_error) << c.name;
+            continue;
+        }
+        const std::vector<std::uint8_t> huffman = transcode();
+        const QByteArray out(reinterpret_cast<const char*>(huffman.data()),
+                             qsizetype(huffman.size()));
+        int w1, h1, c1, w2, h2, c2;
+        EXPECT_EQ(pictolio::testing::decodeJpeg(out, &w1, &h1, &c1),
+                  pictolio::testing::decodeJpeg(clean, &w2, &h2, &c2))
+            << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace pdfwriter

@@ -81,7 +81,22 @@ struct Compress {
     Err err;
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
+    std::vector<jpeg_scan_info> scans;
 };
+
+// The DC of all components in one scan, then each AC coefficient of each component alone,
+// its bits in the given number of steps.
+void setManyScans(Compress* k, int steps) {
+    k->scans.push_back({k->c.num_components, {0, 1, 2, 3}, 0, 0, 0, 0});
+    for (int c = 0; c < k->c.num_components; ++c)
+        for (int coefficient = 1; coefficient < 64; ++coefficient) {
+            k->scans.push_back({1, {c}, coefficient, coefficient, 0, steps - 1});
+            for (int bit = steps - 1; bit > 0; --bit)
+                k->scans.push_back({1, {c}, coefficient, coefficient, bit, bit - 1});
+        }
+    k->c.scan_info = k->scans.data();
+    k->c.num_scans = int(k->scans.size());
+}
 
 bool compress(Compress* k, const JpegRecipe& s, const std::vector<unsigned char>& pixels,
               int components, J_COLOR_SPACE in, const QByteArray& exif) {
@@ -114,6 +129,7 @@ bool compress(Compress* k, const JpegRecipe& s, const std::vector<unsigned char>
     }
     jpeg_set_quality(&k->c, s.quality, TRUE);
     if (s.progressive) jpeg_simple_progression(&k->c);
+    if (s.approximationSteps > 0) setManyScans(k, s.approximationSteps);
     k->c.arith_code = s.arithmetic ? TRUE : FALSE;
     k->c.write_JFIF_header = s.jfif && (components == 1 || components == 3) &&
                                      s.kind != JpegRecipe::Kind::Rgb

@@ -27,6 +27,10 @@ struct JpegRecipe {
     double exifXRes = 0;
     double exifYRes = 0;
     int exifResUnit = 2;
+    // Progressive with every AC coefficient of every component in scans of its own, sent in
+    // this many steps of successive approximation: a file of hundreds or thousands of scans
+    // (0: the library's usual scans).
+    int approximationSteps = 0;
 };
 
 QByteArray makeJpeg(const JpegRecipe& recipe);
