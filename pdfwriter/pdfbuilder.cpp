@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <qpdf/Pl_Flate.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
@@ -31,23 +33,31 @@ public:
     }
 
     void provideStreamData(QPDFObjGen const& og, Pipeline* pipeline) override {
-        const ImageSource& image = *m_images.at(og);
-        if (image.format().encoding == ImageEncoding::Dct) {
-            image.writeData([this, pipeline](const std::uint8_t* d, std::size_t n) {
-                pipeline->write(d, n);
+        const std::shared_ptr<const ImageSource>& image = m_images.at(og);
+        const bool dct = image->format().encoding == ImageEncoding::Dct;
+        std::optional<Pl_Flate> flate;
+        if (!dct) flate.emplace("image", pipeline, Pl_Flate::a_deflate);
+        Pipeline* to = dct ? pipeline : &*flate;
+        bool outputFailed = false;
+        try {
+            image->writeData([&](const std::uint8_t* d, std::size_t n) {
+                try {
+                    to->write(d, n);
+                } catch (...) {
+                    outputFailed = true;
+                    throw;
+                }
                 count(n);
             });
-        } else {
-            Pl_Flate flate("image", pipeline, Pl_Flate::a_deflate);
-            image.writeData([this, &flate](const std::uint8_t* d, std::size_t n) {
-                flate.write(d, n);
-                count(n);
-            });
-            flate.finish();
-            return;
+        } catch (...) {
+            if (!outputFailed) m_failed = image;
+            throw;
         }
-        pipeline->finish();
+        to->finish();
     }
+
+    // The picture whose data could not be given, when that is why the writing stopped.
+    const std::shared_ptr<const ImageSource>& failed() const { return m_failed; }
 
 private:
     void count(std::size_t n) {
@@ -56,6 +66,7 @@ private:
 
     std::map<QPDFObjGen, std::shared_ptr<const ImageSource>> m_images;
     std::atomic<std::uint64_t>* m_progress;
+    std::shared_ptr<const ImageSource> m_failed;
 };
 
 std::string num(double v) { return QUtil::double_to_string(v, 4, true); }
@@ -130,46 +141,27 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-}  // namespace
-
-WriteResult writePdfFile(const PrintJob& job, const std::string& path, const WriteOptions& options) {
-    WriteResult result;
-    // Pictures that changed since they were checked stay out of the PDF.
-    std::vector<Page> pagesToWrite;
-    for (const Page& page : job.pages) {
-        Page kept;
-        for (const Placement& p : page.images) {
-            if (p.image->stillAsChecked())
-                kept.images.push_back(p);
-            else
-                result.leftOut.push_back(p.image->description());
-        }
-        if (!kept.images.empty()) pagesToWrite.push_back(std::move(kept));
-    }
-    if (pagesToWrite.empty()) {
-        result.error = "every picture of the job changed or vanished since it was checked";
-        return result;
-    }
-
+// Writes the pages to a new file at path; "" when done. When a picture's data could not be
+// given, nothing is left behind and *failed names the picture.
+std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWrite,
+                         const std::string& path, const WriteOptions& options,
+                         std::shared_ptr<const ImageSource>* failed) {
     const std::string folder = folderOf(path);
     // A short temporary name: one made from the final name could pass the length limit.
     std::string temp = folder + "/.pictolio-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        result.error = "cannot write in " + folder + ": " + std::strerror(errno);
-        return result;
-    }
+    if (fd < 0) return "cannot write in " + folder + ": " + std::strerror(errno);
     ::fchmod(fd, options.fileMode);  // mkstemp makes the file for its owner only
     FILE* out = ::fdopen(fd, "wb");
     if (!out) {
+        const int e = errno;
         ::close(fd);
         ::unlink(temp.c_str());
-        result.error = std::string("cannot write: ") + std::strerror(errno);
-        return result;
+        return std::string("cannot write: ") + std::strerror(e);
     }
+    auto provider = std::make_shared<ImageProvider>(options.progress);
     try {
         QPDF pdf;
-        auto provider = std::make_shared<ImageProvider>(options.progress);
         buildDocument(pdf, pagesToWrite, job, provider);
         QPDFWriter writer(pdf);
         writer.setOutputFile(temp.c_str(), out, false);
@@ -179,21 +171,63 @@ WriteResult writePdfFile(const PrintJob& job, const std::string& path, const Wri
     } catch (const std::exception& e) {
         std::fclose(out);
         ::unlink(temp.c_str());
-        result.error = e.what();
-        return result;
+        *failed = provider->failed();
+        return e.what();
     }
     if (std::fclose(out) != 0) {
+        const int e = errno;
         ::unlink(temp.c_str());
-        result.error = std::string("cannot write: ") + std::strerror(errno);
-        return result;
+        return std::string("cannot write: ") + std::strerror(e);
     }
     if (::rename(temp.c_str(), path.c_str()) != 0) {
         const int e = errno;
         ::unlink(temp.c_str());
-        result.error = "cannot create " + path + ": " + std::strerror(e);
-        return result;
+        return "cannot create " + path + ": " + std::strerror(e);
     }
-    result.written = true;
+    return {};
+}
+
+}  // namespace
+
+WriteResult writePdfFile(const PrintJob& job, const std::string& path, const WriteOptions& options) {
+    WriteResult result;
+    // Pictures that changed since they were checked stay out of the PDF.
+    std::vector<Page> pagesToWrite;
+    for (const Page& page : job.pages) {
+        Page kept = page;
+        kept.images.clear();
+        for (const Placement& p : page.images) {
+            if (p.image->stillAsChecked())
+                kept.images.push_back(p);
+            else
+                result.leftOut.push_back(p.image->description());
+        }
+        if (!kept.images.empty()) pagesToWrite.push_back(std::move(kept));
+    }
+    // A picture whose data fails while the file is written stays out too: the file is written
+    // again without it, so one bad picture never costs the others their pages.
+    for (;;) {
+        if (pagesToWrite.empty()) {
+            result.error = "no picture of the job could be written: each changed, vanished or "
+                           "could not be read since it was checked";
+            return result;
+        }
+        std::shared_ptr<const ImageSource> failed;
+        result.error = writeAttempt(job, pagesToWrite, path, options, &failed);
+        if (!failed) break;
+        result.leftOut.push_back(failed->description());
+        // (erase and remove_if rather than erase_if: the fuzz build compiles this file as C++17)
+        for (Page& page : pagesToWrite) {
+            auto& images = page.images;
+            images.erase(std::remove_if(images.begin(), images.end(),
+                                        [&](const Placement& p) { return p.image == failed; }),
+                         images.end());
+        }
+        pagesToWrite.erase(std::remove_if(pagesToWrite.begin(), pagesToWrite.end(),
+                                          [](const Page& page) { return page.images.empty(); }),
+                           pagesToWrite.end());
+    }
+    result.written = result.error.empty();
     return result;
 }
 

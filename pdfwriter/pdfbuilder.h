@@ -18,13 +18,16 @@ struct WriteOptions {
 struct WriteResult {
     bool written = false;
     std::string error;                // why nothing was written
-    std::vector<std::string> leftOut;  // pictures left out: changed or gone since the check
+    // Pictures left out: changed or gone since the check, or their data failed when written.
+    std::vector<std::string> leftOut;
 };
 
 // Writes the job as a PDF file at path. The file appears only when it is whole: it is written
 // under a temporary name in the same folder and then renamed; on failure nothing is left behind.
 // A picture whose file changed or vanished since it was checked is left out (and named in the
-// result), rather than shown as something else; a page left with no picture is left out too.
+// result), rather than shown as something else, and so is one whose data cannot be given when
+// the file is written (the file is then written again without it); a page left with no picture
+// is left out too.
 WriteResult writePdfFile(const PrintJob& job, const std::string& path, const WriteOptions& options = {});
 
 }  // namespace pdfwriter
