@@ -22,6 +22,71 @@ std::atomic<quint64> nextHandle{1};
 constexpr double himetricPerInch = 2540.0;
 constexpr off_t maxFileSize = off_t(2) << 30;
 
+// Reads the picture into an image made and cleared beforehand. Some readers report success yet
+// leave part of the image unwritten (BMP cut short, or RLE data that ends or skips early); the
+// image they were handed keeps its clear colour there, never old memory. Unwritten parts show
+// the paper: transparent where the image has transparency, white elsewhere; in a palette image
+// they hold an index past the picture's palette, which is made white.
+QImage readCleared(QImageReader& reader) {
+    const QSize size = reader.size();
+    const QImage::Format format = reader.imageFormat();
+    QImage image;
+    if (size.isValid() && !size.isEmpty() && format != QImage::Format_Invalid) {
+        // Qt's own limit on one picture's memory, which it would apply to an image it made.
+        const qint64 rowBytes =
+            (qint64(size.width()) * QImage::toPixelFormat(format).bitsPerPixel() + 31) / 32 * 4;
+        const int limitMb = QImageReader::allocationLimit();
+        if (limitMb > 0 && rowBytes > (qint64(limitMb) << 20) / size.height()) return {};
+        image = QImage(size, format);
+        if (image.isNull()) return {};
+        if (format == QImage::Format_Indexed8)
+            image.fill(255u);
+        else
+            image.fill(image.hasAlphaChannel() ? Qt::transparent : Qt::white);
+    }
+    if (!reader.read(&image)) return {};
+    if (image.format() == QImage::Format_Indexed8 && image.colorCount() < 256) {
+        QList<QRgb> colors = image.colorTable();
+        colors.resize(256, qRgb(255, 255, 255));
+        image.setColorTable(colors);
+    }
+    return image;
+}
+
+std::uint32_t le32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+           (std::uint32_t(p[3]) << 24);
+}
+
+// Whether an uncompressed BMP file ends before its last row: Qt's reader takes such a file and
+// leaves the missing rows unwritten, where the picture is damaged.
+bool bmpCutShort(int fd, std::int64_t fileSize) {
+    std::uint8_t h[34] = {};
+    if (::pread(fd, h, sizeof h, 0) != ssize_t(sizeof h) || h[0] != 'B' || h[1] != 'M')
+        return false;
+    const std::uint32_t pixelsAt = le32(h + 10), headerSize = le32(h + 14);
+    std::int64_t width, height, bits;
+    if (headerSize == 12) {  // OS/2 header, never compressed
+        width = h[18] | (h[19] << 8);
+        height = h[20] | (h[21] << 8);
+        bits = h[24] | (h[25] << 8);
+    } else if (headerSize >= 40) {
+        const std::uint32_t compression = le32(h + 30);
+        if (compression != 0 && compression != 3 && compression != 6) return false;  // RLE, ...
+        width = std::int32_t(le32(h + 18));
+        height = std::int32_t(le32(h + 22));
+        bits = h[28] | (h[29] << 8);
+    } else {
+        return false;
+    }
+    // Sizes past this are refused by Qt's allocation limit anyway.
+    constexpr std::int64_t most = std::int64_t(1) << 24;
+    if (width <= 0 || width > most || height < -most || height > most || bits <= 0 || bits > 32)
+        return false;
+    const std::int64_t rowBytes = (width * bits + 31) / 32 * 4;
+    return std::int64_t(pixelsAt) + rowBytes * (height < 0 ? -height : height) > fileSize;
+}
+
 // A picture Qt reads, other than JPEG. Its pixels are decoded again when the page is written,
 // so a long job holds no pixels in memory; the file must not have changed by then.
 class RasterFileImage : public pdfwriter::ImageSource {
@@ -46,7 +111,7 @@ public:
             throw std::runtime_error(name + ": changed since it was checked");
         QImageReader reader(m_path);
         reader.setAutoTransform(true);
-        const QImage image = reader.read();
+        const QImage image = readCleared(reader);
         if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
             throw std::runtime_error(name + ": changed while it was read");
         if (image.isNull() || image.width() != m_width || image.height() != m_height)
@@ -139,10 +204,11 @@ Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& ide
     return picture;
 }
 
-Picture loadOther(const QString& path, const pdfwriter::FileIdentity& identity) {
+Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+    if (bmpCutShort(fd, identity.size)) return {};
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    const QImage image = reader.read();
+    const QImage image = readCleared(reader);
     if (image.isNull()) return {};
     if (!(pdfwriter::FileIdentity::ofPath(QFile::encodeName(path).toStdString()) == identity))
         return {};
@@ -179,7 +245,7 @@ Picture PictureDecoder::load(const QString& path) const {
         std::uint8_t magic[3] = {0, 0, 0};
         const bool jpeg = ::pread(fd, magic, 3, 0) == 3 && magic[0] == 0xFF &&
                           magic[1] == 0xD8 && magic[2] == 0xFF;
-        picture = jpeg ? loadJpeg(path, fd, identity) : loadOther(path, identity);
+        picture = jpeg ? loadJpeg(path, fd, identity) : loadOther(path, fd, identity);
     }
     ::close(fd);
     return picture;

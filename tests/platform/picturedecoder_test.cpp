@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
@@ -34,6 +35,11 @@ TEST_F(PictureDecoderTest, AnythingThatIsNotAPrintablePictureGivesTheEmptyPictur
             huge[i + 7] = char(0xFF), huge[i + 8] = char(0xDC);
             break;
         }
+    QImage pixels(40, 30, QImage::Format_RGB32);
+    pixels.fill(Qt::red);
+    QByteArray bmp;
+    QBuffer buffer(&bmp);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && pixels.save(&buffer, "BMP"));
     QDir(dir.path()).mkdir("folder.jpg");
     const struct {
         const char* name;
@@ -49,6 +55,7 @@ TEST_F(PictureDecoderTest, AnythingThatIsNotAPrintablePictureGivesTheEmptyPictur
         {"JPEG header only", put("header.jpg", good.left(200))},
         {"JPEG declaring 65500 x 65500", put("huge.jpg", huge)},
         {"PNG cut short", put("cut.png", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16))},
+        {"BMP cut in half", put("cut.bmp", bmp.left(bmp.size() / 2))},
         {"empty path", QString()},
     };
     for (const auto& c : cases) {
@@ -137,6 +144,48 @@ TEST_F(PictureDecoderTest, EveryLoadGetsItsOwnHandle) {
     EXPECT_NE(a.handle, 0u);
     EXPECT_NE(b.handle, 0u);
     EXPECT_NE(a.handle, b.handle);
+}
+
+// A run-length coded BMP may end or jump ahead before every pixel is set: what it leaves unset
+// prints as the paper (white), whatever memory the picture was read into held before.
+TEST_F(PictureDecoderTest, PixelsARunLengthBmpLeavesUnsetPrintWhite) {
+    const auto le = [](quint32 v, int bytes) {
+        QByteArray b;
+        for (int i = 0; i < bytes; ++i) b.append(char((v >> (8 * i)) & 255));
+        return b;
+    };
+    // 4 x 3 pixels, palette blue and red, stored bottom row first.
+    const QByteArray palette("\xFF\0\0\0\0\0\xFF\0", 8);
+    const struct {
+        const char* name;
+        QByteArray runs;
+        const char* rows;  // from the top: Red or White
+    } cases[] = {
+        {"ends after its first row", QByteArray("\x04\x01\0\0\0\x01", 6), "WWR"},
+        {"jumps over its middle row", QByteArray("\x04\x01\0\x02\0\x01\0\0\x04\x01\0\x01", 12),
+         "RWR"},
+        {"data cut short", QByteArray("\x04\x01\0\0", 4), "WWR"},
+    };
+    for (const auto& c : cases) {
+        const QByteArray info = le(40, 4) + le(4, 4) + le(3, 4) + le(1, 2) + le(8, 2) +
+                                le(1, 4) /* RLE8 */ + le(quint32(c.runs.size()), 4) + le(2835, 4) +
+                                le(2835, 4) + le(2, 4) + le(0, 4);
+        const QByteArray file = "BM" + le(quint32(14 + info.size() + 8 + c.runs.size()), 4) +
+                                le(0, 4) + le(quint32(14 + info.size() + 8), 4) + info + palette +
+                                c.runs;
+        const Picture p = decoder.load(put("runs.bmp", file));
+        ASSERT_FALSE(p.isEmpty()) << c.name;
+        QByteArray samples;
+        p.image->writeData([&](const std::uint8_t* d, std::size_t n) {
+            samples.append(reinterpret_cast<const char*>(d), qsizetype(n));
+        });
+        ASSERT_EQ(samples.size(), 4 * 3 * 3) << c.name;
+        const QByteArray red("\xFF\0\0", 3), white("\xFF\xFF\xFF", 3);
+        QByteArray expected;
+        for (const char* row = c.rows; *row; ++row)
+            expected += (*row == 'R' ? red : white).repeated(4);
+        EXPECT_EQ(samples.toHex().toStdString(), expected.toHex().toStdString()) << c.name;
+    }
 }
 
 }  // namespace
