@@ -24,18 +24,9 @@ const QString bypassValue = QStringLiteral("BypassSaveAs");
 const QString paperValue = QStringLiteral("PaperSize");
 const QString resolutionValue = QStringLiteral("Resolution");
 const QString marginValue = QStringLiteral("Margin");
-
-struct Paper {
-    const char* name;
-    double width, height;  // points
-};
-const Paper papers[] = {{"A4", 210 / 25.4 * 72, 297 / 25.4 * 72}, {"Letter", 612, 792}};
+const QString orientationValue = QStringLiteral("Orientation");
 
 }  // namespace
-
-int PageSetup::paperWidthPx() const { return int(std::lround(paperWidth * dpi / 72.0)); }
-int PageSetup::paperHeightPx() const { return int(std::lround(paperHeight * dpi / 72.0)); }
-int PageSetup::marginPx() const { return int(std::lround(margin * dpi / 72.0)); }
 
 QString PdfWriterDriver::registryKey() {
     return QStringLiteral("Software\\") + QString::fromLatin1(printerName);
@@ -81,35 +72,23 @@ void PdfWriterDriver::writeDefaults(const pictolio::RegistryStore& registry) {
         registry.setString(key, resolutionValue, QStringLiteral("600"));
     if (!registry.getString(key, marginValue))
         registry.setString(key, marginValue, QStringLiteral("12"));
+    // New installations turn each page to suit its picture; one that says Portrait keeps it.
+    if (!registry.getString(key, orientationValue))
+        registry.setString(key, orientationValue, QStringLiteral("Automatic"));
 }
 
-namespace {
-
-PageSetup setupFor(const QString& paper) {
-    PageSetup setup;
-    const Paper* chosen = &papers[0];
-    for (const Paper& p : papers)
-        if (paper.compare(QLatin1String(p.name), Qt::CaseInsensitive) == 0) chosen = &p;
-    setup.paperName = QString::fromLatin1(chosen->name);
-    setup.paperWidth = chosen->width;
-    setup.paperHeight = chosen->height;
-    return setup;
+PageSetup PdfWriterDriver::defaultPageSetup() {
+    return preferences::defaults(localPaperName());
 }
-
-}  // namespace
-
-PageSetup PdfWriterDriver::defaultPageSetup() { return setupFor(localPaperName()); }
 
 PageSetup PdfWriterDriver::pageSetup() const {
-    const QString key = registryKey();
-    const std::optional<QString> paper = m_registry.getString(key, paperValue);
-    PageSetup setup = paper ? setupFor(*paper) : defaultPageSetup();
-    bool ok = false;
-    const int dpi = m_registry.getString(key, resolutionValue).value_or(QString()).toInt(&ok);
-    if (ok && dpi >= 72 && dpi <= 2400) setup.dpi = dpi;
-    const double margin = m_registry.getString(key, marginValue).value_or(QString()).toDouble(&ok);
-    if (ok && margin >= 0 && margin <= 72) setup.margin = margin;
-    return setup;
+    return preferences::read(m_registry, registryKey(), localPaperName(), [this](const QString& complaint) {
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_complaints.insert(complaint).second) return;  // said once is enough
+        }
+        log(complaint);
+    });
 }
 
 std::uint64_t PdfWriterDriver::endJob(PrintJob job) {
@@ -209,7 +188,7 @@ void PdfWriterDriver::run() {
     }
 }
 
-void PdfWriterDriver::log(const QString& line) {
+void PdfWriterDriver::log(const QString& line) const {
     std::lock_guard lock(m_logMutex);
     const QString stamped =
         QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char(' ') + line;

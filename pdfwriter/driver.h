@@ -5,32 +5,17 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <set>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "common/registrystore.h"
+#include "pdfwriter/pagesetup.h"
 #include "pdfwriter/printjob.h"
 
 namespace pdfwriter {
-
-// The page the driver offers: its paper, resolution and unprintable margin. The printable
-// area is the paper less the margin on every side; its top-left corner is position (0, 0).
-struct PageSetup {
-    QString paperName;  // "A4" or "Letter"
-    double paperWidth = 0;   // points
-    double paperHeight = 0;  // points
-    int dpi = 600;
-    double margin = 12;  // points on every side, as a PostScript printer leaves
-
-    int paperWidthPx() const;
-    int paperHeightPx() const;
-    int marginPx() const;
-    int printableWidthPx() const { return paperWidthPx() - 2 * marginPx(); }
-    int printableHeightPx() const { return paperHeightPx() - 2 * marginPx(); }
-    double pxToPoints(double px) const { return px * 72.0 / dpi; }
-};
 
 // The PDF printer driver. When a print job ends it takes "OutputFile" and "BypassSaveAs" from
 // its registry key as they stand at that moment, then writes the PDF off the caller's thread,
@@ -52,9 +37,11 @@ public:
     PdfWriterDriver(const PdfWriterDriver&) = delete;
     PdfWriterDriver& operator=(const PdfWriterDriver&) = delete;
 
-    // The page as the driver's registry values set it; defaults for what is missing.
+    // The page as the driver's registry values (its printing preferences) set it; defaults for
+    // what is missing, and for what is not valid, with a line in the log.
     PageSetup pageSetup() const;
-    // The page with nothing set: the locale's paper, 600 dpi, a 12-point margin.
+    // The page with nothing set: the locale's paper, turned to suit each picture, 600 dpi, a
+    // 12-point margin.
     static PageSetup defaultPageSetup();
 
     // Incomplete: written, but without pictures that changed or vanished since they were
@@ -79,7 +66,7 @@ public:
 
     const QString& logFile() const { return m_logFile; }
     // Adds a time-stamped line to the driver's log.
-    void log(const QString& line);
+    void log(const QString& line) const;
 
     // Writes the page defaults into the registry key, the paper size from the user's locale;
     // values already there stay.
@@ -110,7 +97,8 @@ private:
     bool m_stopping = false;
     std::atomic<std::uint64_t> m_progress{0};
     unsigned m_fileMode = 0644;  // 0666 less the process's umask, read when the driver starts
-    std::mutex m_logMutex;
+    mutable std::mutex m_logMutex;
+    mutable std::set<QString> m_complaints;  // what the log already says of the preferences
     std::thread m_worker;
 };
 

@@ -28,12 +28,15 @@ struct Placement {
 
 struct Page {
     std::vector<Placement> images;
+    double width = 0;  // points; 0: the job's page size
+    double height = 0;
+    std::string title = {};  // what the page shows (its first picture's file name), for bookmarks
 };
 
 // A finished print job, as the printing service hands it to the driver.
 struct PrintJob {
     std::string documentName;
-    double pageWidth = 0;  // points
+    double pageWidth = 0;  // points, for pages without a size of their own
     double pageHeight = 0;
     std::vector<Page> pages;
 };

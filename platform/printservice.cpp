@@ -1,6 +1,7 @@
 #include "platform/printservice.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QThread>
@@ -45,42 +46,39 @@ double PrinterDevice::scaleHeight() const {
 
 void PrinterDevice::paintPicture(const Picture& picture, float x, float y) {
     if (!m_setup) m_setup = m_service.pageSetup();
-    place(picture, toPixels(x), toPixels(y), picture.widthHimetric * m_setup->dpi / himetricPerInch,
-          picture.heightHimetric * m_setup->dpi / himetricPerInch);
+    const double w = picture.widthHimetric * m_setup->dpi / himetricPerInch;
+    const double h = picture.heightHimetric * m_setup->dpi / himetricPerInch;
+    place(picture, {true, toPixels(x), toPixels(y), w, h, w, h});
 }
 
 void PrinterDevice::paintPicture(const Picture& picture, float x, float y, float width,
                                  float height) {
     if (!m_setup) m_setup = m_service.pageSetup();
-    place(picture, toPixels(x), toPixels(y), toPixels(width), toPixels(height));
+    place(picture, {false, toPixels(x), toPixels(y), toPixels(width), toPixels(height),
+                    picture.widthHimetric * m_setup->dpi / himetricPerInch,
+                    picture.heightHimetric * m_setup->dpi / himetricPerInch});
 }
 
-void PrinterDevice::place(const Picture& picture, double x, double y, double w, double h) {
+void PrinterDevice::place(const Picture& picture, const pdfwriter::Drawing& drawing) {
     if (picture.isEmpty() || !picture.image)
         throw AppError(ErrorCode::InvalidArgument, QStringLiteral("Invalid picture"));
     const pdfwriter::PageSetup& s = *m_setup;
-    if (m_job.pages.empty()) {
-        m_job.pageWidth = s.paperWidth;
-        m_job.pageHeight = s.paperHeight;
-        m_job.documentName = m_documentName.toStdString();
-    }
+    if (m_job.pages.empty()) m_job.documentName = m_documentName.toStdString();
     if (!m_pageOpen) {
-        m_job.pages.emplace_back();
+        // The page's first picture chooses how it is turned (or, fitting pages, its size).
+        const pdfwriter::LaidOut page = pdfwriter::pageFor(s, drawing.pictureWidth, drawing.pictureHeight);
+        m_page = page;
+        pdfwriter::Page& added = m_job.pages.emplace_back();
+        added.width = page.pageWidth;
+        added.height = page.pageHeight;
+        // The picture's file name (its description is its path, in the file system's encoding).
+        const std::string path = picture.image->description();
+        added.title = QFile::decodeName(path.substr(path.rfind('/') + 1).c_str()).toStdString();
         m_pageOpen = true;
     }
-    const double margin = s.marginPx();
-    pdfwriter::Rect target;
-    target.width = s.pxToPoints(w);
-    target.height = s.pxToPoints(h);
-    target.x = s.pxToPoints(margin + x);
-    target.y = s.paperHeight - s.pxToPoints(margin + y) - target.height;
-    pdfwriter::Rect clip;
-    clip.x = s.pxToPoints(margin);
-    clip.width = s.pxToPoints(s.printableWidthPx());
-    clip.height = s.pxToPoints(s.printableHeightPx());
-    clip.y = s.paperHeight - clip.x - clip.height;
+    const pdfwriter::LaidOut laid = pdfwriter::layOut(s, m_page, drawing);
     m_job.pages.back().images.push_back(
-        {picture.image, pdfwriter::placeImage(target, picture.orientation), clip});
+        {picture.image, pdfwriter::placeImage(laid.target, picture.orientation), laid.clip});
 }
 
 void PrinterDevice::newPage() { m_pageOpen = false; }

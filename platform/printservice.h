@@ -59,7 +59,7 @@ public:
 
 private:
     double toPixels(double v) const;
-    void place(const Picture& picture, double x, double y, double w, double h);
+    void place(const Picture& picture, const pdfwriter::Drawing& drawing);
 
     PrintService& m_service;
     ScaleMode m_scaleMode = ScaleMode::Twips;
@@ -67,6 +67,7 @@ private:
     pdfwriter::PrintJob m_job;
     std::optional<pdfwriter::PageSetup> m_setup;  // fixed by the document's first drawing
     bool m_pageOpen = false;
+    pdfwriter::LaidOut m_page;  // the open page
 };
 
 // The printing service: the installed printers, the current printer and its device context.

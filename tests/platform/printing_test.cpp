@@ -43,9 +43,9 @@ protected:
         ASSERT_TRUE(pdfprinter::selectPdfPrinter(*service));
     }
 
-    void setPaper(const QString& name) {
-        PrintService::registryOf(root.path())
-            .setString(pdfwriter::PdfWriterDriver::registryKey(), "PaperSize", name);
+    void setPaper(const QString& name) { setPreference("PaperSize", name); }
+    void setPreference(const QString& value, const QString& text) {
+        PrintService::registryOf(root.path()).setString(pdfwriter::PdfWriterDriver::registryKey(), value, text);
     }
 
     QString picture(const QString& name, const QByteArray& data) {
@@ -185,6 +185,9 @@ TEST_F(PrintingTest, OtherFormatsAreEmbeddedAsCompressedPixels) {
 }
 
 TEST_F(PrintingTest, OwnSizeAndStretchedPlacement) {
+    // Upright paper, and pictures larger than it cut off as drawn: the page as it always was.
+    setPreference("Orientation", "Portrait");
+    setPreference("Oversize", "Clip");
     // 600 x 300 pixels at 300 dpi: 2 x 1 inches, i.e. 144 x 72 points, at the top left of the
     // printable area, which starts 12 points in from the paper's edges.
     const Picture small = load("small.jpg", {.width = 600, .height = 300, .densityUnit = 1,
@@ -233,6 +236,7 @@ TEST_F(PrintingTest, OwnSizeAndStretchedPlacement) {
 
 TEST_F(PrintingTest, PaperComesFromTheDriversSettings) {
     setPaper("Letter");
+    setPreference("Orientation", "Portrait");
     EXPECT_EQ(service->printer().scaleWidth(), (8.5 * 600 - 200) * 1440 / 600.0);  // twips
     service->printer().setScaleMode(ScaleMode::Pixels);
     EXPECT_EQ(service->printer().scaleWidth(), 8.5 * 600 - 200);

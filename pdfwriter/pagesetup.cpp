@@ -1,0 +1,338 @@
+#include "pdfwriter/pagesetup.h"
+
+#include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
+#include <tuple>
+
+#include "common/registrystore.h"
+
+namespace pdfwriter {
+
+namespace {
+
+constexpr double mm = 72 / 25.4;
+constexpr double inch = 72;
+// The largest page a PDF viewer is sure to show, and the smallest custom paper we take.
+constexpr double largestPage = 200 * inch;
+constexpr double smallestPaper = 1 * inch;
+constexpr double largestMargin = 1 * inch;
+
+struct Paper {
+    const char* name;
+    double width, height;  // points, upright
+};
+const Paper papers[] = {
+    {"A4", 210 * mm, 297 * mm},  {"Letter", 612, 792},      {"Legal", 612, 1008},
+    {"A3", 297 * mm, 420 * mm},  {"A5", 148 * mm, 210 * mm}, {"Tabloid", 792, 1224},
+};
+
+const QString fitName = QStringLiteral("Fit");
+const QString customName = QStringLiteral("Custom");
+
+struct Preference {
+    const char* name;       // as users write it
+    const char* valueName;  // in the registry
+    const char* accepted;   // for messages
+};
+const Preference all[] = {
+    {"paper", "PaperSize", "A4, Letter, Legal, A3, A5, Tabloid, WIDTHxHEIGHT in mm or in (1 to 200 in), fit"},
+    {"orientation", "Orientation", "portrait, landscape, auto"},
+    {"margin", "Margin", "a length from 0 to 1 in, with mm, in or pt (10mm, 0.5in, 12pt)"},
+    {"oversize", "Oversize", "shrink, clip"},
+    {"stretch", "Stretch", "fill, proportional"},
+    {"center", "Center", "on, off"},
+    {"resolution", "Resolution", "dots per inch, 72 to 2400"},
+};
+
+const Preference* find(const QString& name) {
+    for (const Preference& p : all)
+        if (name.compare(QLatin1String(p.name), Qt::CaseInsensitive) == 0 ||
+            name.compare(QLatin1String(p.valueName), Qt::CaseInsensitive) == 0)
+            return &p;
+    return nullptr;
+}
+
+// A length in points: "10mm", "0.5 in", "12pt"; a bare number is `bare` units.
+std::optional<double> parseLength(QString text, double bare) {
+    text = text.trimmed().toLower();
+    static const QRegularExpression form(QStringLiteral("^([0-9]*\\.?[0-9]+)\\s*(mm|cm|in|pt)?$"));
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch()) return std::nullopt;
+    const double v = m.captured(1).toDouble();
+    const QString unit = m.captured(2);
+    if (unit == QLatin1String("mm")) return v * mm;
+    if (unit == QLatin1String("cm")) return v * 10 * mm;
+    if (unit == QLatin1String("in")) return v * inch;
+    if (unit == QLatin1String("pt")) return v;
+    return v * bare;
+}
+
+QString lengthText(double points) {
+    return QString::number(std::round(points / mm * 100) / 100) + QStringLiteral("mm");
+}
+
+// One choice out of a list, letter case aside; the stored form is the list's spelling.
+std::optional<QString> choice(const QString& value, std::initializer_list<std::pair<const char*, const char*>> forms) {
+    for (const auto& [given, stored] : forms)
+        if (value.trimmed().compare(QLatin1String(given), Qt::CaseInsensitive) == 0) return QString::fromLatin1(stored);
+    return std::nullopt;
+}
+
+struct PaperChoice {
+    QString name;
+    double width = 0, height = 0;
+};
+
+std::optional<PaperChoice> parsePaper(const QString& value) {
+    const QString v = value.trimmed();
+    if (v.compare(fitName, Qt::CaseInsensitive) == 0) return PaperChoice{fitName, 0, 0};
+    if (const auto size = preferences::paperSize(v)) {
+        for (const Paper& p : papers)
+            if (v.compare(QLatin1String(p.name), Qt::CaseInsensitive) == 0)
+                return PaperChoice{QString::fromLatin1(p.name), size->first, size->second};
+    }
+    static const QRegularExpression form(
+        QStringLiteral("^([0-9]*\\.?[0-9]+)\\s*[x×]\\s*([0-9]*\\.?[0-9]+)\\s*(mm|cm|in)$"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = form.match(v);
+    if (!m.hasMatch()) return std::nullopt;
+    const QString unit = m.captured(3).toLower();
+    const auto w = parseLength(m.captured(1) + unit, 1), h = parseLength(m.captured(2) + unit, 1);
+    if (!w || !h) return std::nullopt;
+    for (const double side : {*w, *h})
+        if (side < smallestPaper - 1e-6 || side > largestPage + 1e-6) return std::nullopt;
+    return PaperChoice{customName, *w, *h};
+}
+
+QString paperText(const PaperChoice& paper) {
+    if (paper.name != customName) return paper.name;
+    return QString::number(std::round(paper.width / mm * 10) / 10) + QLatin1Char('x') +
+           QString::number(std::round(paper.height / mm * 10) / 10) + QStringLiteral("mm");
+}
+
+}  // namespace
+
+int PageSetup::paperWidthPx() const { return int(std::lround(seenWidth() * dpi / 72.0)); }
+int PageSetup::paperHeightPx() const { return int(std::lround(seenHeight() * dpi / 72.0)); }
+int PageSetup::marginPx() const { return int(std::lround(margin * dpi / 72.0)); }
+
+LaidOut pageFor(const PageSetup& setup, double pictureWidth, double pictureHeight) {
+    LaidOut page;
+    if (setup.fitToPicture) {
+        const double margins = 2.0 * setup.marginPx();
+        double w = std::max(pictureWidth, 1.0), h = std::max(pictureHeight, 1.0);
+        // A page no viewer can show is no use: a larger picture gets the largest page, and
+        // shrinks onto it like a picture larger than its paper.
+        const double largest = largestPage * setup.dpi / 72.0 - margins;
+        const double k = std::min({1.0, largest / w, largest / h});
+        page.pageWidthPx = w * k + margins;
+        page.pageHeightPx = h * k + margins;
+        page.pageWidth = setup.pxToPoints(page.pageWidthPx);
+        page.pageHeight = setup.pxToPoints(page.pageHeightPx);
+        return page;
+    }
+    bool landscape = setup.orientation == Orientation::Landscape;
+    if (setup.orientation == Orientation::Automatic) landscape = pictureWidth > pictureHeight;
+    page.pageWidth = landscape ? setup.paperHeight : setup.paperWidth;
+    page.pageHeight = landscape ? setup.paperWidth : setup.paperHeight;
+    page.pageWidthPx = double(std::lround(page.pageWidth * setup.dpi / 72.0));
+    page.pageHeightPx = double(std::lround(page.pageHeight * setup.dpi / 72.0));
+    return page;
+}
+
+LaidOut layOut(const PageSetup& setup, LaidOut page, const Drawing& d) {
+    const double margin = setup.marginPx();
+    const double printableW = page.pageWidthPx - 2 * margin;
+    const double printableH = page.pageHeightPx - 2 * margin;
+    // The program placed the drawing on the page it sees: carry it over to this page.
+    const double sx = printableW / std::max(1.0, double(setup.printableWidthPx()));
+    const double sy = printableH / std::max(1.0, double(setup.printableHeightPx()));
+    double x = d.x * sx, y = d.y * sy, w = d.width, h = d.height;
+    if (d.ownSize) {
+        if (setup.oversize == Oversize::Shrink && w > 0 && h > 0) {
+            const double roomW = printableW - x, roomH = printableH - y;
+            if (roomW > 0 && roomH > 0) {
+                const double k = std::min({1.0, roomW / w, roomH / h});
+                w *= k;
+                h *= k;
+            }
+        }
+        if (setup.center) {
+            x = (printableW - w) / 2;
+            y = (printableH - h) / 2;
+        }
+    } else {
+        w *= sx;
+        h *= sy;
+        if (setup.stretch == Stretch::KeepProportions && d.pictureWidth > 0 && d.pictureHeight > 0) {
+            const double k = std::min(w / d.pictureWidth, h / d.pictureHeight);
+            x += (w - d.pictureWidth * k) / 2;
+            y += (h - d.pictureHeight * k) / 2;
+            w = d.pictureWidth * k;
+            h = d.pictureHeight * k;
+        }
+    }
+    page.target.width = setup.pxToPoints(w);
+    page.target.height = setup.pxToPoints(h);
+    page.target.x = setup.pxToPoints(margin + x);
+    page.target.y = page.pageHeight - setup.pxToPoints(margin + y) - page.target.height;
+    page.clip.x = setup.pxToPoints(margin);
+    page.clip.width = setup.pxToPoints(printableW);
+    page.clip.height = setup.pxToPoints(printableH);
+    page.clip.y = page.pageHeight - page.clip.x - page.clip.height;
+    return page;
+}
+
+namespace preferences {
+
+QStringList names() {
+    QStringList list;
+    for (const Preference& p : all) list << QString::fromLatin1(p.name);
+    return list;
+}
+
+QString valueName(const QString& name) {
+    const Preference* p = find(name);
+    return p ? QString::fromLatin1(p->valueName) : QString();
+}
+
+std::optional<std::pair<double, double>> paperSize(const QString& name) {
+    for (const Paper& p : papers)
+        if (name.trimmed().compare(QLatin1String(p.name), Qt::CaseInsensitive) == 0)
+            return std::pair{p.width, p.height};
+    return std::nullopt;
+}
+
+QStringList paperNames() {
+    QStringList list;
+    for (const Paper& p : papers) list << QString::fromLatin1(p.name);
+    return list;
+}
+
+Checked check(const QString& name, const QString& value) {
+    const Preference* p = find(name);
+    if (!p) {
+        return {{}, QStringLiteral("unknown preference \"%1\"; the preferences are: %2")
+                        .arg(name, names().join(QStringLiteral(", ")))};
+    }
+    const QString key = QString::fromLatin1(p->name);
+    std::optional<QString> stored;
+    if (key == QLatin1String("paper")) {
+        if (const auto paper = parsePaper(value)) stored = paperText(*paper);
+    } else if (key == QLatin1String("orientation")) {
+        stored = choice(value, {{"portrait", "Portrait"}, {"landscape", "Landscape"}, {"auto", "Automatic"},
+                                {"automatic", "Automatic"}});
+    } else if (key == QLatin1String("margin")) {
+        const auto points = parseLength(value, 1);
+        if (points && *points <= largestMargin + 1e-6) stored = lengthText(*points);
+    } else if (key == QLatin1String("oversize")) {
+        stored = choice(value, {{"shrink", "Shrink"}, {"clip", "Clip"}});
+    } else if (key == QLatin1String("stretch")) {
+        stored = choice(value, {{"fill", "Fill"}, {"proportional", "Proportional"}, {"keep", "Proportional"}});
+    } else if (key == QLatin1String("center")) {
+        stored = choice(value, {{"on", "1"}, {"1", "1"}, {"yes", "1"}, {"true", "1"},
+                                {"off", "0"}, {"0", "0"}, {"no", "0"}, {"false", "0"}});
+    } else if (key == QLatin1String("resolution")) {
+        bool ok = false;
+        const int dpi = value.trimmed().toInt(&ok);
+        if (ok && dpi >= 72 && dpi <= 2400) stored = QString::number(dpi);
+    }
+    if (!stored) {
+        return {{}, QStringLiteral("\"%1\" is not a valid %2; accepted: %3")
+                        .arg(value, key, QString::fromLatin1(p->accepted))};
+    }
+    return {*stored, {}};
+}
+
+PageSetup defaults(const QString& paper) {
+    PageSetup setup;
+    if (const auto size = paperSize(paper)) {
+        setup.paperName = paper;
+        std::tie(setup.paperWidth, setup.paperHeight) = *size;
+    }
+    return setup;
+}
+
+PageSetup read(const pictolio::RegistryStore& registry, const QString& key, const QString& defaultPaper,
+               const std::function<void(const QString&)>& complain) {
+    PageSetup setup = defaults(defaultPaper);
+    const auto value = [&](const char* name) { return registry.getString(key, QLatin1String(name)); };
+    const auto refuse = [&](const char* name, const QString& v) {
+        if (complain)
+            complain(QStringLiteral("the PDF printer's %1 \"%2\" is not valid: the default is used")
+                         .arg(QLatin1String(name), v));
+    };
+    if (const auto v = value("PaperSize")) {
+        if (const auto paper = parsePaper(*v)) {
+            setup.paperName = paper->name;
+            if (paper->name == fitName) {
+                setup.fitToPicture = true;
+            } else {
+                setup.paperWidth = paper->width;
+                setup.paperHeight = paper->height;
+            }
+        } else {
+            refuse("PaperSize", *v);
+        }
+    }
+    if (const auto v = value("Orientation")) {
+        const auto o = choice(*v, {{"portrait", "P"}, {"landscape", "L"}, {"automatic", "A"}, {"auto", "A"}});
+        if (!o) refuse("Orientation", *v);
+        else setup.orientation = *o == QLatin1String("P") ? Orientation::Portrait
+                                 : *o == QLatin1String("L") ? Orientation::Landscape
+                                                            : Orientation::Automatic;
+    }
+    if (const auto v = value("Margin")) {
+        const auto points = parseLength(*v, 1);
+        const double smallest = std::min(setup.paperWidth, setup.paperHeight);
+        if (points && *points <= largestMargin + 1e-6 && 2 * *points < smallest - inch / 2)
+            setup.margin = *points;
+        else
+            refuse("Margin", *v);
+    }
+    if (const auto v = value("Oversize")) {
+        const auto o = choice(*v, {{"shrink", "S"}, {"clip", "C"}});
+        if (!o) refuse("Oversize", *v);
+        else setup.oversize = *o == QLatin1String("C") ? Oversize::Clip : Oversize::Shrink;
+    }
+    if (const auto v = value("Stretch")) {
+        const auto o = choice(*v, {{"fill", "F"}, {"proportional", "P"}, {"keep", "P"}});
+        if (!o) refuse("Stretch", *v);
+        else setup.stretch = *o == QLatin1String("P") ? Stretch::KeepProportions : Stretch::Fill;
+    }
+    if (const auto v = value("Center")) {
+        const auto o = choice(*v, {{"1", "1"}, {"0", "0"}, {"on", "1"}, {"off", "0"}});
+        if (!o) refuse("Center", *v);
+        else setup.center = *o == QLatin1String("1");
+    }
+    if (const auto v = value("Resolution")) {
+        bool ok = false;
+        const int dpi = v->trimmed().toInt(&ok);
+        if (ok && dpi >= 72 && dpi <= 2400) setup.dpi = dpi;
+        else refuse("Resolution", *v);
+    }
+    return setup;
+}
+
+QList<std::pair<QString, QString>> describe(const PageSetup& s) {
+    const QString paper = s.fitToPicture ? QStringLiteral("fit")
+                          : s.paperName == customName
+                              ? paperText({customName, s.paperWidth, s.paperHeight})
+                              : s.paperName;
+    return {
+        {QStringLiteral("paper"), paper},
+        {QStringLiteral("orientation"), s.orientation == Orientation::Portrait    ? QStringLiteral("portrait")
+                                        : s.orientation == Orientation::Landscape ? QStringLiteral("landscape")
+                                                                                  : QStringLiteral("auto")},
+        {QStringLiteral("margin"), lengthText(s.margin)},
+        {QStringLiteral("oversize"), s.oversize == Oversize::Clip ? QStringLiteral("clip") : QStringLiteral("shrink")},
+        {QStringLiteral("stretch"), s.stretch == Stretch::Fill ? QStringLiteral("fill") : QStringLiteral("proportional")},
+        {QStringLiteral("center"), s.center ? QStringLiteral("on") : QStringLiteral("off")},
+        {QStringLiteral("resolution"), QString::number(s.dpi)},
+    };
+}
+
+}  // namespace preferences
+
+}  // namespace pdfwriter
