@@ -121,8 +121,8 @@ bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const Print
         QPDFObjectHandle pageDict = QPDFObjectHandle::newDictionary();
         pageDict.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
         pageDict.replaceKey("/MediaBox",
-                            QPDFObjectHandle::parse("[0 0 " + num(job.pageWidth) + " " +
-                                                    num(job.pageHeight) + "]"));
+                            QPDFObjectHandle::parse("[0 0 " + num(page.width > 0 ? page.width : job.pageWidth) + " " +
+                                                    num(page.height > 0 ? page.height : job.pageHeight) + "]"));
         pageDict.replaceKey("/Resources", resources);
         pageDict.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, content.str()));
         pages.addPage(pdf.makeIndirectObject(pageDict), false);
