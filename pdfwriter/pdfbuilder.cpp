@@ -1,5 +1,7 @@
 #include "pdfwriter/pdfbuilder.h"
 
+#include "appconfig.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <optional>
 #include <qpdf/Pl_Flate.hh>
@@ -89,8 +92,112 @@ QPDFObjectHandle imageStream(QPDF& pdf, const ImageSource& image) {
     return stream;
 }
 
+// The document's title: the file's name without ".pdf", as the file system spells it.
+std::string titleFor(const std::string& path) {
+    std::string name = path.substr(path.rfind('/') + 1);
+    if (name.size() > 4 && QUtil::str_compare_nocase(name.substr(name.size() - 4).c_str(), ".pdf") == 0)
+        name.resize(name.size() - 4);
+    return name;
+}
+
+std::string xmlEscaped(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        switch (c) {
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            default: out += c;
+        }
+    }
+    return out;
+}
+
+// The time now, as PDF dates ("D:20261207103243+01'00'") and XMP dates ("2026-12-07T10:32:43+01:00") give it.
+std::pair<std::string, std::string> now() {
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char stamp[32], zone[8];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
+    std::strftime(zone, sizeof zone, "%z", &local);  // +0100
+    const std::string z(zone);
+    const std::string pdfDate = "D:" + std::string(stamp) + z.substr(0, 3) + "'" + z.substr(3, 2) + "'";
+    char iso[32];
+    std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%S", &local);
+    return {pdfDate, std::string(iso) + z.substr(0, 3) + ":" + z.substr(3, 2)};
+}
+
+// The document information and the same in XMP metadata; for more than one page, a bookmark
+// per page named after its picture. The viewer opens on the first page.
+void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, const std::vector<Page>& pages) {
+    const std::string producer = std::string("Tenbrook PDF Writer ") + pictolio::config::version;
+    const std::string creator = job.documentName.empty() ? "Pictolio" : job.documentName;
+    const auto [pdfDate, xmpDate] = now();
+    QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
+    info.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(title));
+    info.replaceKey("/Creator", QPDFObjectHandle::newUnicodeString(creator));
+    info.replaceKey("/Producer", QPDFObjectHandle::newUnicodeString(producer));
+    info.replaceKey("/CreationDate", QPDFObjectHandle::newString(pdfDate));
+    info.replaceKey("/ModDate", QPDFObjectHandle::newString(pdfDate));
+    pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(info));
+
+    const std::string xmp =
+        "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+        " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+        "  <rdf:Description rdf:about=\"\"\n"
+        "    xmlns:dc=\"http://purl.org/dc/elements/1.1/\"\n"
+        "    xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
+        "    xmlns:pdf=\"http://ns.adobe.com/pdf/1.3/\">\n"
+        "   <dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">" + xmlEscaped(title) + "</rdf:li></rdf:Alt></dc:title>\n"
+        "   <dc:format>application/pdf</dc:format>\n"
+        "   <xmp:CreatorTool>" + xmlEscaped(creator) + "</xmp:CreatorTool>\n"
+        "   <xmp:CreateDate>" + xmpDate + "</xmp:CreateDate>\n"
+        "   <xmp:ModifyDate>" + xmpDate + "</xmp:ModifyDate>\n"
+        "   <pdf:Producer>" + xmlEscaped(producer) + "</pdf:Producer>\n"
+        "  </rdf:Description>\n"
+        " </rdf:RDF>\n"
+        "</x:xmpmeta>\n"
+        "<?xpacket end=\"w\"?>";
+    QPDFObjectHandle metadata = QPDFObjectHandle::newStream(&pdf, xmp);
+    metadata.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/Metadata"));
+    metadata.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/XML"));
+    QPDFObjectHandle root = pdf.getRoot();
+    root.replaceKey("/Metadata", metadata);
+
+    const std::vector<QPDFObjectHandle> pageObjects = pdf.getAllPages();
+    if (pageObjects.empty()) return;
+    root.replaceKey("/OpenAction", QPDFObjectHandle::parse("[null /Fit]"));
+    root.getKey("/OpenAction").setArrayItem(0, pageObjects.front());
+    if (pageObjects.size() < 2) return;
+    QPDFObjectHandle outlines = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
+    outlines.replaceKey("/Type", QPDFObjectHandle::newName("/Outlines"));
+    std::vector<QPDFObjectHandle> items;
+    for (std::size_t i = 0; i < pageObjects.size(); ++i) {
+        QPDFObjectHandle item = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
+        const std::string name = pages[i].title.empty() ? "Page " + std::to_string(i + 1) : pages[i].title;
+        item.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(name));
+        item.replaceKey("/Parent", outlines);
+        QPDFObjectHandle dest = QPDFObjectHandle::parse("[null /Fit]");
+        dest.setArrayItem(0, pageObjects[i]);
+        item.replaceKey("/Dest", dest);
+        if (!items.empty()) {
+            item.replaceKey("/Prev", items.back());
+            items.back().replaceKey("/Next", item);
+        }
+        items.push_back(item);
+    }
+    outlines.replaceKey("/First", items.front());
+    outlines.replaceKey("/Last", items.back());
+    outlines.replaceKey("/Count", QPDFObjectHandle::newInteger(int(items.size())));
+    root.replaceKey("/Outlines", outlines);
+    root.replaceKey("/PageMode", QPDFObjectHandle::newName("/UseOutlines"));
+}
+
 // Builds the document from the pages that still have pictures; false when none has.
-bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const PrintJob& job,
+bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const PrintJob& job, const std::string& path,
                    const std::shared_ptr<ImageProvider>& provider) {
     pdf.emptyPDF();
     QPDFPageDocumentHelper pages(pdf);
@@ -127,11 +234,7 @@ bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const Print
         pageDict.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, content.str()));
         pages.addPage(pdf.makeIndirectObject(pageDict), false);
     }
-    QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
-    info.replaceKey("/Producer", QPDFObjectHandle::newUnicodeString("Tenbrook PDF Writer"));
-    if (!job.documentName.empty())
-        info.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(job.documentName));
-    pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(info));
+    describeDocument(pdf, job, titleFor(path), pagesToWrite);
     return !pagesToWrite.empty();
 }
 
@@ -162,7 +265,7 @@ std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWr
     auto provider = std::make_shared<ImageProvider>(options.progress);
     try {
         QPDF pdf;
-        buildDocument(pdf, pagesToWrite, job, provider);
+        buildDocument(pdf, pagesToWrite, job, path, provider);
         QPDFWriter writer(pdf);
         writer.setOutputFile(temp.c_str(), out, false);
         writer.write();

@@ -5,8 +5,10 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cmath>
+#include <qpdf/QPDF.hh>
 
 #include "convert/pdfprinter.h"
 #include "pdfwriter/driver.h"
@@ -245,6 +247,37 @@ TEST_F(PrintingTest, PaperComesFromTheDriversSettings) {
     const auto pages = readPdf(out.filePath("letter.pdf"));
     EXPECT_EQ(pages[0].mediaBox[2], 612);
     EXPECT_EQ(pages[0].mediaBox[3], 792);
+}
+
+TEST_F(PrintingTest, EveryPdfSaysWhatItIs) {
+    const Picture a = load("Ærø 1.jpg"), b = load("b.jpg");
+    const QString path = out.filePath("Holiday & more.pdf");
+    printJob(path, {a, b});
+    QPDF pdf;
+    pdf.processFile(QFile::encodeName(path).constData());
+    QPDFObjectHandle info = pdf.getTrailer().getKey("/Info");
+    EXPECT_EQ(info.getKey("/Title").getUTF8Value(), "Holiday & more");
+    EXPECT_EQ(info.getKey("/Creator").getUTF8Value(), "Pictolio");
+    EXPECT_EQ(info.getKey("/Producer").getUTF8Value().rfind("Tenbrook PDF Writer ", 0), 0u);
+    const QRegularExpression pdfDate(R"(^D:\d{14}[+-]\d\d'\d\d'$)");
+    EXPECT_TRUE(pdfDate.match(QString::fromStdString(info.getKey("/CreationDate").getUTF8Value())).hasMatch());
+    EXPECT_EQ(info.getKey("/ModDate").getUTF8Value(), info.getKey("/CreationDate").getUTF8Value());
+    QPDFObjectHandle catalog = pdf.getRoot();
+    const auto xmp = catalog.getKey("/Metadata").getStreamData(qpdf_dl_all);
+    const std::string metadata(reinterpret_cast<const char*>(xmp->getBuffer()), xmp->getSize());
+    EXPECT_NE(metadata.find("<rdf:li xml:lang=\"x-default\">Holiday &amp; more</rdf:li>"), std::string::npos);
+    EXPECT_NE(metadata.find("<xmp:CreatorTool>Pictolio</xmp:CreatorTool>"), std::string::npos);
+    // One bookmark per page, named after its picture; the viewer opens on the first page.
+    const std::vector<QPDFObjectHandle> pages = pdf.getAllPages();
+    QStringList bookmarks;
+    for (QPDFObjectHandle item = catalog.getKey("/Outlines").getKey("/First"); item.isDictionary();
+         item = item.getKey("/Next")) {
+        bookmarks << QString::fromStdString(item.getKey("/Title").getUTF8Value());
+        EXPECT_EQ(item.getKey("/Dest").getArrayItem(0).getObjGen(), pages[bookmarks.size() - 1].getObjGen());
+    }
+    EXPECT_EQ(bookmarks, (QStringList{"Ærø 1.jpg", "b.jpg"}));
+    EXPECT_EQ(catalog.getKey("/OpenAction").getArrayItem(0).getObjGen(), pages[0].getObjGen());
+    EXPECT_EQ(testing::qpdfCheckProblems(path), "");
 }
 
 TEST_F(PrintingTest, PagesFollowTheDrawing) {
