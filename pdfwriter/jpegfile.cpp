@@ -250,9 +250,9 @@ struct Transcoding {
     std::string message() const { return inErr.message[0] ? inErr.message : outErr.message; }
 };
 
-// Decodes the coefficients of the whole file and, when encode is set, writes them again with
-// optimised Huffman tables into t->result.
-bool transcode(Transcoding* t, const std::uint8_t* data, std::size_t size, bool encode) {
+// Decodes the coefficients of the whole file and writes them again with optimised Huffman
+// tables into t->result.
+bool transcode(Transcoding* t, const std::uint8_t* data, std::size_t size) {
     setUp(&t->inErr, &t->jump, true);
     setUp(&t->outErr, &t->jump, true);
     t->in.err = &t->inErr.pub;
@@ -267,10 +267,6 @@ bool transcode(Transcoding* t, const std::uint8_t* data, std::size_t size, bool 
     jpeg_mem_src(&t->in, data, static_cast<unsigned long>(size));
     jpeg_read_header(&t->in, TRUE);
     jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&t->in);
-    if (!encode) {
-        jpeg_finish_decompress(&t->in);
-        return true;
-    }
     jpeg_CreateCompress(&t->out, JPEG_LIB_VERSION, sizeof t->out);
     t->outCreated = true;
     t->out.mem->max_memory_to_use = jpegMemoryLimit;
@@ -460,8 +456,10 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
     J_COLOR_SPACE space = JCS_UNKNOWN;
     if (!readHeaders(data, size, &space)) return JpegStatus::Corrupt;
     out.rgbColorSpace = out.components == 3 && space == JCS_RGB;
-    // An arithmetic-coded file is re-encoded when it is printed: it must decode cleanly now.
-    if (out.arithmetic && !transcode(std::make_unique<Transcoding>().get(), data, size, false))
+    // An arithmetic-coded file is re-encoded when it is printed: that must work now. Decoding
+    // alone does not tell: the encoder refuses coefficients out of its range, and quantisation
+    // tables redefined between scans.
+    if (out.arithmetic && !transcode(std::make_unique<Transcoding>().get(), data, size))
         return JpegStatus::Corrupt;
 
     if (jfifUnits == 1 && saneDensity(jfifX, jfifY)) {
@@ -523,7 +521,7 @@ const std::vector<std::uint8_t>& standardHuffmanTables() {
 
 std::vector<std::uint8_t> transcodeToHuffman(const std::uint8_t* data, std::size_t size) {
     const auto t = std::make_unique<Transcoding>();
-    if (!transcode(t.get(), data, size, true))
+    if (!transcode(t.get(), data, size))
         throw std::runtime_error("cannot re-encode arithmetic-coded JPEG: " + t->message());
     return std::move(t->result);
 }

@@ -51,8 +51,8 @@ inline constexpr int maxJpegScans = 500;
 // tables and scans present and consistent, the entropy-coded data scanned through to the
 // end-of-image marker. The headers are then read by the JPEG library as well, which checks
 // what the structure alone cannot (sampling factors, table contents); an arithmetic-coded file,
-// which is re-encoded when printed, is decoded through, so one that will not re-encode cleanly
-// is refused here rather than fail when its page is written. Only the markers before the first
+// which is re-encoded when printed, is re-encoded here on trial, so one that will not re-encode
+// cleanly is refused now rather than fail when its page is written. Only the markers before the first
 // scan describe the picture, as decoders read them.
 JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info);
 
