@@ -1,7 +1,9 @@
 #include "app/form1.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
@@ -16,6 +18,9 @@
 #include "appconfig.h"
 #include "common/errortrap.h"
 #include "common/paths.h"
+#include "app/preferenceswindow.h"
+#include "pdfwriter/driver.h"
+#include "platform/registry.h"
 #include "convert/pdfprinter.h"
 #include "filelist/filelist.h"
 #include "platform/cursors.h"
@@ -171,6 +176,18 @@ void Form1::buildControls() {
         connect(o, &QRadioButton::toggled, this, [this](bool on) { if (on) optionPair56Clicked(); });
     connect(Text1, &QLineEdit::textChanged, this, &Form1::text1Changed);
 
+    // The PDF printer's preferences: Ctrl+P, or the context menu of the window and of "Start
+    // Converting" (the list keeps its right-click to itself).
+    auto* preferences = new QAction(QString::fromLatin1(pdfwriter::PdfWriterDriver::printerName) +
+                                        QStringLiteral(" Preferences..."), this);
+    preferences->setObjectName(QStringLiteral("PrinterPreferences"));
+    preferences->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    preferences->setShortcutContext(Qt::WindowShortcut);
+    connect(preferences, &QAction::triggered, this, &Form1::showPrinterPreferences);
+    addAction(preferences);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    ListView1->setContextMenuPolicy(Qt::PreventContextMenu);
+
     // Pointer feedback: every move over these controls.
     setMouseTracking(true);
     installEventFilter(this);
@@ -217,6 +234,19 @@ void Form1::setMousePointer(int code) {
             Text1->setCursor(Qt::IBeamCursor);
             break;
     }
+}
+
+void Form1::showPrinterPreferences() {
+    // The list's selected picture, or the first sample, previewed on the page.
+    QString picture = ListView1->selectedPosition() > 0 ? ListView1->rowText(ListView1->selectedPosition()) : QString();
+    if (picture.isEmpty()) {
+        const QDir samples(m_config.programFolder + QStringLiteral("/Samples"));
+        const QStringList names = samples.entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name);
+        if (!names.isEmpty()) picture = samples.filePath(names.first());
+    }
+    auto* window = new PreferencesWindow(m_services.registry.store(), m_services.decoder, picture, this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->open();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

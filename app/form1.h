@@ -49,6 +49,9 @@ public:
     void PushButton8_Click();  // Help
     void PushButton9_Click();  // browse for the output folder
 
+    // Opens the PDF printer's preferences window over the main window.
+    void showPrinterPreferences();
+
     // A conversion run is under way.
     bool IsConverting = false;
     // The rows of the run that did not load as pictures, each after "\r\n".

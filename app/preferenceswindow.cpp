@@ -1,0 +1,254 @@
+#include "app/preferenceswindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QImageReader>
+#include <QLabel>
+#include <QPainter>
+#include <QVBoxLayout>
+#include <cmath>
+#include <tuple>
+
+#include "pdfwriter/driver.h"
+#include "platform/picture.h"
+
+namespace pictolio {
+
+using pdfwriter::PageSetup;
+using pdfwriter::PdfWriterDriver;
+
+namespace {
+
+constexpr double mm = 72 / 25.4;
+const QString fitChoice = QStringLiteral("Fit each page to its picture");
+const QString customChoice = QStringLiteral("Custom");
+
+// Draws the picture on the page as the printer will lay it: at its own size, and stretched.
+class PagePreview : public QWidget {
+public:
+    PagePreview(const PreferencesWindow& window, const QImage& image, double pictureWidth, double pictureHeight)
+        : m_window(window), m_image(image), m_pictureWidth(pictureWidth), m_pictureHeight(pictureHeight) {
+        setMinimumSize(420, 260);
+        setObjectName(QStringLiteral("preview"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), palette().window());
+        const PageSetup setup = m_window.shown();
+        const double w = m_pictureWidth * setup.dpi / 72, h = m_pictureHeight * setup.dpi / 72;
+        const pdfwriter::LaidOut page = pdfwriter::pageFor(setup, w, h);
+        const pdfwriter::Drawing drawings[] = {
+            {true, 0, 0, w, h, w, h},
+            {false, 0, 0, double(setup.printableWidthPx()), double(setup.printableHeightPx()), w, h},
+        };
+        const QString captions[] = {tr("At its own size"), tr("Stretched")};
+        const int half = width() / 2;
+        for (int i = 0; i < 2; ++i) {
+            const QRectF box(i * half + 10, 24, half - 20, height() - 34);
+            p.setPen(palette().color(QPalette::WindowText));
+            p.drawText(QRectF(box.x(), 4, box.width(), 18), Qt::AlignCenter, captions[i]);
+            const pdfwriter::LaidOut laid = pdfwriter::layOut(setup, page, drawings[i]);
+            const double k = std::min(box.width() / laid.pageWidth, box.height() / laid.pageHeight);
+            const QPointF origin(box.center().x() - laid.pageWidth * k / 2, box.center().y() - laid.pageHeight * k / 2);
+            const auto toWidget = [&](const pdfwriter::Rect& r) {
+                return QRectF(origin.x() + r.x * k, origin.y() + (laid.pageHeight - r.y - r.height) * k, r.width * k,
+                              r.height * k);
+            };
+            const QRectF paper(origin, QSizeF(laid.pageWidth * k, laid.pageHeight * k));
+            p.fillRect(paper, Qt::white);
+            p.setPen(Qt::gray);
+            p.drawRect(paper);
+            const QRectF printable = toWidget(laid.clip);
+            p.setPen(QPen(Qt::lightGray, 1, Qt::DotLine));
+            p.drawRect(printable);
+            p.save();
+            p.setClipRect(printable);
+            p.drawImage(toWidget(laid.target), m_image);
+            p.restore();
+        }
+    }
+
+private:
+    const PreferencesWindow& m_window;
+    const QImage& m_image;
+    double m_pictureWidth, m_pictureHeight;
+};
+
+}  // namespace
+
+PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecoder& decoder, const QString& picture,
+                                     QWidget* parent)
+    : QDialog(parent), m_registry(std::move(registry)) {
+    setObjectName(QStringLiteral("PreferencesWindow"));
+    setWindowTitle(QString::fromLatin1(PdfWriterDriver::printerName) + QStringLiteral(" Preferences"));
+
+    // The picture to show: its physical size from the decoder, its pixels upright and small.
+    const Picture loaded = picture.isEmpty() ? Picture{} : decoder.load(picture);
+    if (!loaded.isEmpty()) {
+        m_pictureWidth = loaded.widthHimetric / 2540.0 * 72;
+        m_pictureHeight = loaded.heightHimetric / 2540.0 * 72;
+        QImageReader reader(picture);
+        reader.setAutoTransform(true);
+        const QSize stored = reader.size();
+        const bool turned = loaded.orientation >= 5;
+        if (stored.isValid()) {
+            QSize upright = turned ? stored.transposed() : stored;
+            upright.scale(400, 400, Qt::KeepAspectRatio);
+            reader.setScaledSize(turned ? upright.transposed() : upright);
+        }
+        m_image = reader.read();
+    }
+    if (m_image.isNull()) {
+        // A stand-in: sky over a field, 4 x 3 inches.
+        m_pictureWidth = 288;
+        m_pictureHeight = 216;
+        m_image = QImage(400, 300, QImage::Format_RGB32);
+        QPainter p(&m_image);
+        p.fillRect(0, 0, 400, 200, QColor(120, 170, 230));
+        p.fillRect(0, 200, 400, 100, QColor(90, 160, 80));
+        p.setBrush(QColor(250, 210, 60));
+        p.drawEllipse(QPoint(300, 70), 35, 35);
+    }
+
+    paper = new QComboBox;
+    paper->setObjectName(QStringLiteral("paper"));
+    paper->addItems(pdfwriter::preferences::paperNames());
+    paper->addItem(customChoice);
+    paper->addItem(fitChoice);
+    customWidth = new QDoubleSpinBox;
+    customHeight = new QDoubleSpinBox;
+    for (QDoubleSpinBox* box : {customWidth, customHeight}) {
+        box->setDecimals(1);
+        box->setRange(1, 5080);
+    }
+    customUnit = new QComboBox;
+    customUnit->addItems({QStringLiteral("mm"), QStringLiteral("in")});
+    auto* custom = new QHBoxLayout;
+    custom->addWidget(customWidth);
+    custom->addWidget(new QLabel(QStringLiteral("×")));
+    custom->addWidget(customHeight);
+    custom->addWidget(customUnit);
+    orientation = new QComboBox;
+    orientation->addItems({tr("Portrait"), tr("Landscape"), tr("Automatic (each page turned to suit its picture)")});
+    margin = new QDoubleSpinBox;
+    margin->setRange(0, 25.4);
+    margin->setDecimals(1);
+    margin->setSuffix(QStringLiteral(" mm"));
+    oversize = new QComboBox;
+    oversize->addItems({tr("Shrink to fit the page"), tr("Cut off as drawn")});
+    stretch = new QComboBox;
+    stretch->addItems({tr("Fill the printable area"), tr("Keep their proportions, centred")});
+    center = new QCheckBox(tr("Centre pictures on the page"));
+
+    auto* form = new QFormLayout;
+    form->addRow(tr("Paper:"), paper);
+    form->addRow(tr("Custom size:"), custom);
+    form->addRow(tr("Orientation:"), orientation);
+    form->addRow(tr("Margins:"), margin);
+    form->addRow(tr("Pictures larger than the page:"), oversize);
+    form->addRow(tr("Stretched pictures:"), stretch);
+    form->addRow(QString(), center);
+
+    m_preview = new PagePreview(*this, m_image, m_pictureWidth, m_pictureHeight);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
+        if (save()) accept();
+    });
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(m_preview, 1);
+    layout->addWidget(buttons);
+
+    load();
+    const auto changed = [this] { updateControls(); };
+    for (QComboBox* box : {paper, customUnit, orientation, oversize, stretch})
+        connect(box, &QComboBox::currentIndexChanged, this, changed);
+    for (QDoubleSpinBox* box : {customWidth, customHeight, margin})
+        connect(box, &QDoubleSpinBox::valueChanged, this, changed);
+    connect(center, &QCheckBox::toggled, this, changed);
+    updateControls();
+}
+
+void PreferencesWindow::load() {
+    const PageSetup s = pdfwriter::preferences::read(m_registry, PdfWriterDriver::registryKey(),
+                                                     PdfWriterDriver::localPaperName());
+    paper->setCurrentText(s.fitToPicture ? fitChoice : s.paperName);
+    customUnit->setCurrentIndex(0);
+    customWidth->setValue(s.paperWidth / mm);
+    customHeight->setValue(s.paperHeight / mm);
+    orientation->setCurrentIndex(int(s.orientation));
+    margin->setValue(s.margin / mm);
+    oversize->setCurrentIndex(int(s.oversize));
+    stretch->setCurrentIndex(int(s.stretch));
+    center->setChecked(s.center);
+}
+
+void PreferencesWindow::updateControls() {
+    const bool custom = paper->currentText() == customChoice;
+    customWidth->setEnabled(custom);
+    customHeight->setEnabled(custom);
+    customUnit->setEnabled(custom);
+    orientation->setEnabled(paper->currentText() != fitChoice);
+    m_preview->update();
+}
+
+// The values as the registry keeps them, by preference name.
+static QList<std::pair<QString, QString>> valuesOf(const PreferencesWindow& w) {
+    QString paperText = w.paper->currentText();
+    if (paperText == fitChoice) paperText = QStringLiteral("fit");
+    if (paperText == customChoice)
+        paperText = QStringLiteral("%1x%2%3").arg(w.customWidth->value()).arg(w.customHeight->value()).arg(w.customUnit->currentText());
+    static const char* orientations[] = {"portrait", "landscape", "auto"};
+    return {
+        {QStringLiteral("paper"), paperText},
+        {QStringLiteral("orientation"), QString::fromLatin1(orientations[w.orientation->currentIndex()])},
+        {QStringLiteral("margin"), QString::number(w.margin->value()) + QStringLiteral("mm")},
+        {QStringLiteral("oversize"), w.oversize->currentIndex() == 0 ? QStringLiteral("shrink") : QStringLiteral("clip")},
+        {QStringLiteral("stretch"), w.stretch->currentIndex() == 0 ? QStringLiteral("fill") : QStringLiteral("proportional")},
+        {QStringLiteral("center"), w.center->isChecked() ? QStringLiteral("on") : QStringLiteral("off")},
+    };
+}
+
+PageSetup PreferencesWindow::shown() const {
+    // What is not shown (the resolution) as the printer has it; the paper of the locale for Fit.
+    PageSetup s = pdfwriter::preferences::read(m_registry, PdfWriterDriver::registryKey(),
+                                               PdfWriterDriver::localPaperName());
+    if (s.fitToPicture) s = pdfwriter::preferences::defaults(PdfWriterDriver::localPaperName());
+    const QString chosen = paper->currentText();
+    s.fitToPicture = chosen == fitChoice;
+    if (chosen == customChoice) {
+        const double unit = customUnit->currentText() == QLatin1String("in") ? 72 : mm;
+        s.paperName = customChoice;
+        s.paperWidth = customWidth->value() * unit;
+        s.paperHeight = customHeight->value() * unit;
+    } else if (const auto size = pdfwriter::preferences::paperSize(chosen)) {
+        s.paperName = chosen;
+        std::tie(s.paperWidth, s.paperHeight) = *size;
+    }
+    s.orientation = pdfwriter::Orientation(orientation->currentIndex());
+    s.margin = margin->value() * mm;
+    s.oversize = pdfwriter::Oversize(oversize->currentIndex());
+    s.stretch = pdfwriter::Stretch(stretch->currentIndex());
+    s.center = center->isChecked();
+    return s;
+}
+
+bool PreferencesWindow::save() {
+    const QString key = PdfWriterDriver::registryKey();
+    m_registry.createKey(key);
+    for (const auto& [name, value] : valuesOf(*this)) {
+        const auto checked = pdfwriter::preferences::check(name, value);
+        if (!checked.error.isEmpty()) continue;  // the controls only offer valid values
+        if (!m_registry.setString(key, pdfwriter::preferences::valueName(name), checked.stored)) return false;
+    }
+    return true;
+}
+
+}  // namespace pictolio

@@ -1,0 +1,111 @@
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QTest>
+
+#include "app/preferenceswindow.h"
+#include "pdfwriter/driver.h"
+#include "tests/app/appfixture.h"
+#include "tests/support/testpictures.h"
+
+namespace pictolio {
+namespace {
+
+using pdfwriter::PdfWriterDriver;
+
+class Preferences : public testing::AppFixture {
+protected:
+    void SetUp() override {
+        AppFixture::SetUp();
+        installPdfPrinter();
+        loadedForm();
+    }
+    QString value(const char* name) const {
+        return PrintService::registryOf(printRoot.path()).getString(PdfWriterDriver::registryKey(), name).value_or("(none)");
+    }
+    // The share of the preview's pixels in the picture's colour, in its left (own size) and right
+    // (stretched) halves.
+    static std::pair<double, double> pictureShare(QWidget* preview) {
+        const QImage shot = preview->grab().toImage();
+        int left = 0, right = 0;
+        for (int y = 0; y < shot.height(); ++y)
+            for (int x = 0; x < shot.width(); ++x)
+                if (QColor(shot.pixel(x, y)).red() > 200 && QColor(shot.pixel(x, y)).green() < 80)
+                    ++(x < shot.width() / 2 ? left : right);
+        const double half = shot.width() / 2.0 * shot.height();
+        return {left / half, right / half};
+    }
+};
+
+TEST_F(Preferences, ChoicesRoundTripThroughThePrintersSettings) {
+    PreferencesWindow first(registry->store(), decoder, QString());
+    EXPECT_EQ(first.windowTitle(), "Tenbrook PDF Writer Preferences");
+    EXPECT_EQ(first.orientation->currentIndex(), int(pdfwriter::Orientation::Automatic));  // a new install
+    first.paper->setCurrentText("Custom");
+    first.customWidth->setValue(100);
+    first.customHeight->setValue(150);
+    first.orientation->setCurrentIndex(1);
+    first.margin->setValue(7.5);
+    first.oversize->setCurrentIndex(1);
+    first.stretch->setCurrentIndex(1);
+    first.center->setChecked(true);
+    ASSERT_TRUE(first.save());
+    EXPECT_EQ(value("PaperSize"), "100x150mm");
+    EXPECT_EQ(value("Orientation"), "Landscape");
+    EXPECT_EQ(value("Margin"), "7.5mm");
+    EXPECT_EQ(value("Oversize"), "Clip");
+    EXPECT_EQ(value("Stretch"), "Proportional");
+    EXPECT_EQ(value("Center"), "1");
+    // The driver reads them so, and a window opened again shows them.
+    const pdfwriter::PageSetup s = printing->pageSetup();
+    EXPECT_NEAR(s.paperWidth, 100 * 72 / 25.4, 0.01);
+    EXPECT_NEAR(s.margin, 7.5 * 72 / 25.4, 0.01);
+    PreferencesWindow again(registry->store(), decoder, QString());
+    EXPECT_EQ(again.paper->currentText(), "Custom");
+    EXPECT_NEAR(again.customHeight->value(), 150, 0.05);
+    EXPECT_EQ(again.orientation->currentIndex(), 1);
+    EXPECT_NEAR(again.margin->value(), 7.5, 0.05);
+    EXPECT_TRUE(again.center->isChecked());
+    again.paper->setCurrentText("Fit each page to its picture");
+    ASSERT_TRUE(again.save());
+    EXPECT_EQ(value("PaperSize"), "Fit");
+}
+
+TEST_F(Preferences, ThePreviewShowsThePictureAsItWillLand) {
+    // A red picture 4 x 1 inches: small on the page at its own size, filling it stretched.
+    const QString wide = work.filePath("wide.jpg");
+    std::vector<unsigned char> red(400 * 100 * 3);
+    for (std::size_t i = 0; i < red.size(); i += 3) red[i] = 255;
+    testing::writeFile(wide, testing::makeJpegFromRgb({.width = 400, .height = 100, .densityUnit = 1, .xDensity = 100,
+                                                       .yDensity = 100}, red.data()));
+    PreferencesWindow prefs(registry->store(), decoder, wide);
+    prefs.resize(600, 600);
+    QWidget* preview = prefs.findChild<QWidget*>("preview");
+    ASSERT_NE(preview, nullptr);
+    const auto [ownSize, stretched] = pictureShare(preview);
+    EXPECT_GT(ownSize, 0.005);
+    EXPECT_GT(stretched, 2 * ownSize);
+    // Stretched keeping its proportions, it covers less than when it fills the area.
+    prefs.stretch->setCurrentIndex(1);
+    EXPECT_LT(pictureShare(preview).second, 0.6 * stretched);
+}
+
+TEST_F(Preferences, ReachedFromTheMainWindow) {
+    QAction* action = window->findChild<QAction*>("PrinterPreferences");
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->shortcut(), QKeySequence("Ctrl+P"));
+    EXPECT_TRUE(window->actions().contains(action));  // the window's context menu
+    EXPECT_EQ(window->contextMenuPolicy(), Qt::ActionsContextMenu);
+    EXPECT_EQ(window->PushButton2->contextMenuPolicy(), Qt::DefaultContextMenu);  // passed on to the window
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    QTest::keyClick(window.get(), Qt::Key_P, Qt::ControlModifier);
+    PreferencesWindow* opened = window->findChild<PreferencesWindow*>();
+    ASSERT_NE(opened, nullptr);
+    EXPECT_TRUE(opened->isVisible());
+    opened->reject();
+}
+
+}  // namespace
+}  // namespace pictolio
