@@ -130,6 +130,7 @@ bool compress(Compress* k, const JpegRecipe& s, const std::vector<unsigned char>
     jpeg_set_quality(&k->c, s.quality, TRUE);
     if (s.progressive) jpeg_simple_progression(&k->c);
     if (s.approximationSteps > 0) setManyScans(k, s.approximationSteps);
+    k->c.restart_interval = unsigned(s.restartInterval);
     k->c.arith_code = s.arithmetic ? TRUE : FALSE;
     k->c.write_JFIF_header = s.jfif && (components == 1 || components == 3) &&
                                      s.kind != JpegRecipe::Kind::Rgb

@@ -31,6 +31,7 @@ struct JpegRecipe {
     // this many steps of successive approximation: a file of hundreds or thousands of scans
     // (0: the library's usual scans).
     int approximationSteps = 0;
+    int restartInterval = 0;  // MCUs between restart markers (0: none)
 };
 
 QByteArray makeJpeg(const JpegRecipe& recipe);

@@ -1,0 +1,56 @@
+// The picture decoder on a file of any kind, and the image data it gives when the page is
+// printed. A picture it takes must give exactly the data its format promises: JPEG data the
+// check accepts, or one row of samples per pixel row, nothing more or less.
+
+#include <cstdint>
+#include <stdexcept>
+
+#include "fuzz/fuzzsupport.h"
+#include "pdfwriter/jpegfile.h"
+#include "platform/picture.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::quietQt();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string path = fuzz::inputFile(data, size, "picture");
+    const pictolio::Picture picture = pictolio::PictureDecoder().load(QString::fromStdString(path));
+    if (picture.isEmpty()) {
+        fuzz::require(picture.image == nullptr, "the empty picture has no image");
+        return 0;
+    }
+    fuzz::require(picture.image != nullptr, "a picture has an image");
+    fuzz::require(picture.width > 0 && picture.height > 0, "a picture has a size");
+    fuzz::require(picture.widthHimetric > 0 && picture.heightHimetric > 0,
+                  "a picture has a physical size");
+    const pdfwriter::ImageFormat format = picture.image->format();
+    const bool turned = picture.orientation >= 5 && picture.orientation <= 8;
+    fuzz::require((turned ? format.height : format.width) == picture.width &&
+                      (turned ? format.width : format.height) == picture.height,
+                  "the stored image turns into the upright picture");
+
+    std::vector<std::uint8_t> out;
+    try {
+        picture.image->writeData(
+            [&](const std::uint8_t* d, std::size_t n) { out.insert(out.end(), d, d + n); });
+    } catch (const std::runtime_error& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        fuzz::require(false, "a picture that loaded can be printed");
+    }
+    if (format.encoding == pdfwriter::ImageEncoding::Dct) {
+        pdfwriter::JpegInfo info;
+        fuzz::require(
+            pdfwriter::checkJpeg(out.data(), out.size(), &info) == pdfwriter::JpegStatus::Ok,
+            "JPEG data passes the check");
+        fuzz::require(info.width == format.width && info.height == format.height,
+                      "JPEG data has the picture's size");
+    } else {
+        const std::size_t samples = format.colorSpace == pdfwriter::ColorSpace::Gray ? 1 : 3;
+        fuzz::require(
+            out.size() == std::size_t(format.width) * std::size_t(format.height) * samples,
+            "one row of samples per pixel row");
+    }
+    return 0;
+}

@@ -1,0 +1,62 @@
+// A picture file of any kind loaded by the picture decoder and printed on a page of its own, as
+// the PDF printer writes it; the PDF is read back with libqpdf. A picture the decoder takes must
+// give a whole PDF with its page and its image: JPEG data the check accepts, or exactly one row
+// of samples per pixel row.
+
+#include <cstdint>
+#include <exception>
+
+#include "fuzz/fuzzsupport.h"
+#include "fuzz/pdfcheck.h"
+#include "pdfwriter/jpegfile.h"
+#include "pdfwriter/pdfbuilder.h"
+#include "platform/picture.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::quietQt();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string path = fuzz::inputFile(data, size, "picture");
+    const pictolio::Picture picture = pictolio::PictureDecoder().load(QString::fromStdString(path));
+    if (picture.isEmpty()) return 0;
+
+    // Stretched over an A4 page less the margins, turned upright.
+    const pdfwriter::Rect target{12, 12, 571, 818};
+    pdfwriter::PrintJob job{"fuzz", 595, 842, {}};
+    job.pages.push_back(
+        {{{picture.image, pdfwriter::placeImage(target, picture.orientation), target}}});
+    const std::string pdf = fuzz::workFolder() + "/out.pdf";
+    const pdfwriter::WriteResult result = pdfwriter::writePdfFile(job, pdf);
+    if (!result.written) std::fprintf(stderr, "%s\n", result.error.c_str());
+    fuzz::require(result.written && result.leftOut.empty(), "a picture that loaded is printed");
+
+    std::vector<std::vector<fuzz::PdfImageSeen>> pages;
+    try {
+        pages = fuzz::readPdfImages(pdf);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        fuzz::require(false, "the PDF reads back");
+    }
+    fuzz::require(pages.size() == 1 && pages[0].size() == 1, "one page with one image");
+    const fuzz::PdfImageSeen& image = pages[0][0];
+    const pdfwriter::ImageFormat format = picture.image->format();
+    fuzz::require(image.width == format.width && image.height == format.height,
+                  "the image keeps its size");
+    if (image.filter == "/DCTDecode") {
+        pdfwriter::JpegInfo info;
+        fuzz::require(pdfwriter::checkJpeg(reinterpret_cast<const std::uint8_t*>(image.data.data()),
+                                           image.data.size(), &info) == pdfwriter::JpegStatus::Ok,
+                      "the JPEG data in the PDF passes the check");
+        fuzz::require(info.width == image.width && info.height == image.height && !info.arithmetic,
+                      "the JPEG data in the PDF is the picture's, Huffman-coded");
+    } else {
+        fuzz::require(image.filter == "/FlateDecode", "pixels are Flate-compressed");
+        const std::size_t samples = image.colorSpace == "/DeviceGray" ? 1 : 3;
+        fuzz::require(
+            image.data.size() == std::size_t(image.width) * std::size_t(image.height) * samples,
+            "one row of samples per pixel row");
+    }
+    return 0;
+}
