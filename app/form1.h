@@ -8,7 +8,7 @@
 
 #include "app/services.h"
 #include "app/widgets.h"
-#include "convert/pdfprinter.h"
+#include "convert/conversion.h"
 #include "filelist/filelist.h"
 #include "pdfwriter/imagesource.h"
 #include "platform/skincontrol.h"
@@ -108,17 +108,9 @@ private:
     void showListPointer();
 
     // The conversion run's pieces.
-    QString outputPathFor(class ErrorTrap& trap, int line, const QString& source) const;
-    bool drawPicture(class ErrorTrap& trap, int line);
-    bool waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job);
     bool passIsOver(int i) const;
     bool beginPass(class ErrorTrap& trap, int i, int line, QString* source);
-    QString settingsLockFile() const;
-    bool outputIsUsable(const QString& outputPath, const QString& source);
-    pdfprinter::SettingsLock::Result lockSettings(pdfprinter::SettingsLock& lock, const QString& outputPath);
-    void noteRunSources();
-    void runPerPicture(class ErrorTrap& trap);
-    void runJoined(class ErrorTrap& trap);
+    ConversionJob::Caller conversionCaller(class ErrorTrap& trap);
     QString notReadyMessage() const;
 
     void buildControls();
@@ -144,10 +136,6 @@ private:
     QString m_lastOutputFolder;
     bool m_toldSettingsFailed = false;
     bool m_unloading = false;    // the window was closed: a run stops where it is
-    QString m_notCreated;        // PDF files of the run that did not come, each after "\r\n"
-    QString m_incomplete;        // PDF files that came without some of their pictures
-    std::vector<pdfwriter::FileIdentity> m_runSources;  // the files in the list when the run began
-    bool m_settingsLockGivenUp = false;  // the printer's settings stayed taken: wait no more
 
 };
 

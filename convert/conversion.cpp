@@ -1,0 +1,226 @@
+#include "convert/conversion.h"
+
+#include <algorithm>
+
+#include "common/paths.h"
+#include "convert/loadpics.h"
+#include "convert/outputpath.h"
+#include "convert/outputwait.h"
+#include "platform/printservice.h"
+#include "platform/registry.h"
+
+namespace pictolio {
+
+ConversionJob::ConversionJob(PrintService& printing, Registry& registry, const PictureDecoder& decoder, int waitMs,
+                             Caller caller)
+    : m_printing(printing), m_registry(registry), m_decoder(decoder), m_waitMs(waitMs), m_caller(std::move(caller)) {
+    if (!m_caller.holder) m_caller.holder = &m_ownHolder;
+}
+
+void ConversionJob::step(int line, const std::function<void()>& f) {
+    if (m_caller.step)
+        m_caller.step(line, f);
+    else
+        f();
+}
+
+bool ConversionJob::beginPass(int row, int line, QString* source) {
+    if (m_caller.beginPass) return m_caller.beginPass(row, line, source) && !cancelled();
+    if (cancelled() || row > m_caller.rowCount()) return false;
+    *source = m_caller.rowText(row);
+    return true;
+}
+
+// The output path made from one row, each step at its own line from `line` on: test the folder
+// choice, the path in the folder, else test the beside choice, the path beside the picture,
+// then the doubled separators cleaned out.
+QString ConversionJob::outputPathFor(int line, const QString& source) {
+    const QString separator = pathSeparator(nativePathStyle);
+    QString path;
+    bool inFolder = false;
+    step(line, [&] { inFolder = m_caller.options().inFolder; });
+    if (inFolder) {
+        step(line + 2, [&] { path = m_caller.options().folder + separator + pdfFileName(source); });
+    } else {
+        bool beside = false;
+        step(line + 4, [&] { beside = m_caller.options().besideSource; });
+        if (beside) step(line + 6, [&] { path = extractFolder(source) + separator + pdfFileName(source); });
+    }
+    step(line + 8, [&] { path = collapseSeparators(path); });
+    return path;
+}
+
+// Draws the picture in the holder as the size options say, each step at its own line from
+// `line` on: test own size, draw at own size, else test stretch, draw stretched. False when
+// nothing was drawn.
+bool ConversionJob::drawPicture(int line) {
+    PrinterDevice& printer = m_printing.printer();
+    bool keepSize = false, stretch = false, drawn = false;
+    step(line, [&] { keepSize = m_caller.options().keepSize; });
+    if (keepSize) {
+        step(line + 2, [&] {
+            printer.paintPicture(*m_caller.holder, 0, 0);
+            drawn = true;
+        });
+        return drawn;
+    }
+    step(line + 4, [&] { stretch = m_caller.options().stretch; });
+    if (stretch) {
+        step(line + 6, [&] {
+            printer.paintPicture(*m_caller.holder, 0, 0, float(printer.scaleWidth()), float(printer.scaleHeight()));
+            drawn = true;
+        });
+    }
+    return drawn;
+}
+
+// Whether a job for this output path may print: the output folder is still there (it may have
+// been changed during the run), the PDF would not replace one of the run's pictures (a picture
+// named "x.pdf"), and the printer got the path (its settings could be written). When not, the
+// PDF is reported as not created and nothing is printed: a job must never land at a path it
+// was not meant for.
+bool ConversionJob::outputIsUsable(const QString& outputPath, const QString& source) {
+    const RowOptions options = m_caller.options();
+    bool usable = !(options.inFolder && !isOutputFolder(options.folder));
+    const pdfwriter::FileIdentity existing = outputFileIdentity(outputPath);
+    if (usable && existing.size >= 0) {
+        const auto sameFile = [&](const pdfwriter::FileIdentity& id) {
+            return id.device == existing.device && id.inode == existing.inode;
+        };
+        usable = !sameFile(outputFileIdentity(source)) && std::none_of(m_runSources.begin(), m_runSources.end(), sameFile);
+    }
+    if (usable) usable = pdfprinter::outputSettingsAre(m_registry, outputPath);
+    if (!usable) m_report.notCreated << outputPath;
+    return usable;
+}
+
+// Waits for the printer's settings while another copy of the program holds them. When they stay
+// taken, the PDF is reported as not created and the reason logged; after that the run does not
+// wait for them again. False when the settings are not held.
+bool ConversionJob::lockSettings(pdfprinter::SettingsLock& lock, const QString& outputPath, bool* abandoned) {
+    using Result = pdfprinter::SettingsLock::Result;
+    const Result result = lock.acquire(m_settingsLockGivenUp ? 0 : m_waitMs, [this] { return cancelled(); });
+    *abandoned = result == Result::Abandoned;
+    if (result == Result::TimedOut) {
+        m_settingsLockGivenUp = true;
+        m_report.notCreated << outputPath;
+        m_printing.pdfDriver().log(QStringLiteral("%1 not created: %2").arg(outputPath, lock.failure()));
+    }
+    return result == Result::Acquired;
+}
+
+void ConversionJob::waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job,
+                                  int pages) {
+    const WaitResult result =
+        waitForOutputFile(outputPath, before, m_printing, job, m_waitMs, [this] { return cancelled(); });
+    if (result == WaitResult::Failed || result == WaitResult::TimedOut) m_report.notCreated << outputPath;
+    if (result == WaitResult::Incomplete) m_report.incomplete << outputPath;
+    if (result == WaitResult::Created || result == WaitResult::Incomplete) {
+        m_report.created << outputPath;
+        m_report.pages += pages;
+    }
+}
+
+// The identities of the files in the list when the run starts: no PDF of the run may replace one.
+void ConversionJob::noteRunSources() {
+    m_report = {};
+    m_settingsLockGivenUp = false;
+    m_runSources.clear();
+    const int n = m_caller.rowCount();
+    for (int i = 1; i <= n; ++i) {
+        const pdfwriter::FileIdentity id = outputFileIdentity(m_caller.rowText(i));
+        if (id.size >= 0) m_runSources.push_back(id);
+    }
+}
+
+ConversionReport ConversionJob::runPerPicture() {
+    noteRunSources();
+    PrinterDevice& printer = m_printing.printer();
+    int n = 0;
+    step(112, [&] { n = m_caller.rowCount(); });
+    QString source;
+    for (int i = 1; i <= n; ++i) {
+        if (!beginPass(i, 114, &source)) break;
+        const QString output = outputPathFor(126, source);
+        pdfprinter::SettingsLock lock(m_printing.root() + QStringLiteral("/pdfwriter-settings.lock"));
+        bool abandoned = false;
+        bool usable = lockSettings(lock, output, &abandoned);
+        if (abandoned) break;
+        if (usable) {
+            step(136, [&] { pdfprinter::writeOutputSettings(m_registry, output); });
+            step(148, [&] { pdfprinter::selectPdfPrinter(m_printing); });
+            usable = outputIsUsable(output, source);
+        }
+        // Loaded whatever became of the output, so that every row that is not a picture is listed.
+        bool ok = false;
+        QString invalid;
+        step(154, [&] { ok = tryLoadPicture(*m_caller.holder, m_decoder, source, &invalid); });
+        if (!ok) m_report.invalidPictures << source;
+        if (!ok || !usable) continue;
+        step(156, [&] { printer.setScaleMode(ScaleMode::Pixels); });
+        const bool drawn = drawPicture(158);
+        const int pages = printer.pageCount();
+        const pdfwriter::FileIdentity before = outputFileIdentity(output);
+        quint64 job = 0;
+        step(166, [&] { job = printer.endDoc(); });
+        lock.release();
+        if (drawn) waitForOutput(output, before, job, pages);
+        if (cancelled()) break;
+    }
+    m_report.stopped = cancelled();
+    return m_report;
+}
+
+ConversionReport ConversionJob::runJoined() {
+    noteRunSources();
+    PrinterDevice& printer = m_printing.printer();
+    const QString output = outputPathFor(174, m_caller.rowText(1));
+    pdfprinter::SettingsLock lock(m_printing.root() + QStringLiteral("/pdfwriter-settings.lock"));
+    bool abandoned = false;
+    bool usable = lockSettings(lock, output, &abandoned);
+    if (abandoned) {
+        m_report.stopped = true;
+        return m_report;
+    }
+    if (usable) {
+        step(184, [&] { pdfprinter::writeOutputSettings(m_registry, output); });
+        step(196, [&] { pdfprinter::selectPdfPrinter(m_printing); });
+        usable = outputIsUsable(output, m_caller.rowText(1));
+    }
+    int n = 0;
+    step(202, [&] { n = m_caller.rowCount(); });
+    int drawn = 0;
+    QString source;
+    for (int i = 1; i <= n; ++i) {
+        if (!beginPass(i, 204, &source)) break;
+        // Every row is loaded, also when the PDF cannot be made, so that every row that is not a
+        // picture is listed.
+        bool ok = false;
+        QString invalid;
+        step(216, [&] { ok = tryLoadPicture(*m_caller.holder, m_decoder, source, &invalid); });
+        if (!ok) m_report.invalidPictures << source;
+        if (!ok || !usable) continue;
+        step(218, [&] { printer.setScaleMode(ScaleMode::Pixels); });
+        if (drawPicture(220)) ++drawn;
+        bool more = false;
+        step(228, [&] { more = i < m_caller.rowCount(); });
+        if (more) step(230, [&] { printer.newPage(); });
+    }
+    if (cancelled() || !usable) {
+        // Stopped half way (a PDF of some of the pictures is not what was asked), or the PDF
+        // cannot be made.
+        printer.killDoc();
+        m_report.stopped = cancelled();
+        return m_report;
+    }
+    const int pages = printer.pageCount();
+    const pdfwriter::FileIdentity before = outputFileIdentity(output);
+    quint64 job = 0;
+    step(234, [&] { job = printer.endDoc(); });
+    lock.release();
+    if (drawn > 0) step(236, [&] { waitForOutput(output, before, job, pages); });
+    m_report.stopped = cancelled();
+    return m_report;
+}
+
+}  // namespace pictolio

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+#include "convert/pdfprinter.h"
+#include "pdfwriter/imagesource.h"
+#include "platform/picture.h"
+
+namespace pictolio {
+
+class PrintService;
+class Registry;
+
+// How one row is converted, as its caller says when asked (the window reads its controls again
+// for every row). One of each pair is normally on; with neither, nothing is drawn or no path is
+// made, and the caller is expected to have refused to start.
+struct RowOptions {
+    bool inFolder = true;       // the PDF goes into `folder`
+    bool besideSource = false;  // the PDF goes beside its picture
+    QString folder;
+    bool keepSize = true;  // drawn at its own size
+    bool stretch = false;  // stretched over the printable area
+};
+
+// What became of a run: the rows that are not pictures, the PDF files made, those that did not
+// come, and those that came without some pictures (changed or removed after they were checked).
+struct ConversionReport {
+    QStringList invalidPictures;
+    QStringList created;
+    QStringList notCreated;
+    QStringList incomplete;
+    int pages = 0;  // pages printed, in all PDF files made
+    bool stopped = false;  // cancelled before the end
+};
+
+// The conversion run: every row printed on the PDF printer, one PDF per picture or all of them
+// joined, each job handed its output path through the printer's settings and waited for. The
+// window drives it from "Start Converting", pictolio-convert from the command line.
+class ConversionJob {
+public:
+    struct Caller {
+        std::function<int()> rowCount;            // asked again at every pass
+        std::function<QString(int row)> rowText;  // rows from 1
+        std::function<RowOptions()> options;      // asked whenever a row's output or drawing is decided
+        // Runs step number `line` of the run (the window: under its error trap). Default: runs it.
+        std::function<void(int line, const std::function<void()>& step)> step;
+        // The start of pass `row` (its steps numbered from line): sets *source to the row's text.
+        // False ends the run. Default: reads the row.
+        std::function<bool(int row, int line, QString* source)> beginPass;
+        // True stops the run where it is (the window closed, Ctrl+C): no joined PDF is made.
+        std::function<bool()> cancelled;
+        // The picture being printed (the window's picture holder).
+        Picture* holder = nullptr;
+    };
+
+    ConversionJob(PrintService& printing, Registry& registry, const PictureDecoder& decoder, int waitMs,
+                  Caller caller);
+
+    ConversionReport runPerPicture();
+    ConversionReport runJoined();
+
+private:
+    QString outputPathFor(int line, const QString& source);
+    bool drawPicture(int line);
+    void step(int line, const std::function<void()>& f);
+    bool cancelled() const { return m_caller.cancelled && m_caller.cancelled(); }
+    bool beginPass(int row, int line, QString* source);
+    bool outputIsUsable(const QString& outputPath, const QString& source);
+    bool lockSettings(pdfprinter::SettingsLock& lock, const QString& outputPath, bool* abandoned);
+    void waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job, int pages);
+    void noteRunSources();
+
+    PrintService& m_printing;
+    Registry& m_registry;
+    const PictureDecoder& m_decoder;
+    int m_waitMs;
+    Caller m_caller;
+    Picture m_ownHolder;
+    ConversionReport m_report;
+    std::vector<pdfwriter::FileIdentity> m_runSources;  // the files in the list when the run began
+    bool m_settingsLockGivenUp = false;
+};
+
+}  // namespace pictolio
