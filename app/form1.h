@@ -49,6 +49,9 @@ public:
     void PushButton8_Click();  // Help
     void PushButton9_Click();  // browse for the output folder
 
+    // Adds files and folders as a drop on the list does (the command line, a later start).
+    void openPaths(const QStringList& paths);
+
     // Opens the PDF printer's preferences window over the main window.
     void showPrinterPreferences();
 

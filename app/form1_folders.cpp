@@ -74,6 +74,10 @@ void Form1::listDrop(const QStringList& paths) {
     }
 }
 
+void Form1::openPaths(const QStringList& paths) {
+    if (!paths.isEmpty()) listDrop(paths);
+}
+
 void Form1::PushButton7_Click() {
     ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton7_Click "));
     trap.at(100, [&] {

@@ -1,7 +1,9 @@
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 
 #include "app/form1.h"
+#include "app/singleinstance.h"
 #include "app/startwindow.h"
 #include "platform/filesystem.h"
 #include "platform/picture.h"
@@ -15,6 +17,14 @@ using namespace pictolio;
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    // pictolio [FILE|FOLDER]...: added as a drop on the list would add them; to the window that
+    // already runs for this user and display, when there is one.
+    QStringList paths;
+    for (const QString& argument : app.arguments().mid(1)) paths << QFileInfo(argument).absoluteFilePath();
+    SingleInstance instance;
+    if (instance.handOver(paths)) return 0;
+    instance.listen();
+
     QtDialogs dialogs;
     PlatformSettingsStore settings;
     DesktopShell shell;
@@ -30,5 +40,12 @@ int main(int argc, char* argv[]) {
                AppConfig::defaults(QCoreApplication::applicationDirPath()));
     dialogs.setOwner(&form);
     showMainWindow(form);
+    form.openPaths(paths);
+    QObject::connect(&instance, &SingleInstance::filesArrived, &form, [&form](const QStringList& more) {
+        form.openPaths(more);
+        form.showNormal();
+        form.raise();
+        form.activateWindow();
+    });
     return app.exec();
 }

@@ -68,39 +68,50 @@ int main(int argc, char* argv[]) {
     QCoreApplication& app = *application;
     QTextStream out(stdout), err(stderr);
     QStringList args = app.arguments().mid(1);
-    QString root = PrintService::defaultRoot();
-    const qsizetype rootAt = args.indexOf(QStringLiteral("--root"));
-    if (rootAt >= 0 && rootAt + 1 < args.size()) {
-        root = args[rootAt + 1];
-        args.remove(rootAt, 2);
-    }
+    // --root FOLDER: the user's folder; --system-root FOLDER: the installation's printer list
+    // (beside this program); --system: install or remove for every user.
+    const auto takeValue = [&](const QString& option, QString fallback) {
+        const qsizetype at = args.indexOf(option);
+        if (at >= 0 && at + 1 < args.size()) {
+            fallback = args[at + 1];
+            args.remove(at, 2);
+        }
+        return fallback;
+    };
+    const QString root = takeValue(QStringLiteral("--root"), PrintService::defaultRoot());
+    const QString systemRoot = takeValue(QStringLiteral("--system-root"), PrintService::defaultSystemRoot());
+    const bool system = args.removeAll(QStringLiteral("--system")) > 0;
+    const QString target = system ? systemRoot : root;
     const QString name = QString::fromLatin1(PdfWriterDriver::printerName);
     const QString command = args.value(0);
-    const auto installed = [&] {
-        for (const PrinterInfo& p : PrintService::installedPrinters(root))
+    const auto installedIn = [&](const QString& folder) {
+        for (const PrinterInfo& p : PrintService::installedPrinters(folder))
             if (p.deviceName == name) return true;
         return false;
     };
 
     if (command == QLatin1String("install")) {
-        if (!PrintService::addPrinter(root, {name, QString::fromLatin1(PdfWriterDriver::port), name})) {
-            err << "Could not install " << name << " in " << root << "\n";
+        if (!PrintService::addPrinter(target, {name, QString::fromLatin1(PdfWriterDriver::port), name}, !system)) {
+            err << "Could not install " << name << " in " << target << "\n";
             return 1;
         }
-        out << name << " is installed on " << PdfWriterDriver::port << ".\n";
+        out << name << " is installed on " << PdfWriterDriver::port << (system ? " for every user.\n" : ".\n");
         return 0;
     }
     if (command == QLatin1String("remove")) {
-        if (!PrintService::removePrinter(root, name)) {
-            err << "Could not remove " << name << " from " << root << "\n";
+        if (!PrintService::removePrinter(target, name)) {
+            err << "Could not remove " << name << " from " << target << "\n";
             return 1;
         }
-        out << name << " is removed.\n";
+        out << name << " is removed" << (system ? " for every user.\n" : ".\n");
         return 0;
     }
     if (command == QLatin1String("status")) {
-        out << name << (installed() ? " is installed.\n" : " is not installed.\n");
-        return installed() ? 0 : 3;
+        const bool forEveryone = installedIn(systemRoot), forUser = installedIn(root);
+        if (forEveryone) out << name << " is installed for every user (" << systemRoot << "/printers.ini).\n";
+        if (forUser) out << name << " is installed for this user (" << root << "/printers.ini).\n";
+        if (!forEveryone && !forUser) out << name << " is not installed.\n";
+        return forEveryone || forUser ? 0 : 3;
     }
     if (command == QLatin1String("preferences")) {
         if (args.size() > 1) return preferencesCommand(args.mid(1), root, out, err);
@@ -112,7 +123,7 @@ int main(int argc, char* argv[]) {
         preferences.show();
         return app.exec();
     }
-    err << "usage: pictolio-printer install|remove|status|preferences [--root FOLDER]\n"
+    err << "usage: pictolio-printer install|remove [--system] | status | preferences [--root FOLDER]\n"
         << "       pictolio-printer preferences [--show | --set NAME=VALUE...]\n";
     return 2;
 }

@@ -113,7 +113,16 @@ QString notInstalledMessage() {
 }
 
 void checkPdfPrinter(const PrintService& service, Dialogs& dialogs) {
-    if (!isPdfPrinterInstalled(service)) dialogs.message(notInstalledMessage());
+    if (isPdfPrinterInstalled(service)) return;
+    dialogs.message(notInstalledMessage());
+    // The steps above are for another desktop; here the printer is one answer away.
+    if (dialogs.message(QStringLiteral("Install the PDF printer for this user now?"), MessageButtons::YesNo,
+                        MessageIcon::Question) != MessageAnswer::Yes)
+        return;
+    const QString name = printerName();
+    if (!PrintService::addPrinter(service.root(), {name, QString::fromLatin1(pdfwriter::PdfWriterDriver::port), name}))
+        dialogs.message(QStringLiteral("The PDF printer could not be installed in %1.").arg(service.root()),
+                        MessageButtons::Ok, MessageIcon::Warning);
 }
 
 }  // namespace pictolio::pdfprinter

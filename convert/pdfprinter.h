@@ -60,7 +60,8 @@ bool isPdfPrinterInstalled(const PrintService& service);
 // The message shown when the PDF printer is not installed.
 QString notInstalledMessage();
 
-// Shows notInstalledMessage() when the PDF printer is not installed.
+// Shows notInstalledMessage() when the PDF printer is not installed, then offers to install it
+// for the current user.
 void checkPdfPrinter(const PrintService& service, Dialogs& dialogs);
 
 }  // namespace pdfprinter

@@ -1,5 +1,6 @@
 #include "platform/printservice.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSettings>
@@ -108,8 +109,13 @@ RegistryStore PrintService::registryOf(const QString& root) {
     return RegistryStore(root + QStringLiteral("/registry/HKEY_CURRENT_USER"));
 }
 
-PrintService::PrintService(QString root, pdfwriter::PdfWriterDriver::SaveAsPrompt saveAs)
+QString PrintService::defaultSystemRoot() {
+    return QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+}
+
+PrintService::PrintService(QString root, pdfwriter::PdfWriterDriver::SaveAsPrompt saveAs, QString systemRoot)
     : m_root(std::move(root)),
+      m_systemRoot(std::move(systemRoot)),
       m_driver(std::make_unique<pdfwriter::PdfWriterDriver>(
           registryOf(m_root), m_root + QStringLiteral("/pdfwriter.log"), std::move(saveAs))),
       m_device(*this) {
@@ -119,7 +125,10 @@ PrintService::PrintService(QString root, pdfwriter::PdfWriterDriver::SaveAsPromp
 
 PrintService::~PrintService() = default;
 
-QList<PrinterInfo> PrintService::printers() const { return installedPrinters(m_root); }
+QList<PrinterInfo> PrintService::printers() const {
+    QList<PrinterInfo> all = m_systemRoot.isEmpty() ? QList<PrinterInfo>{} : installedPrinters(m_systemRoot);
+    return all + installedPrinters(m_root);
+}
 
 pdfwriter::PageSetup PrintService::pageSetup() const {
     if (m_current && isPdfWriter(*m_current)) return m_driver->pageSetup();
@@ -189,13 +198,13 @@ bool writePrinters(const QString& root, const QList<PrinterInfo>& list) {
 
 }  // namespace
 
-bool PrintService::addPrinter(const QString& root, const PrinterInfo& printer) {
+bool PrintService::addPrinter(const QString& root, const PrinterInfo& printer, bool writeDefaults) {
     QList<PrinterInfo> list = installedPrinters(root);
     for (const PrinterInfo& p : list)
         if (p.deviceName == printer.deviceName) return true;
     list.append(printer);
     if (!writePrinters(root, list)) return false;
-    if (isPdfWriter(printer)) pdfwriter::PdfWriterDriver::writeDefaults(registryOf(root));
+    if (writeDefaults && isPdfWriter(printer)) pdfwriter::PdfWriterDriver::writeDefaults(registryOf(root));
     return true;
 }
 

@@ -79,11 +79,17 @@ public:
     // The per-user folder, "<user configuration folder>/pictolio".
     static QString defaultRoot();
 
+    // The system-wide printer list of an installation: "printers.ini" beside the program.
+    static QString defaultSystemRoot();
+
+    // root: the user's folder; systemRoot: the folder of the printers installed for every user.
     explicit PrintService(QString root = defaultRoot(),
-                          pdfwriter::PdfWriterDriver::SaveAsPrompt saveAs = {});
+                          pdfwriter::PdfWriterDriver::SaveAsPrompt saveAs = {},
+                          QString systemRoot = defaultSystemRoot());
     ~PrintService();
 
-    // The installed printers, in the order they were installed.
+    // The installed printers: those installed for every user first, then the user's own, each
+    // in the order they were installed.
     QList<PrinterInfo> printers() const;
 
     // The current printer: at first the first installed printer (the default printer).
@@ -111,13 +117,16 @@ public:
     quint64 progress() const { return m_driver->progress(); }
 
     // Installing printers, as the installer command and tests do.
-    static bool addPrinter(const QString& root, const PrinterInfo& printer);
+    // writeDefaults: the PDF printer's page defaults go into the folder's registry too (a
+    // user's installation; the list for every user has no registry of its own).
+    static bool addPrinter(const QString& root, const PrinterInfo& printer, bool writeDefaults = true);
     static bool removePrinter(const QString& root, const QString& deviceName);
     static QList<PrinterInfo> installedPrinters(const QString& root);
     static RegistryStore registryOf(const QString& root);
 
 private:
     QString m_root;
+    QString m_systemRoot;
     std::unique_ptr<pdfwriter::PdfWriterDriver> m_driver;
     std::optional<PrinterInfo> m_current;
     PrinterDevice m_device;

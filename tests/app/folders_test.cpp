@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <atomic>
+#include <thread>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -11,6 +14,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "app/singleinstance.h"
 #include "common/errortrap.h"
 #include "filelist/filelist.h"
 #include "filelist/folderscan.h"
@@ -133,6 +137,29 @@ TEST_F(Folders, ClosingTheWindowStopsTheScan) {
     EXPECT_EQ(list->rowCount(), 0);
 }
 
+TEST_F(Folders, ALaterStartHandsItsFilesToTheWindow) {
+    const QString name = QString("pictolio-test-%1").arg(QCoreApplication::applicationPid());
+    SingleInstance first(name);
+    ASSERT_TRUE(first.listen());
+    QStringList arrived;
+    QObject::connect(&first, &SingleInstance::filesArrived, [&](const QStringList& paths) {
+        arrived = paths;
+        window->openPaths(paths);
+    });
+    const QStringList given{put("d/a b.jpg"), put("d/ünï.jpg")};
+    std::atomic<int> handed{-1};
+    std::thread later([&] { handed = SingleInstance(name).handOver(given); });
+    QElapsedTimer waited;
+    waited.start();
+    while (handed < 0 && waited.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    later.join();
+    EXPECT_EQ(handed, 1);
+    EXPECT_EQ(arrived, given);
+    EXPECT_EQ(list->rowTexts(), given);
+    // Nobody listening: the start shows its own window.
+    EXPECT_FALSE(SingleInstance(name + "-none").handOver(given, 200));
+}
+
 TEST_F(Folders, CancellingAskingEitherQuestion) {
     put("a.jpg");
     store("Extension", "png");
@@ -161,6 +188,8 @@ TEST_F(Folders, UnsafeNamesUnreadableFoldersAndLinkLoops) {
     ::close(fd);
     addFolder("jpg", root());
     EXPECT_EQ(rows(), (QStringList{"a.jpg", "café/b.jpg", "ok/h.jpg", "€uro/c.jpg", "名前/d.jpg", "ok/deep/€/e.jpg"}));
+    ::unlink(QFile::encodeName(root() + "/").append("bad\xff/j.jpg").constData());
+    ::rmdir(QFile::encodeName(root() + "/").append("bad\xff").constData());
     EXPECT_TRUE(dialogs.messages.isEmpty());
 }
 
@@ -210,6 +239,12 @@ TEST_F(Folders, DroppedFilesAndFolders) {
         list->removeAllRows();
         drop(c.urls);
         EXPECT_TRUE(lastDropAccepted) << c.name;
+        EXPECT_EQ(rows(), c.rows) << c.name;
+        // The same given on the command line or by a later start.
+        list->removeAllRows();
+        QStringList paths;
+        for (const QUrl& url : c.urls) paths << url.toLocalFile();
+        window->openPaths(paths);
         EXPECT_EQ(rows(), c.rows) << c.name;
     }
     // Already listed: added again. Text is refused.

@@ -122,10 +122,12 @@ TEST_F(StartUp, ABadStoredOptionIsReportedAndStartUpGoesOn) {
 TEST_F(StartUp, MissingPdfPrinterIsExplainedBeforeTheWindowShows) {
     QList<bool> windowShownAtMessage;
     dialogs.onMessage = [&](const MessageRequest&) { windowShownAtMessage << form().isVisible(); };
+    dialogs.answers = {MessageAnswer::Ok, MessageAnswer::No};
     showMainWindow(form());
-    EXPECT_EQ(windowShownAtMessage, QList<bool>{false});
+    EXPECT_EQ(windowShownAtMessage, (QList<bool>{false, false}));
     EXPECT_TRUE(window->isVisible());
-    ASSERT_EQ(dialogs.messages.size(), 1);
+    ASSERT_EQ(dialogs.messages.size(), 2);
+    EXPECT_EQ(dialogs.messages[1].text, "Install the PDF printer for this user now?");
     EXPECT_EQ(dialogs.messages[0].text, pdfprinter::notInstalledMessage());
     EXPECT_EQ(dialogs.messages[0].title, "Pictolio");
     EXPECT_EQ(dialogs.messages[0].icon, MessageIcon::None);

@@ -394,34 +394,62 @@ TEST_F(PrintingTest, FailuresLeaveNoFileAndSayWhyInTheLog) {
 }
 
 TEST(PrinterInstallation, TheStartUpCheckFollowsTheInstallCommand) {
-    QTemporaryDir root;
+    QTemporaryDir root, system;
     const QString command = QCoreApplication::applicationDirPath() + "/pictolio-printer";
-    const auto run = [&](const QString& verb) {
-        return QProcess::execute(command, {verb, "--root", root.path()});
+    QString said;
+    const auto run = [&](const QStringList& arguments) {
+        QProcess p;
+        p.start(command, arguments + QStringList{"--root", root.path(), "--system-root", system.path()});
+        p.waitForFinished();
+        said = QString::fromUtf8(p.readAllStandardOutput());
+        return p.exitCode();
     };
-    PrintService service(root.path());
+    PrintService service(root.path(), {}, system.path());
     testing::FakeDialogs dialogs;
+    const QString offer = "Install the PDF printer for this user now?";
 
-    EXPECT_EQ(run("status"), 3);
+    // Not installed: the message, then the offer; No leaves all as it is.
+    EXPECT_EQ(run({"status"}), 3);
+    dialogs.answers = {MessageAnswer::Ok, MessageAnswer::No};
     pdfprinter::checkPdfPrinter(service, dialogs);
-    ASSERT_EQ(dialogs.messages.size(), 1);
-    EXPECT_EQ(dialogs.messages[0].text, pdfprinter::notInstalledMessage());
+    EXPECT_EQ(dialogs.messageTexts(), (QStringList{pdfprinter::notInstalledMessage(), offer}));
+    EXPECT_EQ(dialogs.messages[1].buttons, MessageButtons::YesNo);
     EXPECT_FALSE(pdfprinter::selectPdfPrinter(service));
 
-    ASSERT_EQ(run("install"), 0);
-    EXPECT_EQ(run("install"), 0);  // twice is harmless
-    EXPECT_EQ(service.printers().size(), 1);
-    EXPECT_EQ(run("status"), 0);
-    pdfprinter::checkPdfPrinter(service, dialogs);
-    EXPECT_EQ(dialogs.messages.size(), 1);
+    // For every user: found for this user too, the list of every user first.
+    ASSERT_EQ(run({"install", "--system"}), 0);
+    ASSERT_TRUE(PrintService::addPrinter(root.path(), {"Tenbrook PDF Writer", "LPT9:", "Tenbrook PDF Writer"}));
+    ASSERT_EQ(service.printers().size(), 2);
+    EXPECT_EQ(service.printers()[0].port, "CPW2:");
     EXPECT_TRUE(pdfprinter::selectPdfPrinter(service));
     EXPECT_EQ(service.currentPrinter()->port, "CPW2:");
-    EXPECT_TRUE(service.pdfDriver().pageSetup().paperName == "A4" ||
-                service.pdfDriver().pageSetup().paperName == "Letter");
+    EXPECT_EQ(run({"status"}), 0);
+    EXPECT_TRUE(said.contains("for every user (" + system.path()) && said.contains("for this user (" + root.path()))
+        << said.toStdString();
+    ASSERT_EQ(run({"remove", "--system"}), 0);
+    ASSERT_EQ(run({"remove"}), 0);
+    EXPECT_TRUE(service.printers().isEmpty());
+    // A list for every user that cannot be written: said so, nothing else changes.
+    QTemporaryDir locked;
+    testing::writeFile(locked.filePath("printers.ini"), "");
+    ASSERT_TRUE(QDir(locked.path()).rename("printers.ini", "printers.ini.d") && QDir(locked.path()).mkdir("printers.ini"));
+    QProcess p;
+    p.start(command, {"install", "--system", "--system-root", locked.path(), "--root", root.path()});
+    p.waitForFinished();
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(PrintService::installedPrinters(root.path()).isEmpty());
 
-    ASSERT_EQ(run("remove"), 0);
+    // Yes installs it for the user, at once.
+    dialogs.messages.clear();
+    dialogs.answers = {MessageAnswer::Ok, MessageAnswer::Yes};
     pdfprinter::checkPdfPrinter(service, dialogs);
     EXPECT_EQ(dialogs.messages.size(), 2);
+    EXPECT_TRUE(pdfprinter::selectPdfPrinter(service));
+    EXPECT_EQ(run({"status"}), 0);
+    EXPECT_TRUE(service.pdfDriver().pageSetup().paperName == "A4" ||
+                service.pdfDriver().pageSetup().paperName == "Letter");
+    pdfprinter::checkPdfPrinter(service, dialogs);
+    EXPECT_EQ(dialogs.messages.size(), 2);  // nothing more to say
 }
 
 TEST(PrinterInstallation, NamesAreComparedExactly) {
@@ -430,8 +458,9 @@ TEST(PrinterInstallation, NamesAreComparedExactly) {
     ASSERT_TRUE(PrintService::addPrinter(root.path(), {"tenbrook pdf writer", "CPW2:", "Discard"}));
     PrintService service(root.path());
     testing::FakeDialogs dialogs;
+    dialogs.answers = {MessageAnswer::Ok, MessageAnswer::No};
     pdfprinter::checkPdfPrinter(service, dialogs);
-    EXPECT_EQ(dialogs.messages.size(), 1);
+    EXPECT_EQ(dialogs.messages.size(), 2);
     EXPECT_FALSE(pdfprinter::selectPdfPrinter(service));
     EXPECT_EQ(service.currentPrinter()->deviceName, "Office Laser");  // the default stays
     EXPECT_EQ(dialogs.messages[0].text,

@@ -1,0 +1,291 @@
+// pictolio-convert: Pictolio's conversion for scripts, terminals and file managers. The same
+// engine, printing service, PDF printer and page preferences as the window, without a window.
+#include <unistd.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+#include "appconfig.h"
+#include "common/dialogs.h"
+#include "common/paths.h"
+#include "convert/conversion.h"
+#include "convert/pdfprinter.h"
+#include "filelist/folderscan.h"
+#include "pdfwriter/driver.h"
+#include "platform/filesystem.h"
+#include "platform/picture.h"
+#include "platform/printservice.h"
+#include "platform/registry.h"
+
+using namespace pictolio;
+
+namespace {
+
+std::atomic<bool> interrupted{false};
+extern "C" void onInterrupt(int) { interrupted = true; }
+
+// Messages from the folder scan go to the terminal; nothing here asks questions.
+class TerminalDialogs : public Dialogs {
+public:
+    QString browseForFolder(const QString&, const QString&) override { return {}; }
+    QString openFile(const OpenFileRequest&) override { return {}; }
+    QString inputBox(const QString&, const QString&, const QString&) override { return {}; }
+
+protected:
+    MessageAnswer showMessage(const MessageRequest& request) override {
+        std::fprintf(stderr, "pictolio-convert: %s\n", qPrintable(messageTextForDisplay(request.text)));
+        return MessageAnswer::No;
+    }
+};
+
+void usageError(const QString& text) {
+    std::fprintf(stderr, "pictolio-convert: %s\nTry 'pictolio-convert --help'.\n", qPrintable(text));
+}
+
+// The extensions of the pictures a folder gives: other files in it are passed over quietly.
+bool looksLikePicture(const QString& name) {
+    static const QStringList extensions{"jpg",  "jpeg", "jpe", "jfif", "png",  "bmp",  "gif",  "tif",
+                                        "tiff", "webp", "heic", "heif", "avif", "ico",  "ppm",  "pgm"};
+    return extensions.contains(QFileInfo(name).suffix().toLower());
+}
+
+// Shows how far the run is: a bar redrawn in place on a terminal, a line per file otherwise.
+class Progress {
+public:
+    explicit Progress(int total) : m_total(total), m_terminal(::isatty(STDERR_FILENO)) { m_clock.start(); }
+    void file(int index, const QString& path) {
+        const QString name = QFileInfo(path).fileName();
+        if (!m_terminal) {
+            std::fprintf(stderr, "[%d/%d] %s\n", index, m_total, qPrintable(path));
+            return;
+        }
+        const double seconds = m_clock.elapsed() / 1000.0;
+        const double rate = index > 1 && seconds > 0 ? (index - 1) / seconds : 0;
+        const int left = rate > 0 ? int((m_total - index + 1) / rate) : -1;
+        const int width = 24, filled = m_total ? width * (index - 1) / m_total : 0;
+        const QString bar = QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('.'));
+        const QString eta = left < 0 ? QStringLiteral("--:--")
+                                     : QStringLiteral("%1:%2").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
+        std::fprintf(stderr, "\r\033[K[%s] %d/%d %.1f files/s %s left  %s", qPrintable(bar), index, m_total, rate,
+                     qPrintable(eta), qPrintable(name.left(40)));
+        std::fflush(stderr);
+    }
+    void done() {
+        if (m_terminal) std::fprintf(stderr, "\r\033[K");
+    }
+
+private:
+    int m_total;
+    bool m_terminal;
+    QElapsedTimer m_clock;
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("pictolio-convert"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(config::version));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Converts pictures into PDF files: one PDF per picture, or all of them as the pages of one PDF.\n"
+        "Folders are searched, with their subfolders, for pictures.\n\n"
+        "Exit status: 0 when every PDF was made, 1 when a file was not a picture or a PDF was not made\n"
+        "(or the run was interrupted), 2 when the command line is wrong."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption join({QStringLiteral("j"), QStringLiteral("join")},
+                                  QStringLiteral("All pictures as the pages of one PDF, named after the first."));
+    const QCommandLineOption stretch({QStringLiteral("s"), QStringLiteral("stretch")},
+                                     QStringLiteral("Stretch each picture over the printable area of its page."));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
+                                    QStringLiteral("The folder for the PDF files (default: the current folder). "
+                                                   "With --join also a file name ending in .pdf, or - for "
+                                                   "standard output."),
+                                    QStringLiteral("DIR"));
+    const QCommandLineOption beside({QStringLiteral("b"), QStringLiteral("beside")},
+                                    QStringLiteral("Each PDF in the folder of its picture."));
+    const QCommandLineOption paper(QStringLiteral("paper"),
+                                   QStringLiteral("A4, Letter, Legal, A3, A5, Tabloid, WIDTHxHEIGHT in mm or in, "
+                                                  "or fit (each page its picture's size)."),
+                                   QStringLiteral("NAME"));
+    const QCommandLineOption orientation(QStringLiteral("orientation"),
+                                         QStringLiteral("portrait, landscape or auto."), QStringLiteral("WHICH"));
+    const QCommandLineOption margin(QStringLiteral("margin"), QStringLiteral("The margin: 10mm, 0.5in, 12pt."),
+                                    QStringLiteral("LEN"));
+    const QCommandLineOption fit(QStringLiteral("fit"),
+                                 QStringLiteral("Pictures larger than the page: shrink (default) or clip."),
+                                 QStringLiteral("RULE"));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+                                   QStringLiteral("No progress, only the problems."));
+    parser.addOptions({join, stretch, output, beside, paper, orientation, margin, fit, quiet});
+    parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), QStringLiteral("Pictures, and folders of pictures."),
+                                 QStringLiteral("FILE|FOLDER..."));
+    if (!parser.parse(app.arguments())) {
+        usageError(parser.errorText());
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("pictolio-convert %s\n", config::version);
+        return 0;
+    }
+    if (parser.isSet(output) && parser.isSet(beside)) {
+        usageError(QStringLiteral("--output and --beside cannot go together"));
+        return 2;
+    }
+    // The page preferences given: checked before anything is done.
+    QList<std::pair<QString, QString>> preferences;
+    for (const auto& [option, name] : {std::pair{&paper, "paper"}, std::pair{&orientation, "orientation"},
+                                       std::pair{&margin, "margin"}, std::pair{&fit, "oversize"}}) {
+        if (!parser.isSet(*option)) continue;
+        const auto checked = pdfwriter::preferences::check(QString::fromLatin1(name), parser.value(*option));
+        if (!checked.error.isEmpty()) {
+            usageError(QStringLiteral("--%1: %2").arg(option->names().last(), checked.error));
+            return 2;
+        }
+        preferences.append({pdfwriter::preferences::valueName(QString::fromLatin1(name)), checked.stored});
+    }
+    const QStringList arguments = parser.positionalArguments();
+    if (arguments.isEmpty()) {
+        usageError(QStringLiteral("no pictures given"));
+        return 2;
+    }
+    const bool joined = parser.isSet(join);
+    QString folder = parser.isSet(output) ? parser.value(output) : QDir::currentPath();
+    QString joinedFile;  // --join --output NAME.pdf, or - for standard output
+    if (joined && (folder == QLatin1String("-") || folder.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))) {
+        joinedFile = folder;
+        folder = folder == QLatin1String("-") ? QString() : QFileInfo(folder).absolutePath();
+    } else if (!parser.isSet(beside) && !QFileInfo(folder).isDir()) {
+        usageError(QStringLiteral("--output: \"%1\" is not a folder").arg(folder));
+        return 2;
+    }
+
+    // The rows: files as given, folders searched for pictures.
+    TerminalDialogs dialogs;
+    PosixFileSystem files;
+    FolderScan scan(files, dialogs, [] {}, [] { return interrupted.load(); });
+    QStringList rows;
+    for (const QString& argument : arguments) {
+        const QString path = QFileInfo(argument).absoluteFilePath();
+        if (QFileInfo(path).isDir()) {
+            QStringList folders{path + QLatin1Char('/')};
+            scan.getSubDirectories2016(folders);
+            for (const QString& row : scan.filesOf(folders, QStringLiteral("*.*")))
+                if (looksLikePicture(row)) rows << row;
+        } else {
+            rows << path;
+        }
+    }
+    if (rows.isEmpty()) {
+        std::fprintf(stderr, "pictolio-convert: no pictures found\n");
+        return 1;
+    }
+
+    // A printing set-up of the run's own: the PDF printer with the user's preferences, and the
+    // ones given here on top. Scripts and a window running at once never share its settings.
+    QTemporaryDir root;
+    QTemporaryDir staging;  // the joined PDF before it goes to its name or to standard output
+    if (!root.isValid() || !staging.isValid()) {
+        std::fprintf(stderr, "pictolio-convert: cannot make a temporary folder\n");
+        return 1;
+    }
+    const QString printer = pdfprinter::printerName();
+    PrintService::addPrinter(root.path(), {printer, QString::fromLatin1(pdfwriter::PdfWriterDriver::port), printer});
+    const RegistryStore mine = PrintService::registryOf(root.path());
+    const RegistryStore users = PrintService::registryOf(PrintService::defaultRoot());
+    const QString key = pdfwriter::PdfWriterDriver::registryKey();
+    for (const QString& name : pdfwriter::preferences::names()) {
+        const QString valueName = pdfwriter::preferences::valueName(name);
+        if (const auto value = users.getString(key, valueName)) mine.setString(key, valueName, *value);
+    }
+    for (const auto& [valueName, value] : preferences) mine.setString(key, valueName, value);
+
+    PrintService printing(root.path());
+    Registry registry(mine);
+    PictureDecoder decoder;
+    Progress progress(int(rows.size()));
+    const bool quietly = parser.isSet(quiet);
+
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    ConversionJob::Caller caller;
+    caller.rowCount = [&] { return int(rows.size()); };
+    caller.rowText = [&](int row) { return rows.value(row - 1); };
+    const QString outputFolder = !joinedFile.isEmpty() ? staging.path() : folder;
+    caller.options = [&] {
+        RowOptions o;
+        o.inFolder = !parser.isSet(beside) || !joinedFile.isEmpty();
+        o.besideSource = !o.inFolder;
+        o.folder = outputFolder;
+        o.keepSize = !parser.isSet(stretch);
+        o.stretch = parser.isSet(stretch);
+        return o;
+    };
+    caller.beginPass = [&](int row, int, QString* source) {
+        if (interrupted || row > rows.size()) return false;
+        *source = rows[row - 1];
+        if (!quietly) progress.file(row, *source);
+        return true;
+    };
+    caller.cancelled = [] { return interrupted.load(); };
+    ConversionJob job(printing, registry, decoder, config::outputWaitSeconds * 1000, caller);
+    ConversionReport report = joined ? job.runJoined() : job.runPerPicture();
+    printing.pdfDriver().waitUntilIdle();  // a PDF under way is finished whole, never cut off
+    if (!quietly) progress.done();
+
+    // The joined PDF to its name, or to standard output.
+    if (!joinedFile.isEmpty() && !report.created.isEmpty()) {
+        const QString made = report.created.first();
+        if (joinedFile == QLatin1String("-")) {
+            QFile in(made), out;
+            if (!in.open(QIODevice::ReadOnly) || !out.open(stdout, QIODevice::WriteOnly) ||
+                out.write(in.readAll()) != in.size() || !out.flush()) {
+                report.notCreated << QStringLiteral("(standard output)");
+                report.created.clear();
+            }
+        } else {
+            // Moved when it can be; copied whole under another name, then renamed, when not.
+            const QString target = QFileInfo(joinedFile).absoluteFilePath();
+            const QString part = target + QStringLiteral(".part");
+            const auto moved = [](const QString& from, const QString& to) {
+                return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+            };
+            QFile::remove(part);
+            if (!moved(made, target) && !(QFile::copy(made, part) && moved(part, target))) {
+                QFile::remove(target + QStringLiteral(".part"));
+                report.notCreated << target;
+                report.created.clear();
+            } else {
+                report.created = QStringList{target};
+            }
+        }
+    }
+
+    for (const QString& path : report.invalidPictures)
+        std::fprintf(stderr, "pictolio-convert: not a picture: %s\n", qPrintable(path));
+    for (const QString& path : report.notCreated)
+        std::fprintf(stderr, "pictolio-convert: PDF not created: %s\n", qPrintable(path));
+    for (const QString& path : report.incomplete)
+        std::fprintf(stderr, "pictolio-convert: PDF lacks pictures that changed while it was made: %s\n",
+                     qPrintable(path));
+    if (interrupted) std::fprintf(stderr, "pictolio-convert: interrupted\n");
+    if (!quietly && joinedFile != QLatin1String("-"))
+        for (const QString& path : report.created) std::printf("%s\n", qPrintable(path));
+    const bool allMade = report.invalidPictures.isEmpty() && report.notCreated.isEmpty() &&
+                         report.incomplete.isEmpty() && !interrupted && !report.created.isEmpty();
+    return allMade ? 0 : 1;
+}
