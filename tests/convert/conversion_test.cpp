@@ -1,0 +1,71 @@
+// The conversion engine on its own, as pictolio-convert and the window drive it.
+#include "convert/conversion.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include "convert/pdfprinter.h"
+#include "platform/printservice.h"
+#include "platform/registry.h"
+#include "tests/support/pdfreader.h"
+#include "tests/support/testpictures.h"
+
+namespace pictolio {
+namespace {
+
+TEST(ConversionJob, EveryModeAndPlaceInOneTable) {
+    QTemporaryDir root, pics, out;
+    ASSERT_TRUE(PrintService::addPrinter(root.path(), {"Tenbrook PDF Writer", "CPW2:", "Tenbrook PDF Writer"}));
+    PrintService printing(root.path());
+    Registry registry(PrintService::registryOf(root.path()));
+    PictureDecoder decoder;
+    QDir().mkpath(pics.filePath("x"));
+    const QString a = pics.filePath("a.jpg"), b = pics.filePath("x/b.jpg"), bad = pics.filePath("bad.jpg");
+    testing::writeFile(a, testing::makeJpeg({}));
+    testing::writeFile(b, testing::makeJpeg({.width = 30, .height = 90}));
+    testing::writeFile(bad, "not a picture");
+    const struct {
+        const char* name;
+        bool joined, beside;
+        QStringList rows;
+        QStringList created;  // relative to the output folder, or to the pictures' folder beside them
+        int pages;
+    } cases[] = {
+        {"each, in the folder", false, false, {a, bad, b}, {"a.pdf", "b.pdf"}, 2},
+        {"each, beside", false, true, {a, b}, {"a.pdf", "x/b.pdf"}, 2},
+        {"joined, in the folder", true, false, {b, bad, a}, {"b.pdf"}, 2},
+        {"joined, beside the first", true, true, {b, a}, {"x/b.pdf"}, 2},
+        {"nothing to print", true, false, {bad}, {}, 0},
+    };
+    for (const auto& c : cases) {
+        QDir(out.path()).removeRecursively();
+        QDir().mkpath(out.path());
+        for (const QString& pdf : {pics.filePath("a.pdf"), pics.filePath("x/b.pdf")}) QFile::remove(pdf);
+        ConversionJob::Caller caller;
+        caller.rowCount = [&] { return int(c.rows.size()); };
+        caller.rowText = [&](int row) { return c.rows[row - 1]; };
+        caller.options = [&] {
+            RowOptions o;
+            o.inFolder = !c.beside;
+            o.besideSource = c.beside;
+            o.folder = out.path();
+            return o;
+        };
+        ConversionJob job(printing, registry, decoder, 5000, caller);
+        const ConversionReport report = c.joined ? job.runJoined() : job.runPerPicture();
+        QStringList created;
+        for (const QString& rel : c.created) created << (c.beside ? pics.filePath(rel) : out.filePath(rel));
+        EXPECT_EQ(report.created, created) << c.name;
+        EXPECT_EQ(report.invalidPictures, c.rows.contains(bad) ? QStringList{bad} : QStringList{}) << c.name;
+        EXPECT_TRUE(report.notCreated.isEmpty()) << c.name;
+        EXPECT_EQ(report.pages, c.pages) << c.name;
+        int pages = 0;
+        for (const QString& pdf : created) pages += int(testing::readPdf(pdf).size());
+        EXPECT_EQ(pages, c.pages) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace pictolio
