@@ -18,6 +18,7 @@
 #include "appconfig.h"
 #include "common/errortrap.h"
 #include "common/paths.h"
+#include "app/listhistory.h"
 #include "app/preferenceswindow.h"
 #include "pdfwriter/driver.h"
 #include "platform/registry.h"
@@ -185,6 +186,34 @@ void Form1::buildControls() {
     preferences->setShortcutContext(Qt::WindowShortcut);
     connect(preferences, &QAction::triggered, this, &Form1::showPrinterPreferences);
     addAction(preferences);
+
+    // Undo and redo for the list's rows, in the same context menu.
+    m_history = std::make_unique<ListHistory>(ListView1);
+    const auto historyAction = [this](const char* name, const QString& text, QList<QKeySequence> keys,
+                                      void (Form1::*slot)()) {
+        auto* action = new QAction(text, this);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setShortcuts(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        action->setEnabled(false);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+        return action;
+    };
+    QAction* undo = historyAction("UndoListEdit", QStringLiteral("Undo"), QKeySequence::keyBindings(QKeySequence::Undo),
+                                  &Form1::undoListEdit);
+    QAction* redo = historyAction("RedoListEdit", QStringLiteral("Redo"),
+                                  {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)},
+                                  &Form1::redoListEdit);
+    QUndoStack& stack = m_history->stack();
+    connect(&stack, &QUndoStack::canUndoChanged, undo, &QAction::setEnabled);
+    connect(&stack, &QUndoStack::canRedoChanged, redo, &QAction::setEnabled);
+    connect(&stack, &QUndoStack::undoTextChanged, undo, [undo](const QString& t) {
+        undo->setText(t.isEmpty() ? QStringLiteral("Undo") : QStringLiteral("Undo ") + t);
+    });
+    connect(&stack, &QUndoStack::redoTextChanged, redo, [redo](const QString& t) {
+        redo->setText(t.isEmpty() ? QStringLiteral("Redo") : QStringLiteral("Redo ") + t);
+    });
     setContextMenuPolicy(Qt::ActionsContextMenu);
     ListView1->setContextMenuPolicy(Qt::PreventContextMenu);
 
@@ -234,6 +263,14 @@ void Form1::setMousePointer(int code) {
             Text1->setCursor(Qt::IBeamCursor);
             break;
     }
+}
+
+void Form1::undoListEdit() {
+    if (!isBusy()) m_history->stack().undo();
+}
+
+void Form1::redoListEdit() {
+    if (!isBusy()) m_history->stack().redo();
 }
 
 void Form1::showPrinterPreferences() {

@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QPersistentModelIndex>
 #include <QWidget>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -51,6 +52,12 @@ public:
 
     // Adds files and folders as a drop on the list does (the command line, a later start).
     void openPaths(const QStringList& paths);
+
+    // Undoes or redoes the last change to the list's rows; refused, like every edit of the
+    // list, while the hourglass shows.
+    void undoListEdit();
+    void redoListEdit();
+    class ListHistory& listHistory() { return *m_history; }
 
     // Opens the PDF printer's preferences window over the main window.
     void showPrinterPreferences();
@@ -129,6 +136,8 @@ private:
     // A setting that could not be saved by a handler without an error trap: said once.
     void saveQuietly(const QString& key, const QString& value);
 
+    std::unique_ptr<class ListHistory> m_history;
+    int m_dragNumber = 0;
     Services m_services;
     AppConfig m_config;
     SkinControl m_skin;

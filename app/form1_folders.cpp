@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 
 #include "app/form1.h"
+#include "app/listhistory.h"
 #include "common/errortrap.h"
 #include "common/paths.h"
 #include "filelist/filelist.h"
@@ -32,6 +33,7 @@ void Form1::addFilesOf(ErrorTrap& trap, const FolderScan& scan, const QStringLis
 
 void Form1::PushButton3_Click() {
     ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton3_Click "));
+    ListHistory::Edit edit(*m_history, QStringLiteral("Add Folder"));
     ProgramSettings settings(m_services.settings);
     QString answer;
     trap.at(100, [&] {
@@ -59,6 +61,7 @@ void Form1::PushButton3_Click() {
 }
 
 void Form1::listDrop(const QStringList& paths) {
+    ListHistory::Edit edit(*m_history, QStringLiteral("Add Dropped Files"));
     FolderScan scan(m_services.files, m_services.dialogs, doEvents, [this] { return m_unloading; });
     for (const QString& entry : paths) {
         if (m_unloading) return;
@@ -80,6 +83,7 @@ void Form1::openPaths(const QStringList& paths) {
 
 void Form1::PushButton7_Click() {
     ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton7_Click "));
+    ListHistory::Edit edit(*m_history, QStringLiteral("Load Samples"));
     trap.at(100, [&] {
         const QString samples = m_config.programFolder + QStringLiteral("/Samples/");
         FolderScan scan(m_services.files, m_services.dialogs, doEvents);

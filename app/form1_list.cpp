@@ -4,6 +4,7 @@
 #include <QScrollBar>
 
 #include "app/form1.h"
+#include "app/listhistory.h"
 #include "common/errortrap.h"
 #include "common/paths.h"
 #include "filelist/filelist.h"
@@ -31,7 +32,10 @@ void Form1::listItemClick() {
                               : QPersistentModelIndex();
 }
 
-void Form1::listMouseDown() { DragActive = true; }
+void Form1::listMouseDown() {
+    DragActive = true;
+    ++m_dragNumber;  // the moves of one drag are one step to undo
+}
 
 void Form1::listMouseMove(const QPoint& position, const QPoint& globalPosition) {
     if (!isBusy()) setMousePointer(Default);
@@ -42,6 +46,7 @@ void Form1::listMouseMove(const QPoint& position, const QPoint& globalPosition) 
     const int dragged = DraggedRow.row() + 1;
     const QString kept = ListView1->rowText(dragged);
     if (ListView1->rowText(under) == kept) return;
+    ListHistory::Edit edit(*m_history, QStringLiteral("Drag"), m_dragNumber);
     ListView1->setRowText(dragged, ListView1->rowText(under));
     ListView1->setRowText(under, kept);
     ListView1->selectRow(under);
@@ -62,6 +67,7 @@ void Form1::listMouseUp() {
 
 void Form1::removeSelectedRow() {
     if (isBusy() || ListView1->rowCount() == 0) return;
+    ListHistory::Edit edit(*m_history, QStringLiteral("Remove"));
     const int selected = ListView1->selectedPosition();
     if (selected > 0) ListView1->removeRow(selected);  // no row selected: nothing to remove
 }
@@ -76,6 +82,7 @@ void Form1::listDblClick() { removeSelectedRow(); }
 
 void Form1::PushButton6_Click() {
     ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton6_Click "));
+    ListHistory::Edit edit(*m_history, QStringLiteral("Clear List"));
     trap.at(100, [&] {
         if (!isBusy()) ListView1->removeAllRows();
     });
@@ -85,6 +92,7 @@ void Form1::PushButton6_Click() {
 // the old row goes out, and the new row is selected.
 void Form1::moveSelectedRow(const QString& location, bool up) {
     ErrorTrap trap(m_services.dialogs, location);
+    ListHistory::Edit edit(*m_history, up ? QStringLiteral("Move Up") : QStringLiteral("Move Down"));
     bool stop = false;
     trap.at(100, [&] { stop = isBusy(); });
     if (stop) return;
@@ -117,6 +125,7 @@ void Form1::PushButton5_Click() {
 
 void Form1::PushButton1_Click() {
     ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton1_Click "));
+    ListHistory::Edit edit(*m_history, QStringLiteral("Add Files"));
     OpenFileRequest request;
     request.title = QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files");
     request.filter = QStringLiteral("All JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg");

@@ -4,7 +4,12 @@
 #include <QScrollBar>
 #include <QTest>
 
+#include <QDir>
+#include <functional>
+
+#include "app/listhistory.h"
 #include "common/errortrap.h"
+#include "tests/support/testpictures.h"
 #include "filelist/filelist.h"
 #include "tests/app/appfixture.h"
 
@@ -256,6 +261,62 @@ TEST_F(FileListEditing, FilesPickedAcrossFoldersKeepTheirPaths) {
     dialogs.openAnswers = {commonDialogFileName(picked, 30000)};
     window->PushButton1_Click();
     EXPECT_EQ(list->rowTexts(), picked);
+}
+
+TEST_F(FileListEditing, EveryEditCanBeUndoneAndRedone) {
+    const QString folder = work.filePath("pics");
+    QDir().mkpath(folder);
+    for (const char* name : {"x.jpg", "y.jpg"}) testing::writeFile(folder + "/" + name, "x");
+    const auto select = [&](int row) { list->selectRow(row); };
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    const struct {
+        const char* name;
+        std::function<void()> edit;
+    } cases[] = {
+        {"Delete", [&] { select(2); key(Qt::Key_Delete); }},
+        {"double-click", [&] { select(1); QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rowPoint(1)); }},
+        {"Clear List", [&] { window->PushButton6_Click(); }},
+        {"Move Up", [&] { select(3); window->PushButton4_Click(); }},
+        {"Move Down", [&] { select(1); window->PushButton5_Click(); }},
+        {"a drag", [&] { press(3); dragOver(2); dragOver(1); release(rowPoint(1)); }},
+        {"the open-file dialog", [&] { dialogs.openAnswers = {QString("/p") + QChar(0) + "n.jpg" + QChar(0) + "m.jpg"}; window->PushButton1_Click(); }},
+        {"a folder", [&] { dialogs.inputAnswers = {"jpg"}; dialogs.folderAnswers = {folder}; window->PushButton3_Click(); }},
+        {"files from elsewhere", [&] { window->openPaths({folder, "/q/z.jpg"}); }},
+    };
+    for (const auto& c : cases) {
+        const QStringList before{"A", "B", "C"};
+        fill(before);
+        window->listHistory().stack().clear();
+        c.edit();
+        const QStringList after = list->rowTexts();
+        ASSERT_NE(after, before) << c.name;
+        key(Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(list->rowTexts(), before) << c.name;
+        key(Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(list->rowTexts(), after) << c.name;
+        key(Qt::Key_Z, Qt::ControlModifier);
+        key(Qt::Key_Y, Qt::ControlModifier);
+        EXPECT_EQ(list->rowTexts(), after) << c.name;
+    }
+    // A run does not forget the list's history; the hourglass refuses undo as it refuses edits.
+    fill({"A", "B"});
+    window->listHistory().stack().clear();
+    window->PushButton6_Click();
+    window->PushButton2_Click();
+    window->setMousePointer(Form1::Hourglass);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(list->rowCount(), 0);
+    window->setMousePointer(Form1::Default);
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(list->rowTexts(), (QStringList{"A", "B"}));
+    // At least a hundred steps back.
+    for (int i = 0; i < 150; ++i) {
+        select(1);
+        window->PushButton5_Click();
+    }
+    for (int i = 0; i < 150; ++i) window->undoListEdit();
+    EXPECT_EQ(list->rowTexts(), (QStringList{"A", "B"}));
 }
 
 TEST_F(FileListEditing, TooManyFilesForTheBuffer) {
