@@ -19,6 +19,7 @@
 #include "common/errortrap.h"
 #include "common/paths.h"
 #include "app/listhistory.h"
+#include "platform/thumbnails.h"
 #include "app/preferenceswindow.h"
 #include "pdfwriter/driver.h"
 #include "platform/registry.h"
@@ -187,6 +188,11 @@ void Form1::buildControls() {
     connect(preferences, &QAction::triggered, this, &Form1::showPrinterPreferences);
     addAction(preferences);
 
+    // Tooltips with each row's picture; thumbnails made off this thread.
+    m_thumbnails = std::make_unique<Thumbnailer>();
+    connect(m_thumbnails.get(), &Thumbnailer::ready, this, &Form1::thumbnailReady);
+    ListView1->viewport()->installEventFilter(this);
+
     // Undo and redo for the list's rows, in the same context menu.
     m_history = std::make_unique<ListHistory>(ListView1);
     const auto historyAction = [this](const char* name, const QString& text, QList<QKeySequence> keys,
@@ -230,6 +236,8 @@ void Form1::buildControls() {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ToolTip && watched == ListView1->viewport())
+        return listToolTip(static_cast<QHelpEvent*>(event));
     if (event->type() == QEvent::MouseMove) {
         // Each control answers for its own area only: a move that a child did not take comes
         // on to its parent, and must not count there as a move over the parent.

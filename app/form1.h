@@ -59,6 +59,10 @@ public:
     void redoListEdit();
     class ListHistory& listHistory() { return *m_history; }
 
+    // Opens a large preview of the list's selected picture (Space on the list).
+    void showPreview();
+    class Thumbnailer& thumbnailer() { return *m_thumbnails; }
+
     // Opens the PDF printer's preferences window over the main window.
     void showPrinterPreferences();
 
@@ -123,6 +127,12 @@ private:
     ConversionJob::Caller conversionCaller(class ErrorTrap& trap);
     QString notReadyMessage() const;
 
+    // Seeing the pictures: row tooltips and the preview.
+    bool listToolTip(class QHelpEvent* event);
+    void thumbnailReady(const QString& path);
+    QString rowToolTip(const struct PictureFacts& facts) const;
+    QString pageDescription(const struct PictureFacts& facts) const;
+
     void buildControls();
     void applySkin();
     void setAppTitle();
@@ -137,6 +147,9 @@ private:
     void saveQuietly(const QString& key, const QString& value);
 
     std::unique_ptr<class ListHistory> m_history;
+    std::unique_ptr<class Thumbnailer> m_thumbnails;
+    QString m_toolTipPath;  // the row whose tooltip shows
+    QRect m_toolTipRect;
     int m_dragNumber = 0;
     Services m_services;
     AppConfig m_config;

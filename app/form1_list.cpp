@@ -73,6 +73,10 @@ void Form1::removeSelectedRow() {
 }
 
 bool Form1::listKeyDown(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space && event->modifiers() == Qt::NoModifier) {
+        showPreview();
+        return true;
+    }
     if (event->key() != Qt::Key_Delete) return false;
     removeSelectedRow();
     return true;

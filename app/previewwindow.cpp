@@ -1,0 +1,98 @@
+#include "app/previewwindow.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+#include <QKeyEvent>
+#include <QVBoxLayout>
+
+#include "filelist/filelist.h"
+
+namespace pictolio {
+
+PreviewWindow::PreviewWindow(FileList* list, QWidget* parent) : QWidget(parent, Qt::Window), m_list(list) {
+    setObjectName(QStringLiteral("PreviewWindow"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    resize(900, 700);
+    m_label = new QLabel(this);
+    m_label->setAlignment(Qt::AlignCenter);
+    m_label->setMinimumSize(1, 1);
+    m_label->setStyleSheet(QStringLiteral("background: #202020; color: #d0d0d0;"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_label);
+    m_pool.setMaxThreadCount(1);
+    connect(list, &QTreeWidget::currentItemChanged, this, &PreviewWindow::showSelected);
+    showSelected();
+}
+
+PreviewWindow::~PreviewWindow() {
+    m_wanted.clear();
+    m_pool.clear();
+    m_pool.waitForDone();
+}
+
+void PreviewWindow::showSelected() {
+    const int row = m_list->selectedPosition();
+    const QString path = row > 0 ? m_list->rowText(row) : QString();
+    setWindowTitle(path.isEmpty() ? QStringLiteral("Pictolio") : QFileInfo(path).fileName() + QStringLiteral(" - Pictolio"));
+    m_wanted = path;
+    if (path.isEmpty()) return;
+    m_label->setText(tr("Loading %1 ...").arg(QFileInfo(path).fileName()));
+    m_pool.clear();  // a picture passed over quickly is not decoded at all
+    const QSize box(2048, 2048);
+    m_pool.start([this, path, box] {
+        QImageReader reader(path);
+        reader.setAutoTransform(true);
+        const QSize stored = reader.size();
+        if (stored.isValid() && (stored.width() > box.width() || stored.height() > box.height()))
+            reader.setScaledSize(stored.scaled(box, Qt::KeepAspectRatio));
+        const QImage image = reader.read();
+        QMetaObject::invokeMethod(this, [this, path, image] {
+            if (path != m_wanted) return;
+            m_image = image;
+            m_shown = path;
+            if (image.isNull())
+                m_label->setText(tr("%1 is not a valid picture").arg(QFileInfo(path).fileName()));
+            else
+                m_label->setPixmap(QPixmap::fromImage(image).scaled(m_label->size(), Qt::KeepAspectRatio,
+                                                                    Qt::SmoothTransformation));
+            emit shown(path);
+        }, Qt::QueuedConnection);
+    });
+}
+
+void PreviewWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (!m_image.isNull())
+        m_label->setPixmap(QPixmap::fromImage(m_image).scaled(m_label->size(), Qt::KeepAspectRatio,
+                                                              Qt::SmoothTransformation));
+}
+
+void PreviewWindow::keyPressEvent(QKeyEvent* event) {
+    const int row = m_list->selectedPosition(), count = m_list->rowCount();
+    int to = row;
+    switch (event->key()) {
+        case Qt::Key_Escape:
+        case Qt::Key_Space:
+            close();
+            return;
+        case Qt::Key_Left:
+        case Qt::Key_Up: to = row - 1; break;
+        case Qt::Key_Right:
+        case Qt::Key_Down: to = row + 1; break;
+        case Qt::Key_PageUp: to = row - 10; break;
+        case Qt::Key_PageDown: to = row + 10; break;
+        case Qt::Key_Home: to = 1; break;
+        case Qt::Key_End: to = count; break;
+        default:
+            QWidget::keyPressEvent(event);
+            return;
+    }
+    to = qBound(1, to, count);
+    if (count > 0 && to != row) {
+        m_list->selectRow(to);
+        m_list->makeVisible(to);
+    }
+}
+
+}  // namespace pictolio
