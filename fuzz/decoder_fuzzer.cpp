@@ -46,11 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "JPEG data passes the check");
         fuzz::require(info.width == format.width && info.height == format.height,
                       "JPEG data has the picture's size");
+    } else if (format.encoding == pdfwriter::ImageEncoding::Raw) {
+        const std::size_t samples = format.colorSpace == pdfwriter::ColorSpace::Rgb ? 3 : 1;
+        const std::size_t rowBytes = (std::size_t(format.width) * samples * std::size_t(format.bitsPerComponent) + 7) / 8;
+        fuzz::require(out.size() == rowBytes * std::size_t(format.height), "one row of samples per pixel row");
     } else {
-        const std::size_t samples = format.colorSpace == pdfwriter::ColorSpace::Gray ? 1 : 3;
-        fuzz::require(
-            out.size() == std::size_t(format.width) * std::size_t(format.height) * samples,
-            "one row of samples per pixel row");
+        fuzz::require(!out.empty(), "PNG and fax data as stored");
     }
     return 0;
 }

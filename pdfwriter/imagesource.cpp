@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -57,6 +58,41 @@ FileIdentity FileIdentity::ofPath(const std::string& path) {
     return identityOf(st);
 }
 
+void ImageSource::writeSoftMask(const DataSink&) const {
+    throw std::runtime_error(description() + ": has no alpha channel");
+}
+
+FileSlicesImage::FileSlicesImage(std::string path, FileIdentity identity, ImageFormat format,
+                                 std::vector<Slice> slices, std::vector<std::uint8_t> head)
+    : m_path(std::move(path)), m_identity(identity), m_format(std::move(format)),
+      m_slices(std::move(slices)), m_head(std::move(head)) {}
+
+bool FileSlicesImage::stillAsChecked() const { return FileIdentity::ofPath(m_path) == m_identity; }
+
+void FileSlicesImage::writeData(const DataSink& sink) const {
+    FileDescriptor fd(m_path);
+    if (fd.get() < 0) fail(m_path, std::string("cannot be opened: ") + std::strerror(errno));
+    if (!(FileIdentity::ofDescriptor(fd.get()) == m_identity))
+        fail(m_path, "changed since it was checked");
+    if (!m_head.empty()) sink(m_head.data(), m_head.size());
+    constexpr std::size_t chunk = std::size_t(1) << 20;
+    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[chunk]);
+    for (const Slice& slice : m_slices) {
+        std::int64_t at = slice.offset;
+        const std::int64_t end = slice.offset + slice.length;
+        while (at < end) {
+            const ssize_t n = ::pread(fd.get(), buffer.get(), std::size_t(std::min<std::int64_t>(chunk, end - at)), at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) fail(m_path, std::string("cannot be read: ") + std::strerror(errno));
+            if (n == 0) fail(m_path, "changed since it was checked");
+            sink(buffer.get(), std::size_t(n));
+            at += n;
+        }
+    }
+    if (!(FileIdentity::ofDescriptor(fd.get()) == m_identity))
+        fail(m_path, "changed while it was read");
+}
+
 JpegFileImage::JpegFileImage(std::string path, FileIdentity identity, Details details)
     : m_path(std::move(path)), m_identity(identity), m_details(details) {}
 
@@ -70,7 +106,7 @@ ImageFormat JpegFileImage::format() const {
     f.colorSpace = m_details.components == 1   ? ColorSpace::Gray
                    : m_details.components == 4 ? ColorSpace::Cmyk
                                                : ColorSpace::Rgb;
-    f.invertedCmyk = m_details.components == 4 && m_details.adobe;
+    f.inverted = m_details.components == 4 && m_details.adobe;
     return f;
 }
 

@@ -5,15 +5,26 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace pdfwriter {
 
-enum class ColorSpace { Gray, Rgb, Cmyk };
+// Indexed: one sample per pixel, an index into a palette of RGB colours.
+enum class ColorSpace { Gray, Rgb, Cmyk, Indexed };
 
 // How an image's data goes into the PDF.
 enum class ImageEncoding {
-    Dct,  // JPEG data, embedded as it is (DCTDecode)
-    Raw,  // 8-bit samples, row by row without padding; compressed on the way (FlateDecode)
+    Dct,    // JPEG data, embedded as it is (DCTDecode)
+    Raw,    // samples row by row, each row padded to a whole byte; compressed on the way (FlateDecode)
+    Flate,  // a PNG's image data as stored: zlib data of rows with PNG filters (FlateDecode, predictor 15)
+    Ccitt,  // CCITT Group 3 or Group 4 fax data as stored (CCITTFaxDecode)
+};
+
+// How CCITT fax data is coded, as the CCITTFaxDecode filter's parameters say it.
+struct FaxCoding {
+    int k = -1;               // -1: Group 4; 0: Group 3 one-dimensional; above 0: Group 3 mixed 1-D and 2-D
+    bool blackIs1 = false;    // the codes' black runs are the picture's white (1 bits show black)
+    bool encodedByteAlign = false;  // every coded row starts on a byte boundary
 };
 
 struct ImageFormat {
@@ -21,7 +32,16 @@ struct ImageFormat {
     int height = 0;
     ColorSpace colorSpace = ColorSpace::Rgb;
     ImageEncoding encoding = ImageEncoding::Dct;
-    bool invertedCmyk = false;  // Adobe CMYK JPEG: samples are stored inverted
+    int bitsPerComponent = 8;  // 1, 2, 4, 8 or 16 (Raw: 1 or 8)
+    // Samples are stored inverted (Adobe CMYK JPEG; white-is-zero bilevel pictures).
+    bool inverted = false;
+    std::vector<std::uint8_t> palette;  // Indexed: the colours, three bytes each
+    // Pixels shown as transparent: an inclusive range of sample values per component, as
+    // stored (a PNG's transparent colour or palette entries). Empty: none.
+    std::vector<int> colorKey;
+    // The picture has an alpha channel, which writeSoftMask gives.
+    bool softMask = false;
+    FaxCoding fax;  // Ccitt
 };
 
 using DataSink = std::function<void(const std::uint8_t* data, std::size_t size)>;
@@ -38,6 +58,11 @@ public:
     // cannot be given exactly as it was when the picture was checked (the file changed or
     // vanished since): the page must fail rather than show something else.
     virtual void writeData(const DataSink& sink) const = 0;
+
+    // Hands the alpha channel of a picture whose format has a soft mask to the sink: 8-bit
+    // samples, row by row, written as they are given (compressed on the way). Throws like
+    // writeData.
+    virtual void writeSoftMask(const DataSink& sink) const;
 
     // Names the picture in the driver's log.
     virtual std::string description() const = 0;
@@ -59,6 +84,31 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
     static FileIdentity ofDescriptor(int fd);  // size -1 when it cannot be read
     static FileIdentity ofPath(const std::string& path);
+};
+
+// Parts of a file given as they are, after bytes of its own: a PNG's image data (its IDAT
+// chunks' contents), a TIFF strip of fax data, a JPEG stream kept in a TIFF file.
+class FileSlicesImage : public ImageSource {
+public:
+    struct Slice {
+        std::int64_t offset = 0;
+        std::int64_t length = 0;
+    };
+
+    FileSlicesImage(std::string path, FileIdentity identity, ImageFormat format,
+                    std::vector<Slice> slices, std::vector<std::uint8_t> head = {});
+
+    ImageFormat format() const override { return m_format; }
+    void writeData(const DataSink& sink) const override;
+    std::string description() const override { return m_path; }
+    bool stillAsChecked() const override;
+
+private:
+    std::string m_path;
+    FileIdentity m_identity;
+    ImageFormat m_format;
+    std::vector<Slice> m_slices;
+    std::vector<std::uint8_t> m_head;
 };
 
 // A JPEG file, embedded byte for byte. Two cases get help renderers need: an RGB file without

@@ -114,6 +114,25 @@ void parseExif(const std::uint8_t* p, std::size_t len, JpegInfo* info, double* x
     }
 }
 
+}  // namespace
+
+int exifOrientation(const std::uint8_t* data, std::size_t size) {
+    JpegInfo info;
+    double xRes = 0, yRes = 0;
+    int unit = 2;
+    if (size >= 6 && std::memcmp(data, "Exif\0\0", 6) == 0) {
+        parseExif(data, size, &info, &xRes, &yRes, &unit);
+    } else {
+        std::vector<std::uint8_t> block(6 + size);
+        std::memcpy(block.data(), "Exif\0\0", 6);
+        if (size > 0) std::memcpy(block.data() + 6, data, size);
+        parseExif(block.data(), block.size(), &info, &xRes, &yRes, &unit);
+    }
+    return info.orientation;
+}
+
+namespace {
+
 bool saneDensity(double x, double y) { return x >= 10 && x <= 10000 && y >= 10 && y <= 10000; }
 
 // --- the JPEG library, with errors leaving through setjmp/longjmp ---

@@ -56,6 +56,10 @@ inline constexpr int maxJpegScans = 500;
 // scan describe the picture, as decoders read them.
 JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info);
 
+// The orientation (1 to 8) an EXIF block gives, with or without its "Exif\0\0" prefix (as
+// JPEG APP1 segments and WebP EXIF chunks hold it); 1 when it gives none.
+int exifOrientation(const std::uint8_t* data, std::size_t size);
+
 // The APP14 segment that tells a decoder three components are RGB (transform 0).
 extern const std::uint8_t adobeRgbSegment[16];
 

@@ -31,19 +31,21 @@ class ImageProvider : public QPDFObjectHandle::StreamDataProvider {
 public:
     explicit ImageProvider(std::atomic<std::uint64_t>* progress) : m_progress(progress) {}
 
-    void add(QPDFObjGen og, std::shared_ptr<const ImageSource> image) {
-        m_images[og] = std::move(image);
+    // The stream gets the image's data, or (mask) its alpha channel.
+    void add(QPDFObjGen og, std::shared_ptr<const ImageSource> image, bool mask = false) {
+        m_images[og] = {std::move(image), mask};
     }
 
     void provideStreamData(QPDFObjGen const& og, Pipeline* pipeline) override {
-        const std::shared_ptr<const ImageSource>& image = m_images.at(og);
-        const bool dct = image->format().encoding == ImageEncoding::Dct;
+        const auto& [image, mask] = m_images.at(og);
+        // Raw samples and alpha channels are compressed here; everything else is already encoded.
+        const bool compress = mask || image->format().encoding == ImageEncoding::Raw;
         std::optional<Pl_Flate> flate;
-        if (!dct) flate.emplace("image", pipeline, Pl_Flate::a_deflate);
-        Pipeline* to = dct ? pipeline : &*flate;
+        if (compress) flate.emplace("image", pipeline, Pl_Flate::a_deflate);
+        Pipeline* to = compress ? &*flate : pipeline;
         bool outputFailed = false;
         try {
-            image->writeData([&](const std::uint8_t* d, std::size_t n) {
+            const DataSink sink = [&](const std::uint8_t* d, std::size_t n) {
                 try {
                     to->write(d, n);
                 } catch (...) {
@@ -51,7 +53,11 @@ public:
                     throw;
                 }
                 count(n);
-            });
+            };
+            if (mask)
+                image->writeSoftMask(sink);
+            else
+                image->writeData(sink);
         } catch (...) {
             if (!outputFailed) m_failed = image;
             throw;
@@ -67,29 +73,108 @@ private:
         if (m_progress) m_progress->fetch_add(n, std::memory_order_relaxed);
     }
 
-    std::map<QPDFObjGen, std::shared_ptr<const ImageSource>> m_images;
+    std::map<QPDFObjGen, std::pair<std::shared_ptr<const ImageSource>, bool>> m_images;
     std::atomic<std::uint64_t>* m_progress;
     std::shared_ptr<const ImageSource> m_failed;
 };
 
 std::string num(double v) { return QUtil::double_to_string(v, 4, true); }
 
-QPDFObjectHandle imageStream(QPDF& pdf, const ImageSource& image) {
-    const ImageFormat f = image.format();
+QPDFObjectHandle imageDictionary(int width, int height, int bitsPerComponent, QPDFObjectHandle colorSpace) {
     QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
     dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
     dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(f.width));
-    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(f.height));
-    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
-    const char* space = f.colorSpace == ColorSpace::Gray   ? "/DeviceGray"
-                        : f.colorSpace == ColorSpace::Cmyk ? "/DeviceCMYK"
-                                                           : "/DeviceRGB";
-    dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(space));
-    if (f.invertedCmyk) dict.replaceKey("/Decode", QPDFObjectHandle::parse("[1 0 1 0 1 0 1 0]"));
+    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(width));
+    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(height));
+    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(bitsPerComponent));
+    dict.replaceKey("/ColorSpace", colorSpace);
+    return dict;
+}
+
+QPDFObjectHandle intArray(const std::vector<int>& values) {
+    QPDFObjectHandle array = QPDFObjectHandle::newArray();
+    for (const int v : values) array.appendItem(QPDFObjectHandle::newInteger(v));
+    return array;
+}
+
+// The image's stream, its data to come from the provider, and the stream of its alpha channel
+// when it has one.
+QPDFObjectHandle imageStream(QPDF& pdf, const std::shared_ptr<const ImageSource>& image,
+                             const std::shared_ptr<ImageProvider>& provider) {
+    const ImageFormat f = image->format();
+    QPDFObjectHandle space;
+    int components = 3;
+    switch (f.colorSpace) {
+        case ColorSpace::Gray: space = QPDFObjectHandle::newName("/DeviceGray"), components = 1; break;
+        case ColorSpace::Cmyk: space = QPDFObjectHandle::newName("/DeviceCMYK"), components = 4; break;
+        case ColorSpace::Rgb: space = QPDFObjectHandle::newName("/DeviceRGB"); break;
+        case ColorSpace::Indexed:
+            space = QPDFObjectHandle::parse("[/Indexed /DeviceRGB 0 ()]");
+            space.setArrayItem(2, QPDFObjectHandle::newInteger(int(f.palette.size() / 3) - 1));
+            space.setArrayItem(3, QPDFObjectHandle::newString(std::string(f.palette.begin(), f.palette.end())));
+            components = 1;
+            break;
+    }
+    QPDFObjectHandle dict = imageDictionary(f.width, f.height, f.bitsPerComponent, space);
+    if (f.inverted) {
+        std::vector<int> decode;
+        for (int i = 0; i < components; ++i) decode.insert(decode.end(), {1, 0});
+        dict.replaceKey("/Decode", intArray(decode));
+    }
+    if (!f.colorKey.empty()) dict.replaceKey("/Mask", intArray(f.colorKey));
     QPDFObjectHandle stream = QPDFObjectHandle::newStream(&pdf);
     stream.replaceDict(dict);
+
+    QPDFObjectHandle filter, parameters = QPDFObjectHandle::newNull();
+    switch (f.encoding) {
+        case ImageEncoding::Dct: filter = QPDFObjectHandle::newName("/DCTDecode"); break;
+        case ImageEncoding::Raw: filter = QPDFObjectHandle::newName("/FlateDecode"); break;
+        case ImageEncoding::Flate:
+            filter = QPDFObjectHandle::newName("/FlateDecode");
+            parameters = QPDFObjectHandle::newDictionary();
+            parameters.replaceKey("/Predictor", QPDFObjectHandle::newInteger(15));
+            parameters.replaceKey("/Colors", QPDFObjectHandle::newInteger(components));
+            parameters.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(f.bitsPerComponent));
+            parameters.replaceKey("/Columns", QPDFObjectHandle::newInteger(f.width));
+            break;
+        case ImageEncoding::Ccitt:
+            filter = QPDFObjectHandle::newName("/CCITTFaxDecode");
+            parameters = QPDFObjectHandle::newDictionary();
+            parameters.replaceKey("/K", QPDFObjectHandle::newInteger(f.fax.k));
+            parameters.replaceKey("/Columns", QPDFObjectHandle::newInteger(f.width));
+            parameters.replaceKey("/Rows", QPDFObjectHandle::newInteger(f.height));
+            if (f.fax.blackIs1) parameters.replaceKey("/BlackIs1", QPDFObjectHandle::newBool(true));
+            if (f.fax.encodedByteAlign)
+                parameters.replaceKey("/EncodedByteAlign", QPDFObjectHandle::newBool(true));
+            break;
+    }
+    stream.replaceStreamData(provider, filter, parameters);
+    // The data is already encoded as it should be: qpdf passes it on untouched and asks for it
+    // once.
+    stream.setFilterOnWrite(false);
+    provider->add(stream.getObjGen(), image);
+
+    if (f.softMask) {
+        QPDFObjectHandle mask = QPDFObjectHandle::newStream(&pdf);
+        mask.replaceDict(imageDictionary(f.width, f.height, 8, QPDFObjectHandle::newName("/DeviceGray")));
+        mask.replaceStreamData(provider, QPDFObjectHandle::newName("/FlateDecode"), QPDFObjectHandle::newNull());
+        mask.setFilterOnWrite(false);
+        provider->add(mask.getObjGen(), image, true);
+        stream.getDict().replaceKey("/SMask", mask);
+    }
     return stream;
+}
+
+// The PDF version the images need: 1.4 for soft masks, 1.5 for 16-bit samples.
+std::string versionFor(const std::vector<Page>& pages) {
+    std::string version = "1.3";
+    for (const Page& page : pages)
+        for (const Placement& p : page.images) {
+            const ImageFormat f = p.image->format();
+            if (f.bitsPerComponent == 16) return "1.5";
+            if (f.softMask) version = "1.4";
+        }
+    return version;
 }
 
 // The document's title: the file's name without ".pdf", as the file system spells it.
@@ -207,16 +292,7 @@ bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const Print
         int n = 0;
         for (const Placement& p : page.images) {
             const std::string name = "/Im" + std::to_string(n++);
-            QPDFObjectHandle stream = imageStream(pdf, *p.image);
-            const bool dct = p.image->format().encoding == ImageEncoding::Dct;
-            stream.replaceStreamData(
-                provider, QPDFObjectHandle::newName(dct ? "/DCTDecode" : "/FlateDecode"),
-                QPDFObjectHandle::newNull());
-            // The data is already encoded as it should be: qpdf passes it on untouched and
-            // asks for it once.
-            stream.setFilterOnWrite(false);
-            provider->add(stream.getObjGen(), p.image);
-            xobjects.replaceKey(name, stream);
+            xobjects.replaceKey(name, imageStream(pdf, p.image, provider));
             const Matrix& m = p.matrix;
             content << "q " << num(p.clip.x) << ' ' << num(p.clip.y) << ' '
                     << num(p.clip.width) << ' ' << num(p.clip.height) << " re W n " << num(m.a)
@@ -268,6 +344,7 @@ std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWr
         buildDocument(pdf, pagesToWrite, job, path, provider);
         QPDFWriter writer(pdf);
         writer.setOutputFile(temp.c_str(), out, false);
+        writer.setMinimumPDFVersion(versionFor(pagesToWrite));
         writer.write();
         if (std::fflush(out) != 0 || std::ferror(out))
             throw std::runtime_error(std::string("cannot write: ") + std::strerror(errno));

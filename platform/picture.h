@@ -1,28 +1,50 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <memory>
+#include <vector>
 
 #include "pdfwriter/imagesource.h"
 
 namespace pictolio {
 
+// One page of a picture: its size and how it turns upright, with the image that prints it.
+struct PicturePage {
+    int width = 0;  // pixels, upright
+    int height = 0;
+    double widthHimetric = 0;  // physical size, hundredths of a millimetre, upright
+    double heightHimetric = 0;
+    int orientation = 1;  // how the stored image turns upright (EXIF values 1 to 8)
+    std::shared_ptr<const pdfwriter::ImageSource> image;
+};
+
 // A decoded picture as a picture holder keeps it. The pixel data itself stays in the file
 // until the picture is printed.
 struct Picture {
     quint64 handle = 0;  // 0: the empty picture
+    // The first (usually only) page.
     int width = 0;       // pixels, upright
     int height = 0;
     double widthHimetric = 0;  // physical size, hundredths of a millimetre, upright
     double heightHimetric = 0;
     int orientation = 1;  // how the stored image turns upright (EXIF values 1 to 8)
     std::shared_ptr<const pdfwriter::ImageSource> image;
+    // The pages after the first, in file order (a multi-page TIFF file).
+    std::vector<PicturePage> morePages;
 
     bool isEmpty() const { return handle == 0; }
+    int pageCount() const { return 1 + int(morePages.size()); }
+    PicturePage page(int index) const {
+        if (index > 0) return morePages.at(std::size_t(index - 1));
+        return {width, height, widthHimetric, heightHimetric, orientation, image};
+    }
 };
 
-// Turns picture files into pictures: JPEG files (checked whole, kept as they are) and whatever
-// else Qt's image readers take (PNG, BMP, GIF, ICO, ...).
+// Turns picture files into pictures: JPEG files (checked whole, kept as they are), PNG files
+// (kept as they are where a PDF can hold them), TIFF files (every page; fax and JPEG data kept
+// as they are), HEIF and AVIF files, and whatever else Qt's image readers take (WebP, BMP, GIF,
+// ICO, ...).
 class PictureDecoder {
 public:
     // The empty picture for anything that is not a picture we can print: a missing or
@@ -31,6 +53,10 @@ public:
 
     // The density assumed when a file states none.
     static constexpr double defaultDpi = 96.0;
+
+    // The file name extensions of the pictures it takes, in lower case without the dot
+    // ("jpg", "png", "tif", ...).
+    static QStringList fileExtensions();
 };
 
 }  // namespace pictolio

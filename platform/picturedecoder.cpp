@@ -9,17 +9,167 @@
 #include <cerrno>
 #include <vector>
 #include <stdexcept>
+#include <cstring>
 
 #include "pdfwriter/jpegfile.h"
+#include "pdfwriter/pngfile.h"
 #include "platform/picture.h"
+#include "platform/picturereaders.h"
 
 namespace pictolio {
 
+namespace readers {
+
+namespace {
+std::atomic<quint64> nextHandle{1};
+}  // namespace
+
+double usableDpi(double dpi) { return (dpi >= 10 && dpi <= 10000) ? dpi : PictureDecoder::defaultDpi; }
+
+PicturePage pageOf(int storedWidth, int storedHeight, double xDpi, double yDpi, int orientation,
+                   std::shared_ptr<const pdfwriter::ImageSource> image) {
+    PicturePage page;
+    page.orientation = (orientation >= 1 && orientation <= 8) ? orientation : 1;
+    const bool turned = page.orientation >= 5;
+    page.width = turned ? storedHeight : storedWidth;
+    page.height = turned ? storedWidth : storedHeight;
+    const double w = storedWidth / usableDpi(xDpi) * himetricPerInch;
+    const double h = storedHeight / usableDpi(yDpi) * himetricPerInch;
+    page.widthHimetric = turned ? h : w;
+    page.heightHimetric = turned ? w : h;
+    page.image = std::move(image);
+    return page;
+}
+
+Picture pictureOf(std::vector<PicturePage> pages) {
+    Picture picture;
+    const PicturePage& first = pages.front();
+    picture.width = first.width;
+    picture.height = first.height;
+    picture.widthHimetric = first.widthHimetric;
+    picture.heightHimetric = first.heightHimetric;
+    picture.orientation = first.orientation;
+    picture.image = first.image;
+    picture.morePages.assign(std::make_move_iterator(pages.begin() + 1), std::make_move_iterator(pages.end()));
+    picture.handle = nextHandle++;
+    return picture;
+}
+
+bool hasTransparency(const QImage& image) {
+    if (!image.hasAlphaChannel()) return false;
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* px = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(px[x]) != 255) return true;
+    }
+    return false;
+}
+
+// Reads the whole file (a read error is an answer, where a mapped file's would be a crash).
+bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data) {
+    data->resize(size);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(fd, data->data() + done, size - done, off_t(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;  // an error, or the file got shorter
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+DecodedImage::DecodedImage(QString path, pdfwriter::FileIdentity identity, int width, int height,
+                           bool gray, bool alpha)
+    : m_path(std::move(path)), m_identity(identity), m_width(width), m_height(height), m_gray(gray),
+      m_alpha(alpha) {}
+
+pdfwriter::ImageFormat DecodedImage::format() const {
+    pdfwriter::ImageFormat f;
+    f.width = m_width;
+    f.height = m_height;
+    f.colorSpace = m_gray ? pdfwriter::ColorSpace::Gray : pdfwriter::ColorSpace::Rgb;
+    f.encoding = pdfwriter::ImageEncoding::Raw;
+    f.softMask = m_alpha;
+    return f;
+}
+
+std::string DecodedImage::description() const { return QFile::encodeName(m_path).toStdString(); }
+
+bool DecodedImage::stillAsChecked() const {
+    return pdfwriter::FileIdentity::ofPath(description()) == m_identity;
+}
+
+QImage DecodedImage::decodeChecked() const {
+    const std::string name = description();
+    if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
+        throw std::runtime_error(name + ": changed since it was checked");
+    QImage image = decode();
+    if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
+        throw std::runtime_error(name + ": changed while it was read");
+    if (image.isNull() || image.width() != m_width || image.height() != m_height)
+        throw std::runtime_error(name + ": can no longer be decoded");
+    return image;
+}
+
+// 8-bit grey or RGB samples, rows without padding, the colours as they are where the picture
+// is transparent (its soft mask hides them); the alpha channel kept for the soft mask.
+void DecodedImage::writeData(const pdfwriter::DataSink& sink) const {
+    const QImage image = decodeChecked();
+    if (m_gray && !m_alpha) {
+        const QImage g = image.convertToFormat(QImage::Format_Grayscale8);
+        for (int y = 0; y < g.height(); ++y) sink(g.constScanLine(y), std::size_t(g.width()));
+        return;
+    }
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    std::vector<std::uint8_t> alpha;
+    if (m_alpha) alpha.reserve(std::size_t(m_width) * std::size_t(m_height));
+    std::vector<std::uint8_t> row(std::size_t(argb.width()) * (m_gray ? 1 : 3));
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* px = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        std::uint8_t* to = row.data();
+        for (int x = 0; x < argb.width(); ++x) {
+            if (m_gray) {
+                *to++ = std::uint8_t(qGray(px[x]));
+            } else {
+                *to++ = std::uint8_t(qRed(px[x]));
+                *to++ = std::uint8_t(qGreen(px[x]));
+                *to++ = std::uint8_t(qBlue(px[x]));
+            }
+            if (m_alpha) alpha.push_back(std::uint8_t(qAlpha(px[x])));
+        }
+        sink(row.data(), row.size());
+    }
+    if (m_alpha) {
+        const std::lock_guard lock(m_mutex);
+        m_alphaPlane = std::move(alpha);
+    }
+}
+
+void DecodedImage::writeSoftMask(const pdfwriter::DataSink& sink) const {
+    std::vector<std::uint8_t> alpha;
+    {
+        const std::lock_guard lock(m_mutex);
+        alpha.swap(m_alphaPlane);
+    }
+    if (alpha.size() != std::size_t(m_width) * std::size_t(m_height)) {
+        const QImage argb = decodeChecked().convertToFormat(QImage::Format_ARGB32);
+        alpha.clear();
+        alpha.reserve(std::size_t(m_width) * std::size_t(m_height));
+        for (int y = 0; y < argb.height(); ++y) {
+            const auto* px = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+            for (int x = 0; x < argb.width(); ++x) alpha.push_back(std::uint8_t(qAlpha(px[x])));
+        }
+    }
+    sink(alpha.data(), alpha.size());
+}
+
+}  // namespace readers
+
+using namespace readers;
+
 namespace {
 
-std::atomic<quint64> nextHandle{1};
-
-constexpr double himetricPerInch = 2540.0;
 constexpr off_t maxFileSize = off_t(2) << 30;
 
 // Reads the picture into an image made and cleared beforehand. Some readers report success yet
@@ -87,85 +237,18 @@ bool bmpCutShort(int fd, std::int64_t fileSize) {
     return std::int64_t(pixelsAt) + rowBytes * (height < 0 ? -height : height) > fileSize;
 }
 
-// A picture Qt reads, other than JPEG. Its pixels are decoded again when the page is written,
-// so a long job holds no pixels in memory; the file must not have changed by then.
-class RasterFileImage : public pdfwriter::ImageSource {
+// A picture Qt reads, decoded again (turned upright) when its page is written.
+class RasterFileImage : public DecodedImage {
 public:
-    RasterFileImage(QString path, pdfwriter::FileIdentity identity, int width, int height,
-                    bool gray)
-        : m_path(std::move(path)), m_identity(identity), m_width(width), m_height(height),
-          m_gray(gray) {}
+    using DecodedImage::DecodedImage;
 
-    pdfwriter::ImageFormat format() const override {
-        pdfwriter::ImageFormat f;
-        f.width = m_width;
-        f.height = m_height;
-        f.colorSpace = m_gray ? pdfwriter::ColorSpace::Gray : pdfwriter::ColorSpace::Rgb;
-        f.encoding = pdfwriter::ImageEncoding::Raw;
-        return f;
-    }
-
-    void writeData(const pdfwriter::DataSink& sink) const override {
-        const std::string name = description();
-        if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
-            throw std::runtime_error(name + ": changed since it was checked");
-        QImageReader reader(m_path);
+protected:
+    QImage decode() const override {
+        QImageReader reader(path());
         reader.setAutoTransform(true);
-        const QImage image = readCleared(reader);
-        if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
-            throw std::runtime_error(name + ": changed while it was read");
-        if (image.isNull() || image.width() != m_width || image.height() != m_height)
-            throw std::runtime_error(name + ": can no longer be decoded");
-        writePixels(image, m_gray, sink);
+        return readCleared(reader);
     }
-
-    std::string description() const override { return QFile::encodeName(m_path).toStdString(); }
-    bool stillAsChecked() const override {
-        return pdfwriter::FileIdentity::ofPath(description()) == m_identity;
-    }
-
-    // 8-bit grey or RGB samples, rows without padding, transparency laid over white paper.
-    static void writePixels(const QImage& source, bool gray, const pdfwriter::DataSink& sink) {
-        if (gray) {
-            const QImage g = source.convertToFormat(QImage::Format_Grayscale8);
-            for (int y = 0; y < g.height(); ++y)
-                sink(g.constScanLine(y), std::size_t(g.width()));
-            return;
-        }
-        const QImage argb = source.convertToFormat(QImage::Format_ARGB32);
-        std::vector<std::uint8_t> row(std::size_t(argb.width()) * 3);
-        for (int y = 0; y < argb.height(); ++y) {
-            const auto* px = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-            for (int x = 0; x < argb.width(); ++x) {
-                const int a = qAlpha(px[x]);
-                const auto over = [a](int c) { return std::uint8_t((c * a + 255 * (255 - a) + 127) / 255); };
-                row[3 * x] = over(qRed(px[x]));
-                row[3 * x + 1] = over(qGreen(px[x]));
-                row[3 * x + 2] = over(qBlue(px[x]));
-            }
-            sink(row.data(), row.size());
-        }
-    }
-
-private:
-    QString m_path;
-    pdfwriter::FileIdentity m_identity;
-    int m_width, m_height;
-    bool m_gray;
 };
-
-// Reads the whole file (a read error is an answer, where a mapped file's would be a crash).
-bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data) {
-    data->resize(size);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, data->data() + done, size - done, off_t(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;  // an error, or the file got shorter
-        done += std::size_t(n);
-    }
-    return true;
-}
 
 Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
     pdfwriter::JpegInfo info;
@@ -187,24 +270,35 @@ Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& ide
     details.arithmetic = info.arithmetic;
     details.standardTablesAt = info.standardTablesAt;
 
-    Picture picture;
-    picture.orientation = info.orientation;
-    const bool turned = info.orientation >= 5;
-    const double xDpi = info.xDpi > 0 ? info.xDpi : PictureDecoder::defaultDpi;
-    const double yDpi = info.yDpi > 0 ? info.yDpi : PictureDecoder::defaultDpi;
-    picture.width = turned ? info.height : info.width;
-    picture.height = turned ? info.width : info.height;
-    const double storedW = info.width / xDpi * himetricPerInch;
-    const double storedH = info.height / yDpi * himetricPerInch;
-    picture.widthHimetric = turned ? storedH : storedW;
-    picture.heightHimetric = turned ? storedW : storedH;
-    picture.image = std::make_shared<pdfwriter::JpegFileImage>(QFile::encodeName(path).toStdString(),
-                                                               identity, details);
-    picture.handle = nextHandle++;
-    return picture;
+    return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, info.orientation,
+                             std::make_shared<pdfwriter::JpegFileImage>(QFile::encodeName(path).toStdString(),
+                                                                        identity, details))});
 }
 
-Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+// The orientation a WebP file's EXIF chunk gives; 1 when it has none. (Qt's WebP reader does
+// not turn pictures itself.)
+int webpOrientation(int fd, std::int64_t fileSize) {
+    std::uint8_t h[12];
+    if (::pread(fd, h, 12, 0) != 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WEBP", 4) != 0)
+        return 1;
+    std::int64_t at = 12;
+    for (int chunks = 0; chunks < 1000 && at + 8 <= fileSize; ++chunks) {
+        if (::pread(fd, h, 8, at) != 8) return 1;
+        const std::int64_t size = le32(h + 4);
+        if (std::memcmp(h, "EXIF", 4) == 0) {
+            if (size > (std::int64_t(1) << 20) || at + 8 + size > fileSize) return 1;
+            std::vector<std::uint8_t> exif(static_cast<std::size_t>(size));
+            if (::pread(fd, exif.data(), exif.size(), at + 8) != ssize_t(exif.size())) return 1;
+            return pdfwriter::exifOrientation(exif.data(), exif.size());
+        }
+        at += 8 + size + (size & 1);
+    }
+    return 1;
+}
+
+// xDpi, yDpi: the density the file states, when its own reader has found it.
+Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity,
+                  double xDpi = 0, double yDpi = 0) {
     if (bmpCutShort(fd, identity.size)) return {};
     QImageReader reader(path);
     reader.setAutoTransform(true);
@@ -213,21 +307,77 @@ Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& id
     if (!(pdfwriter::FileIdentity::ofPath(QFile::encodeName(path).toStdString()) == identity))
         return {};
     // Qt gives 72 dpi (2835 dots per metre) to a file that states no density.
-    const auto dpiOf = [](int dotsPerMeter) {
-        const double dpi = dotsPerMeter * 0.0254;
-        return (dotsPerMeter == 2835 || dpi < 10 || dpi > 10000) ? PictureDecoder::defaultDpi
-                                                                 : dpi;
-    };
-    const bool gray = image.isGrayscale() && !image.hasAlphaChannel();
-    Picture picture;
-    picture.width = image.width();
-    picture.height = image.height();
-    picture.widthHimetric = image.width() / dpiOf(image.dotsPerMeterX()) * himetricPerInch;
-    picture.heightHimetric = image.height() / dpiOf(image.dotsPerMeterY()) * himetricPerInch;
-    picture.image =
-        std::make_shared<RasterFileImage>(path, identity, image.width(), image.height(), gray);
-    picture.handle = nextHandle++;
-    return picture;
+    const auto dpiOf = [](int dotsPerMeter) { return dotsPerMeter == 2835 ? 0.0 : dotsPerMeter * 0.0254; };
+    if (xDpi <= 0 || yDpi <= 0) xDpi = dpiOf(image.dotsPerMeterX()), yDpi = dpiOf(image.dotsPerMeterY());
+    const bool alpha = hasTransparency(image);
+    const bool gray = image.isGrayscale();
+    // A reader that cannot turn the picture leaves it as stored: it is turned when placed.
+    const int orientation = reader.supportsOption(QImageIOHandler::ImageTransformation)
+                                ? 1
+                                : webpOrientation(fd, identity.size);
+    return pictureOf({pageOf(image.width(), image.height(), xDpi, yDpi, orientation,
+                             std::make_shared<RasterFileImage>(path, identity, image.width(),
+                                                               image.height(), gray, alpha))});
+}
+
+// A PNG file goes into the PDF as it is when a PDF can hold its samples: grey, RGB or palette,
+// not interlaced, transparency (if any) a single colour or a range of palette entries. Other
+// PNG files are decoded, their alpha channel kept.
+Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+    pdfwriter::PngInfo info;
+    {
+        std::vector<std::uint8_t> data;
+        if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
+        if (pdfwriter::checkPng(data.data(), data.size(), &info) != pdfwriter::PngStatus::Ok)
+            return loadOther(path, fd, identity);
+    }
+    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
+    pdfwriter::ImageFormat f;
+    f.width = info.width;
+    f.height = info.height;
+    f.bitsPerComponent = info.bitDepth;
+    f.encoding = pdfwriter::ImageEncoding::Flate;
+    bool asStored = !info.interlaced;
+    // A transparent colour of 16-bit samples is written as the PDF says (Qt's reader cannot
+    // decode such a picture; some renderers show the colour rather than the paper).
+    const std::vector<std::uint8_t>& t = info.transparency;
+    const int largest = (1 << info.bitDepth) - 1;
+    const auto sample = [&](std::size_t at) { return (t[at] << 8) | t[at + 1]; };
+    switch (info.colorType) {
+        case 0:
+            f.colorSpace = pdfwriter::ColorSpace::Gray;
+            if (t.size() == 2 && sample(0) <= largest) f.colorKey = {sample(0), sample(0)};
+            break;
+        case 2:
+            f.colorSpace = pdfwriter::ColorSpace::Rgb;
+            if (t.size() == 6 && sample(0) <= largest && sample(2) <= largest && sample(4) <= largest)
+                f.colorKey = {sample(0), sample(0), sample(2), sample(2), sample(4), sample(4)};
+            break;
+        case 3: {
+            f.colorSpace = pdfwriter::ColorSpace::Indexed;
+            f.palette = info.palette;
+            // Entries fully transparent or fully opaque, the transparent ones side by side: a
+            // range of indices. Anything else needs a soft mask.
+            int first = -1, last = -1;
+            for (std::size_t i = 0; i < t.size() && asStored; ++i) {
+                if (t[i] == 255) continue;
+                if (t[i] != 0 || (last >= 0 && std::size_t(last) + 1 != i)) asStored = false;
+                if (first < 0) first = int(i);
+                last = int(i);
+            }
+            if (first >= 0) f.colorKey = {first, last};
+            break;
+        }
+        default:
+            asStored = false;  // an alpha channel, which the PDF keeps apart
+    }
+    if (!asStored) return loadOther(path, fd, identity, info.xDpi, info.yDpi);
+    std::vector<pdfwriter::FileSlicesImage::Slice> slices;
+    for (const pdfwriter::PngInfo::Range& r : info.imageData)
+        slices.push_back({std::int64_t(r.offset), std::int64_t(r.length)});
+    return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, 1,
+                             std::make_shared<pdfwriter::FileSlicesImage>(QFile::encodeName(path).toStdString(),
+                                                                          identity, std::move(f), std::move(slices)))});
 }
 
 }  // namespace
@@ -242,13 +392,31 @@ Picture PictureDecoder::load(const QString& path) const {
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
         st.st_size <= maxFileSize) {
         const pdfwriter::FileIdentity identity = pdfwriter::FileIdentity::ofDescriptor(fd);
-        std::uint8_t magic[3] = {0, 0, 0};
-        const bool jpeg = ::pread(fd, magic, 3, 0) == 3 && magic[0] == 0xFF &&
-                          magic[1] == 0xD8 && magic[2] == 0xFF;
-        picture = jpeg ? loadJpeg(path, fd, identity) : loadOther(path, fd, identity);
+        std::uint8_t head[32] = {};
+        const ssize_t n = ::pread(fd, head, sizeof head, 0);
+        const std::size_t got = n > 0 ? std::size_t(n) : 0;
+        if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)
+            picture = loadJpeg(path, fd, identity);
+        else if (got >= 8 && std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) == 0)
+            picture = loadPng(path, fd, identity);
+        else if (isTiff(head, got))
+            picture = loadTiff(path, fd, identity);
+        else if (isHeif(head, got))
+            picture = loadHeif(path, fd, identity);
+        else
+            picture = loadOther(path, fd, identity);
     }
     ::close(fd);
     return picture;
+}
+
+QStringList PictureDecoder::fileExtensions() {
+    QStringList names = {"jpg", "jpeg", "jpe", "jfif", "png", "tif", "tiff", "heic", "heif", "hif", "avif"};
+    for (const QByteArray& format : QImageReader::supportedImageFormats()) {
+        const QString name = QString::fromLatin1(format).toLower();
+        if (!names.contains(name)) names << name;
+    }
+    return names;
 }
 
 }  // namespace pictolio

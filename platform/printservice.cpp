@@ -45,41 +45,50 @@ double PrinterDevice::scaleHeight() const {
     return m_scaleMode == ScaleMode::Pixels ? px : px * twipsPerInch / s.dpi;
 }
 
+// A picture of several pages draws each on a page of its own, laid out by the same request.
 void PrinterDevice::paintPicture(const Picture& picture, float x, float y) {
     if (!m_setup) m_setup = m_service.pageSetup();
-    const double w = picture.widthHimetric * m_setup->dpi / himetricPerInch;
-    const double h = picture.heightHimetric * m_setup->dpi / himetricPerInch;
-    place(picture, {true, toPixels(x), toPixels(y), w, h, w, h});
+    for (int i = 0; i < picture.pageCount(); ++i) {
+        const PicturePage page = picture.page(i);
+        const double w = page.widthHimetric * m_setup->dpi / himetricPerInch;
+        const double h = page.heightHimetric * m_setup->dpi / himetricPerInch;
+        place(picture, i, {true, toPixels(x), toPixels(y), w, h, w, h});
+    }
 }
 
 void PrinterDevice::paintPicture(const Picture& picture, float x, float y, float width,
                                  float height) {
     if (!m_setup) m_setup = m_service.pageSetup();
-    place(picture, {false, toPixels(x), toPixels(y), toPixels(width), toPixels(height),
-                    picture.widthHimetric * m_setup->dpi / himetricPerInch,
-                    picture.heightHimetric * m_setup->dpi / himetricPerInch});
+    for (int i = 0; i < picture.pageCount(); ++i) {
+        const PicturePage page = picture.page(i);
+        place(picture, i, {false, toPixels(x), toPixels(y), toPixels(width), toPixels(height),
+                           page.widthHimetric * m_setup->dpi / himetricPerInch,
+                           page.heightHimetric * m_setup->dpi / himetricPerInch});
+    }
 }
 
-void PrinterDevice::place(const Picture& picture, const pdfwriter::Drawing& drawing) {
+void PrinterDevice::place(const Picture& picture, int pageIndex, const pdfwriter::Drawing& drawing) {
     if (picture.isEmpty() || !picture.image)
         throw AppError(ErrorCode::InvalidArgument, QStringLiteral("Invalid picture"));
+    const PicturePage page = picture.page(pageIndex);
+    if (pageIndex > 0) newPage();
     const pdfwriter::PageSetup& s = *m_setup;
     if (m_job.pages.empty()) m_job.documentName = m_documentName.toStdString();
     if (!m_pageOpen) {
         // The page's first picture chooses how it is turned (or, fitting pages, its size).
-        const pdfwriter::LaidOut page = pdfwriter::pageFor(s, drawing.pictureWidth, drawing.pictureHeight);
-        m_page = page;
+        const pdfwriter::LaidOut laidPage = pdfwriter::pageFor(s, drawing.pictureWidth, drawing.pictureHeight);
+        m_page = laidPage;
         pdfwriter::Page& added = m_job.pages.emplace_back();
-        added.width = page.pageWidth;
-        added.height = page.pageHeight;
+        added.width = laidPage.pageWidth;
+        added.height = laidPage.pageHeight;
         // The picture's file name (its description is its path, in the file system's encoding).
-        const std::string path = picture.image->description();
+        const std::string path = page.image->description();
         added.title = QFile::decodeName(path.substr(path.rfind('/') + 1).c_str()).toStdString();
         m_pageOpen = true;
     }
     const pdfwriter::LaidOut laid = pdfwriter::layOut(s, m_page, drawing);
     m_job.pages.back().images.push_back(
-        {picture.image, pdfwriter::placeImage(laid.target, picture.orientation), laid.clip});
+        {page.image, pdfwriter::placeImage(laid.target, page.orientation), laid.clip});
 }
 
 void PrinterDevice::newPage() { m_pageOpen = false; }

@@ -37,7 +37,8 @@ public:
     double scaleHeight() const;
 
     // Draws the whole picture with its top-left corner at (x, y) at its own physical size;
-    // what lies beyond the printable area is cut off.
+    // what lies beyond the printable area is cut off. A picture of several pages draws each on
+    // a page of its own, the same way; the last stays open.
     void paintPicture(const Picture& picture, float x, float y);
     // Draws the whole picture stretched into the rectangle (x, y, width, height).
     void paintPicture(const Picture& picture, float x, float y, float width, float height);
@@ -59,7 +60,7 @@ public:
 
 private:
     double toPixels(double v) const;
-    void place(const Picture& picture, const pdfwriter::Drawing& drawing);
+    void place(const Picture& picture, int pageIndex, const pdfwriter::Drawing& drawing);
 
     PrintService& m_service;
     ScaleMode m_scaleMode = ScaleMode::Twips;

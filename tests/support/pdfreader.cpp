@@ -1,8 +1,10 @@
 #include "tests/support/pdfreader.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -46,10 +48,25 @@ std::vector<PdfPage> readPdf(const QString& path) {
             image.rawData = text(stream.getRawStreamData());
             if (image.filter == "/FlateDecode")
                 image.decodedData = text(stream.getStreamData(qpdf_dl_generalized));
+            if (dict.hasKey("/Mask")) image.mask = dict.getKey("/Mask").unparse();
+            if (dict.hasKey("/SMask"))
+                image.softMask = text(dict.getKey("/SMask").getStreamData(qpdf_dl_generalized));
             out.images.push_back(std::move(image));
         }
         pages.push_back(std::move(out));
     }
+    return pages;
+}
+
+std::vector<QImage> renderPdf(const QString& path, int dpi) {
+    QTemporaryDir dir;
+    QProcess pdftoppm;
+    pdftoppm.start(QStringLiteral("pdftoppm"),
+                   {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-png"), path, dir.filePath("page")});
+    if (!pdftoppm.waitForFinished(120000) || pdftoppm.exitCode() != 0) return {};
+    std::vector<QImage> pages;
+    const QStringList files = QDir(dir.path()).entryList({QStringLiteral("page-*.png")}, QDir::Files, QDir::Name);
+    for (const QString& file : files) pages.push_back(QImage(dir.filePath(file)).convertToFormat(QImage::Format_RGB32));
     return pages;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@ struct PdfImage {
     int height = 0;
     std::string rawData;      // the stream as stored
     std::string decodedData;  // after the stream's filters (Flate only)
+    std::string mask;         // the /Mask array as written, "" when absent
+    std::string softMask;     // the /SMask image's samples, "" when absent
     double matrix[6] = {0, 0, 0, 0, 0, 0};  // the cm before it is drawn
     double clip[4] = {0, 0, 0, 0};          // the re before it is drawn
 };
@@ -26,6 +29,9 @@ struct PdfPage {
 
 // Reads the file with libqpdf; throws when it is not a readable PDF.
 std::vector<PdfPage> readPdf(const QString& path);
+
+// Renders every page with poppler's pdftoppm at the given resolution; empty when it fails.
+std::vector<QImage> renderPdf(const QString& path, int dpi);
 
 // Runs "qpdf --check" on the file; "" when it passes, its output otherwise.
 QString qpdfCheckProblems(const QString& path);

@@ -1,0 +1,210 @@
+#include "pdfwriter/pngfile.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <memory>
+
+namespace pdfwriter {
+
+const char* toString(PngStatus status) {
+    switch (status) {
+        case PngStatus::Ok: return "ok";
+        case PngStatus::NotPng: return "not a PNG file";
+        case PngStatus::Truncated: return "cut short";
+        case PngStatus::Corrupt: return "damaged";
+        case PngStatus::Unsupported: return "not supported";
+        case PngStatus::TooLarge: return "too large";
+    }
+    return "unknown";
+}
+
+int PngInfo::channels() const {
+    switch (colorType) {
+        case 2: return 3;
+        case 4: return 2;
+        case 6: return 4;
+        default: return 1;
+    }
+}
+
+namespace {
+
+constexpr std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+constexpr std::uint32_t largestChunk = 0x7FFFFFFF;
+
+std::uint32_t be32(const std::uint8_t* p) {
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
+           std::uint32_t(p[3]);
+}
+
+bool isType(const std::uint8_t* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
+
+bool validDepth(int colorType, int depth) {
+    switch (colorType) {
+        case 0: return depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+        case 3: return depth == 1 || depth == 2 || depth == 4 || depth == 8;
+        case 2:
+        case 4:
+        case 6: return depth == 8 || depth == 16;
+        default: return false;
+    }
+}
+
+// The rows the image data holds: for an interlaced picture, those of each of its seven passes.
+struct Rows {
+    std::uint64_t count;
+    std::uint64_t bytes;  // each, after its filter byte
+};
+
+std::vector<Rows> rowsOf(const PngInfo& info) {
+    const std::uint64_t bitsPerPixel = std::uint64_t(info.channels()) * std::uint64_t(info.bitDepth);
+    const auto rowBytes = [&](std::uint64_t width) { return (width * bitsPerPixel + 7) / 8; };
+    const std::uint64_t w = std::uint64_t(info.width), h = std::uint64_t(info.height);
+    if (!info.interlaced) return {{h, rowBytes(w)}};
+    static const int passes[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                                     {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    std::vector<Rows> rows;
+    for (const auto& p : passes) {
+        const std::uint64_t pw = w > std::uint64_t(p[0]) ? (w - p[0] + p[2] - 1) / p[2] : 0;
+        const std::uint64_t ph = h > std::uint64_t(p[1]) ? (h - p[1] + p[3] - 1) / p[3] : 0;
+        if (pw > 0 && ph > 0) rows.push_back({ph, rowBytes(pw)});
+    }
+    return rows;
+}
+
+// Inflates the image data and follows its rows: every row's filter byte known, exactly the
+// rows declared, nothing after the stream.
+PngStatus checkImageData(const std::uint8_t* data, const PngInfo& info) {
+    const std::vector<Rows> rows = rowsOf(info);
+    std::size_t part = 0;  // which group of rows
+    std::uint64_t rowsLeft = rows.empty() ? 0 : rows[0].count;
+    std::uint64_t untilFilter = 0;  // bytes before the next row's filter byte
+    bool done = rows.empty();
+
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return PngStatus::Unsupported;
+    const std::unique_ptr<z_stream, void (*)(z_stream*)> guard(&z, [](z_stream* s) { inflateEnd(s); });
+    constexpr std::size_t chunk = 1 << 16;
+    const std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[chunk]);
+    bool ended = false;
+    for (const PngInfo::Range& range : info.imageData) {
+        if (ended) {
+            if (range.length > 0) return PngStatus::Unsupported;  // data after the stream
+            continue;
+        }
+        z.next_in = const_cast<std::uint8_t*>(data + range.offset);
+        z.avail_in = uInt(range.length);
+        // Until this chunk's data is used up and zlib holds back no output.
+        for (bool full = true; !ended && (z.avail_in > 0 || full);) {
+            z.next_out = out.get();
+            z.avail_out = chunk;
+            const int r = inflate(&z, Z_NO_FLUSH);
+            if (r == Z_STREAM_END)
+                ended = true;
+            else if (r == Z_BUF_ERROR)
+                break;  // nothing more without more data
+            else if (r != Z_OK)
+                return PngStatus::Corrupt;
+            full = z.avail_out == 0;
+            const std::size_t produced = chunk - z.avail_out;
+            for (std::size_t at = 0; at < produced;) {
+                if (untilFilter > 0) {
+                    const std::uint64_t skip = std::min<std::uint64_t>(untilFilter, produced - at);
+                    untilFilter -= skip;
+                    at += std::size_t(skip);
+                    continue;
+                }
+                if (done) return PngStatus::Unsupported;  // more data than rows
+                if (out[at] > 4) return PngStatus::Corrupt;
+                ++at;
+                untilFilter = rows[part].bytes;
+                if (--rowsLeft == 0) {
+                    if (++part == rows.size())
+                        done = true;
+                    else
+                        rowsLeft = rows[part].count;
+                }
+            }
+        }
+        if (ended && z.avail_in > 0) return PngStatus::Unsupported;
+    }
+    if (!ended || !done || untilFilter > 0) return PngStatus::Truncated;
+    return PngStatus::Ok;
+}
+
+}  // namespace
+
+PngStatus checkPng(const std::uint8_t* data, std::size_t size, PngInfo* info) {
+    PngInfo out;
+    if (size < 8 || std::memcmp(data, signature, 8) != 0) return PngStatus::NotPng;
+    bool haveHeader = false, havePalette = false, ended = false;
+    int idatRun = 0;  // 0: none yet, 1: in the IDAT chunks, 2: past them
+    std::size_t at = 8;
+    while (!ended) {
+        if (size - at < 12) return PngStatus::Truncated;
+        const std::uint32_t length = be32(data + at);
+        const std::uint8_t* type = data + at + 4;
+        if (length > largestChunk) return PngStatus::Corrupt;
+        for (int i = 0; i < 4; ++i)
+            if (!((type[i] >= 'A' && type[i] <= 'Z') || (type[i] >= 'a' && type[i] <= 'z')))
+                return PngStatus::Corrupt;
+        if (size - at - 12 < length) return PngStatus::Truncated;
+        const std::uint8_t* body = data + at + 8;
+        const bool critical = type[0] >= 'A' && type[0] <= 'Z';
+        const std::uint32_t stored = be32(body + length);
+        const bool crcOk = std::uint32_t(crc32(crc32(0, type, 4), body, uInt(length))) == stored;
+        if (critical && !crcOk) return PngStatus::Corrupt;
+        const std::size_t next = at + 12 + length;
+
+        if (!haveHeader && !isType(type, "IHDR")) return PngStatus::Corrupt;
+        if (idatRun == 1 && !isType(type, "IDAT")) idatRun = 2;
+        if (isType(type, "IHDR")) {
+            if (haveHeader || length != 13) return PngStatus::Corrupt;
+            const std::uint32_t w = be32(body), h = be32(body + 4);
+            out.bitDepth = body[8];
+            out.colorType = body[9];
+            if (w == 0 || h == 0 || w > largestChunk || h > largestChunk) return PngStatus::Corrupt;
+            if (!validDepth(out.colorType, out.bitDepth)) return PngStatus::Corrupt;
+            if (body[10] != 0 || body[12] > 1) return PngStatus::Corrupt;
+            if (body[11] != 0) return PngStatus::Unsupported;  // a filter method of MNG's
+            if (std::uint64_t(w) * h > maxPngPixels) return PngStatus::TooLarge;
+            out.width = int(w);
+            out.height = int(h);
+            out.interlaced = body[12] == 1;
+            haveHeader = true;
+        } else if (isType(type, "PLTE")) {
+            if (havePalette || idatRun > 0 || length == 0 || length % 3 != 0 || length > 768)
+                return PngStatus::Corrupt;
+            if (out.colorType == 0 || out.colorType == 4) return PngStatus::Corrupt;
+            if (out.colorType == 3) out.palette.assign(body, body + length);
+            havePalette = true;
+        } else if (isType(type, "IDAT")) {
+            if (idatRun == 2) return PngStatus::Corrupt;  // image data in pieces apart
+            if (out.colorType == 3 && out.palette.empty()) return PngStatus::Corrupt;
+            idatRun = 1;
+            out.imageData.push_back({at + 8, length});
+        } else if (isType(type, "IEND")) {
+            if (idatRun == 0) return PngStatus::Corrupt;
+            ended = true;
+        } else if (critical) {
+            return PngStatus::Unsupported;  // a critical chunk we do not know
+        } else if (crcOk && idatRun == 0 && isType(type, "tRNS")) {
+            const bool fits = out.colorType == 0   ? length == 2
+                              : out.colorType == 2 ? length == 6
+                              : out.colorType == 3 ? havePalette && length <= out.palette.size() / 3
+                                                   : false;
+            if (fits) out.transparency.assign(body, body + length);  // else ignored, as decoders do
+        } else if (crcOk && idatRun == 0 && isType(type, "pHYs") && length == 9 && body[8] == 1) {
+            const double x = be32(body) * 0.0254, y = be32(body + 4) * 0.0254;
+            if (x >= 10 && x <= 10000 && y >= 10 && y <= 10000) out.xDpi = x, out.yDpi = y;
+        }
+        at = next;
+    }
+    const PngStatus image = checkImageData(data, out);
+    if (image != PngStatus::Ok) return image;
+    *info = std::move(out);
+    return PngStatus::Ok;
+}
+
+}  // namespace pdfwriter

@@ -1,0 +1,108 @@
+// HEIF files (HEIC, AVIF), read with libheif: the primary image, turned and mirrored as the
+// file's transformations say (libheif applies them when it decodes).
+
+#include <fcntl.h>
+#include <libheif/heif.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QImageReader>
+#include <cstring>
+#include <memory>
+
+#include "platform/picturereaders.h"
+
+namespace pictolio::readers {
+
+namespace {
+
+struct HeifDeleter {
+    void operator()(heif_context* c) const { heif_context_free(c); }
+    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
+    void operator()(heif_image* i) const { heif_image_release(i); }
+};
+template <typename T>
+using HeifPtr = std::unique_ptr<T, HeifDeleter>;
+
+// The primary image of the file's bytes, upright, 8-bit RGB or RGBA; null when it cannot be
+// decoded (damaged, a codec libheif lacks, more memory than Qt allows one picture).
+QImage decodeHeif(const std::vector<std::uint8_t>& data) {
+    HeifPtr<heif_context> context(heif_context_alloc());
+    if (!context) return {};
+    if (heif_context_read_from_memory_without_copy(context.get(), data.data(), data.size(), nullptr).code !=
+        heif_error_Ok)
+        return {};
+    heif_image_handle* h = nullptr;
+    if (heif_context_get_primary_image_handle(context.get(), &h).code != heif_error_Ok) return {};
+    const HeifPtr<heif_image_handle> handle(h);
+    const int width = heif_image_handle_get_width(handle.get());
+    const int height = heif_image_handle_get_height(handle.get());
+    const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+    const int limitMb = QImageReader::allocationLimit();
+    if (width <= 0 || height <= 0 ||
+        (limitMb > 0 && std::uint64_t(width) * std::uint64_t(height) * 4 > (std::uint64_t(limitMb) << 20)))
+        return {};
+    heif_image* decoded = nullptr;
+    if (heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
+                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr)
+            .code != heif_error_Ok)
+        return {};
+    const HeifPtr<heif_image> image(decoded);
+    int stride = 0;
+    const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int w = heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int h2 = heif_image_get_height(image.get(), heif_channel_interleaved);
+    if (!plane || w <= 0 || h2 <= 0 || stride < w * (alpha ? 4 : 3)) return {};
+    QImage out(w, h2, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (out.isNull()) return {};
+    const std::size_t rowBytes = std::size_t(w) * (alpha ? 4 : 3);
+    for (int y = 0; y < h2; ++y) std::memcpy(out.scanLine(y), plane + std::size_t(y) * std::size_t(stride), rowBytes);
+    return out;
+}
+
+bool readFile(const QString& path, const pdfwriter::FileIdentity& identity, std::vector<std::uint8_t>* data) {
+    const std::string name = QFile::encodeName(path).toStdString();
+    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = pdfwriter::FileIdentity::ofDescriptor(fd) == identity &&
+                    readWhole(fd, std::size_t(identity.size), data) &&
+                    pdfwriter::FileIdentity::ofDescriptor(fd) == identity;
+    ::close(fd);
+    return ok;
+}
+
+class HeifFileImage : public DecodedImage {
+public:
+    HeifFileImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool alpha)
+        : DecodedImage(std::move(path), identity, width, height, false, alpha), m_identity(identity) {}
+
+protected:
+    QImage decode() const override {
+        std::vector<std::uint8_t> data;
+        if (!readFile(path(), m_identity, &data)) return {};
+        return decodeHeif(data);
+    }
+
+private:
+    pdfwriter::FileIdentity m_identity;
+};
+
+}  // namespace
+
+bool isHeif(const std::uint8_t* head, std::size_t size) {
+    if (size < 12) return false;
+    const heif_filetype_result kind = heif_check_filetype(head, int(size));
+    return kind == heif_filetype_yes_supported || kind == heif_filetype_yes_unsupported;
+}
+
+Picture loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+    std::vector<std::uint8_t> data;
+    if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
+    const QImage image = decodeHeif(data);
+    if (image.isNull() || !(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
+    return pictureOf({pageOf(image.width(), image.height(), 0, 0, 1,
+                             std::make_shared<HeifFileImage>(path, identity, image.width(), image.height(),
+                                                             hasTransparency(image)))});
+}
+
+}  // namespace pictolio::readers

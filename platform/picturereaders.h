@@ -1,0 +1,72 @@
+#pragma once
+
+// The picture decoder's readers of particular formats, and what they share.
+
+#include <QImage>
+#include <QString>
+#include <mutex>
+#include <vector>
+
+#include "platform/picture.h"
+
+namespace pictolio::readers {
+
+constexpr double himetricPerInch = 2540.0;
+
+// A density that can be believed (dots per inch); else the decoder's default.
+double usableDpi(double dpi);
+
+// A page of a picture stored width x height at the given density, turned upright as the
+// orientation (EXIF values) says.
+PicturePage pageOf(int storedWidth, int storedHeight, double xDpi, double yDpi, int orientation,
+                   std::shared_ptr<const pdfwriter::ImageSource> image);
+
+// The picture of these pages (at least one), with a handle of its own.
+Picture pictureOf(std::vector<PicturePage> pages);
+
+// Whether any pixel of the image is less than opaque.
+bool hasTransparency(const QImage& image);
+
+// Reads the whole file (a read error is an answer, where a mapped file's would be a crash).
+bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data);
+
+// A picture decoded again when it is printed, so a long job holds no pixels in memory: 8-bit
+// grey or RGB samples, and its alpha channel (if it has one) as a soft mask. The file must not
+// have changed since it was checked.
+class DecodedImage : public pdfwriter::ImageSource {
+public:
+    DecodedImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool gray,
+                 bool alpha);
+
+    pdfwriter::ImageFormat format() const override;
+    void writeData(const pdfwriter::DataSink& sink) const override;
+    void writeSoftMask(const pdfwriter::DataSink& sink) const override;
+    std::string description() const override;
+    bool stillAsChecked() const override;
+
+protected:
+    // The image as stored (not turned); a null image when it cannot be decoded.
+    virtual QImage decode() const = 0;
+    const QString& path() const { return m_path; }
+
+private:
+    QImage decodeChecked() const;
+
+    QString m_path;
+    pdfwriter::FileIdentity m_identity;
+    int m_width, m_height;
+    bool m_gray, m_alpha;
+    // The alpha channel of the last decoding, kept for the soft mask that follows the data.
+    mutable std::mutex m_mutex;
+    mutable std::vector<std::uint8_t> m_alphaPlane;
+};
+
+// TIFF files: every page, in file order.
+bool isTiff(const std::uint8_t* head, std::size_t size);
+Picture loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+
+// HEIF files (HEIC, AVIF): the primary image, turned as the file says.
+bool isHeif(const std::uint8_t* head, std::size_t size);
+Picture loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+
+}  // namespace pictolio::readers

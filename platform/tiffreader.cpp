@@ -1,0 +1,391 @@
+// TIFF files, read with libtiff: every page of the file, in file order. Fax data (CCITT Group 3
+// and 4) and JPEG data go into the PDF as they are stored where a PDF filter takes them whole;
+// other pages are decoded when they are printed.
+
+#include <fcntl.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QImageReader>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+#include "pdfwriter/jpegfile.h"
+#include "platform/picturereaders.h"
+
+namespace pictolio::readers {
+
+namespace {
+
+// The most pages we take from one file.
+constexpr int maxPages = 10000;
+
+// libtiff reading through pread on a descriptor the caller keeps open, never mapping the file
+// (a mapped file that shrinks would be a crash), and saying nothing on the terminal: its first
+// error is kept.
+class TiffFile {
+public:
+    TiffFile(int fd, std::int64_t size, const std::string& name) : m_fd(fd), m_size(size) {
+        TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+        TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(QImageReader::allocationLimit()) << 20);
+        TIFFOpenOptionsSetErrorHandlerExtR(options, &TiffFile::onError, this);
+        TIFFOpenOptionsSetWarningHandlerExtR(options, &TiffFile::onWarning, this);
+        m_tiff = TIFFClientOpenExt(name.c_str(), "rm", this, &TiffFile::read, &TiffFile::write,
+                                   &TiffFile::seek, &TiffFile::close, &TiffFile::sizeOf,
+                                   &TiffFile::map, &TiffFile::unmap, options);
+        TIFFOpenOptionsFree(options);
+    }
+    ~TiffFile() {
+        if (m_tiff) TIFFClose(m_tiff);
+    }
+    TiffFile(const TiffFile&) = delete;
+    TiffFile& operator=(const TiffFile&) = delete;
+
+    TIFF* get() const { return m_tiff; }
+    bool failed() const { return m_failed; }
+    const std::string& error() const { return m_error; }
+
+private:
+    static TiffFile* self(thandle_t h) { return static_cast<TiffFile*>(h); }
+    static tmsize_t read(thandle_t h, void* buffer, tmsize_t size) {
+        TiffFile* f = self(h);
+        ssize_t n;
+        do n = ::pread(f->m_fd, buffer, std::size_t(size), off_t(f->m_at));
+        while (n < 0 && errno == EINTR);
+        if (n > 0) f->m_at += n;
+        return n;
+    }
+    static tmsize_t write(thandle_t, void*, tmsize_t) { return -1; }
+    static toff_t seek(thandle_t h, toff_t offset, int whence) {
+        TiffFile* f = self(h);
+        const std::int64_t base = whence == SEEK_CUR ? f->m_at : whence == SEEK_END ? f->m_size : 0;
+        f->m_at = base + std::int64_t(offset);
+        return toff_t(f->m_at);
+    }
+    static int close(thandle_t) { return 0; }
+    static toff_t sizeOf(thandle_t h) { return toff_t(self(h)->m_size); }
+    static int map(thandle_t, void**, toff_t*) { return 0; }
+    static void unmap(thandle_t, void*, toff_t) {}
+    static int onError(TIFF*, void* user, const char*, const char* format, va_list args) {
+        auto* f = static_cast<TiffFile*>(user);
+        if (!f->m_failed) {
+            char text[512];
+            std::vsnprintf(text, sizeof text, format, args);
+            f->m_error = text;
+        }
+        f->m_failed = true;
+        return 1;
+    }
+    static int onWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+    int m_fd;
+    std::int64_t m_size;
+    std::int64_t m_at = 0;
+    TIFF* m_tiff = nullptr;
+    bool m_failed = false;
+    std::string m_error;
+};
+
+// The file opened again when a page is written, at the page's directory, unchanged since it was
+// checked.
+class OpenedPage {
+public:
+    OpenedPage(const std::string& name, const pdfwriter::FileIdentity& identity, tdir_t directory)
+        : m_name(name), m_identity(identity) {
+        m_fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (m_fd < 0) throw std::runtime_error(name + ": cannot be opened: " + std::strerror(errno));
+        if (!(pdfwriter::FileIdentity::ofDescriptor(m_fd) == identity)) {
+            ::close(m_fd);
+            throw std::runtime_error(name + ": changed since it was checked");
+        }
+        m_file = std::make_unique<TiffFile>(m_fd, identity.size, name);
+        if (!m_file->get() || !TIFFSetDirectory(m_file->get(), directory)) fail();
+    }
+    ~OpenedPage() {
+        m_file.reset();
+        ::close(m_fd);
+    }
+    OpenedPage(const OpenedPage&) = delete;
+    OpenedPage& operator=(const OpenedPage&) = delete;
+
+    TIFF* tiff() const { return m_file->get(); }
+    const TiffFile& file() const { return *m_file; }
+    [[noreturn]] void fail() const {
+        throw std::runtime_error(m_name + ": can no longer be decoded" +
+                                 (m_file->error().empty() ? "" : ": " + m_file->error()));
+    }
+    // After the page is read: it was read cleanly from the file as it was checked.
+    void finish() const {
+        if (m_file->failed()) fail();
+        if (!(pdfwriter::FileIdentity::ofDescriptor(m_fd) == m_identity))
+            throw std::runtime_error(m_name + ": changed while it was read");
+    }
+
+private:
+    std::string m_name;
+    pdfwriter::FileIdentity m_identity;
+    int m_fd = -1;
+    std::unique_ptr<TiffFile> m_file;
+};
+
+// Hands a bilevel page's rows to the sink, packed eight pixels a byte as stored; false when its
+// data cannot be decoded.
+bool readBilevelRows(TIFF* tif, int height, const TiffFile* file, const pdfwriter::DataSink& sink) {
+    std::uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    const tmsize_t stripSize = TIFFStripSize(tif), rowBytes = TIFFScanlineSize(tif);
+    if (stripSize <= 0 || rowBytes <= 0 || rowsPerStrip == 0) return false;
+    std::vector<std::uint8_t> strip(static_cast<std::size_t>(stripSize));
+    const std::uint32_t strips = TIFFNumberOfStrips(tif);
+    int row = 0;
+    for (std::uint32_t s = 0; s < strips && row < height; ++s) {
+        const std::int64_t rows = std::min<std::int64_t>(rowsPerStrip, height - row);
+        const tmsize_t n = TIFFReadEncodedStrip(tif, s, strip.data(), tmsize_t(rows * rowBytes));
+        if (n < rows * rowBytes || (file && file->failed())) return false;
+        sink(strip.data(), std::size_t(rows * rowBytes));
+        row += int(rows);
+    }
+    return row == height;
+}
+
+// A bilevel page that is not fax data the PDF can take as it is: decoded when printed, one bit
+// a pixel.
+class TiffBilevelImage : public pdfwriter::ImageSource {
+public:
+    TiffBilevelImage(std::string name, pdfwriter::FileIdentity identity, tdir_t directory,
+                     int width, int height, bool whiteIsZero)
+        : m_name(std::move(name)), m_identity(identity), m_directory(directory), m_width(width),
+          m_height(height), m_whiteIsZero(whiteIsZero) {}
+
+    pdfwriter::ImageFormat format() const override {
+        pdfwriter::ImageFormat f;
+        f.width = m_width;
+        f.height = m_height;
+        f.colorSpace = pdfwriter::ColorSpace::Gray;
+        f.encoding = pdfwriter::ImageEncoding::Raw;
+        f.bitsPerComponent = 1;
+        f.inverted = m_whiteIsZero;
+        return f;
+    }
+    void writeData(const pdfwriter::DataSink& sink) const override {
+        OpenedPage page(m_name, m_identity, m_directory);
+        if (!readBilevelRows(page.tiff(), m_height, &page.file(), sink)) page.fail();
+        page.finish();
+    }
+    std::string description() const override { return m_name; }
+    bool stillAsChecked() const override { return pdfwriter::FileIdentity::ofPath(m_name) == m_identity; }
+
+private:
+    std::string m_name;
+    pdfwriter::FileIdentity m_identity;
+    tdir_t m_directory;
+    int m_width, m_height;
+    bool m_whiteIsZero;
+};
+
+// The page at the current directory as 8-bit RGBA, as stored (not turned); null when it cannot
+// be decoded or would take more memory than Qt allows one picture.
+QImage decodeRgba(TIFF* tif, const TiffFile& file) {
+    char message[1024] = {};
+    TIFFRGBAImage img{};
+    if (!TIFFRGBAImageOK(tif, message) || !TIFFRGBAImageBegin(&img, tif, 1, message)) return {};
+    const std::uint64_t bytes = std::uint64_t(img.width) * img.height * 4;
+    const int limitMb = QImageReader::allocationLimit();
+    if (img.width == 0 || img.height == 0 || (limitMb > 0 && bytes > (std::uint64_t(limitMb) << 20))) {
+        TIFFRGBAImageEnd(&img);
+        return {};
+    }
+    // Rows as stored, top first: the orientation is applied when the page is placed.
+    img.orientation = ORIENTATION_TOPLEFT;
+    img.req_orientation = ORIENTATION_TOPLEFT;
+    QImage image(int(img.width), int(img.height),
+                 img.alpha ? QImage::Format_RGBA8888_Premultiplied : QImage::Format_RGBX8888);
+    bool ok = !image.isNull() && image.bytesPerLine() == qsizetype(img.width) * 4;
+    if (ok) {
+        image.fill(0);
+        ok = TIFFRGBAImageGet(&img, reinterpret_cast<std::uint32_t*>(image.bits()), img.width, img.height) &&
+             !file.failed();
+    }
+    TIFFRGBAImageEnd(&img);
+    return ok ? image : QImage();
+}
+
+class TiffDecodedImage : public DecodedImage {
+public:
+    TiffDecodedImage(QString path, pdfwriter::FileIdentity identity, tdir_t directory, int width,
+                     int height, bool gray, bool alpha)
+        : DecodedImage(std::move(path), identity, width, height, gray, alpha), m_identity(identity),
+          m_directory(directory) {}
+
+protected:
+    QImage decode() const override {
+        OpenedPage page(description(), m_identity, m_directory);
+        QImage image = decodeRgba(page.tiff(), page.file());
+        page.finish();
+        return image;
+    }
+
+private:
+    pdfwriter::FileIdentity m_identity;
+    tdir_t m_directory;
+};
+
+// What one page of the file is and how it goes into the PDF; null image when it cannot be
+// printed.
+PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QString& path,
+                     const std::string& name, int fd, const pdfwriter::FileIdentity& identity) {
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t bits = 1, samples = 1, photometric = 0, compression = 1, planar = 1, fillOrder = 1;
+    std::uint16_t orientation = 1, unit = RESUNIT_INCH, extraCount = 0;
+    std::uint16_t* extra = nullptr;
+    float xRes = 0, yRes = 0;
+    if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) ||
+        !TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric))
+        return {};
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fillOrder);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    if (!TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xRes)) xRes = 0;
+    if (!TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yRes)) yRes = xRes;
+    if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF ||
+        std::uint64_t(width) * height > pdfwriter::maxJpegPixels)
+        return {};
+    const double perInch = unit == RESUNIT_INCH ? 1.0 : unit == RESUNIT_CENTIMETER ? 2.54 : 0.0;
+    const double xDpi = xRes * perInch, yDpi = yRes * perInch;
+    const int w = int(width), h = int(height);
+    const auto page = [&](std::shared_ptr<const pdfwriter::ImageSource> image) {
+        return pageOf(w, h, xDpi, yDpi, orientation, std::move(image));
+    };
+
+    const bool oneStrip = !TIFFIsTiled(tif) && TIFFNumberOfStrips(tif) == 1;
+    std::uint64_t* offsets = nullptr;
+    std::uint64_t* counts = nullptr;
+    const bool stripInFile = oneStrip && TIFFGetField(tif, TIFFTAG_STRIPOFFSETS, &offsets) &&
+                             TIFFGetField(tif, TIFFTAG_STRIPBYTECOUNTS, &counts) && offsets && counts &&
+                             counts[0] > 0 && offsets[0] <= std::uint64_t(identity.size) &&
+                             counts[0] <= std::uint64_t(identity.size) - offsets[0];
+    const bool bilevel = bits == 1 && samples == 1 &&
+                         (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK);
+    const std::vector<pdfwriter::FileSlicesImage::Slice> strip =
+        stripInFile ? std::vector<pdfwriter::FileSlicesImage::Slice>{{std::int64_t(offsets[0]), std::int64_t(counts[0])}}
+                    : std::vector<pdfwriter::FileSlicesImage::Slice>{};
+
+    // Fax data in one strip, bits in the usual order: the PDF's CCITT filter takes it as it is.
+    if (bilevel && stripInFile && fillOrder == FILLORDER_MSB2LSB &&
+        (compression == COMPRESSION_CCITTFAX3 || compression == COMPRESSION_CCITTFAX4)) {
+        std::uint32_t options = 0;
+        pdfwriter::ImageFormat f;
+        f.width = w;
+        f.height = h;
+        f.colorSpace = pdfwriter::ColorSpace::Gray;
+        f.encoding = pdfwriter::ImageEncoding::Ccitt;
+        f.bitsPerComponent = 1;
+        f.fax.blackIs1 = photometric == PHOTOMETRIC_MINISBLACK;
+        bool asStored = true;
+        if (compression == COMPRESSION_CCITTFAX4) {
+            TIFFGetField(tif, TIFFTAG_GROUP4OPTIONS, &options);
+            f.fax.k = -1;
+            asStored = (options & GROUP4OPT_UNCOMPRESSED) == 0;
+        } else {
+            TIFFGetField(tif, TIFFTAG_GROUP3OPTIONS, &options);
+            // Two-dimensional coding mixes 1-D and 2-D rows, each saying which it is: any
+            // number of 2-D rows may follow a 1-D one.
+            f.fax.k = (options & GROUP3OPT_2DENCODING) ? h : 0;
+            f.fax.encodedByteAlign = (options & GROUP3OPT_FILLBITS) != 0;
+            asStored = (options & GROUP3OPT_UNCOMPRESSED) == 0;
+        }
+        if (asStored)
+            return page(std::make_shared<pdfwriter::FileSlicesImage>(name, identity, std::move(f), strip));
+    }
+
+    // JPEG data in one strip, with the tables kept apart merged in: a whole JPEG stream, taken
+    // when it checks out and needs nothing added.
+    if (compression == COMPRESSION_JPEG && stripInFile && bits == 8 && planar == PLANARCONFIG_CONTIG &&
+        ((samples == 1 && photometric == PHOTOMETRIC_MINISBLACK) ||
+         (samples == 3 && (photometric == PHOTOMETRIC_YCBCR || photometric == PHOTOMETRIC_RGB)))) {
+        std::uint32_t tablesSize = 0;
+        const std::uint8_t* tables = nullptr;
+        std::vector<std::uint8_t> head;
+        if (TIFFGetField(tif, TIFFTAG_JPEGTABLES, &tablesSize, &tables) && tables && tablesSize >= 4 &&
+            tables[0] == 0xFF && tables[1] == 0xD8 && tables[tablesSize - 2] == 0xFF && tables[tablesSize - 1] == 0xD9)
+            head.assign(tables, tables + tablesSize - 2);
+        std::vector<std::uint8_t> stream(static_cast<std::size_t>(counts[0]));
+        bool read = ::pread(fd, stream.data(), stream.size(), off_t(offsets[0])) == ssize_t(stream.size()) &&
+                    stream.size() > 2 && stream[0] == 0xFF && stream[1] == 0xD8;
+        std::vector<pdfwriter::FileSlicesImage::Slice> slices = strip;
+        if (read && !head.empty()) {
+            stream.erase(stream.begin(), stream.begin() + 2);
+            stream.insert(stream.begin(), head.begin(), head.end());
+            slices[0].offset += 2, slices[0].length -= 2;
+        }
+        pdfwriter::JpegInfo info;
+        if (read && pdfwriter::checkJpeg(stream.data(), stream.size(), &info) == pdfwriter::JpegStatus::Ok &&
+            info.width == w && info.height == h && info.components == samples && !info.arithmetic &&
+            info.standardTablesAt == 0 &&
+            (samples == 1 || (photometric == PHOTOMETRIC_RGB ? info.rgbColorSpace && info.hasAdobe
+                                                              : !info.rgbColorSpace))) {
+            pdfwriter::ImageFormat f;
+            f.width = w;
+            f.height = h;
+            f.colorSpace = samples == 1 ? pdfwriter::ColorSpace::Gray : pdfwriter::ColorSpace::Rgb;
+            f.encoding = pdfwriter::ImageEncoding::Dct;
+            return page(std::make_shared<pdfwriter::FileSlicesImage>(name, identity, std::move(f),
+                                                                     std::move(slices), std::move(head)));
+        }
+    }
+
+    // Other bilevel pages in strips: decoded now to see they can be, and again when printed.
+    if (bilevel && !TIFFIsTiled(tif)) {
+        if (!readBilevelRows(tif, h, &file, [](const std::uint8_t*, std::size_t) {})) return {};
+        return page(std::make_shared<TiffBilevelImage>(name, identity, directory, w, h,
+                                                       photometric == PHOTOMETRIC_MINISWHITE));
+    }
+
+    // Everything else libtiff can turn into RGBA.
+    const QImage image = decodeRgba(tif, file);
+    if (image.isNull()) return {};
+    const bool gray = (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK) &&
+                      samples - extraCount == 1;
+    return page(std::make_shared<TiffDecodedImage>(path, identity, directory, w, h, gray,
+                                                   hasTransparency(image)));
+}
+
+}  // namespace
+
+bool isTiff(const std::uint8_t* head, std::size_t size) {
+    if (size < 4) return false;
+    return (head[0] == 'I' && head[1] == 'I' && (head[2] == 42 || head[2] == 43) && head[3] == 0) ||
+           (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43));
+}
+
+Picture loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+    const std::string name = QFile::encodeName(path).toStdString();
+    TiffFile file(fd, identity.size, name);
+    TIFF* tif = file.get();
+    if (!tif) return {};
+    std::vector<PicturePage> pages;
+    tdir_t directory = 0;
+    do {
+        std::uint32_t kind = 0;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_SUBFILETYPE, &kind);
+        if (kind & FILETYPE_REDUCEDIMAGE) continue;  // a thumbnail of another page
+        PicturePage page = readPage(tif, file, directory, path, name, fd, identity);
+        if (!page.image || file.failed() || pages.size() >= std::size_t(maxPages)) return {};
+        pages.push_back(std::move(page));
+    } while (++directory > 0 && TIFFReadDirectory(tif));
+    // A directory that cannot be read is damage, not the end of the file.
+    if (file.failed() || pages.empty()) return {};
+    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
+    return pictureOf(std::move(pages));
+}
+
+}  // namespace pictolio::readers

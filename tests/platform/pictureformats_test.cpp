@@ -1,0 +1,316 @@
+#include <gtest/gtest.h>
+#include <tiffio.h>
+#include <zlib.h>
+
+#include <QTemporaryDir>
+#include <cmath>
+
+#include "convert/pdfprinter.h"
+#include "platform/picture.h"
+#include "platform/printservice.h"
+#include "platform/registry.h"
+#include "tests/support/pdfreader.h"
+#include "tests/support/picturefiles.h"
+#include "tests/support/testpictures.h"
+
+namespace pictolio {
+namespace {
+
+using testing::readPdf;
+
+// Every picture printed on a page of its own size, without margins, so the rendered page is
+// the picture.
+class PictureFormatsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(PrintService::addPrinter(root.path(), {"Tenbrook PDF Writer", "CPW2:", "Tenbrook PDF Writer"}));
+        const RegistryStore store = PrintService::registryOf(root.path());
+        store.setString(pdfwriter::PdfWriterDriver::registryKey(), "PaperSize", "Fit");
+        store.setString(pdfwriter::PdfWriterDriver::registryKey(), "Margin", "0");
+        service = std::make_unique<PrintService>(root.path());
+        registry = std::make_unique<Registry>(PrintService::registryOf(root.path()));
+        ASSERT_TRUE(pdfprinter::selectPdfPrinter(*service));
+    }
+
+    QString put(const QString& name, const QByteArray& data) {
+        const QString path = dir.filePath(name);
+        testing::writeFile(path, data);
+        return path;
+    }
+
+    // Prints the picture into a new PDF; its path.
+    QString print(const Picture& picture, bool stretch = false) {
+        const QString path = dir.filePath(QStringLiteral("out%1.pdf").arg(++printed));
+        pdfprinter::writeOutputSettings(*registry, path);
+        PrinterDevice& dc = service->printer();
+        dc.setScaleMode(ScaleMode::Pixels);
+        if (stretch)
+            dc.paintPicture(picture, 0, 0, float(dc.scaleWidth()), float(dc.scaleHeight()));
+        else
+            dc.paintPicture(picture, 0, 0);
+        dc.endDoc();
+        service->pdfDriver().waitUntilIdle();
+        return path;
+    }
+
+    QTemporaryDir root, dir;
+    PictureDecoder decoder;
+    std::unique_ptr<PrintService> service;
+    std::unique_ptr<Registry> registry;
+    int printed = 0;
+};
+
+// Pages are rendered at four times the pictures' density or more: poppler smooths pictures it
+// enlarges less than that.
+// The picture a rendered page shows, each picture pixel `scale` device pixels wide: the
+// middle of each.
+QImage shown(const QImage& page, int width, int height, int scale) {
+    QImage out(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) out.setPixel(x, y, page.pixel(x * scale + scale / 2, y * scale + scale / 2));
+    return out;
+}
+
+int largestDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return 999;
+    int most = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            most = std::max({most, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                             std::abs(qBlue(p) - qBlue(q))});
+        }
+    return most;
+}
+
+// A picture as it shows on white paper.
+QImage overWhite(const QImage& picture) {
+    QImage out(picture.size(), QImage::Format_RGB32);
+    const QImage argb = picture.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < out.height(); ++y)
+        for (int x = 0; x < out.width(); ++x) {
+            const QRgb p = argb.pixel(x, y);
+            const auto over = [&](int c) { return (c * qAlpha(p) + 255 * (255 - qAlpha(p)) + 127) / 255; };
+            out.setPixel(x, y, qRgb(over(qRed(p)), over(qGreen(p)), over(qBlue(p))));
+        }
+    return out;
+}
+
+// The contents of a PNG file's IDAT chunks, one after the other.
+QByteArray imageDataOf(const QByteArray& png) {
+    QByteArray data;
+    for (qsizetype at = 8; at + 12 <= png.size();) {
+        const qsizetype length = qsizetype((uchar(png[at]) << 24) | (uchar(png[at + 1]) << 16) |
+                                           (uchar(png[at + 2]) << 8) | uchar(png[at + 3]));
+        if (png.mid(at + 4, 4) == "IDAT") data += png.mid(at + 8, length);
+        at += 12 + length;
+    }
+    return data;
+}
+
+TEST_F(PictureFormatsTest, PngDataGoesInAsStoredWhereAPdfCanHoldIt) {
+    using R = testing::PngRecipe;
+    const struct {
+        const char* name;
+        R recipe;
+        bool stored;
+        const char* transparency;  // "", "mask" (a colour or index range) or "soft mask"
+    } cases[] = {
+        {"grey 1-bit", {.colorType = 0, .bitDepth = 1}, true, ""},
+        {"grey 2-bit", {.colorType = 0, .bitDepth = 2}, true, ""},
+        {"grey 4-bit", {.colorType = 0, .bitDepth = 4}, true, ""},
+        {"grey 8-bit", {.colorType = 0, .bitDepth = 8}, true, ""},
+        {"grey 16-bit", {.colorType = 0, .bitDepth = 16}, true, ""},
+        {"RGB 8-bit", {.colorType = 2, .bitDepth = 8, .width = 300, .height = 40}, true, ""},
+        {"RGB 16-bit", {.colorType = 2, .bitDepth = 16}, true, ""},
+        {"palette 1-bit", {.colorType = 3, .bitDepth = 1}, true, ""},
+        {"palette 4-bit", {.colorType = 3, .bitDepth = 4}, true, ""},
+        {"palette 8-bit", {.colorType = 3, .bitDepth = 8}, true, ""},
+        // (transparent: the colour at the top left)
+        {"grey with a transparent value", {.colorType = 0, .bitDepth = 8, .transparency = {0}}, true, "mask"},
+        {"RGB with a transparent colour", {.colorType = 2, .bitDepth = 8, .transparency = {0, 53, 106}}, true, "mask"},
+        {"palette with transparent entries", {.colorType = 3, .bitDepth = 4, .transparency = {255, 0, 0}}, true, "mask"},
+        {"palette with translucent entries", {.colorType = 3, .bitDepth = 4, .transparency = {0, 128, 255, 30}},
+         false, "soft mask"},
+        {"RGB and alpha", {.colorType = 6, .bitDepth = 8}, false, "soft mask"},
+        {"grey and alpha 16-bit", {.colorType = 4, .bitDepth = 16}, false, "soft mask"},
+        {"interlaced", {.colorType = 2, .bitDepth = 8, .interlaced = true}, false, ""},
+    };
+    for (const auto& c : cases) {
+        const QByteArray png = testing::makePng(c.recipe);
+        const Picture picture = decoder.load(put("p.png", png));
+        ASSERT_FALSE(picture.isEmpty()) << c.name;
+        const QString pdf = print(picture);
+        const auto pages = readPdf(pdf);
+        ASSERT_EQ(pages.size(), 1u) << c.name;
+        const testing::PdfImage& image = pages[0].images.at(0);
+        EXPECT_EQ(image.filter, "/FlateDecode") << c.name;
+        EXPECT_EQ(QByteArray::fromStdString(image.rawData) == imageDataOf(png), c.stored) << c.name;
+        // 127 dpi as the file says: the page is the picture's size.
+        EXPECT_NEAR(pages[0].mediaBox[2], c.recipe.width * 72 / 127.0, 0.01) << c.name;
+
+        QImage decoded(dir.filePath("p.png"));
+        decoded = decoded.convertToFormat(QImage::Format_ARGB32);
+        EXPECT_EQ(!image.mask.empty(), std::string(c.transparency) == "mask") << c.name;
+        EXPECT_EQ(!image.softMask.empty(), std::string(c.transparency) == "soft mask") << c.name;
+        if (!image.softMask.empty()) {
+            std::string alpha;
+            for (int y = 0; y < decoded.height(); ++y)
+                for (int x = 0; x < decoded.width(); ++x) alpha += char(qAlpha(decoded.pixel(x, y)));
+            EXPECT_TRUE(image.softMask == alpha) << c.name;
+        }
+        const std::vector<QImage> rendered = testing::renderPdf(pdf, 508);
+        ASSERT_EQ(rendered.size(), 1u) << c.name;
+        EXPECT_LE(largestDifference(shown(rendered[0], decoded.width(), decoded.height(), 4), overWhite(decoded)), 2)
+            << c.name;
+        EXPECT_EQ(testing::qpdfCheckProblems(pdf), "") << c.name;
+    }
+}
+
+// Black and white, different in every corner.
+QImage bilevelPicture(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const bool black = (x < width / 4 && y < height / 3) || (x > width / 2 && y > 2 * height / 3) ||
+                               (x * x + 3 * y) % 17 < 5;
+            image.setPixel(x, y, black ? qRgb(0, 0, 0) : qRgb(255, 255, 255));
+        }
+    return image;
+}
+
+TEST_F(PictureFormatsTest, EveryPageOfATiffPrintsInOrderUpright) {
+    using P = testing::TiffPage;
+    const QImage bilevel = bilevelPicture(203, 61), colour = testing::cornersPicture(40, 30);
+    QImage translucent = colour.convertToFormat(QImage::Format_ARGB32);
+    for (int x = 0; x < 40; ++x) translucent.setPixel(x, 3, qRgba(10, 20, 30, x * 6));
+    const struct {
+        const char* name;
+        P page;
+        const char* filter;
+        double meanDifference;  // at most, rendered against the picture
+    } cases[] = {
+        {"Group 4", {.upright = bilevel, .compression = COMPRESSION_CCITTFAX4, .bilevel = true}, "/CCITTFaxDecode", 0},
+        {"Group 4, black is zero",
+         {.upright = bilevel, .compression = COMPRESSION_CCITTFAX4, .bilevel = true, .whiteIsZero = false},
+         "/CCITTFaxDecode", 0},
+        {"Group 4 in strips",
+         {.upright = bilevel, .compression = COMPRESSION_CCITTFAX4, .bilevel = true, .rowsPerStrip = 8},
+         "/FlateDecode", 0},
+        {"Group 3 1-D", {.upright = bilevel, .compression = COMPRESSION_CCITTFAX3, .bilevel = true}, "/CCITTFaxDecode", 0},
+        {"Group 3 2-D",
+         {.upright = bilevel, .compression = COMPRESSION_CCITTFAX3, .bilevel = true, .group3Options = GROUP3OPT_2DENCODING},
+         "/CCITTFaxDecode", 0},
+        {"Group 3 2-D with fill bits",
+         {.upright = bilevel, .compression = COMPRESSION_CCITTFAX3, .bilevel = true,
+          .group3Options = GROUP3OPT_2DENCODING | GROUP3OPT_FILLBITS},
+         "/CCITTFaxDecode", 0},
+        {"PackBits bilevel, turned",
+         {.upright = bilevel, .compression = COMPRESSION_PACKBITS, .bilevel = true, .rowsPerStrip = 5, .orientation = 8},
+         "/FlateDecode", 0},
+        {"JPEG", {.upright = colour, .compression = COMPRESSION_JPEG, .dpi = 63.5}, "/DCTDecode", 8},
+        {"LZW, turned", {.upright = colour, .compression = COMPRESSION_LZW, .orientation = 6}, "/FlateDecode", 0},
+        {"Deflate with alpha", {.upright = translucent, .compression = COMPRESSION_ADOBE_DEFLATE, .alpha = true},
+         "/FlateDecode", 0.5},
+    };
+    std::vector<P> pages;
+    for (const auto& c : cases) pages.push_back(c.page);
+    const QString file = dir.filePath("pages.tif");
+    testing::writeTiff(file, pages);
+    const Picture picture = decoder.load(file);
+    ASSERT_EQ(picture.pageCount(), int(std::size(cases)));
+
+    const QString pdf = print(picture);
+    const auto read = readPdf(pdf);
+    const std::vector<QImage> rendered = testing::renderPdf(pdf, 508);
+    ASSERT_EQ(read.size(), std::size(cases));
+    ASSERT_EQ(rendered.size(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        EXPECT_EQ(read[i].images.at(0).filter, c.filter) << c.name;
+        EXPECT_EQ(!read[i].images[0].softMask.empty(), c.page.alpha) << c.name;
+        const QImage expected = overWhite(c.page.upright);
+        const int scale = int(std::lround(508 / c.page.dpi));
+        EXPECT_NEAR(read[i].mediaBox[2], expected.width() * 72 / c.page.dpi, 0.01) << c.name;
+        EXPECT_NEAR(read[i].mediaBox[3], expected.height() * 72 / c.page.dpi, 0.01) << c.name;
+        const double difference =
+            testing::meanDifference(shown(rendered[i], expected.width(), expected.height(), scale), expected);
+        EXPECT_GE(difference, 0) << c.name;
+        EXPECT_LE(difference, c.meanDifference) << c.name;
+    }
+    EXPECT_EQ(testing::qpdfCheckProblems(pdf), "");
+
+    // Stretched, each page fills a page of its own too.
+    const auto stretched = readPdf(print(picture, true));
+    ASSERT_EQ(stretched.size(), std::size(cases));
+    for (const auto& page : stretched)
+        EXPECT_NEAR(std::abs(page.images.at(0).matrix[0] + page.images[0].matrix[2]), page.mediaBox[2], 0.01);
+}
+
+TEST_F(PictureFormatsTest, HeifAndWebpPrintUprightInTheirColours) {
+    const QImage upright = testing::cornersPicture(64, 48);
+    const struct {
+        const char* name;
+        QByteArray file;
+    } cases[] = {
+        {"HEIC", testing::makeHeif(upright, 1)},
+        {"HEIC turned", testing::makeHeif(upright, 1, 6)},
+        {"AVIF mirrored", testing::makeHeif(upright, 2, 2)},
+        {"WebP lossy", testing::makeWebp(upright, 90)},
+        {"WebP lossless, EXIF turned", testing::makeWebp(upright, 100, 8)},
+        {"WebP lossy, EXIF upside down", testing::makeWebp(upright, 90, 3)},
+    };
+    for (const auto& c : cases) {
+        ASSERT_FALSE(c.file.isEmpty()) << c.name;
+        const Picture picture = decoder.load(put("picture", c.file));
+        ASSERT_FALSE(picture.isEmpty()) << c.name;
+        EXPECT_EQ(picture.width, 64) << c.name;
+        EXPECT_EQ(picture.height, 48) << c.name;
+        const QString pdf = print(picture);
+        const std::vector<QImage> rendered = testing::renderPdf(pdf, 384);  // the pictures are 96 dpi
+        ASSERT_EQ(rendered.size(), 1u) << c.name;
+        const double difference = testing::meanDifference(shown(rendered[0], 64, 48, 4), upright);
+        EXPECT_GE(difference, 0) << c.name;
+        EXPECT_LT(difference, 6) << c.name;
+    }
+}
+
+TEST_F(PictureFormatsTest, DamagedFilesOfEveryFormatAreNoPictures) {
+    const QImage colour = testing::cornersPicture(64, 48);
+    const QByteArray heic = testing::makeHeif(colour, 1), avif = testing::makeHeif(colour, 2);
+    const QByteArray webp = testing::makeWebp(colour, 90);
+    const QString tiffPath = dir.filePath("whole.tif");
+    testing::writeTiff(tiffPath, {{.upright = bilevelPicture(300, 200), .compression = COMPRESSION_CCITTFAX4,
+                                   .bilevel = true},
+                                  {.upright = colour, .compression = COMPRESSION_LZW}});
+    const QByteArray tiff = testing::readFile(tiffPath);
+    QByteArray png = testing::makePng({});
+    // Image data that does not inflate, with a checksum that matches it.
+    const qsizetype idat = png.indexOf("IDAT");
+    const qsizetype idatLength = imageDataOf(png).size();
+    for (qsizetype i = idat + 6; i < idat + 4 + idatLength; ++i) png[i] = char(0xA5);
+    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(png.constData() + idat), uInt(idatLength + 4)));
+    for (int i = 0; i < 4; ++i) png[idat + 4 + idatLength + i] = char(crc >> (24 - 8 * i));
+    QByteArray blanked = heic;
+    for (qsizetype i = 40; i < blanked.size(); ++i) blanked[i] = 0;
+    const struct {
+        const char* name;
+        QByteArray file;
+    } cases[] = {
+        {"HEIC cut in half", heic.left(heic.size() / 2)},
+        {"HEIC with its boxes blanked", blanked},
+        {"AVIF cut in half", avif.left(avif.size() / 2)},
+        {"WebP cut in half", webp.left(webp.size() / 2)},
+        {"WebP without its image", webp.left(20)},
+        {"TIFF cut in half", tiff.left(tiff.size() / 2)},
+        {"TIFF header only", tiff.left(8)},
+        {"PNG whose image data does not inflate", png},
+    };
+    for (const auto& c : cases) {
+        const Picture picture = decoder.load(put("damaged", c.file));
+        EXPECT_TRUE(picture.isEmpty()) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace pictolio

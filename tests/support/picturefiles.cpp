@@ -1,0 +1,241 @@
+#include "tests/support/picturefiles.h"
+
+#include <gtest/gtest.h>
+#include <libheif/heif.h>
+#include <png.h>
+#include <tiffio.h>
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageWriter>
+#include <QTransform>
+#include <cmath>
+#include <csetjmp>
+
+namespace pictolio::testing {
+
+int pngSample(const PngRecipe& r, int x, int y, int c) {
+    const int largest = (1 << r.bitDepth) - 1;
+    if ((r.colorType == 4 && c == 1) || (r.colorType == 6 && c == 3))
+        return ((x + y) % 4 == 0) ? 0 : ((x * 7 + y) % 3 == 0) ? largest : (x * 11 + y * 5) * 257 % (largest + 1);
+    const int sample = ((x * 37 + y * 91 + c * 53) ^ (x * y * 13)) & 255;
+    // 16-bit samples as different in their high bytes as 8-bit ones are.
+    return r.bitDepth == 16 ? (sample << 8) | (sample ^ 0x5A) : sample % (largest + 1);
+}
+
+QByteArray makePng(const PngRecipe& r) {
+    QByteArray out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        ADD_FAILURE() << "libpng could not write the picture";
+        return {};
+    }
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, png_size_t n) {
+            static_cast<QByteArray*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), qsizetype(n));
+        },
+        nullptr);
+    png_set_IHDR(png, info, png_uint_32(r.width), png_uint_32(r.height), r.bitDepth, r.colorType,
+                 r.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    std::vector<png_color> palette;
+    if (r.colorType == 3) {
+        for (int i = 0; i < (1 << r.bitDepth); ++i)
+            palette.push_back({png_byte(i * 71 % 256), png_byte(i * 29 % 256), png_byte(i * 113 % 256)});
+        png_set_PLTE(png, info, palette.data(), int(palette.size()));
+    }
+    std::vector<png_byte> alphas;
+    png_color_16 key{};
+    if (!r.transparency.empty()) {
+        if (r.colorType == 3) {
+            for (const int a : r.transparency) alphas.push_back(png_byte(a));
+            png_set_tRNS(png, info, alphas.data(), int(alphas.size()), nullptr);
+        } else {
+            key.gray = png_uint_16(r.transparency[0]);
+            key.red = png_uint_16(r.transparency[0]);
+            if (r.transparency.size() == 3) key.green = png_uint_16(r.transparency[1]), key.blue = png_uint_16(r.transparency[2]);
+            png_set_tRNS(png, info, nullptr, 0, &key);
+        }
+    }
+    if (r.pixelsPerMetre > 0)
+        png_set_pHYs(png, info, png_uint_32(r.pixelsPerMetre), png_uint_32(r.pixelsPerMetre), PNG_RESOLUTION_METER);
+    png_write_info(png, info);
+    const int channels = r.colorType == 2 ? 3 : r.colorType == 4 ? 2 : r.colorType == 6 ? 4 : 1;
+    const std::size_t rowBytes = (std::size_t(r.width) * channels * r.bitDepth + 7) / 8;
+    std::vector<std::vector<png_byte>> rows(std::size_t(r.height), std::vector<png_byte>(rowBytes, 0));
+    for (int y = 0; y < r.height; ++y)
+        for (int x = 0; x < r.width; ++x)
+            for (int c = 0; c < channels; ++c) {
+                const int v = pngSample(r, x, y, c);
+                const std::size_t bit = (std::size_t(x) * channels + c) * r.bitDepth;
+                png_byte* row = rows[std::size_t(y)].data();
+                if (r.bitDepth == 16) {
+                    row[bit / 8] = png_byte(v >> 8);
+                    row[bit / 8 + 1] = png_byte(v);
+                } else {
+                    row[bit / 8] |= png_byte(v << (8 - r.bitDepth - bit % 8));
+                }
+            }
+    std::vector<png_bytep> pointers;
+    for (auto& row : rows) pointers.push_back(row.data());
+    png_write_image(png, pointers.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+QImage storedFor(const QImage& upright, int orientation) {
+    switch (orientation) {
+        case 2: return upright.mirrored(true, false);
+        case 3: return upright.transformed(QTransform().rotate(180));
+        case 4: return upright.mirrored(false, true);
+        case 6: return upright.transformed(QTransform().rotate(-90));
+        case 8: return upright.transformed(QTransform().rotate(90));
+        default: return upright;
+    }
+}
+
+void writeTiff(const QString& path, const std::vector<TiffPage>& pages) {
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tif, nullptr);
+    for (const TiffPage& p : pages) {
+        const QImage stored = storedFor(p.upright, p.orientation).convertToFormat(QImage::Format_ARGB32);
+        const int w = stored.width(), h = stored.height();
+        const int samples = p.bilevel ? 1 : p.alpha ? 4 : 3;
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, p.bilevel ? 1 : 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, p.compression);
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, p.orientation);
+        TIFFSetField(tif, TIFFTAG_XRESOLUTION, float(p.dpi));
+        TIFFSetField(tif, TIFFTAG_YRESOLUTION, float(p.dpi));
+        TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+        if (p.alpha) {
+            const std::uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &extra);
+        }
+        if (p.bilevel)
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, p.whiteIsZero ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
+        else if (p.compression == COMPRESSION_JPEG) {
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+            TIFFSetField(tif, TIFFTAG_JPEGQUALITY, 95);
+            TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+        } else
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        if (p.compression == COMPRESSION_CCITTFAX3) TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, p.group3Options);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, p.rowsPerStrip > 0 ? p.rowsPerStrip : h);
+        std::vector<std::uint8_t> row(std::size_t(w) * 4);
+        for (int y = 0; y < h; ++y) {
+            std::fill(row.begin(), row.end(), 0);
+            const auto* px = reinterpret_cast<const QRgb*>(stored.constScanLine(y));
+            for (int x = 0; x < w; ++x) {
+                if (p.bilevel) {
+                    const bool black = qGray(px[x]) < 128;
+                    if (black == p.whiteIsZero) row[std::size_t(x / 8)] |= std::uint8_t(0x80 >> (x % 8));
+                } else {
+                    std::uint8_t* s = &row[std::size_t(x) * samples];
+                    s[0] = std::uint8_t(qRed(px[x])), s[1] = std::uint8_t(qGreen(px[x])), s[2] = std::uint8_t(qBlue(px[x]));
+                    if (p.alpha) s[3] = std::uint8_t(qAlpha(px[x]));
+                }
+            }
+            ASSERT_EQ(TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0), 1);
+        }
+        ASSERT_TRUE(TIFFWriteDirectory(tif));
+    }
+    TIFFClose(tif);
+}
+
+QByteArray makeHeif(const QImage& upright, int compression, int orientation) {
+    const QImage stored = storedFor(upright, orientation).convertToFormat(QImage::Format_RGB888);
+    heif_context* context = heif_context_alloc();
+    heif_encoder* encoder = nullptr;
+    const heif_compression_format format = compression == 2 ? heif_compression_AV1 : heif_compression_HEVC;
+    if (heif_context_get_encoder_for_format(context, format, &encoder).code != heif_error_Ok) {
+        heif_context_free(context);
+        ADD_FAILURE() << "libheif has no encoder for format " << compression;
+        return {};
+    }
+    heif_encoder_set_lossy_quality(encoder, 95);
+    heif_image* image = nullptr;
+    heif_image_create(stored.width(), stored.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &image);
+    heif_image_add_plane(image, heif_channel_interleaved, stored.width(), stored.height(), 8);
+    int stride = 0;
+    std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
+    for (int y = 0; y < stored.height(); ++y)
+        std::memcpy(plane + std::size_t(y) * std::size_t(stride), stored.constScanLine(y), std::size_t(stored.width()) * 3);
+    heif_encoding_options* options = heif_encoding_options_alloc();
+    options->image_orientation = heif_orientation(orientation);
+    const heif_error encoded = heif_context_encode_image(context, image, encoder, options, nullptr);
+    heif_encoding_options_free(options);
+    heif_image_release(image);
+    heif_encoder_release(encoder);
+    QByteArray out;
+    heif_writer writer{};
+    writer.writer_api_version = 1;
+    writer.write = [](heif_context*, const void* data, size_t size, void* user) {
+        static_cast<QByteArray*>(user)->append(static_cast<const char*>(data), qsizetype(size));
+        return heif_error{heif_error_Ok, heif_suberror_Unspecified, ""};
+    };
+    if (encoded.code == heif_error_Ok) heif_context_write(context, &writer, &out);
+    heif_context_free(context);
+    EXPECT_EQ(encoded.code, heif_error_Ok) << encoded.message;
+    return out;
+}
+
+QByteArray makeWebp(const QImage& upright, int quality, int orientation) {
+    QByteArray plain;
+    QBuffer buffer(&plain);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "webp");
+    writer.setQuality(quality);
+    EXPECT_TRUE(writer.write(storedFor(upright, orientation).convertToFormat(QImage::Format_RGB32)))
+        << writer.errorString().toStdString();
+    if (orientation == 1) return plain;
+    const auto le = [](quint32 v, int bytes) {
+        QByteArray b;
+        for (int i = 0; i < bytes; ++i) b.append(char((v >> (8 * i)) & 255));
+        return b;
+    };
+    const QImage stored = storedFor(upright, orientation);
+    // The extended format: VP8X saying an EXIF chunk follows the image.
+    const QByteArray vp8x = "VP8X" + le(10, 4) + le(0x08, 4) + le(quint32(stored.width() - 1), 3) +
+                            le(quint32(stored.height() - 1), 3);
+    QByteArray exif("MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\0\0\0\0\0\0\0", 26);
+    exif[19] = char(orientation);
+    const QByteArray body = "WEBP" + vp8x + plain.mid(12) + "EXIF" + le(quint32(exif.size()), 4) + exif;
+    return "RIFF" + le(quint32(body.size()), 4) + body;
+}
+
+QImage cornersPicture(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const bool right = x >= width / 2, bottom = y >= height / 2;
+            const QRgb corner = !right && !bottom ? qRgb(220, 30, 30)
+                                : right && !bottom ? qRgb(30, 200, 40)
+                                : !right            ? qRgb(30, 40, 210)
+                                                    : qRgb(240, 230, 40);
+            image.setPixel(x, y, corner);
+        }
+    return image;
+}
+
+double meanDifference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size() || a.isNull()) return -1;
+    const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+    double sum = 0;
+    for (int j = 0; j < x.height(); ++j)
+        for (int i = 0; i < x.width(); ++i) {
+            const QRgb p = x.pixel(i, j), q = y.pixel(i, j);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
+        }
+    return sum / (3.0 * x.width() * x.height());
+}
+
+}  // namespace pictolio::testing

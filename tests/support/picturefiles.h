@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QString>
+#include <vector>
+
+namespace pictolio::testing {
+
+// PNG files of every kind a PNG can be, written with libpng.
+struct PngRecipe {
+    int colorType = 2;  // 0 grey, 2 RGB, 3 palette, 4 grey and alpha, 6 RGB and alpha
+    int bitDepth = 8;
+    bool interlaced = false;
+    int width = 23;
+    int height = 17;
+    // tRNS: the transparent grey or RGB sample values (1 or 3), or one alpha per palette entry.
+    std::vector<int> transparency = {};
+    int pixelsPerMetre = 5000;  // pHYs (5000: 127 dpi); 0 leaves it out
+};
+QByteArray makePng(const PngRecipe& recipe);
+// The sample a recipe's picture has at (x, y) in channel c (grey and palette index: c = 0).
+int pngSample(const PngRecipe& recipe, int x, int y, int c);
+
+// The picture turned the way a file with this EXIF orientation stores it, so that it shows
+// upright once turned as the orientation says.
+QImage storedFor(const QImage& upright, int orientation);
+
+// Pages of a TIFF file, written with libtiff.
+struct TiffPage {
+    QImage upright = {};  // what the page shows
+    int compression = 1;  // COMPRESSION_* of libtiff
+    bool bilevel = false;      // one bit a pixel: black where the picture is darker than mid-grey
+    bool whiteIsZero = true;   // bilevel photometric
+    unsigned group3Options = 0;
+    int rowsPerStrip = 0;      // 0: the whole page in one strip
+    int orientation = 1;
+    double dpi = 127;
+    bool alpha = false;        // RGBA with unassociated alpha
+};
+void writeTiff(const QString& path, const std::vector<TiffPage>& pages);
+
+// HEIF files with libheif's encoders: compression 1 HEVC (HEIC), 2 AV1 (AVIF). The picture is
+// stored turned as the orientation says, with the transformations that show it upright.
+QByteArray makeHeif(const QImage& upright, int compression, int orientation = 1);
+
+// WebP files with Qt's writer (quality 100: lossless), with an EXIF orientation when not 1.
+QByteArray makeWebp(const QImage& upright, int quality, int orientation = 1);
+
+// A picture with a different colour in each corner and a gradient: wrong turns and wrong
+// colours both show.
+QImage cornersPicture(int width, int height);
+
+// The mean difference per channel between two pictures of one size (-1 when the sizes differ).
+double meanDifference(const QImage& a, const QImage& b);
+
+}  // namespace pictolio::testing
