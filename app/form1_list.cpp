@@ -132,7 +132,11 @@ void Form1::PushButton1_Click() {
     ListHistory::Edit edit(*m_history, QStringLiteral("Add Files"));
     OpenFileRequest request;
     request.title = QStringLiteral("Add File(s) - Hold Ctrl or Shift to select multiple files");
-    request.filter = QStringLiteral("All JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg");
+    // JPEG first, as always; then every picture the decoder takes.
+    QStringList patterns;
+    for (const QString& extension : PictureDecoder::fileExtensions()) patterns << QStringLiteral("*.") + extension;
+    const QString pictures = patterns.join(QLatin1Char(';'));
+    request.filter = QStringLiteral("All JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg|All pictures (%1)|%1").arg(pictures);
     request.multiSelect = true;
     request.bufferSize = 30000;
     QString fileName;

@@ -242,7 +242,15 @@ TEST_F(FileListEditing, AddingFilesFromTheDialog) {
     }
     const OpenFileRequest& r = dialogs.openRequests.last();
     EXPECT_EQ(r.title, "Add File(s) - Hold Ctrl or Shift to select multiple files");
-    EXPECT_EQ(r.filter, "All JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg");
+    // JPEG first, as always; then every picture the decoder takes.
+    const QStringList filter = r.filter.split('|');
+    ASSERT_EQ(filter.size(), 4);
+    EXPECT_EQ(filter[0], "All JPEG (*.jpeg;*.jpg)");
+    EXPECT_EQ(filter[1], "*.jpeg;*.jpg");
+    EXPECT_EQ(filter[2], "All pictures (" + filter[3] + ")");
+    const QStringList patterns = filter[3].split(';');
+    for (const char* kind : {"jpg", "jpeg", "png", "tif", "tiff", "webp", "heic", "heif", "avif", "bmp", "gif"})
+        EXPECT_TRUE(patterns.contains(QStringLiteral("*.") + kind)) << kind;
     EXPECT_TRUE(r.multiSelect);
     EXPECT_EQ(r.bufferSize, 30000);
     // No duplicate check: the same file again is a second row.

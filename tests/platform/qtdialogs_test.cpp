@@ -78,8 +78,10 @@ TEST(QtDialogs, TheOpenFileDialogOffersJpegsInEitherLetterCase) {
         filters = d->nameFilters();
         d->reject();
     });
-    EXPECT_EQ(dialogs.openFile({"Add File(s)", "All JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg", true, 30000}), "");
-    EXPECT_EQ(filters, QStringList{"All JPEG (*.jpeg *.JPEG *.jpg *.JPG)"});
+    EXPECT_EQ(dialogs.openFile({"Add File(s)", "All JPEG (*.jpeg;*.jpg)|*.jpeg;*.jpg|All pictures (*.png;*.tif)|*.png;*.tif",
+                                true, 30000}),
+              "");
+    EXPECT_EQ(filters, (QStringList{"All JPEG (*.jpeg *.JPEG *.jpg *.JPG)", "All pictures (*.png *.PNG *.tif *.TIF)"}));
 }
 
 }  // namespace
