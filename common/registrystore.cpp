@@ -128,6 +128,12 @@ std::optional<QString> RegistryStore::getString(const QString& key, const QStrin
     return *it;
 }
 
+QMap<QString, QString> RegistryStore::values(const QString& key) const {
+    Values values;
+    readValues(keyFile(key), &values);
+    return values;
+}
+
 bool RegistryStore::keyExists(const QString& key) const {
     return QFileInfo(keyFile(key)).isFile();
 }

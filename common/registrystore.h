@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <optional>
 
@@ -23,6 +24,8 @@ public:
     // False when the value cannot be written.
     bool setString(const QString& key, const QString& name, const QString& value) const;
     std::optional<QString> getString(const QString& key, const QString& name) const;
+    // Every value of the key, read at once; none when the key is missing or unreadable.
+    QMap<QString, QString> values(const QString& key) const;
     bool keyExists(const QString& key) const;
 
     // The file that holds a key's values.

@@ -79,8 +79,9 @@ QString SettingsLock::failure() const {
 
 bool outputSettingsAre(const Registry& registry, const QString& outputPath) {
     const QString key = QStringLiteral("Software\\") + printerName();
-    return registry.store().getString(key, QStringLiteral("OutputFile")) == outputPath &&
-           registry.store().getString(key, QStringLiteral("BypassSaveAs")) == QStringLiteral("1");
+    const QMap<QString, QString> values = registry.store().values(key);
+    return values.contains(QStringLiteral("OutputFile")) && values.value(QStringLiteral("OutputFile")) == outputPath &&
+           values.value(QStringLiteral("BypassSaveAs")) == QStringLiteral("1");
 }
 
 bool selectPdfPrinter(PrintService& service) {

@@ -93,9 +93,9 @@ PageSetup PdfWriterDriver::pageSetup() const {
 
 std::uint64_t PdfWriterDriver::endJob(PrintJob job) {
     const QString key = registryKey();
-    QString path = m_registry.getString(key, outputFileValue).value_or(QString());
-    const bool bypass = m_registry.getString(key, bypassValue).value_or(QString()) ==
-                        QStringLiteral("1");
+    const QMap<QString, QString> values = m_registry.values(key);  // both as they stand now
+    QString path = values.value(outputFileValue);
+    const bool bypass = values.value(bypassValue) == QStringLiteral("1");
     if (!bypass) {
         if (!m_prompt) {
             log(QStringLiteral("job \"%1\" dropped: no file name given and no way to ask for one")

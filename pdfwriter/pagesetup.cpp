@@ -257,7 +257,12 @@ PageSetup defaults(const QString& paper) {
 PageSetup read(const pictolio::RegistryStore& registry, const QString& key, const QString& defaultPaper,
                const std::function<void(const QString&)>& complain) {
     PageSetup setup = defaults(defaultPaper);
-    const auto value = [&](const char* name) { return registry.getString(key, QLatin1String(name)); };
+    const QMap<QString, QString> stored = registry.values(key);  // one read for all of them
+    const auto value = [&](const char* name) -> std::optional<QString> {
+        const auto it = stored.constFind(QLatin1String(name));
+        if (it == stored.constEnd()) return std::nullopt;
+        return *it;
+    };
     const auto refuse = [&](const char* name, const QString& v) {
         if (complain)
             complain(QStringLiteral("the PDF printer's %1 \"%2\" is not valid: the default is used")
