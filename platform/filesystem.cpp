@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 #include "common/apperror.h"
 
@@ -138,8 +139,12 @@ QStringList PosixFileSystem::listFiles(const QString& folder, const QString& pat
 QStringList PosixFileSystem::subFolders(const QString& folder) const {
     QList<QPair<QString, Kind>> entries;
     if (!readFolder(folder, &entries)) {
-        if (errno == EACCES || errno == EPERM) throw AppError(ErrorCode::PermissionDenied);
-        throw AppError(ErrorCode::PathNotFound);
+        const int e = errno;
+        if (e == EACCES || e == EPERM) throw AppError(ErrorCode::PermissionDenied);
+        if (e == ENOENT || e == ENOTDIR) throw AppError(ErrorCode::PathNotFound);
+        // Any other failure (a device error, no descriptors left) is neither: the scan keeps
+        // the folder and what it found.
+        throw std::runtime_error(std::strerror(e));
     }
     QStringList folders;
     for (const auto& [name, kind] : entries)
