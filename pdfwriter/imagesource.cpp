@@ -1,5 +1,7 @@
 #include "pdfwriter/imagesource.h"
 
+#include <atomic>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,8 +95,22 @@ void FileSlicesImage::writeData(const DataSink& sink) const {
         fail(m_path, "changed while it was read");
 }
 
-JpegFileImage::JpegFileImage(std::string path, FileIdentity identity, Details details)
-    : m_path(std::move(path)), m_identity(identity), m_details(details) {}
+namespace {
+std::atomic<std::int64_t> keptBytes{0};  // by all JPEG pictures alive
+}  // namespace
+
+JpegFileImage::JpegFileImage(std::string path, FileIdentity identity, Details details,
+                             std::vector<std::uint8_t> checked)
+    : m_path(std::move(path)), m_identity(identity), m_details(details) {
+    const auto size = std::int64_t(checked.size());
+    if (size == 0 || size != identity.size) return;
+    if (keptBytes.fetch_add(size) + size <= keptBytesBudget)
+        m_checked = std::move(checked);
+    else
+        keptBytes.fetch_sub(size);
+}
+
+JpegFileImage::~JpegFileImage() { keptBytes.fetch_sub(std::int64_t(m_checked.size())); }
 
 bool JpegFileImage::stillAsChecked() const { return FileIdentity::ofPath(m_path) == m_identity; }
 
@@ -111,13 +127,21 @@ ImageFormat JpegFileImage::format() const {
 }
 
 void JpegFileImage::writeData(const DataSink& sink) const {
-    FileDescriptor fd(m_path);
-    if (fd.get() < 0) fail(m_path, std::string("cannot be opened: ") + std::strerror(errno));
-    if (!(FileIdentity::ofDescriptor(fd.get()) == m_identity))
-        fail(m_path, "changed since it was checked");
-    ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    // The bytes that were checked, when they were kept; the file as it is now otherwise, when it
+    // is still the one checked.
+    FileDescriptor fd(m_checked.empty() ? m_path : std::string());
+    if (m_checked.empty()) {
+        if (fd.get() < 0) fail(m_path, std::string("cannot be opened: ") + std::strerror(errno));
+        if (!(FileIdentity::ofDescriptor(fd.get()) == m_identity)) fail(m_path, "changed since it was checked");
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    const auto stillTheSame = [&] { return m_checked.empty() ? FileIdentity::ofDescriptor(fd.get()) == m_identity : true; };
 
     const auto readAll = [&](const DataSink& to) {
+        if (!m_checked.empty()) {
+            to(m_checked.data(), m_checked.size());
+            return;
+        }
         constexpr std::size_t chunk = std::size_t(1) << 20;
         const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[chunk]);
         std::int64_t total = 0;
@@ -138,8 +162,7 @@ void JpegFileImage::writeData(const DataSink& sink) const {
         std::vector<std::uint8_t> whole;
         whole.reserve(std::size_t(m_identity.size));
         readAll([&](const std::uint8_t* d, std::size_t n) { whole.insert(whole.end(), d, d + n); });
-        if (!(FileIdentity::ofDescriptor(fd.get()) == m_identity))
-            fail(m_path, "changed while it was read");
+        if (!stillTheSame()) fail(m_path, "changed while it was read");
         // The JPEG library writes the APP14 marker an RGB file needs by itself.
         const std::vector<std::uint8_t> huffman = transcodeToHuffman(whole.data(), whole.size());
         sink(huffman.data(), huffman.size());
@@ -173,8 +196,7 @@ void JpegFileImage::writeData(const DataSink& sink) const {
         sink(d, n);
         offset += std::int64_t(n);
     });
-    if (!(FileIdentity::ofDescriptor(fd.get()) == m_identity))
-        fail(m_path, "changed while it was read");
+    if (!stillTheSame()) fail(m_path, "changed while it was read");
 }
 
 }  // namespace pdfwriter

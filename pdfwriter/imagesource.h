@@ -126,17 +126,28 @@ public:
         std::size_t standardTablesAt = 0;  // where the standard Huffman tables go; 0: none
     };
 
-    JpegFileImage(std::string path, FileIdentity identity, Details details);
+    // checked: the file's bytes as they were checked, kept (while a small budget shared by all
+    // pictures allows) so that the file is read once; otherwise it is read again when written.
+    JpegFileImage(std::string path, FileIdentity identity, Details details,
+                  std::vector<std::uint8_t> checked = {});
+    ~JpegFileImage() override;
+    JpegFileImage(const JpegFileImage&) = delete;
+    JpegFileImage& operator=(const JpegFileImage&) = delete;
 
     ImageFormat format() const override;
     void writeData(const DataSink& sink) const override;
     std::string description() const override { return m_path; }
     bool stillAsChecked() const override;
 
+    // How many bytes all pictures together keep at the most.
+    static constexpr std::int64_t keptBytesBudget = 16 << 20;
+    bool keepsBytes() const { return !m_checked.empty(); }
+
 private:
     std::string m_path;
     FileIdentity m_identity;
     Details m_details;
+    std::vector<std::uint8_t> m_checked;
 };
 
 }  // namespace pdfwriter

@@ -252,12 +252,9 @@ protected:
 
 Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
     pdfwriter::JpegInfo info;
-    {
-        std::vector<std::uint8_t> data;
-        if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
-        if (pdfwriter::checkJpeg(data.data(), data.size(), &info) != pdfwriter::JpegStatus::Ok)
-            return {};
-    }
+    std::vector<std::uint8_t> data;
+    if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
+    if (pdfwriter::checkJpeg(data.data(), data.size(), &info) != pdfwriter::JpegStatus::Ok) return {};
     // The bytes checked must be the bytes printed: a file written meanwhile is not taken.
     if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
 
@@ -272,7 +269,7 @@ Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& ide
 
     return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, info.orientation,
                              std::make_shared<pdfwriter::JpegFileImage>(QFile::encodeName(path).toStdString(),
-                                                                        identity, details))});
+                                                                        identity, details, std::move(data)))});
 }
 
 // The orientation a WebP file's EXIF chunk gives; 1 when it has none. (Qt's WebP reader does

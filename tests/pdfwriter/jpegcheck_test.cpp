@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
+
+#include "pdfwriter/imagesource.h"
 
 #include "pdfwriter/jpegfile.h"
 #include "tests/support/testpictures.h"
@@ -281,6 +284,48 @@ TEST(JpegCheck, ArithmeticFilesAreCheckedAsTheyWillBeReEncoded) {
                   pictolio::testing::decodeJpeg(clean, &w2, &h2, &c2))
             << c.name;
     }
+}
+
+TEST(JpegCheck, TheCheckedBytesAreTheBytesWritten) {
+    QTemporaryDir dir;
+    const struct {
+        const char* name;
+        JpegRecipe recipe;
+    } cases[] = {
+        {"baseline", {}},
+        {"RGB without APP14", {.kind = JpegRecipe::Kind::Rgb, .jfif = false}},
+        {"arithmetic", {.arithmetic = true}},
+    };
+    for (const auto& c : cases) {
+        const std::string path = QFile::encodeName(dir.filePath(QString(c.name) + ".jpg")).toStdString();
+        const QByteArray file = makeJpeg(c.recipe);
+        pictolio::testing::writeFile(QString::fromStdString(path), file);
+        std::vector<std::uint8_t> bytes(file.begin(), file.end());
+        JpegInfo info;
+        ASSERT_EQ(checkJpeg(bytes.data(), bytes.size(), &info), JpegStatus::Ok) << c.name;
+        const JpegFileImage::Details details{info.width, info.height, info.components, info.hasAdobe,
+                                             info.rgbColorSpace, info.arithmetic, info.standardTablesAt};
+        const FileIdentity identity = FileIdentity::ofPath(path);
+        const auto written = [](const ImageSource& image) {
+            std::string out;
+            image.writeData([&](const std::uint8_t* d, std::size_t n) { out.append(reinterpret_cast<const char*>(d), n); });
+            return out;
+        };
+        // Kept from the check, or read again: the same data either way.
+        const JpegFileImage kept(path, identity, details, bytes), reread(path, identity, details);
+        EXPECT_TRUE(kept.keepsBytes()) << c.name;
+        EXPECT_FALSE(reread.keepsBytes()) << c.name;
+        EXPECT_EQ(written(kept), written(reread)) << c.name;
+        // Rewritten after the check: neither is still the picture checked; read again, it fails.
+        pictolio::testing::writeFile(QString::fromStdString(path), makeJpeg({.width = 9, .height = 9}));
+        EXPECT_FALSE(kept.stillAsChecked()) << c.name;
+        EXPECT_THROW(written(reread), std::runtime_error) << c.name;
+    }
+    // The bytes kept have a budget: a picture past it is read again.
+    std::vector<std::uint8_t> large(std::size_t(JpegFileImage::keptBytesBudget) + 1);
+    FileIdentity pretend;
+    pretend.size = std::int64_t(large.size());
+    EXPECT_FALSE(JpegFileImage("/nowhere", pretend, {}, large).keepsBytes());
 }
 
 }  // namespace
