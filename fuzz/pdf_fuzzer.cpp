@@ -1,7 +1,7 @@
 // A picture file of any kind loaded by the picture decoder and printed on a page of its own, as
 // the PDF printer writes it; the PDF is read back with libqpdf. A picture the decoder takes must
-// give a whole PDF with its page and its image: JPEG data the check accepts, or exactly one row
-// of samples per pixel row.
+// give a whole PDF with its page and its image: JPEG data the check accepts, fax data as stored,
+// or exactly one row of samples per pixel row.
 
 #include <cstdint>
 #include <exception>
@@ -51,12 +51,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       "the JPEG data in the PDF passes the check");
         fuzz::require(info.width == image.width && info.height == image.height && !info.arithmetic,
                       "the JPEG data in the PDF is the picture's, Huffman-coded");
+    } else if (format.encoding == pdfwriter::ImageEncoding::Ccitt) {
+        fuzz::require(image.filter == "/CCITTFaxDecode" && !image.data.empty(), "fax data as stored");
     } else {
+        // Decoded pixels, or a PNG's data as stored (the reader undoes its row filters).
         fuzz::require(image.filter == "/FlateDecode", "pixels are Flate-compressed");
-        const std::size_t samples = image.colorSpace == "/DeviceGray" ? 1 : 3;
-        fuzz::require(
-            image.data.size() == std::size_t(image.width) * std::size_t(image.height) * samples,
-            "one row of samples per pixel row");
+        const std::size_t samples = !format.palette.empty()                            ? 1
+                                    : format.colorSpace == pdfwriter::ColorSpace::Gray ? 1
+                                    : format.colorSpace == pdfwriter::ColorSpace::Cmyk ? 4
+                                                                                       : 3;
+        const std::size_t rowBytes =
+            (std::size_t(image.width) * samples * std::size_t(format.bitsPerComponent) + 7) / 8;
+        fuzz::require(image.data.size() == rowBytes * std::size_t(image.height), "one row of samples per pixel row");
     }
     return 0;
 }
