@@ -22,14 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::require(info.standardTablesAt < size, "the tables go inside the file");
 
     const std::string path = fuzz::inputFile(data, size, "picture.jpg");
-    JpegFileImage::Details details;
-    details.width = info.width;
-    details.height = info.height;
-    details.components = info.components;
-    details.adobe = info.hasAdobe;
-    details.rgb = info.rgbColorSpace;
-    details.arithmetic = info.arithmetic;
-    details.standardTablesAt = info.standardTablesAt;
+    const auto details = JpegFileImage::Details::of(info);
     const JpegFileImage image(path, FileIdentity::ofPath(path), details);
     std::vector<std::uint8_t> out;
     try {

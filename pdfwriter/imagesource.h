@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "pdfwriter/jpegfile.h"
+
 namespace pdfwriter {
 
 // Indexed: one sample per pixel, an index into a palette of RGB colours.
@@ -124,6 +126,12 @@ public:
         bool rgb = false;         // three components stored as RGB
         bool arithmetic = false;  // arithmetic-coded
         std::size_t standardTablesAt = 0;  // where the standard Huffman tables go; 0: none
+
+        // What the check found that writing the file needs.
+        static Details of(const JpegInfo& info) {
+            return {info.width, info.height, info.components, info.hasAdobe, info.rgbColorSpace, info.arithmetic,
+                    info.standardTablesAt};
+        }
     };
 
     // checked: the file's bytes as they were checked, kept (while a small budget shared by all

@@ -258,14 +258,7 @@ Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& ide
     // The bytes checked must be the bytes printed: a file written meanwhile is not taken.
     if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
 
-    pdfwriter::JpegFileImage::Details details;
-    details.width = info.width;
-    details.height = info.height;
-    details.components = info.components;
-    details.adobe = info.hasAdobe;
-    details.rgb = info.rgbColorSpace;
-    details.arithmetic = info.arithmetic;
-    details.standardTablesAt = info.standardTablesAt;
+    const auto details = pdfwriter::JpegFileImage::Details::of(info);
 
     return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, info.orientation,
                              std::make_shared<pdfwriter::JpegFileImage>(QFile::encodeName(path).toStdString(),

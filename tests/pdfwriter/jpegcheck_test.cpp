@@ -303,8 +303,7 @@ TEST(JpegCheck, TheCheckedBytesAreTheBytesWritten) {
         std::vector<std::uint8_t> bytes(file.begin(), file.end());
         JpegInfo info;
         ASSERT_EQ(checkJpeg(bytes.data(), bytes.size(), &info), JpegStatus::Ok) << c.name;
-        const JpegFileImage::Details details{info.width, info.height, info.components, info.hasAdobe,
-                                             info.rgbColorSpace, info.arithmetic, info.standardTablesAt};
+        const auto details = JpegFileImage::Details::of(info);
         const FileIdentity identity = FileIdentity::ofPath(path);
         const auto written = [](const ImageSource& image) {
             std::string out;
