@@ -210,31 +210,37 @@ std::uint32_t le32(const std::uint8_t* p) {
 
 // Whether an uncompressed BMP file ends before its last row: Qt's reader takes such a file and
 // leaves the missing rows unwritten, where the picture is damaged.
-bool bmpCutShort(int fd, std::int64_t fileSize) {
+// A BMP file Qt would take that is no picture to print: uncompressed pixels that end before the
+// last row, sizes past any picture's, or run-length data far too short for the size it declares
+// (a file of a hundred bytes announcing millions of rows keeps the reader busy for a minute).
+bool bmpUnacceptable(int fd, std::int64_t fileSize) {
     std::uint8_t h[34] = {};
     if (::pread(fd, h, sizeof h, 0) != ssize_t(sizeof h) || h[0] != 'B' || h[1] != 'M')
         return false;
     const std::uint32_t pixelsAt = le32(h + 10), headerSize = le32(h + 14);
     std::int64_t width, height, bits;
+    std::uint32_t compression = 0;
     if (headerSize == 12) {  // OS/2 header, never compressed
         width = h[18] | (h[19] << 8);
         height = h[20] | (h[21] << 8);
         bits = h[24] | (h[25] << 8);
     } else if (headerSize >= 40) {
-        const std::uint32_t compression = le32(h + 30);
-        if (compression != 0 && compression != 3 && compression != 6) return false;  // RLE, ...
+        compression = le32(h + 30);
         width = std::int32_t(le32(h + 18));
         height = std::int32_t(le32(h + 22));
         bits = h[28] | (h[29] << 8);
     } else {
         return false;
     }
-    // Sizes past this are refused by Qt's allocation limit anyway.
     constexpr std::int64_t most = std::int64_t(1) << 24;
-    if (width <= 0 || width > most || height < -most || height > most || bits <= 0 || bits > 32)
-        return false;
+    if (width <= 0 || width > most || height < -most || height > most || height == 0 || bits <= 0 || bits > 32)
+        return true;
+    const std::int64_t rows = height < 0 ? -height : height;
+    // Run-length data: each pair of bytes gives at most 255 pixels.
+    if (compression == 1 || compression == 2) return width * rows > fileSize * 256;
+    if (compression != 0 && compression != 3 && compression != 6) return false;  // left to Qt
     const std::int64_t rowBytes = (width * bits + 31) / 32 * 4;
-    return std::int64_t(pixelsAt) + rowBytes * (height < 0 ? -height : height) > fileSize;
+    return std::int64_t(pixelsAt) + rowBytes * rows > fileSize;
 }
 
 // A picture Qt reads, decoded again (turned upright) when its page is written.
@@ -289,7 +295,7 @@ int webpOrientation(int fd, std::int64_t fileSize) {
 // xDpi, yDpi: the density the file states, when its own reader has found it.
 Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity,
                   double xDpi = 0, double yDpi = 0) {
-    if (bmpCutShort(fd, identity.size)) return {};
+    if (bmpUnacceptable(fd, identity.size)) return {};
     QImageReader reader(path);
     reader.setAutoTransform(true);
     const QImage image = readCleared(reader);

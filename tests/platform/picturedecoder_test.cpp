@@ -56,6 +56,14 @@ TEST_F(PictureDecoderTest, AnythingThatIsNotAPrintablePictureGivesTheEmptyPictur
         {"JPEG declaring 65500 x 65500", put("huge.jpg", huge)},
         {"PNG cut short", put("cut.png", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16))},
         {"BMP cut in half", put("cut.bmp", bmp.left(bmp.size() / 2))},
+        // Found by fuzzing: a few bytes announcing millions of rows (1-bit, and run-length 8-bit).
+        {"BMP of 16,777,224 rows in 136 bytes", put("rows.bmp", QByteArray::fromHex(
+                     "424d005e0067000000003e000000280000000c0000000800000101000100000000002000002000000000000000000000"
+                     "000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+                     "000000000000000c00000008000001010001000000000020000000610f46465000ff00ead0b09524"))},
+        {"run-length BMP of 15,662,862 rows in 70 bytes", put("runs.bmp", QByteArray::fromHex(
+                     "424d4e000000000000004200000028000000080000000effee000100080001000000011a000500000001130b00000300"
+                     "000000000000ff01ff00080100000402040000000001"))},
         {"empty path", QString()},
     };
     for (const auto& c : cases) {
