@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -64,6 +65,38 @@ void ImageSource::writeSoftMask(const DataSink&) const {
     throw std::runtime_error(description() + ": has no alpha channel");
 }
 
+void ImageSource::copyData(DataOut& out) const {
+    writeData([&](const std::uint8_t* d, std::size_t n) { out.write(d, n); });
+}
+
+void DataOut::copyFrom(int fd, std::int64_t offset, std::int64_t length, const std::string& name) {
+    constexpr std::size_t chunk = std::size_t(1) << 20;
+    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[std::size_t(std::min<std::int64_t>(chunk, length))]);
+    const std::int64_t end = offset + length;
+    while (offset < end) {
+        const ssize_t n = ::pread(fd, buffer.get(), std::size_t(std::min<std::int64_t>(chunk, end - offset)), offset);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) fail(name, std::string("cannot be read: ") + std::strerror(errno));
+        if (n == 0) fail(name, "changed since it was checked");
+        write(buffer.get(), std::size_t(n));
+        offset += n;
+    }
+}
+
+namespace {
+
+// Hands everything to a sink, reading file ranges itself.
+class SinkOut : public DataOut {
+public:
+    explicit SinkOut(const DataSink& sink) : m_sink(sink) {}
+    void write(const std::uint8_t* data, std::size_t size) override { m_sink(data, size); }
+
+private:
+    const DataSink& m_sink;
+};
+
+}  // namespace
+
 FileSlicesImage::FileSlicesImage(std::string path, FileIdentity identity, ImageFormat format,
                                  std::vector<Slice> slices, std::vector<std::uint8_t> head)
     : m_path(std::move(path)), m_identity(identity), m_format(std::move(format)),
@@ -72,25 +105,18 @@ FileSlicesImage::FileSlicesImage(std::string path, FileIdentity identity, ImageF
 bool FileSlicesImage::stillAsChecked() const { return FileIdentity::ofPath(m_path) == m_identity; }
 
 void FileSlicesImage::writeData(const DataSink& sink) const {
+    SinkOut out(sink);
+    copyData(out);
+}
+
+void FileSlicesImage::copyData(DataOut& out) const {
     FileDescriptor fd(m_path);
     if (fd.get() < 0) fail(m_path, std::string("cannot be opened: ") + std::strerror(errno));
     if (!(FileIdentity::ofDescriptor(fd.get()) == m_identity))
         fail(m_path, "changed since it was checked");
-    if (!m_head.empty()) sink(m_head.data(), m_head.size());
-    constexpr std::size_t chunk = std::size_t(1) << 20;
-    const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[chunk]);
-    for (const Slice& slice : m_slices) {
-        std::int64_t at = slice.offset;
-        const std::int64_t end = slice.offset + slice.length;
-        while (at < end) {
-            const ssize_t n = ::pread(fd.get(), buffer.get(), std::size_t(std::min<std::int64_t>(chunk, end - at)), at);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) fail(m_path, std::string("cannot be read: ") + std::strerror(errno));
-            if (n == 0) fail(m_path, "changed since it was checked");
-            sink(buffer.get(), std::size_t(n));
-            at += n;
-        }
-    }
+    if (!m_head.empty()) out.write(m_head.data(), m_head.size());
+    for (const Slice& slice : m_slices)
+        if (slice.length > 0) out.copyFrom(fd.get(), slice.offset, slice.length, m_path);
     if (!(FileIdentity::ofDescriptor(fd.get()) == m_identity))
         fail(m_path, "changed while it was read");
 }
@@ -110,6 +136,8 @@ JpegFileImage::JpegFileImage(std::string path, FileIdentity identity, Details de
         keptBytes.fetch_sub(size);
 }
 
+bool JpegFileImage::mayKeep(std::int64_t size) { return size > 0 && keptBytes.load() + size <= keptBytesBudget; }
+
 JpegFileImage::~JpegFileImage() { keptBytes.fetch_sub(std::int64_t(m_checked.size())); }
 
 bool JpegFileImage::stillAsChecked() const { return FileIdentity::ofPath(m_path) == m_identity; }
@@ -127,76 +155,66 @@ ImageFormat JpegFileImage::format() const {
 }
 
 void JpegFileImage::writeData(const DataSink& sink) const {
+    SinkOut out(sink);
+    copyData(out);
+}
+
+void JpegFileImage::copyData(DataOut& out) const {
     // The bytes that were checked, when they were kept; the file as it is now otherwise, when it
     // is still the one checked.
-    FileDescriptor fd(m_checked.empty() ? m_path : std::string());
-    if (m_checked.empty()) {
-        if (fd.get() < 0) fail(m_path, std::string("cannot be opened: ") + std::strerror(errno));
-        if (!(FileIdentity::ofDescriptor(fd.get()) == m_identity)) fail(m_path, "changed since it was checked");
-        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    std::optional<FileDescriptor> fd;
+    if (m_checked.empty()) fd.emplace(m_path);
+    if (fd) {
+        if (fd->get() < 0) fail(m_path, std::string("cannot be opened: ") + std::strerror(errno));
+        if (!(FileIdentity::ofDescriptor(fd->get()) == m_identity)) fail(m_path, "changed since it was checked");
+        ::posix_fadvise(fd->get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    const auto stillTheSame = [&] { return m_checked.empty() ? FileIdentity::ofDescriptor(fd.get()) == m_identity : true; };
-
-    const auto readAll = [&](const DataSink& to) {
-        if (!m_checked.empty()) {
-            to(m_checked.data(), m_checked.size());
-            return;
-        }
-        constexpr std::size_t chunk = std::size_t(1) << 20;
-        const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[chunk]);
-        std::int64_t total = 0;
-        for (;;) {
-            const ssize_t n = ::read(fd.get(), buffer.get(), chunk);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                fail(m_path, std::string("cannot be read: ") + std::strerror(errno));
-            }
-            if (n == 0) break;
-            to(buffer.get(), std::size_t(n));
-            total += n;
-        }
-        if (total != m_identity.size) fail(m_path, "changed since it was checked");
+    const auto stillTheSame = [&] {
+        if (fd && !(FileIdentity::ofDescriptor(fd->get()) == m_identity)) fail(m_path, "changed while it was read");
+    };
+    // The bytes [from, to) of the file.
+    const auto part = [&](DataOut& to, std::int64_t from, std::int64_t end) {
+        if (end <= from) return;
+        if (!m_checked.empty())
+            to.write(m_checked.data() + from, std::size_t(end - from));
+        else
+            to.copyFrom(fd->get(), from, end - from, m_path);
     };
 
     if (m_details.arithmetic) {
-        std::vector<std::uint8_t> whole;
-        whole.reserve(std::size_t(m_identity.size));
-        readAll([&](const std::uint8_t* d, std::size_t n) { whole.insert(whole.end(), d, d + n); });
-        if (!stillTheSame()) fail(m_path, "changed while it was read");
+        class Collect : public DataOut {
+        public:
+            void write(const std::uint8_t* d, std::size_t n) override { bytes.insert(bytes.end(), d, d + n); }
+            std::vector<std::uint8_t> bytes;
+        } whole;
+        if (m_checked.empty()) {
+            whole.bytes.reserve(std::size_t(m_identity.size));
+            part(whole, 0, m_identity.size);
+            stillTheSame();
+        }
+        const std::vector<std::uint8_t>& data = m_checked.empty() ? whole.bytes : m_checked;
         // The JPEG library writes the APP14 marker an RGB file needs by itself.
-        const std::vector<std::uint8_t> huffman = transcodeToHuffman(whole.data(), whole.size());
-        sink(huffman.data(), huffman.size());
+        const std::vector<std::uint8_t> huffman = transcodeToHuffman(data.data(), data.size());
+        out.write(huffman.data(), huffman.size());
         return;
     }
 
     // The file as it is, with what a renderer needs put in: an APP14 segment after the start
     // of image (RGB without one), the standard Huffman tables before the first scan (a
     // Motion-JPEG frame without tables).
-    struct Insert {
-        std::int64_t at;
-        const std::uint8_t* data;
-        std::size_t size;
+    std::int64_t from = 0;
+    const auto insert = [&](std::int64_t at, const std::uint8_t* data, std::size_t size) {
+        part(out, from, at);
+        out.write(data, size);
+        from = at;
     };
-    std::vector<Insert> inserts;
-    if (m_details.rgb && !m_details.adobe) inserts.push_back({2, adobeRgbSegment, sizeof adobeRgbSegment});
+    if (m_details.rgb && !m_details.adobe) insert(2, adobeRgbSegment, sizeof adobeRgbSegment);
     if (m_details.standardTablesAt > 0) {
         const std::vector<std::uint8_t>& tables = standardHuffmanTables();
-        inserts.push_back({std::int64_t(m_details.standardTablesAt), tables.data(), tables.size()});
+        insert(std::int64_t(m_details.standardTablesAt), tables.data(), tables.size());
     }
-    std::int64_t offset = 0;
-    std::size_t next = 0;
-    readAll([&](const std::uint8_t* d, std::size_t n) {
-        while (next < inserts.size() && inserts[next].at < offset + std::int64_t(n)) {
-            const std::size_t head = std::size_t(inserts[next].at - offset);
-            sink(d, head);
-            sink(inserts[next].data, inserts[next].size);
-            d += head, n -= head, offset += std::int64_t(head);
-            ++next;
-        }
-        sink(d, n);
-        offset += std::int64_t(n);
-    });
-    if (!stillTheSame()) fail(m_path, "changed while it was read");
+    part(out, from, m_identity.size);
+    stillTheSame();
 }
 
 }  // namespace pdfwriter

@@ -48,6 +48,18 @@ struct ImageFormat {
 
 using DataSink = std::function<void(const std::uint8_t* data, std::size_t size)>;
 
+// Where image data goes: pieces of memory, and parts of open files, which a receiver that writes
+// to a file can copy without the bytes passing through the program (the kernel copies them).
+class DataOut {
+public:
+    virtual ~DataOut() = default;
+    virtual void write(const std::uint8_t* data, std::size_t size) = 0;
+    // length bytes of the open file fd from offset on; name names the file in errors. This one
+    // reads them and writes them. Throws std::runtime_error when the file cannot be read or ends
+    // before (it changed since it was checked).
+    virtual void copyFrom(int fd, std::int64_t offset, std::int64_t length, const std::string& name);
+};
+
 // One picture of a print job. The job keeps only this small description; the data is read
 // when the PDF is written, so a job of a thousand pages never holds a thousand pictures.
 class ImageSource {
@@ -60,6 +72,10 @@ public:
     // cannot be given exactly as it was when the picture was checked (the file changed or
     // vanished since): the page must fail rather than show something else.
     virtual void writeData(const DataSink& sink) const = 0;
+
+    // The same data, with the parts that go in as the file holds them handed over as file
+    // ranges. This one gives everything through writeData.
+    virtual void copyData(DataOut& out) const;
 
     // Hands the alpha channel of a picture whose format has a soft mask to the sink: 8-bit
     // samples, row by row, written as they are given (compressed on the way). Throws like
@@ -102,6 +118,7 @@ public:
 
     ImageFormat format() const override { return m_format; }
     void writeData(const DataSink& sink) const override;
+    void copyData(DataOut& out) const override;
     std::string description() const override { return m_path; }
     bool stillAsChecked() const override;
 
@@ -144,11 +161,14 @@ public:
 
     ImageFormat format() const override;
     void writeData(const DataSink& sink) const override;
+    void copyData(DataOut& out) const override;
     std::string description() const override { return m_path; }
     bool stillAsChecked() const override;
 
     // How many bytes all pictures together keep at the most.
     static constexpr std::int64_t keptBytesBudget = 16 << 20;
+    // Whether the budget would take a file of this size now.
+    static bool mayKeep(std::int64_t size);
     bool keepsBytes() const { return !m_checked.empty(); }
 
 private:

@@ -12,12 +12,11 @@
 #include <cstring>
 #include <ctime>
 #include <map>
-#include <optional>
+#include <qpdf/Buffer.hh>
 #include <qpdf/Pl_Flate.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 #include <qpdf/QUtil.hh>
 #include <sstream>
 #include <stdexcept>
@@ -26,57 +25,116 @@ namespace pdfwriter {
 
 namespace {
 
-// Gives qpdf each image's data when the writer reaches it, one image at a time.
-class ImageProvider : public QPDFObjectHandle::StreamDataProvider {
+// The new file, written through a buffer. Parts of other files are copied by the kernel where
+// it can, so a picture's bytes need not pass through the program.
+class FileOutput : public DataOut {
 public:
-    explicit ImageProvider(std::atomic<std::uint64_t>* progress) : m_progress(progress) {}
+    FileOutput(int fd, std::atomic<std::uint64_t>* progress) : m_fd(fd), m_progress(progress) {}
 
-    // The stream gets the image's data, or (mask) its alpha channel.
-    void add(QPDFObjGen og, std::shared_ptr<const ImageSource> image, bool mask = false) {
-        m_images[og] = {std::move(image), mask};
+    void put(const std::string& text) {
+        m_buffer += text;
+        if (m_buffer.size() >= bufferSize) flush();
     }
 
-    void provideStreamData(QPDFObjGen const& og, Pipeline* pipeline) override {
-        const auto& [image, mask] = m_images.at(og);
-        // Raw samples and alpha channels are compressed here; everything else is already encoded.
-        const bool compress = mask || image->format().encoding == ImageEncoding::Raw;
-        std::optional<Pl_Flate> flate;
-        if (compress) flate.emplace("image", pipeline, Pl_Flate::a_deflate);
-        Pipeline* to = compress ? &*flate : pipeline;
-        bool outputFailed = false;
-        try {
-            const DataSink sink = [&](const std::uint8_t* d, std::size_t n) {
-                try {
-                    to->write(d, n);
-                } catch (...) {
-                    outputFailed = true;
-                    throw;
-                }
-                count(n);
-            };
-            if (mask)
-                image->writeSoftMask(sink);
-            else
-                image->writeData(sink);
-        } catch (...) {
-            if (!outputFailed) m_failed = image;
-            throw;
+    void write(const std::uint8_t* data, std::size_t size) override {
+        if (m_buffer.size() + size < bufferSize) {
+            m_buffer.append(reinterpret_cast<const char*>(data), size);
+        } else {
+            flush();
+            writeAll(data, size);
         }
-        to->finish();
+        count(size);
     }
 
-    // The picture whose data could not be given, when that is why the writing stopped.
-    const std::shared_ptr<const ImageSource>& failed() const { return m_failed; }
+    void copyFrom(int fd, std::int64_t offset, std::int64_t length, const std::string& name) override {
+        flush();
+        while (length > 0 && m_kernelCopies) {
+            loff_t from = offset;
+            const ssize_t n = ::copy_file_range(fd, &from, m_fd, nullptr, std::size_t(length), 0);
+            if (n > 0) {
+                offset += n, length -= n, m_written += n;
+                count(std::size_t(n));
+            } else if (n == 0) {
+                break;  // the file ended early: reading it says so
+            } else if (errno != EINTR) {
+                // Not between these files (other file systems, some kinds of file), or a
+                // failure reading or writing, which the plain way tells apart.
+                m_kernelCopies = false;
+            }
+        }
+        if (length > 0) DataOut::copyFrom(fd, offset, length, name);
+    }
+
+    void flush() {
+        if (m_buffer.empty()) return;
+        writeAll(reinterpret_cast<const std::uint8_t*>(m_buffer.data()), m_buffer.size());
+        m_buffer.clear();
+    }
+
+    std::int64_t offset() const { return m_written + std::int64_t(m_buffer.size()); }
+    // Whether writing the file itself failed (rather than reading a picture).
+    bool failed() const { return m_failed; }
 
 private:
+    static constexpr std::size_t bufferSize = 64 << 10;
+
+    void writeAll(const std::uint8_t* data, std::size_t size) {
+        while (size > 0) {
+            const ssize_t n = ::write(m_fd, data, size);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                m_failed = true;
+                throw std::runtime_error(std::string("cannot write: ") + std::strerror(n < 0 ? errno : ENOSPC));
+            }
+            data += n, size -= std::size_t(n), m_written += n;
+        }
+    }
+
     void count(std::size_t n) {
         if (m_progress) m_progress->fetch_add(n, std::memory_order_relaxed);
     }
 
-    std::map<QPDFObjGen, std::pair<std::shared_ptr<const ImageSource>, bool>> m_images;
+    int m_fd;
     std::atomic<std::uint64_t>* m_progress;
-    std::shared_ptr<const ImageSource> m_failed;
+    std::string m_buffer;
+    std::int64_t m_written = 0;
+    bool m_kernelCopies = true;
+    bool m_failed = false;
 };
+
+// Compressed data on its way to the file.
+class OutputPipeline : public Pipeline {
+public:
+    explicit OutputPipeline(FileOutput& out) : Pipeline("file", nullptr), m_out(out) {}
+    void write(unsigned char const* data, size_t size) override { m_out.write(data, size); }
+    void finish() override {}
+
+private:
+    FileOutput& m_out;
+};
+
+// The streams whose data is a picture's: its image data, or (mask) its alpha channel.
+struct ImageData {
+    std::shared_ptr<const ImageSource> image;
+    bool mask = false;
+};
+using ImageStreams = std::map<QPDFObjGen, ImageData>;
+
+void writeImageData(const ImageData& data, FileOutput& out) {
+    // Raw samples and alpha channels are compressed here; everything else is already encoded.
+    if (!data.mask && data.image->format().encoding != ImageEncoding::Raw) {
+        data.image->copyData(out);
+        return;
+    }
+    OutputPipeline file(out);
+    Pl_Flate flate("image", &file, Pl_Flate::a_deflate);
+    const DataSink sink = [&](const std::uint8_t* d, std::size_t n) { flate.write(d, n); };
+    if (data.mask)
+        data.image->writeSoftMask(sink);
+    else
+        data.image->writeData(sink);
+    flate.finish();
+}
 
 std::string num(double v) { return QUtil::double_to_string(v, 4, true); }
 
@@ -97,10 +155,9 @@ QPDFObjectHandle intArray(const std::vector<int>& values) {
     return array;
 }
 
-// The image's stream, its data to come from the provider, and the stream of its alpha channel
-// when it has one.
-QPDFObjectHandle imageStream(QPDF& pdf, const std::shared_ptr<const ImageSource>& image,
-                             const std::shared_ptr<ImageProvider>& provider) {
+// The image's stream and the stream of its alpha channel when it has one, their data to come from
+// the picture when the file is written.
+QPDFObjectHandle imageStream(QPDF& pdf, const std::shared_ptr<const ImageSource>& image, ImageStreams& streams) {
     const ImageFormat f = image->format();
     QPDFObjectHandle space;
     int components = 3;
@@ -148,18 +205,15 @@ QPDFObjectHandle imageStream(QPDF& pdf, const std::shared_ptr<const ImageSource>
                 parameters.replaceKey("/EncodedByteAlign", QPDFObjectHandle::newBool(true));
             break;
     }
-    stream.replaceStreamData(provider, filter, parameters);
-    // The data is already encoded as it should be: qpdf passes it on untouched and asks for it
-    // once.
-    stream.setFilterOnWrite(false);
-    provider->add(stream.getObjGen(), image);
+    stream.getDict().replaceKey("/Filter", filter);
+    if (!parameters.isNull()) stream.getDict().replaceKey("/DecodeParms", parameters);
+    streams[stream.getObjGen()] = {image, false};
 
     if (f.softMask) {
         QPDFObjectHandle mask = QPDFObjectHandle::newStream(&pdf);
         mask.replaceDict(imageDictionary(f.width, f.height, 8, QPDFObjectHandle::newName("/DeviceGray")));
-        mask.replaceStreamData(provider, QPDFObjectHandle::newName("/FlateDecode"), QPDFObjectHandle::newNull());
-        mask.setFilterOnWrite(false);
-        provider->add(mask.getObjGen(), image, true);
+        mask.getDict().replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
+        streams[mask.getObjGen()] = {image, true};
         stream.getDict().replaceKey("/SMask", mask);
     }
     return stream;
@@ -283,7 +337,7 @@ void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, 
 
 // Builds the document from the pages that still have pictures; false when none has.
 bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const PrintJob& job, const std::string& path,
-                   const std::shared_ptr<ImageProvider>& provider) {
+                   ImageStreams& streams) {
     pdf.emptyPDF();
     QPDFPageDocumentHelper pages(pdf);
     for (const Page& page : pagesToWrite) {
@@ -292,7 +346,7 @@ bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const Print
         int n = 0;
         for (const Placement& p : page.images) {
             const std::string name = "/Im" + std::to_string(n++);
-            xobjects.replaceKey(name, imageStream(pdf, p.image, provider));
+            xobjects.replaceKey(name, imageStream(pdf, p.image, streams));
             const Matrix& m = p.matrix;
             content << "q " << num(p.clip.x) << ' ' << num(p.clip.y) << ' '
                     << num(p.clip.width) << ' ' << num(p.clip.height) << " re W n " << num(m.a)
@@ -320,6 +374,76 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Writes the document: every object in turn, a picture's data straight from its file, then the
+// cross-reference table. *current names the picture whose data is being written.
+void writeDocument(QPDF& pdf, const ImageStreams& streams, const std::string& version, FileOutput& out,
+                   std::shared_ptr<const ImageSource>* current) {
+    out.put("%PDF-" + version + "\n%\xE2\xE3\xCF\xD3\n");
+    std::vector<QPDFObjectHandle> objects = pdf.getAllObjects();
+    int next = 1;  // the first free object number: the lengths of the pictures' data go there
+    for (QPDFObjectHandle& object : objects) next = std::max(next, object.getObjectID() + 1);
+    std::vector<std::int64_t> offsets(std::size_t(next), -1);
+    const auto begin = [&](int id) {
+        if (offsets.size() <= std::size_t(id)) offsets.resize(std::size_t(id) + 1, -1);
+        offsets[std::size_t(id)] = out.offset();
+        out.put(std::to_string(id) + " 0 obj\n");
+    };
+    for (QPDFObjectHandle& object : objects) {
+        const int id = object.getObjectID();
+        if (!object.isStream()) {
+            begin(id);
+            out.put(object.unparseResolved() + "\nendobj\n");
+            continue;
+        }
+        QPDFObjectHandle dict = object.getDict();
+        const auto image = streams.find(object.getObjGen());
+        if (image == streams.end()) {
+            const std::shared_ptr<Buffer> data = object.getRawStreamData();
+            dict.replaceKey("/Length", QPDFObjectHandle::newInteger(std::int64_t(data->getSize())));
+            begin(id);
+            out.put(dict.unparse() + "\nstream\n");
+            out.write(data->getBuffer(), data->getSize());
+            out.put("\nendstream\nendobj\n");
+            continue;
+        }
+        // The length is known once the data is written: it follows as an object of its own.
+        const int lengthId = next++;
+        dict.removeKey("/Length");
+        std::string head = dict.unparse();
+        head.insert(head.size() - 2, "/Length " + std::to_string(lengthId) + " 0 R ");
+        begin(id);
+        out.put(head + "\nstream\n");
+        const std::int64_t start = out.offset();
+        *current = image->second.image;
+        writeImageData(image->second, out);
+        current->reset();
+        const std::int64_t length = out.offset() - start;
+        out.put("\nendstream\nendobj\n");
+        begin(lengthId);
+        out.put(std::to_string(length) + "\nendobj\n");
+    }
+
+    const std::int64_t xref = out.offset();
+    out.put("xref\n0 " + std::to_string(offsets.size()) + "\n0000000000 65535 f \n");
+    char entry[40];
+    for (std::size_t id = 1; id < offsets.size(); ++id) {
+        if (offsets[id] < 0)
+            out.put("0000000000 65535 f \n");  // a number qpdf did not use
+        else {
+            std::snprintf(entry, sizeof entry, "%010lld 00000 n \n", static_cast<long long>(offsets[id]));
+            out.put(entry);
+        }
+    }
+    unsigned char random[16];
+    QUtil::initializeWithRandomBytes(random, sizeof random);
+    const std::string id = "<" + QUtil::hex_encode(std::string(reinterpret_cast<char*>(random), sizeof random)) + ">";
+    QPDFObjectHandle trailer = pdf.getTrailer();
+    out.put("trailer\n<< /Size " + std::to_string(offsets.size()) + " /Root " + trailer.getKey("/Root").unparse() +
+            " /Info " + trailer.getKey("/Info").unparse() + " /ID [" + id + id + "] >>\nstartxref\n" +
+            std::to_string(xref) + "\n%%EOF\n");
+    out.flush();
+}
+
 // Writes the pages to a new file at path; "" when done. When a picture's data could not be
 // given, nothing is left behind and *failed names the picture.
 std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWrite,
@@ -331,30 +455,20 @@ std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWr
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return "cannot write in " + folder + ": " + std::strerror(errno);
     ::fchmod(fd, options.fileMode);  // mkstemp makes the file for its owner only
-    FILE* out = ::fdopen(fd, "wb");
-    if (!out) {
-        const int e = errno;
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return std::string("cannot write: ") + std::strerror(e);
-    }
-    auto provider = std::make_shared<ImageProvider>(options.progress);
+    FileOutput out(fd, options.progress);
+    std::shared_ptr<const ImageSource> current;
     try {
         QPDF pdf;
-        buildDocument(pdf, pagesToWrite, job, path, provider);
-        QPDFWriter writer(pdf);
-        writer.setOutputFile(temp.c_str(), out, false);
-        writer.setMinimumPDFVersion(versionFor(pagesToWrite));
-        writer.write();
-        if (std::fflush(out) != 0 || std::ferror(out))
-            throw std::runtime_error(std::string("cannot write: ") + std::strerror(errno));
+        ImageStreams streams;
+        buildDocument(pdf, pagesToWrite, job, path, streams);
+        writeDocument(pdf, streams, versionFor(pagesToWrite), out, &current);
     } catch (const std::exception& e) {
-        std::fclose(out);
+        ::close(fd);
         ::unlink(temp.c_str());
-        *failed = provider->failed();
+        if (!out.failed()) *failed = current;
         return e.what();
     }
-    if (std::fclose(out) != 0) {
+    if (::close(fd) != 0) {
         const int e = errno;
         ::unlink(temp.c_str());
         return std::string("cannot write: ") + std::strerror(e);

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <tuple>
 
 #include "tests/support/pdfreader.h"
 #include "tests/support/testpictures.h"
@@ -66,6 +67,42 @@ TEST(PdfBuilder, APictureThatFailsWhenWrittenCostsOnlyItsOwnPage) {
     }
     EXPECT_EQ(QDir(dir.path()).entryList({".pictolio-*"}, QDir::Files | QDir::Hidden),
               QStringList());
+}
+
+// A picture's bytes are copied from its file into the PDF, by the kernel where the two files
+// share a file system and read and written otherwise, with what a renderer needs put in.
+TEST(PdfBuilder, PictureBytesGoInAsTheFileHoldsThemFromAnyFileSystem) {
+    QTemporaryDir out, sameFileSystem, other(QStringLiteral("/dev/shm/pictolio-XXXXXX"));
+    ASSERT_TRUE(other.isValid()) << "another file system (tmpfs) for the pictures";
+    const QByteArray plain = makeJpeg({.width = 40, .height = 30});
+    // An RGB file without its APP14 segment: one goes in after the start of image.
+    QByteArray rgb = makeJpeg({.width = 40, .height = 30, .kind = pictolio::testing::JpegRecipe::Kind::Rgb});
+    if (const qsizetype app14 = rgb.indexOf("\xFF\xEE"); app14 > 0)
+        rgb.remove(app14, 2 + (uchar(rgb[app14 + 2]) << 8 | uchar(rgb[app14 + 3])));
+    ASSERT_EQ(rgb.indexOf("\xFF\xEE"), -1);
+    const QByteArray rgbPrinted = rgb.left(2) + QByteArray(reinterpret_cast<const char*>(adobeRgbSegment),
+                                                           sizeof adobeRgbSegment) + rgb.mid(2);
+    for (const QTemporaryDir* folder : {&sameFileSystem, &other}) {
+        std::vector<Page> pages;
+        for (const auto& [name, data, isRgb] : {std::tuple{"plain.jpg", plain, false}, {"rgb.jpg", rgb, true}}) {
+            const std::string file = QFile::encodeName(folder->filePath(name)).toStdString();
+            pictolio::testing::writeFile(folder->filePath(name), data);
+            Placement p;
+            p.image = std::make_shared<JpegFileImage>(file, FileIdentity::ofPath(file),
+                                                      JpegFileImage::Details{.width = 40, .height = 30, .rgb = isRgb});
+            p.matrix = {40, 0, 0, 30, 0, 0};
+            p.clip = {0, 0, 40, 30};
+            pages.push_back(Page{{p}});
+        }
+        const QString pdf = out.filePath(QStringLiteral("out.pdf"));
+        const WriteResult result = writePdfFile({"job", 200, 200, pages}, QFile::encodeName(pdf).toStdString());
+        ASSERT_TRUE(result.written) << folder->path().toStdString() << ": " << result.error;
+        EXPECT_EQ(pictolio::testing::qpdfCheckProblems(pdf).toStdString(), "");
+        const std::vector<pictolio::testing::PdfPage> read = pictolio::testing::readPdf(pdf);
+        ASSERT_EQ(read.size(), 2u);
+        EXPECT_EQ(read[0].images.at(0).rawData, plain.toStdString()) << folder->path().toStdString();
+        EXPECT_EQ(read[1].images.at(0).rawData, rgbPrinted.toStdString()) << folder->path().toStdString();
+    }
 }
 
 }  // namespace

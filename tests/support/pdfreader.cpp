@@ -22,6 +22,7 @@ std::string text(const std::shared_ptr<Buffer>& b) {
 
 std::vector<PdfPage> readPdf(const QString& path) {
     QPDF pdf;
+    pdf.setAttemptRecovery(false);  // a damaged cross-reference table is an error, not mended
     pdf.processFile(QFile::encodeName(path).constData());
     std::vector<PdfPage> pages;
     for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
