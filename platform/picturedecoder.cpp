@@ -10,6 +10,8 @@
 #include <vector>
 #include <stdexcept>
 #include <cstring>
+#include <memory>
+#include <optional>
 
 #include "pdfwriter/jpegfile.h"
 #include "pdfwriter/pngfile.h"
@@ -67,17 +69,48 @@ bool hasTransparency(const QImage& image) {
 }
 
 // Reads the whole file (a read error is an answer, where a mapped file's would be a crash).
-bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data) {
-    data->resize(size);
+bool readWhole(int fd, std::size_t size, std::uint8_t* data) {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pread(fd, data->data() + done, size - done, off_t(done));
+        const ssize_t n = ::pread(fd, data + done, size - done, off_t(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;  // an error, or the file got shorter
         done += std::size_t(n);
     }
     return true;
 }
+
+bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data) {
+    data->resize(size);
+    return readWhole(fd, size, data->data());
+}
+
+namespace {
+
+// Room for a file that is read only to be checked. Files of a photo's size share one buffer,
+// kept from picture to picture by each thread: a new one every time would be cleared and
+// mapped in again by the system each time. Larger files get one of their own, let go of after.
+class CheckBuffer {
+public:
+    explicit CheckBuffer(std::size_t size) {
+        constexpr std::size_t shared = std::size_t(8) << 20;
+        thread_local std::unique_ptr<std::uint8_t[]> reused;
+        if (size > shared) {
+            m_own.reset(new std::uint8_t[size]);
+            m_data = m_own.get();
+            return;
+        }
+        if (!reused) reused.reset(new std::uint8_t[shared]);
+        m_data = reused.get();
+    }
+    std::uint8_t* data() const { return m_data; }
+
+private:
+    std::unique_ptr<std::uint8_t[]> m_own;
+    std::uint8_t* m_data;
+};
+
+}  // namespace
 
 DecodedImage::DecodedImage(QString path, pdfwriter::FileIdentity identity, int width, int height,
                            bool gray, bool alpha)
@@ -258,9 +291,21 @@ protected:
 
 Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
     pdfwriter::JpegInfo info;
-    std::vector<std::uint8_t> data;
-    if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
-    if (pdfwriter::checkJpeg(data.data(), data.size(), &info) != pdfwriter::JpegStatus::Ok) return {};
+    // The bytes go into the picture while the budget for kept bytes lasts; otherwise the file
+    // is read for the check alone, and its bytes are copied from the file when it is printed.
+    const auto size = std::size_t(identity.size);
+    std::vector<std::uint8_t> kept;
+    std::optional<CheckBuffer> buffer;
+    const std::uint8_t* data;
+    if (pdfwriter::JpegFileImage::mayKeep(identity.size)) {
+        if (!readWhole(fd, size, &kept)) return {};
+        data = kept.data();
+    } else {
+        buffer.emplace(size);
+        if (!readWhole(fd, size, buffer->data())) return {};
+        data = buffer->data();
+    }
+    if (pdfwriter::checkJpeg(data, size, &info) != pdfwriter::JpegStatus::Ok) return {};
     // The bytes checked must be the bytes printed: a file written meanwhile is not taken.
     if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
 
@@ -268,7 +313,7 @@ Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& ide
 
     return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, info.orientation,
                              std::make_shared<pdfwriter::JpegFileImage>(QFile::encodeName(path).toStdString(),
-                                                                        identity, details, std::move(data)))});
+                                                                        identity, details, std::move(kept)))});
 }
 
 // The orientation a WebP file's EXIF chunk gives; 1 when it has none. (Qt's WebP reader does

@@ -28,6 +28,7 @@ Picture pictureOf(std::vector<PicturePage> pages);
 bool hasTransparency(const QImage& image);
 
 // Reads the whole file (a read error is an answer, where a mapped file's would be a crash).
+bool readWhole(int fd, std::size_t size, std::uint8_t* data);
 bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data);
 
 // A picture decoded again when it is printed, so a long job holds no pixels in memory: 8-bit
