@@ -115,7 +115,8 @@ bool RegistryStore::setString(const QString& key, const QString& name,
                               const QString& value) const {
     const QString file = keyFile(key);
     Values values;
-    readValues(file, &values);
+    // A value set to what it holds already leaves the file alone.
+    if (readValues(file, &values) && values.contains(name) && values.value(name) == value) return true;
     values.insert(name, value);
     return writeValues(file, values);
 }
