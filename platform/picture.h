@@ -47,6 +47,13 @@ struct Picture {
 // ICO, ...).
 class PictureDecoder {
 public:
+    // Raises the limit Qt puts on one decoded picture (128 MB: a 600-dpi A4 scan or a
+    // 48-megapixel phone photo passes it) to decodedLimitMb for the whole program, once.
+    PictureDecoder();
+
+    // A picture decoded whole may take up to this much memory: 268 megapixels at four bytes each.
+    static constexpr int decodedLimitMb = 1024;
+
     // The empty picture for anything that is not a picture we can print: a missing or
     // unreadable file, a folder, an empty file, a damaged or absurdly large picture.
     Picture load(const QString& path) const;

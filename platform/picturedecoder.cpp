@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 #include "pdfwriter/jpegfile.h"
@@ -422,6 +423,14 @@ Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& iden
 }
 
 }  // namespace
+
+PictureDecoder::PictureDecoder() {
+    static std::once_flag raised;
+    std::call_once(raised, [] {
+        const int limit = QImageReader::allocationLimit();
+        if (limit > 0 && limit < decodedLimitMb) QImageReader::setAllocationLimit(decodedLimitMb);
+    });
+}
 
 Picture PictureDecoder::load(const QString& path) const {
     if (path.isEmpty() || path.contains(QChar(0))) return {};

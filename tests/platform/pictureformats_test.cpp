@@ -275,6 +275,19 @@ TEST_F(PictureFormatsTest, HeifAndWebpPrintUprightInTheirColours) {
     }
 }
 
+// A picture of more than Qt's usual 128 MB decoded (here 34 megapixels, as a 600-dpi scan of an
+// A4 page) is a picture like any other.
+TEST_F(PictureFormatsTest, PicturesAsLargeAsScansAndPhonePhotosAreDecoded) {
+    QImage large(5800, 5800, QImage::Format_RGB32);
+    large.fill(qRgb(0, 128, 128));
+    const Picture picture = decoder.load(put("scan.webp", testing::makeWebp(large, 100)));
+    ASSERT_FALSE(picture.isEmpty());
+    const std::vector<testing::PdfPage> pages = readPdf(print(picture));
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].images.at(0).width, 5800);
+    EXPECT_EQ(pages[0].images[0].decodedData.substr(0, 6), std::string("\x00\x80\x80\x00\x80\x80", 6));
+}
+
 TEST_F(PictureFormatsTest, DamagedFilesOfEveryFormatAreNoPictures) {
     const QImage colour = testing::cornersPicture(64, 48);
     const QByteArray heic = testing::makeHeif(colour, 1), avif = testing::makeHeif(colour, 2);
