@@ -47,16 +47,17 @@ QImage decodeHeif(const std::vector<std::uint8_t>& data) {
                           alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr)
             .code != heif_error_Ok)
         return {};
-    const HeifPtr<heif_image> image(decoded);
+    HeifPtr<heif_image> image(decoded);
     int stride = 0;
     const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int w = heif_image_get_width(image.get(), heif_channel_interleaved);
     const int h2 = heif_image_get_height(image.get(), heif_channel_interleaved);
     if (!plane || w <= 0 || h2 <= 0 || stride < w * (alpha ? 4 : 3)) return {};
-    QImage out(w, h2, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    // The picture is the decoded plane itself, let go of with the last copy of the image.
+    QImage out(plane, w, h2, stride, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888,
+               [](void* owner) { heif_image_release(static_cast<heif_image*>(owner)); }, image.get());
     if (out.isNull()) return {};
-    const std::size_t rowBytes = std::size_t(w) * (alpha ? 4 : 3);
-    for (int y = 0; y < h2; ++y) std::memcpy(out.scanLine(y), plane + std::size_t(y) * std::size_t(stride), rowBytes);
+    image.release();
     return out;
 }
 

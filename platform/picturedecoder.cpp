@@ -149,13 +149,23 @@ QImage DecodedImage::decodeChecked() const {
 // 8-bit grey or RGB samples, rows without padding, the colours as they are where the picture
 // is transparent (its soft mask hides them); the alpha channel kept for the soft mask.
 void DecodedImage::writeData(const pdfwriter::DataSink& sink) const {
-    const QImage image = decodeChecked();
+    QImage image = decodeChecked();
     if (m_gray && !m_alpha) {
-        const QImage g = image.convertToFormat(QImage::Format_Grayscale8);
+        const QImage g = std::move(image).convertToFormat(QImage::Format_Grayscale8);
         for (int y = 0; y < g.height(); ++y) sink(g.constScanLine(y), std::size_t(g.width()));
         return;
     }
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    // Rows of RGB samples go out as they are; anything else is read as 32-bit colours, converted
+    // in place where Qt can (a copy of a large picture would double the memory it takes).
+    if (!m_alpha && !m_gray && image.format() == QImage::Format_RGB888) {
+        for (int y = 0; y < image.height(); ++y) sink(image.constScanLine(y), std::size_t(image.width()) * 3);
+        return;
+    }
+    const QImage::Format f = image.format();
+    const QImage argb = f == QImage::Format_RGB32 || f == QImage::Format_ARGB32
+                            ? std::move(image)
+                            : std::move(image).convertToFormat(QImage::Format_ARGB32);
+    image = QImage();
     std::vector<std::uint8_t> alpha;
     if (m_alpha) alpha.reserve(std::size_t(m_width) * std::size_t(m_height));
     std::vector<std::uint8_t> row(std::size_t(argb.width()) * (m_gray ? 1 : 3));
