@@ -101,9 +101,10 @@ Picture loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& ide
     if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
     const QImage image = decodeHeif(data);
     if (image.isNull() || !(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
-    return pictureOf({pageOf(image.width(), image.height(), 0, 0, 1,
-                             std::make_shared<HeifFileImage>(path, identity, image.width(), image.height(),
-                                                             hasTransparency(image)))});
+    const auto source =
+        std::make_shared<HeifFileImage>(path, identity, image.width(), image.height(), hasTransparency(image));
+    source->keep(image);
+    return pictureOf({pageOf(image.width(), image.height(), 0, 0, 1, source)});
 }
 
 }  // namespace pictolio::readers

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <optional>
 
 #include "pdfwriter/jpegfile.h"
@@ -118,6 +119,37 @@ DecodedImage::DecodedImage(QString path, pdfwriter::FileIdentity identity, int w
     : m_path(std::move(path)), m_identity(identity), m_width(width), m_height(height), m_gray(gray),
       m_alpha(alpha) {}
 
+namespace {
+std::mutex keptMutex;
+const DecodedImage* keptBy = nullptr;
+QImage kept;
+}  // namespace
+
+DecodedImage::~DecodedImage() {
+    const std::lock_guard lock(keptMutex);
+    if (keptBy == this) keptBy = nullptr, kept = QImage();
+}
+
+void DecodedImage::keep(QImage image) const {
+    const std::lock_guard lock(keptMutex);
+    keptBy = this;
+    kept = std::move(image);
+}
+
+void DecodedImage::forgetKept() {
+    QImage gone;  // let go of outside the lock
+    const std::lock_guard lock(keptMutex);
+    keptBy = nullptr;
+    std::swap(gone, kept);
+}
+
+QImage DecodedImage::takeKept() const {
+    const std::lock_guard lock(keptMutex);
+    if (keptBy != this) return {};
+    keptBy = nullptr;
+    return std::exchange(kept, QImage());
+}
+
 pdfwriter::ImageFormat DecodedImage::format() const {
     pdfwriter::ImageFormat f;
     f.width = m_width;
@@ -138,7 +170,8 @@ QImage DecodedImage::decodeChecked() const {
     const std::string name = description();
     if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
         throw std::runtime_error(name + ": changed since it was checked");
-    QImage image = decode();
+    QImage image = takeKept();
+    if (image.isNull()) image = decode();
     if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
         throw std::runtime_error(name + ": changed while it was read");
     if (image.isNull() || image.width() != m_width || image.height() != m_height)
@@ -367,9 +400,9 @@ Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& id
     const int orientation = reader.supportsOption(QImageIOHandler::ImageTransformation)
                                 ? 1
                                 : webpOrientation(fd, identity.size);
-    return pictureOf({pageOf(image.width(), image.height(), xDpi, yDpi, orientation,
-                             std::make_shared<RasterFileImage>(path, identity, image.width(),
-                                                               image.height(), gray, alpha))});
+    const auto source = std::make_shared<RasterFileImage>(path, identity, image.width(), image.height(), gray, alpha);
+    source->keep(image);
+    return pictureOf({pageOf(image.width(), image.height(), xDpi, yDpi, orientation, source)});
 }
 
 // A PNG file goes into the PDF as it is when a PDF can hold its samples: grey, RGB or palette,
@@ -443,6 +476,7 @@ PictureDecoder::PictureDecoder() {
 }
 
 Picture PictureDecoder::load(const QString& path) const {
+    readers::DecodedImage::forgetKept();  // before another picture's pixels are decoded
     if (path.isEmpty() || path.contains(QChar(0))) return {};
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

@@ -38,6 +38,13 @@ class DecodedImage : public pdfwriter::ImageSource {
 public:
     DecodedImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool gray,
                  bool alpha);
+    ~DecodedImage() override;
+
+    // Keeps the image decoded when the picture was loaded, so that printing it next needs no
+    // second decoding (a HEIF photo takes a second to decode). One picture in the whole program
+    // keeps its image at a time: keeping one lets go of the last, and so does loading another.
+    void keep(QImage image) const;
+    static void forgetKept();
 
     pdfwriter::ImageFormat format() const override;
     void writeData(const pdfwriter::DataSink& sink) const override;
@@ -52,6 +59,7 @@ protected:
 
 private:
     QImage decodeChecked() const;
+    QImage takeKept() const;
 
     QString m_path;
     pdfwriter::FileIdentity m_identity;

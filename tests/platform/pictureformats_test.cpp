@@ -288,6 +288,22 @@ TEST_F(PictureFormatsTest, PicturesAsLargeAsScansAndPhonePhotosAreDecoded) {
     EXPECT_EQ(pages[0].images[0].decodedData.substr(0, 6), std::string("\x00\x80\x80\x00\x80\x80", 6));
 }
 
+// The pixels decoded when a picture is loaded are printed only for that picture: printed after
+// another was loaded, it shows its own colours.
+TEST_F(PictureFormatsTest, EachDecodedPicturePrintsItsOwnPixels) {
+    QImage red(8, 8, QImage::Format_RGB32), blue(8, 8, QImage::Format_RGB32);
+    red.fill(qRgb(255, 0, 0));
+    blue.fill(qRgb(0, 0, 255));
+    const Picture first = decoder.load(put("red.webp", testing::makeWebp(red, 100)));
+    const Picture second = decoder.load(put("blue.webp", testing::makeWebp(blue, 100)));
+    for (const auto& [picture, pixel] : {std::pair{&first, "\xFF\x00\x00"}, {&second, "\x00\x00\xFF"},
+                                         {&first, "\xFF\x00\x00"}}) {
+        const std::vector<testing::PdfPage> pages = readPdf(print(*picture));
+        ASSERT_EQ(pages.size(), 1u);
+        EXPECT_EQ(pages[0].images.at(0).decodedData.substr(0, 3), std::string(pixel, 3));
+    }
+}
+
 TEST_F(PictureFormatsTest, DamagedFilesOfEveryFormatAreNoPictures) {
     const QImage colour = testing::cornersPicture(64, 48);
     const QByteArray heic = testing::makeHeif(colour, 1), avif = testing::makeHeif(colour, 2);
