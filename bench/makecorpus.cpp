@@ -1,5 +1,6 @@
-// make-corpus FOLDER COUNT: photo-like 12-megapixel JPEGs at quality 90, and a few odd ones
-// (progressive, grey, CMYK, a portrait phone photo, arithmetic-coded).
+// make-corpus FOLDER COUNT: photo-like 12-megapixel JPEGs at quality 90, a few odd ones
+// (progressive, grey, CMYK, a portrait phone photo, arithmetic-coded), and pictures at the sizes
+// people have (a phone photo at 72 dpi, a 9000-pixel panorama, an A4 page scanned at 600 dpi).
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -71,6 +72,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(folder + "/odd");
     for (int i = 0; i < count; ++i) {
         const QString path = folder + QStringLiteral("/photos/photo-%1.jpg").arg(i + 1, 3, 10, QLatin1Char('0'));
+        if (QFile::exists(path)) continue;  // made by an earlier run
         JpegRecipe recipe{.width = 4000, .height = 3000, .quality = 90, .densityUnit = 1, .xDensity = 300, .yDensity = 300};
         if (!save(path, recipe, photo(4000, 3000, unsigned(i), QStringLiteral("Photo %1").arg(i + 1)))) return 1;
     }
@@ -92,5 +94,26 @@ int main(int argc, char** argv) {
     };
     for (const auto& o : odd)
         if (!save(folder + "/odd/" + o.name, o.recipe, o.image)) return 1;
+
+    QDir().mkpath(folder + "/large");
+    const struct {
+        const char* name;
+        int width, height, dpi;
+    } large[] = {
+        {"phone-4032x3024-72dpi", 4032, 3024, 72},
+        {"panorama-9000x3000", 9000, 3000, 300},
+        {"scan-a4-600dpi", 4960, 7016, 600},
+    };
+    for (const auto& l : large) {
+        const QImage image = photo(l.width, l.height, 7, QString::fromLatin1(l.name));
+        const JpegRecipe recipe{.width = l.width, .height = l.height, .densityUnit = 1, .xDensity = l.dpi, .yDensity = l.dpi};
+        if (!save(folder + "/large/" + l.name + ".jpg", recipe, image)) return 1;
+        // The same as PNG and WebP (lossy), as a phone or the web saves them.
+        QImage png = image;
+        png.setDotsPerMeterX(int(l.dpi / 0.0254 + 0.5));
+        png.setDotsPerMeterY(int(l.dpi / 0.0254 + 0.5));
+        if (!png.save(folder + "/large/" + l.name + ".png")) return 1;
+        if (!image.save(folder + "/large/" + l.name + ".webp", "webp", 80)) return 1;
+    }
     return 0;
 }
