@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -73,9 +74,12 @@ std::vector<Rows> rowsOf(const PngInfo& info) {
     return rows;
 }
 
+// How much of the file is read at a time.
+constexpr std::size_t pieceSize = std::size_t(1) << 16;
+
 // Inflates the image data and follows its rows: every row's filter byte known, exactly the
 // rows declared, nothing after the stream.
-PngStatus checkImageData(const std::uint8_t* data, const PngInfo& info) {
+PngStatus checkImageData(const ReadAt& read, const PngInfo& info) {
     const std::vector<Rows> rows = rowsOf(info);
     std::size_t part = 0;  // which group of rows
     std::uint64_t rowsLeft = rows.empty() ? 0 : rows[0].count;
@@ -87,47 +91,50 @@ PngStatus checkImageData(const std::uint8_t* data, const PngInfo& info) {
     const std::unique_ptr<z_stream, void (*)(z_stream*)> guard(&z, [](z_stream* s) { inflateEnd(s); });
     constexpr std::size_t chunk = 1 << 16;
     const std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[chunk]);
+    const std::unique_ptr<std::uint8_t[]> in(new std::uint8_t[pieceSize]);
     bool ended = false;
     for (const PngInfo::Range& range : info.imageData) {
-        if (ended) {
-            if (range.length > 0) return PngStatus::Unsupported;  // data after the stream
-            continue;
-        }
-        z.next_in = const_cast<std::uint8_t*>(data + range.offset);
-        z.avail_in = uInt(range.length);
-        // Until this chunk's data is used up and zlib holds back no output.
-        for (bool full = true; !ended && (z.avail_in > 0 || full);) {
-            z.next_out = out.get();
-            z.avail_out = chunk;
-            const int r = inflate(&z, Z_NO_FLUSH);
-            if (r == Z_STREAM_END)
-                ended = true;
-            else if (r == Z_BUF_ERROR)
-                break;  // nothing more without more data
-            else if (r != Z_OK)
-                return PngStatus::Corrupt;
-            full = z.avail_out == 0;
-            const std::size_t produced = chunk - z.avail_out;
-            for (std::size_t at = 0; at < produced;) {
-                if (untilFilter > 0) {
-                    const std::uint64_t skip = std::min<std::uint64_t>(untilFilter, produced - at);
-                    untilFilter -= skip;
-                    at += std::size_t(skip);
-                    continue;
-                }
-                if (done) return PngStatus::Unsupported;  // more data than rows
-                if (out[at] > 4) return PngStatus::Corrupt;
-                ++at;
-                untilFilter = rows[part].bytes;
-                if (--rowsLeft == 0) {
-                    if (++part == rows.size())
-                        done = true;
-                    else
-                        rowsLeft = rows[part].count;
+        for (std::size_t from = 0; from < range.length;) {
+            if (ended) return PngStatus::Unsupported;  // data after the stream
+            const std::size_t n = std::min(pieceSize, range.length - from);
+            if (!read(range.offset + from, n, in.get())) return PngStatus::Truncated;
+            from += n;
+            z.next_in = in.get();
+            z.avail_in = uInt(n);
+            // Until this piece is used up and zlib holds back no output.
+            for (bool full = true; !ended && (z.avail_in > 0 || full);) {
+                z.next_out = out.get();
+                z.avail_out = chunk;
+                const int r = inflate(&z, Z_NO_FLUSH);
+                if (r == Z_STREAM_END)
+                    ended = true;
+                else if (r == Z_BUF_ERROR)
+                    break;  // nothing more without more data
+                else if (r != Z_OK)
+                    return PngStatus::Corrupt;
+                full = z.avail_out == 0;
+                const std::size_t produced = chunk - z.avail_out;
+                for (std::size_t at = 0; at < produced;) {
+                    if (untilFilter > 0) {
+                        const std::uint64_t skip = std::min<std::uint64_t>(untilFilter, produced - at);
+                        untilFilter -= skip;
+                        at += std::size_t(skip);
+                        continue;
+                    }
+                    if (done) return PngStatus::Unsupported;  // more data than rows
+                    if (out[at] > 4) return PngStatus::Corrupt;
+                    ++at;
+                    untilFilter = rows[part].bytes;
+                    if (--rowsLeft == 0) {
+                        if (++part == rows.size())
+                            done = true;
+                        else
+                            rowsLeft = rows[part].count;
+                    }
                 }
             }
+            if (ended && z.avail_in > 0) return PngStatus::Unsupported;
         }
-        if (ended && z.avail_in > 0) return PngStatus::Unsupported;
     }
     if (!ended || !done || untilFilter > 0) return PngStatus::Truncated;
     return PngStatus::Ok;
@@ -135,49 +142,75 @@ PngStatus checkImageData(const std::uint8_t* data, const PngInfo& info) {
 
 }  // namespace
 
-PngStatus checkPng(const std::uint8_t* data, std::size_t size, PngInfo* info) {
+PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info) {
     PngInfo out;
-    if (size < 8 || std::memcmp(data, signature, 8) != 0) return PngStatus::NotPng;
+    std::uint8_t head[8];
+    if (size < 8 || !read(0, 8, head) || std::memcmp(head, signature, 8) != 0) return PngStatus::NotPng;
     bool haveHeader = false, havePalette = false, ended = false;
     int idatRun = 0;  // 0: none yet, 1: in the IDAT chunks, 2: past them
     std::size_t at = 8;
+    std::vector<std::uint8_t> body;  // the contents of a chunk the check reads
+    const std::unique_ptr<std::uint8_t[]> piece(new std::uint8_t[pieceSize]);
     while (!ended) {
         if (size - at < 12) return PngStatus::Truncated;
-        const std::uint32_t length = be32(data + at);
-        const std::uint8_t* type = data + at + 4;
+        std::uint8_t chunkHead[8];
+        if (!read(at, 8, chunkHead)) return PngStatus::Truncated;
+        const std::uint32_t length = be32(chunkHead);
+        const std::uint8_t* type = chunkHead + 4;
         if (length > largestChunk) return PngStatus::Corrupt;
         for (int i = 0; i < 4; ++i)
             if (!((type[i] >= 'A' && type[i] <= 'Z') || (type[i] >= 'a' && type[i] <= 'z')))
                 return PngStatus::Corrupt;
         if (size - at - 12 < length) return PngStatus::Truncated;
-        const std::uint8_t* body = data + at + 8;
         const bool critical = type[0] >= 'A' && type[0] <= 'Z';
-        const std::uint32_t stored = be32(body + length);
-        const bool crcOk = std::uint32_t(crc32(crc32(0, type, 4), body, uInt(length))) == stored;
+        const bool used = isType(type, "tRNS") || isType(type, "pHYs");
+        // The checksum of every chunk that makes the picture or that the picture uses; the
+        // contents of those (but the image data) are small and read whole.
+        bool crcOk = false;
+        body.clear();
+        if (critical || used) {
+            uLong crc = crc32(0, type, 4);
+            if (!isType(type, "IDAT") && length <= 1024) {
+                body.resize(length);
+                if (length > 0 && !read(at + 8, length, body.data())) return PngStatus::Truncated;
+                crc = crc32(crc, body.data(), uInt(length));
+            } else {
+                for (std::size_t from = 0; from < length;) {
+                    const std::size_t n = std::min<std::size_t>(pieceSize, length - from);
+                    if (!read(at + 8 + from, n, piece.get())) return PngStatus::Truncated;
+                    crc = crc32(crc, piece.get(), uInt(n));
+                    from += n;
+                }
+            }
+            std::uint8_t stored[4];
+            if (!read(at + 8 + length, 4, stored)) return PngStatus::Truncated;
+            crcOk = std::uint32_t(crc) == be32(stored);
+        }
         if (critical && !crcOk) return PngStatus::Corrupt;
+        const std::uint8_t* contents = body.data();
         const std::size_t next = at + 12 + length;
 
         if (!haveHeader && !isType(type, "IHDR")) return PngStatus::Corrupt;
         if (idatRun == 1 && !isType(type, "IDAT")) idatRun = 2;
         if (isType(type, "IHDR")) {
             if (haveHeader || length != 13) return PngStatus::Corrupt;
-            const std::uint32_t w = be32(body), h = be32(body + 4);
-            out.bitDepth = body[8];
-            out.colorType = body[9];
+            const std::uint32_t w = be32(contents), h = be32(contents + 4);
+            out.bitDepth = contents[8];
+            out.colorType = contents[9];
             if (w == 0 || h == 0 || w > largestChunk || h > largestChunk) return PngStatus::Corrupt;
             if (!validDepth(out.colorType, out.bitDepth)) return PngStatus::Corrupt;
-            if (body[10] != 0 || body[12] > 1) return PngStatus::Corrupt;
-            if (body[11] != 0) return PngStatus::Unsupported;  // a filter method of MNG's
+            if (contents[10] != 0 || contents[12] > 1) return PngStatus::Corrupt;
+            if (contents[11] != 0) return PngStatus::Unsupported;  // a filter method of MNG's
             if (std::uint64_t(w) * h > maxPngPixels) return PngStatus::TooLarge;
             out.width = int(w);
             out.height = int(h);
-            out.interlaced = body[12] == 1;
+            out.interlaced = contents[12] == 1;
             haveHeader = true;
         } else if (isType(type, "PLTE")) {
             if (havePalette || idatRun > 0 || length == 0 || length % 3 != 0 || length > 768)
                 return PngStatus::Corrupt;
             if (out.colorType == 0 || out.colorType == 4) return PngStatus::Corrupt;
-            if (out.colorType == 3) out.palette.assign(body, body + length);
+            if (out.colorType == 3) out.palette.assign(contents, contents + length);
             havePalette = true;
         } else if (isType(type, "IDAT")) {
             if (idatRun == 2) return PngStatus::Corrupt;  // image data in pieces apart
@@ -194,14 +227,14 @@ PngStatus checkPng(const std::uint8_t* data, std::size_t size, PngInfo* info) {
                               : out.colorType == 2 ? length == 6
                               : out.colorType == 3 ? havePalette && length <= out.palette.size() / 3
                                                    : false;
-            if (fits) out.transparency.assign(body, body + length);  // else ignored, as decoders do
-        } else if (crcOk && idatRun == 0 && isType(type, "pHYs") && length == 9 && body[8] == 1) {
-            const double x = be32(body) * 0.0254, y = be32(body + 4) * 0.0254;
+            if (fits) out.transparency.assign(contents, contents + length);  // else ignored, as decoders do
+        } else if (crcOk && idatRun == 0 && isType(type, "pHYs") && length == 9 && contents[8] == 1) {
+            const double x = be32(contents) * 0.0254, y = be32(contents + 4) * 0.0254;
             if (x >= 10 && x <= 10000 && y >= 10 && y <= 10000) out.xDpi = x, out.yDpi = y;
         }
         at = next;
     }
-    const PngStatus image = checkImageData(data, out);
+    const PngStatus image = checkImageData(read, out);
     if (image != PngStatus::Ok) return image;
     *info = std::move(out);
     return PngStatus::Ok;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace pdfwriter {
@@ -48,6 +49,9 @@ inline constexpr std::uint64_t maxPngPixels = 400'000'000;
 // checksum is ignored, as decoders do), the header's values, the chunks in their order, and the
 // image data inflated through to its end: exactly the rows the header declares, each with a
 // known filter, and nothing after the zlib stream. A file that passes can go into a PDF as it is.
-PngStatus checkPng(const std::uint8_t* data, std::size_t size, PngInfo* info);
+// The file is read through read (length bytes from offset into to; false when they cannot be
+// had) a piece at a time, so a large file is never held whole.
+using ReadAt = std::function<bool(std::size_t offset, std::size_t length, std::uint8_t* to)>;
+PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info);
 
 }  // namespace pdfwriter

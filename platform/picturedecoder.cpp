@@ -71,16 +71,18 @@ bool hasTransparency(const QImage& image) {
 }
 
 // Reads the whole file (a read error is an answer, where a mapped file's would be a crash).
-bool readWhole(int fd, std::size_t size, std::uint8_t* data) {
+bool readAt(int fd, std::size_t offset, std::size_t length, std::uint8_t* to) {
     std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, data + done, size - done, off_t(done));
+    while (done < length) {
+        const ssize_t n = ::pread(fd, to + done, length - done, off_t(offset + done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;  // an error, or the file got shorter
         done += std::size_t(n);
     }
     return true;
 }
+
+bool readWhole(int fd, std::size_t size, std::uint8_t* data) { return readAt(fd, 0, size, data); }
 
 bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data) {
     data->resize(size);
@@ -410,12 +412,11 @@ Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& id
 // PNG files are decoded, their alpha channel kept.
 Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
     pdfwriter::PngInfo info;
-    {
-        std::vector<std::uint8_t> data;
-        if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
-        if (pdfwriter::checkPng(data.data(), data.size(), &info) != pdfwriter::PngStatus::Ok)
-            return loadOther(path, fd, identity);
-    }
+    const auto read = [fd](std::size_t offset, std::size_t length, std::uint8_t* to) {
+        return readAt(fd, offset, length, to);
+    };
+    if (pdfwriter::checkPng(std::size_t(identity.size), read, &info) != pdfwriter::PngStatus::Ok)
+        return loadOther(path, fd, identity);
     if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
     pdfwriter::ImageFormat f;
     f.width = info.width;

@@ -28,6 +28,7 @@ Picture pictureOf(std::vector<PicturePage> pages);
 bool hasTransparency(const QImage& image);
 
 // Reads the whole file (a read error is an answer, where a mapped file's would be a crash).
+bool readAt(int fd, std::size_t offset, std::size_t length, std::uint8_t* to);
 bool readWhole(int fd, std::size_t size, std::uint8_t* data);
 bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data);
 

@@ -108,6 +108,19 @@ QByteArray imageDataOf(const QByteArray& png) {
     return data;
 }
 
+// The same file with all its image data in one chunk, as some encoders write it.
+QByteArray inOneImageChunk(const QByteArray& png) {
+    const QByteArray data = imageDataOf(png);
+    QByteArray chunk = "IDAT" + data;
+    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size())));
+    const auto be32 = [](quint32 v) {
+        const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+        return QByteArray(bytes, 4);
+    };
+    const qsizetype first = png.indexOf("IDAT") - 4, end = png.indexOf("IEND") - 4;
+    return png.left(first) + be32(quint32(data.size())) + chunk + be32(crc) + png.mid(end);
+}
+
 TEST_F(PictureFormatsTest, PngDataGoesInAsStoredWhereAPdfCanHoldIt) {
     using R = testing::PngRecipe;
     const struct {
@@ -135,9 +148,16 @@ TEST_F(PictureFormatsTest, PngDataGoesInAsStoredWhereAPdfCanHoldIt) {
         {"RGB and alpha", {.colorType = 6, .bitDepth = 8}, false, "soft mask"},
         {"grey and alpha 16-bit", {.colorType = 4, .bitDepth = 16}, false, "soft mask"},
         {"interlaced", {.colorType = 2, .bitDepth = 8, .interlaced = true}, false, ""},
+        // (read a piece at a time)
+        {"RGB 16-bit, large, its image data in one chunk", {.colorType = 2, .bitDepth = 16, .width = 500, .height = 300},
+         true, ""},
     };
     for (const auto& c : cases) {
-        const QByteArray png = testing::makePng(c.recipe);
+        QByteArray png = testing::makePng(c.recipe);
+        if (c.recipe.width == 500) {
+            png = inOneImageChunk(png);
+            ASSERT_GT(imageDataOf(png).size(), 4 << 16) << c.name;
+        }
         const Picture picture = decoder.load(put("p.png", png));
         ASSERT_FALSE(picture.isEmpty()) << c.name;
         const QString pdf = print(picture);
