@@ -51,8 +51,11 @@ public:
     // 48-megapixel phone photo passes it) to decodedLimitMb for the whole program, once.
     PictureDecoder();
 
-    // A picture decoded whole may take up to this much memory: 268 megapixels at four bytes each.
-    static constexpr int decodedLimitMb = 1024;
+    // A photo or a scan decoded whole (WebP, HEIF, TIFF) may take up to this much memory: 134
+    // megapixels at four bytes each (a 600-dpi A3 scan, a 100-megapixel camera). Other formats
+    // (GIF, BMP, ICO, ...) keep Qt's 128 MB: a few bytes of such a file can claim a picture of
+    // that size, which would cost seconds to decode and print.
+    static constexpr int decodedLimitMb = 512;
 
     // The empty picture for anything that is not a picture we can print: a missing or
     // unreadable file, a folder, an empty file, a damaged or absurdly large picture.

@@ -251,6 +251,9 @@ namespace {
 
 constexpr off_t maxFileSize = off_t(2) << 30;
 
+// Qt's own limit on one decoded picture, kept for the formats photos and scans do not come in.
+constexpr int qtDefaultLimitMb = 128;
+
 // Reads the picture into an image made and cleared beforehand. Some readers report success yet
 // leave part of the image unwritten (BMP cut short, or RLE data that ends or skips early); the
 // image they were handed keeps its clear colour there, never old memory. Unwritten parts show
@@ -259,13 +262,16 @@ constexpr off_t maxFileSize = off_t(2) << 30;
 QImage readCleared(QImageReader& reader) {
     const QSize size = reader.size();
     const QImage::Format format = reader.imageFormat();
+    // The limit on one picture's memory, as Qt applies it to an image it makes: a reader that
+    // does not tell its pixel format yet is taken at 32 bits a pixel.
+    if (size.isValid() && !size.isEmpty()) {
+        const int bits = format != QImage::Format_Invalid ? QImage::toPixelFormat(format).bitsPerPixel() : 32;
+        const qint64 rowBytes = (qint64(size.width()) * bits + 31) / 32 * 4;
+        const int limitMb = reader.format() == "webp" ? QImageReader::allocationLimit() : qtDefaultLimitMb;
+        if (limitMb > 0 && rowBytes > (qint64(limitMb) << 20) / size.height()) return {};
+    }
     QImage image;
     if (size.isValid() && !size.isEmpty() && format != QImage::Format_Invalid) {
-        // Qt's own limit on one picture's memory, which it would apply to an image it made.
-        const qint64 rowBytes =
-            (qint64(size.width()) * QImage::toPixelFormat(format).bitsPerPixel() + 31) / 32 * 4;
-        const int limitMb = QImageReader::allocationLimit();
-        if (limitMb > 0 && rowBytes > (qint64(limitMb) << 20) / size.height()) return {};
         image = QImage(size, format);
         if (image.isNull()) return {};
         if (format == QImage::Format_Indexed8)
@@ -289,6 +295,15 @@ std::uint32_t le32(const std::uint8_t* p) {
 
 // Whether an uncompressed BMP file ends before its last row: Qt's reader takes such a file and
 // leaves the missing rows unwritten, where the picture is damaged.
+// A GIF file whose screen (which Qt's reader makes whole, whatever the frames in it) would take
+// more memory than Qt's usual limit: a few bytes can claim one.
+bool gifUnacceptable(int fd) {
+    std::uint8_t h[10];
+    if (::pread(fd, h, sizeof h, 0) != ssize_t(sizeof h) || std::memcmp(h, "GIF8", 4) != 0) return false;
+    const std::uint64_t width = h[6] | (h[7] << 8), height = h[8] | (h[9] << 8);
+    return width * height * 4 > (std::uint64_t(qtDefaultLimitMb) << 20);
+}
+
 // A BMP file Qt would take that is no picture to print: uncompressed pixels that end before the
 // last row, sizes past any picture's, or run-length data far too short for the size it declares
 // (a file of a hundred bytes announcing millions of rows keeps the reader busy for a minute).
@@ -386,7 +401,7 @@ int webpOrientation(int fd, std::int64_t fileSize) {
 // xDpi, yDpi: the density the file states, when its own reader has found it.
 Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity,
                   double xDpi = 0, double yDpi = 0) {
-    if (bmpUnacceptable(fd, identity.size)) return {};
+    if (bmpUnacceptable(fd, identity.size) || gifUnacceptable(fd)) return {};
     QImageReader reader(path);
     reader.setAutoTransform(true);
     const QImage image = readCleared(reader);

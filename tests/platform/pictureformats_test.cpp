@@ -306,6 +306,15 @@ TEST_F(PictureFormatsTest, PicturesAsLargeAsScansAndPhonePhotosAreDecoded) {
     ASSERT_EQ(pages.size(), 1u);
     EXPECT_EQ(pages[0].images.at(0).width, 5800);
     EXPECT_EQ(pages[0].images[0].decodedData.substr(0, 6), std::string("\x00\x80\x80\x00\x80\x80", 6));
+
+    // A GIF of that size is a few bytes that would cost seconds: GIF keeps Qt's own limit.
+    QByteArray gif("GIF89a\x70\x17\x70\x17\x80\x00\x00\xff\xff\xff\x00\x00\x00"
+                   "!\xf9\x04\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x70\x17\x70\x17"
+                   "\x00\x02\x02D\x01\x00;",
+                   43);
+    EXPECT_TRUE(decoder.load(put("huge.gif", gif)).isEmpty());
+    gif.replace(32, 4, QByteArray(4, '\x01'));  // (the picture in it small, its screen as large)
+    EXPECT_TRUE(decoder.load(put("huge screen.gif", gif)).isEmpty());
 }
 
 // The pixels decoded when a picture is loaded are printed only for that picture: printed after
