@@ -122,34 +122,35 @@ DecodedImage::DecodedImage(QString path, pdfwriter::FileIdentity identity, int w
       m_alpha(alpha) {}
 
 namespace {
+// The pixels one decoded picture keeps from its loading (DecodedImage::keep).
 std::mutex keptMutex;
 const DecodedImage* keptBy = nullptr;
-QImage kept;
+QImage keptPixels;
 }  // namespace
 
 DecodedImage::~DecodedImage() {
     const std::lock_guard lock(keptMutex);
-    if (keptBy == this) keptBy = nullptr, kept = QImage();
+    if (keptBy == this) keptBy = nullptr, keptPixels = QImage();
 }
 
 void DecodedImage::keep(QImage image) const {
     const std::lock_guard lock(keptMutex);
     keptBy = this;
-    kept = std::move(image);
+    keptPixels = std::move(image);
 }
 
 void DecodedImage::forgetKept() {
     QImage gone;  // let go of outside the lock
     const std::lock_guard lock(keptMutex);
     keptBy = nullptr;
-    std::swap(gone, kept);
+    std::swap(gone, keptPixels);
 }
 
 QImage DecodedImage::takeKept() const {
     const std::lock_guard lock(keptMutex);
     if (keptBy != this) return {};
     keptBy = nullptr;
-    return std::exchange(kept, QImage());
+    return std::exchange(keptPixels, QImage());
 }
 
 pdfwriter::ImageFormat DecodedImage::format() const {
