@@ -126,7 +126,7 @@ std::atomic<std::int64_t> keptBytes{0};  // by all JPEG pictures alive
 }  // namespace
 
 JpegFileImage::JpegFileImage(std::string path, FileIdentity identity, Details details,
-                             std::vector<std::uint8_t> checked)
+                             Bytes checked)
     : m_path(std::move(path)), m_identity(identity), m_details(details) {
     const auto size = std::int64_t(checked.size());
     if (size == 0 || size != identity.size) return;
@@ -192,9 +192,10 @@ void JpegFileImage::copyData(DataOut& out) const {
             part(whole, 0, m_identity.size);
             stillTheSame();
         }
-        const std::vector<std::uint8_t>& data = m_checked.empty() ? whole.bytes : m_checked;
+        const std::uint8_t* data = m_checked.empty() ? whole.bytes.data() : m_checked.data();
+        const std::size_t size = m_checked.empty() ? whole.bytes.size() : m_checked.size();
         // The JPEG library writes the APP14 marker an RGB file needs by itself.
-        const std::vector<std::uint8_t> huffman = transcodeToHuffman(data.data(), data.size());
+        const std::vector<std::uint8_t> huffman = transcodeToHuffman(data, size);
         out.write(huffman.data(), huffman.size());
         return;
     }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pdfwriter/jpegfile.h"
@@ -135,6 +136,24 @@ private:
 // Huffman coding, coefficients copied.
 class JpegFileImage : public ImageSource {
 public:
+    // Room for a file's bytes that is not cleared first: it is filled from the file at once.
+    template <typename T>
+    struct Uncleared : std::allocator<T> {
+        template <typename U>
+        struct rebind {
+            using other = Uncleared<U>;
+        };
+        template <typename U>
+        void construct(U* at) noexcept {
+            ::new (static_cast<void*>(at)) U;
+        }
+        template <typename U, typename... Args>
+        void construct(U* at, Args&&... args) {
+            ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+        }
+    };
+    using Bytes = std::vector<std::uint8_t, Uncleared<std::uint8_t>>;
+
     struct Details {
         int width = 0;
         int height = 0;
@@ -154,7 +173,7 @@ public:
     // checked: the file's bytes as they were checked, kept (while a small budget shared by all
     // pictures allows) so that the file is read once; otherwise it is read again when written.
     JpegFileImage(std::string path, FileIdentity identity, Details details,
-                  std::vector<std::uint8_t> checked = {});
+                  Bytes checked = {});
     ~JpegFileImage() override;
     JpegFileImage(const JpegFileImage&) = delete;
     JpegFileImage& operator=(const JpegFileImage&) = delete;
@@ -175,7 +194,7 @@ private:
     std::string m_path;
     FileIdentity m_identity;
     Details m_details;
-    std::vector<std::uint8_t> m_checked;
+    Bytes m_checked;
 };
 
 }  // namespace pdfwriter

@@ -89,6 +89,11 @@ bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data) {
     return readWhole(fd, size, data->data());
 }
 
+bool readWhole(int fd, std::size_t size, pdfwriter::JpegFileImage::Bytes* data) {
+    data->resize(size);
+    return readWhole(fd, size, data->data());
+}
+
 namespace {
 
 // Room for a file that is read only to be checked. Files of a photo's size share one buffer,
@@ -356,7 +361,7 @@ Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& ide
     // The bytes go into the picture while the budget for kept bytes lasts; otherwise the file
     // is read for the check alone, and its bytes are copied from the file when it is printed.
     const auto size = std::size_t(identity.size);
-    std::vector<std::uint8_t> kept;
+    pdfwriter::JpegFileImage::Bytes kept;
     std::optional<CheckBuffer> buffer;
     const std::uint8_t* data;
     if (pdfwriter::JpegFileImage::mayKeep(identity.size)) {

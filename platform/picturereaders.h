@@ -31,6 +31,7 @@ bool hasTransparency(const QImage& image);
 bool readAt(int fd, std::size_t offset, std::size_t length, std::uint8_t* to);
 bool readWhole(int fd, std::size_t size, std::uint8_t* data);
 bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data);
+bool readWhole(int fd, std::size_t size, pdfwriter::JpegFileImage::Bytes* data);
 
 // A picture decoded again when it is printed, so a long job holds no pixels in memory: 8-bit
 // grey or RGB samples, and its alpha channel (if it has one) as a soft mask. The file must not

@@ -300,7 +300,7 @@ TEST(JpegCheck, TheCheckedBytesAreTheBytesWritten) {
         const std::string path = QFile::encodeName(dir.filePath(QString(c.name) + ".jpg")).toStdString();
         const QByteArray file = makeJpeg(c.recipe);
         pictolio::testing::writeFile(QString::fromStdString(path), file);
-        std::vector<std::uint8_t> bytes(file.begin(), file.end());
+        JpegFileImage::Bytes bytes(file.begin(), file.end());
         JpegInfo info;
         ASSERT_EQ(checkJpeg(bytes.data(), bytes.size(), &info), JpegStatus::Ok) << c.name;
         const auto details = JpegFileImage::Details::of(info);
@@ -321,7 +321,7 @@ TEST(JpegCheck, TheCheckedBytesAreTheBytesWritten) {
         EXPECT_THROW(written(reread), std::runtime_error) << c.name;
     }
     // The bytes kept have a budget: a picture past it is read again.
-    std::vector<std::uint8_t> large(std::size_t(JpegFileImage::keptBytesBudget) + 1);
+    JpegFileImage::Bytes large(std::size_t(JpegFileImage::keptBytesBudget) + 1);
     FileIdentity pretend;
     pretend.size = std::int64_t(large.size());
     EXPECT_FALSE(JpegFileImage("/nowhere", pretend, {}, large).keepsBytes());
