@@ -116,6 +116,7 @@ void ConversionJob::waitForOutput(const QString& outputPath, const pdfwriter::Fi
     if (result == WaitResult::Failed || result == WaitResult::TimedOut) m_report.notCreated << outputPath;
     if (result == WaitResult::Incomplete) m_report.incomplete << outputPath;
     if (result == WaitResult::Created || result == WaitResult::Incomplete) {
+        m_runOutputs.push_back(outputFileIdentity(outputPath));
         m_report.created << outputPath;
         m_report.pages += pages;
     }
@@ -126,10 +127,30 @@ void ConversionJob::noteRunSources() {
     m_report = {};
     m_settingsLockGivenUp = false;
     m_runSources.clear();
+    m_runOutputs.clear();
     const int n = m_caller.rowCount();
     for (int i = 1; i <= n; ++i) {
         const pdfwriter::FileIdentity id = outputFileIdentity(m_caller.rowText(i));
         if (id.size >= 0) m_runSources.push_back(id);
+    }
+}
+
+// A PDF the run made is never replaced by a later one of the same run (x.jpg and x.heic side by
+// side, or one name in two folders saved to one folder): the later one takes the first of
+// "x (2).pdf", "x (3).pdf", ... that the run has not made. PDFs from before the run are replaced
+// as ever, so a run made again gives the same names.
+QString ConversionJob::clearOfRunOutputs(const QString& outputPath) const {
+    const auto madeByRun = [&](const QString& path) {
+        const pdfwriter::FileIdentity id = outputFileIdentity(path);
+        return id.size >= 0 && std::any_of(m_runOutputs.begin(), m_runOutputs.end(), [&](const auto& made) {
+                   return made.device == id.device && made.inode == id.inode;
+               });
+    };
+    if (!madeByRun(outputPath)) return outputPath;
+    const QString stem = outputPath.endsWith(QLatin1String(".pdf")) ? outputPath.chopped(4) : outputPath;
+    for (int n = 2;; ++n) {
+        const QString path = stem + QStringLiteral(" (%1).pdf").arg(n);
+        if (!madeByRun(path)) return path;
     }
 }
 
@@ -141,7 +162,7 @@ ConversionReport ConversionJob::runPerPicture() {
     QString source;
     for (int i = 1; i <= n; ++i) {
         if (!beginPass(i, 114, &source)) break;
-        const QString output = outputPathFor(126, source);
+        const QString output = clearOfRunOutputs(outputPathFor(126, source));
         pdfprinter::SettingsLock lock(m_printing.root() + QStringLiteral("/pdfwriter-settings.lock"));
         bool abandoned = false;
         bool usable = lockSettings(lock, output, &abandoned);

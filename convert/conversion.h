@@ -72,6 +72,7 @@ private:
     bool lockSettings(pdfprinter::SettingsLock& lock, const QString& outputPath, bool* abandoned);
     void waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job, int pages);
     void noteRunSources();
+    QString clearOfRunOutputs(const QString& outputPath) const;
 
     PrintService& m_printing;
     Registry& m_registry;
@@ -81,6 +82,7 @@ private:
     Picture m_ownHolder;
     ConversionReport m_report;
     std::vector<pdfwriter::FileIdentity> m_runSources;  // the files in the list when the run began
+    std::vector<pdfwriter::FileIdentity> m_runOutputs;  // the PDFs the run has made
     bool m_settingsLockGivenUp = false;
 };
 

@@ -206,10 +206,12 @@ TEST_F(Conversion, AStalePdfIsReplacedAndNeverMistakenForTheNewOne) {
     const QString a2 = picture("again/a.jpeg", {.width = 50, .height = 40});
     testing::writeFile(out.filePath("a.pdf"), "stale PDF from an earlier run");
     testing::writeFile(out.filePath("b.pdf"), "stale PDF from an earlier run");
-    // a.jpg and again/a.jpeg both make a.pdf: the second replaces the first.
+    // a.jpg and again/a.jpeg both make a.pdf: the second takes another name rather than replace
+    // the PDF the run has just made.
     rows({a, b, a2});
     window->PushButton2_Click();
-    expectPages(out.filePath("a.pdf"), {a2});
+    expectPages(out.filePath("a.pdf"), {a});
+    expectPages(out.filePath("a (2).pdf"), {a2});
     expectPages(out.filePath("b.pdf"), {b});
     EXPECT_EQ(lastMessage(), "Done.");
 }

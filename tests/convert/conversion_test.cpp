@@ -23,24 +23,29 @@ TEST(ConversionJob, EveryModeAndPlaceInOneTable) {
     PictureDecoder decoder;
     QDir().mkpath(pics.filePath("x"));
     const QString a = pics.filePath("a.jpg"), b = pics.filePath("x/b.jpg"), bad = pics.filePath("bad.jpg");
+    const QString otherA = pics.filePath("x/a.jpeg");
     testing::writeFile(a, testing::makeJpeg({}));
     testing::writeFile(b, testing::makeJpeg({.width = 30, .height = 90}));
+    testing::writeFile(otherA, testing::makeJpeg({.width = 30, .height = 90}));
     testing::writeFile(bad, "not a picture");
     const struct {
         const char* name;
         bool joined, beside;
+        bool again;  // the output folder as the case before left it
         QStringList rows;
         QStringList created;  // relative to the output folder, or to the pictures' folder beside them
         int pages;
     } cases[] = {
-        {"each, in the folder", false, false, {a, bad, b}, {"a.pdf", "b.pdf"}, 2},
-        {"each, beside", false, true, {a, b}, {"a.pdf", "x/b.pdf"}, 2},
-        {"joined, in the folder", true, false, {b, bad, a}, {"b.pdf"}, 2},
-        {"joined, beside the first", true, true, {b, a}, {"x/b.pdf"}, 2},
-        {"nothing to print", true, false, {bad}, {}, 0},
+        {"each, in the folder", false, false, false, {a, bad, b}, {"a.pdf", "b.pdf"}, 2},
+        {"each, beside", false, true, false, {a, b}, {"a.pdf", "x/b.pdf"}, 2},
+        {"each, one name twice", false, false, false, {a, otherA, a}, {"a.pdf", "a (2).pdf", "a (3).pdf"}, 3},
+        {"each, one name twice again", false, false, true, {a, otherA}, {"a.pdf", "a (2).pdf"}, 2},
+        {"joined, in the folder", true, false, false, {b, bad, a}, {"b.pdf"}, 2},
+        {"joined, beside the first", true, true, false, {b, a}, {"x/b.pdf"}, 2},
+        {"nothing to print", true, false, false, {bad}, {}, 0},
     };
     for (const auto& c : cases) {
-        QDir(out.path()).removeRecursively();
+        if (!c.again) QDir(out.path()).removeRecursively();
         QDir().mkpath(out.path());
         for (const QString& pdf : {pics.filePath("a.pdf"), pics.filePath("x/b.pdf")}) QFile::remove(pdf);
         ConversionJob::Caller caller;
@@ -64,6 +69,9 @@ TEST(ConversionJob, EveryModeAndPlaceInOneTable) {
         int pages = 0;
         for (const QString& pdf : created) pages += int(testing::readPdf(pdf).size());
         EXPECT_EQ(pages, c.pages) << c.name;
+        // Each PDF holds its own picture.
+        for (int i = 0; !c.joined && !c.rows.contains(bad) && i < created.size(); ++i)
+            EXPECT_EQ(testing::readPdf(created[i]).at(0).images.at(0).width, c.rows[i] == a ? 64 : 30) << c.name;
     }
 }
 
