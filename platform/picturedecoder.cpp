@@ -389,9 +389,10 @@ Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& ide
                                                                         identity, details, std::move(kept)))});
 }
 
-// The orientation a WebP file's EXIF chunk gives; 1 when it has none. (Qt's WebP reader does
-// not turn pictures itself.)
-int webpOrientation(int fd, std::int64_t fileSize) {
+}  // namespace
+
+// Qt's WebP reader does not turn pictures itself, nor does libwebp.
+int readers::webpOrientation(int fd, std::int64_t fileSize) {
     std::uint8_t h[12];
     if (::pread(fd, h, 12, 0) != 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WEBP", 4) != 0)
         return 1;
@@ -409,6 +410,8 @@ int webpOrientation(int fd, std::int64_t fileSize) {
     }
     return 1;
 }
+
+namespace {
 
 // xDpi, yDpi: the density the file states, when its own reader has found it.
 Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity,
@@ -532,6 +535,8 @@ Picture PictureDecoder::load(const QString& path) const {
             picture = loadTiff(path, fd, identity);
         else if (isHeif(head, got))
             picture = loadHeif(path, fd, identity);
+        else if (isStillWebp(head, got))
+            picture = loadWebp(path, fd, identity);
         else
             picture = loadOther(path, fd, identity);
     }
@@ -540,7 +545,7 @@ Picture PictureDecoder::load(const QString& path) const {
 }
 
 QStringList PictureDecoder::fileExtensions() {
-    QStringList names = {"jpg", "jpeg", "jpe", "jfif", "png", "tif", "tiff", "heic", "heif", "hif", "avif"};
+    QStringList names = {"jpg", "jpeg", "jpe", "jfif", "png", "tif", "tiff", "heic", "heif", "hif", "avif", "webp"};
     for (const QByteArray& format : QImageReader::supportedImageFormats()) {
         const QString name = QString::fromLatin1(format).toLower();
         if (!names.contains(name)) names << name;

@@ -80,4 +80,10 @@ Picture loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity& ide
 bool isHeif(const std::uint8_t* head, std::size_t size);
 Picture loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
 
+// WebP files of one picture (animated ones are left to Qt's reader, which gives the first frame).
+bool isStillWebp(const std::uint8_t* head, std::size_t size);
+Picture loadWebp(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+// The orientation a WebP file's EXIF chunk gives; 1 when it has none.
+int webpOrientation(int fd, std::int64_t fileSize);
+
 }  // namespace pictolio::readers

@@ -269,10 +269,17 @@ TEST_F(PictureFormatsTest, EveryPageOfATiffPrintsInOrderUpright) {
 
 TEST_F(PictureFormatsTest, HeifAndWebpPrintUprightInTheirColours) {
     const QImage upright = testing::cornersPicture(64, 48);
+    // The top left quarter transparent: the paper shows there.
+    QImage holed = upright.convertToFormat(QImage::Format_ARGB32), onPaper = upright;
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 32; ++x) holed.setPixel(x, y, qRgba(0, 0, 0, 0)), onPaper.setPixel(x, y, qRgb(255, 255, 255));
     const struct {
         const char* name;
         QByteArray file;
+        const QImage* shows = nullptr;  // the upright picture when none
     } cases[] = {
+        {"WebP with transparency", testing::makeWebp(holed, 100), &onPaper},
+        {"WebP animated (its first frame)", testing::makeAnimatedWebp(upright)},
         {"HEIC", testing::makeHeif(upright, 1)},
         {"HEIC turned", testing::makeHeif(upright, 1, 6)},
         {"AVIF mirrored", testing::makeHeif(upright, 2, 2)},
@@ -289,7 +296,7 @@ TEST_F(PictureFormatsTest, HeifAndWebpPrintUprightInTheirColours) {
         const QString pdf = print(picture);
         const std::vector<QImage> rendered = testing::renderPdf(pdf, 384);  // the pictures are 96 dpi
         ASSERT_EQ(rendered.size(), 1u) << c.name;
-        const double difference = testing::meanDifference(shown(rendered[0], 64, 48, 4), upright);
+        const double difference = testing::meanDifference(shown(rendered[0], 64, 48, 4), c.shows ? *c.shows : upright);
         EXPECT_GE(difference, 0) << c.name;
         EXPECT_LT(difference, 6) << c.name;
     }

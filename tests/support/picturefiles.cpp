@@ -194,7 +194,8 @@ QByteArray makeWebp(const QImage& upright, int quality, int orientation) {
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "webp");
     writer.setQuality(quality);
-    EXPECT_TRUE(writer.write(storedFor(upright, orientation).convertToFormat(QImage::Format_RGB32)))
+    const QImage::Format format = upright.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    EXPECT_TRUE(writer.write(storedFor(upright, orientation).convertToFormat(format)))
         << writer.errorString().toStdString();
     if (orientation == 1) return plain;
     const auto le = [](quint32 v, int bytes) {
@@ -209,6 +210,22 @@ QByteArray makeWebp(const QImage& upright, int quality, int orientation) {
     QByteArray exif("MM\0\x2a\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\0\0\0\0\0\0\0", 26);
     exif[19] = char(orientation);
     const QByteArray body = "WEBP" + vp8x + plain.mid(12) + "EXIF" + le(quint32(exif.size()), 4) + exif;
+    return "RIFF" + le(quint32(body.size()), 4) + body;
+}
+
+QByteArray makeAnimatedWebp(const QImage& frame) {
+    const QByteArray still = makeWebp(frame, 100);
+    const auto le = [](quint32 v, int bytes) {
+        QByteArray b;
+        for (int i = 0; i < bytes; ++i) b.append(char((v >> (8 * i)) & 255));
+        return b;
+    };
+    const quint32 w = quint32(frame.width() - 1), h = quint32(frame.height() - 1);
+    const QByteArray vp8x = "VP8X" + le(10, 4) + le(0x02, 4) + le(w, 3) + le(h, 3);  // animation
+    const QByteArray anim = "ANIM" + le(6, 4) + le(0xFFFFFFFF, 4) + le(0, 2);
+    const QByteArray frameData = le(0, 3) + le(0, 3) + le(w, 3) + le(h, 3) + le(100, 3) + le(0, 1) + still.mid(12);
+    const QByteArray anmf = "ANMF" + le(quint32(frameData.size()), 4) + frameData;
+    const QByteArray body = "WEBP" + vp8x + anim + anmf;
     return "RIFF" + le(quint32(body.size()), 4) + body;
 }
 

@@ -46,6 +46,8 @@ QByteArray makeHeif(const QImage& upright, int compression, int orientation = 1)
 
 // WebP files with Qt's writer (quality 100: lossless), with an EXIF orientation when not 1.
 QByteArray makeWebp(const QImage& upright, int quality, int orientation = 1);
+// A WebP file of one frame marked as an animation (quality 100: lossless).
+QByteArray makeAnimatedWebp(const QImage& frame);
 
 // A picture with a different colour in each corner and a gradient: wrong turns and wrong
 // colours both show.

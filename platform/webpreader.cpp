@@ -1,0 +1,90 @@
+// WebP files, decoded by libwebp straight into 8-bit RGB samples (RGBA when the file has an alpha
+// channel): three bytes a pixel where Qt's reader makes four, and no conversion after. Animated
+// files are left to Qt's reader, which gives their first frame.
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <webp/decode.h>
+
+#include <QFile>
+#include <QImageReader>
+#include <cstring>
+
+#include "platform/picturereaders.h"
+
+namespace pictolio::readers {
+
+namespace {
+
+// The picture as stored (not turned); null when it cannot be decoded or would take more memory
+// than one picture may.
+QImage decodeWebp(const std::vector<std::uint8_t>& data) {
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(data.data(), data.size(), &features) != VP8_STATUS_OK || features.has_animation)
+        return {};
+    const int width = features.width, height = features.height;
+    const int bytes = features.has_alpha ? 4 : 3;
+    const int limitMb = QImageReader::allocationLimit();
+    if (width <= 0 || height <= 0 ||
+        (limitMb > 0 && std::uint64_t(width) * std::uint64_t(height) * bytes > (std::uint64_t(limitMb) << 20)))
+        return {};
+    QImage image(width, height, features.has_alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
+    if (image.isNull()) return {};
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) return {};
+    config.output.colorspace = features.has_alpha ? MODE_RGBA : MODE_RGB;
+    config.output.is_external_memory = 1;
+    config.output.u.RGBA.rgba = image.bits();
+    config.output.u.RGBA.stride = int(image.bytesPerLine());
+    config.output.u.RGBA.size = std::size_t(image.sizeInBytes());
+    const bool ok = WebPDecode(data.data(), data.size(), &config) == VP8_STATUS_OK;
+    WebPFreeDecBuffer(&config.output);
+    return ok ? image : QImage();
+}
+
+bool readFile(const QString& path, const pdfwriter::FileIdentity& identity, std::vector<std::uint8_t>* data) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = pdfwriter::FileIdentity::ofDescriptor(fd) == identity &&
+                    readWhole(fd, std::size_t(identity.size), data) &&
+                    pdfwriter::FileIdentity::ofDescriptor(fd) == identity;
+    ::close(fd);
+    return ok;
+}
+
+class WebpFileImage : public DecodedImage {
+public:
+    WebpFileImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool gray, bool alpha)
+        : DecodedImage(std::move(path), identity, width, height, gray, alpha), m_identity(identity) {}
+
+protected:
+    QImage decode() const override {
+        std::vector<std::uint8_t> data;
+        if (!readFile(path(), m_identity, &data)) return {};
+        return decodeWebp(data);
+    }
+
+private:
+    pdfwriter::FileIdentity m_identity;
+};
+
+}  // namespace
+
+bool isStillWebp(const std::uint8_t* head, std::size_t size) {
+    if (size < 21 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WEBP", 4) != 0) return false;
+    const bool animated = std::memcmp(head + 12, "VP8X", 4) == 0 && (head[20] & 0x02);
+    return !animated;
+}
+
+Picture loadWebp(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+    std::vector<std::uint8_t> data;
+    if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
+    const QImage image = decodeWebp(data);
+    if (image.isNull() || !(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
+    const auto source = std::make_shared<WebpFileImage>(path, identity, image.width(), image.height(),
+                                                        image.isGrayscale(), hasTransparency(image));
+    source->keep(image);
+    return pictureOf({pageOf(image.width(), image.height(), 0, 0, webpOrientation(fd, identity.size), source)});
+}
+
+}  // namespace pictolio::readers
