@@ -132,48 +132,30 @@ private:
     std::unique_ptr<TiffFile> m_file;
 };
 
-// Hands a bilevel page's rows to the sink, packed eight pixels a byte as stored; false when its
-// data cannot be decoded.
-bool readBilevelRows(TIFF* tif, int height, const TiffFile* file, const pdfwriter::DataSink& sink) {
-    std::uint32_t rowsPerStrip = 0;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-    const tmsize_t stripSize = TIFFStripSize(tif), rowBytes = TIFFScanlineSize(tif);
-    if (stripSize <= 0 || rowBytes <= 0 || rowsPerStrip == 0) return false;
-    std::vector<std::uint8_t> strip(static_cast<std::size_t>(stripSize));
-    const std::uint32_t strips = TIFFNumberOfStrips(tif);
-    int row = 0;
-    for (std::uint32_t s = 0; s < strips && row < height; ++s) {
-        const std::int64_t rows = std::min<std::int64_t>(rowsPerStrip, height - row);
-        const tmsize_t n = TIFFReadEncodedStrip(tif, s, strip.data(), tmsize_t(rows * rowBytes));
-        if (n < rows * rowBytes || (file && file->failed())) return false;
-        sink(strip.data(), std::size_t(rows * rowBytes));
-        row += int(rows);
+// Hands the page's rows to the sink as stored (bilevel rows packed eight pixels a byte), one
+// row in memory at a time; false when its data cannot be decoded.
+bool readRows(TIFF* tif, int height, const TiffFile* file, const pdfwriter::DataSink& sink) {
+    const tmsize_t rowBytes = TIFFScanlineSize(tif);
+    if (rowBytes <= 0) return false;
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(rowBytes));
+    for (int y = 0; y < height; ++y) {
+        if (TIFFReadScanline(tif, row.data(), std::uint32_t(y), 0) != 1 || (file && file->failed())) return false;
+        sink(row.data(), row.size());
     }
-    return row == height;
+    return true;
 }
 
-// A bilevel page that is not fax data the PDF can take as it is: decoded when printed, one bit
-// a pixel.
-class TiffBilevelImage : public pdfwriter::ImageSource {
+// A page of strips of 1-bit or 8-bit grey or 8-bit RGB samples that is not data the PDF can take
+// as it is: its rows decoded when printed, one at a time.
+class TiffRowsImage : public pdfwriter::ImageSource {
 public:
-    TiffBilevelImage(std::string name, pdfwriter::FileIdentity identity, tdir_t directory,
-                     int width, int height, bool whiteIsZero)
-        : m_name(std::move(name)), m_identity(identity), m_directory(directory), m_width(width),
-          m_height(height), m_whiteIsZero(whiteIsZero) {}
+    TiffRowsImage(std::string name, pdfwriter::FileIdentity identity, tdir_t directory, pdfwriter::ImageFormat format)
+        : m_name(std::move(name)), m_identity(identity), m_directory(directory), m_format(std::move(format)) {}
 
-    pdfwriter::ImageFormat format() const override {
-        pdfwriter::ImageFormat f;
-        f.width = m_width;
-        f.height = m_height;
-        f.colorSpace = pdfwriter::ColorSpace::Gray;
-        f.encoding = pdfwriter::ImageEncoding::Raw;
-        f.bitsPerComponent = 1;
-        f.inverted = m_whiteIsZero;
-        return f;
-    }
+    pdfwriter::ImageFormat format() const override { return m_format; }
     void writeData(const pdfwriter::DataSink& sink) const override {
         OpenedPage page(m_name, m_identity, m_directory);
-        if (!readBilevelRows(page.tiff(), m_height, &page.file(), sink)) page.fail();
+        if (!readRows(page.tiff(), m_format.height, &page.file(), sink)) page.fail();
         page.finish();
     }
     std::string description() const override { return m_name; }
@@ -183,8 +165,7 @@ private:
     std::string m_name;
     pdfwriter::FileIdentity m_identity;
     tdir_t m_directory;
-    int m_width, m_height;
-    bool m_whiteIsZero;
+    pdfwriter::ImageFormat m_format;
 };
 
 // The page at the current directory as 8-bit RGBA, as stored (not turned); null when it cannot
@@ -343,11 +324,22 @@ PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QS
         }
     }
 
-    // Other bilevel pages in strips: decoded now to see they can be, and again when printed.
-    if (bilevel && !TIFFIsTiled(tif)) {
-        if (!readBilevelRows(tif, h, &file, [](const std::uint8_t*, std::size_t) {})) return {};
-        return page(std::make_shared<TiffBilevelImage>(name, identity, directory, w, h,
-                                                       photometric == PHOTOMETRIC_MINISWHITE));
+    // Other pages in strips of bilevel, 8-bit grey or 8-bit RGB samples (as scanners make them,
+    // LZW or Deflate): decoded now to see they can be, and again, a row at a time, when printed.
+    const bool gray8 = bits == 8 && samples == 1 &&
+                       (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK);
+    const bool rgb8 = bits == 8 && samples == 3 && photometric == PHOTOMETRIC_RGB && planar == PLANARCONFIG_CONTIG;
+    if ((bilevel || gray8 || rgb8) && !TIFFIsTiled(tif) && compression != COMPRESSION_JPEG &&
+        compression != COMPRESSION_OJPEG) {
+        pdfwriter::ImageFormat f;
+        f.width = w;
+        f.height = h;
+        f.colorSpace = rgb8 ? pdfwriter::ColorSpace::Rgb : pdfwriter::ColorSpace::Gray;
+        f.encoding = pdfwriter::ImageEncoding::Raw;
+        f.bitsPerComponent = bits;
+        f.inverted = photometric == PHOTOMETRIC_MINISWHITE;
+        if (!readRows(tif, h, &file, [](const std::uint8_t*, std::size_t) {})) return {};
+        return page(std::make_shared<TiffRowsImage>(name, identity, directory, std::move(f)));
     }
 
     // Everything else libtiff can turn into RGBA.

@@ -202,6 +202,7 @@ QImage bilevelPicture(int width, int height) {
 TEST_F(PictureFormatsTest, EveryPageOfATiffPrintsInOrderUpright) {
     using P = testing::TiffPage;
     const QImage bilevel = bilevelPicture(203, 61), colour = testing::cornersPicture(40, 30);
+    const QImage grey = colour.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGB32);
     QImage translucent = colour.convertToFormat(QImage::Format_ARGB32);
     for (int x = 0; x < 40; ++x) translucent.setPixel(x, 3, qRgba(10, 20, 30, x * 6));
     const struct {
@@ -230,6 +231,8 @@ TEST_F(PictureFormatsTest, EveryPageOfATiffPrintsInOrderUpright) {
          "/FlateDecode", 0},
         {"JPEG", {.upright = colour, .compression = COMPRESSION_JPEG, .dpi = 63.5}, "/DCTDecode", 8},
         {"LZW, turned", {.upright = colour, .compression = COMPRESSION_LZW, .orientation = 6}, "/FlateDecode", 0},
+        {"LZW grey in strips, white is zero",
+         {.upright = grey, .compression = COMPRESSION_LZW, .rowsPerStrip = 7, .gray = true}, "/FlateDecode", 0},
         {"Deflate with alpha", {.upright = translucent, .compression = COMPRESSION_ADOBE_DEFLATE, .alpha = true},
          "/FlateDecode", 0.5},
     };

@@ -104,7 +104,7 @@ void writeTiff(const QString& path, const std::vector<TiffPage>& pages) {
     for (const TiffPage& p : pages) {
         const QImage stored = storedFor(p.upright, p.orientation).convertToFormat(QImage::Format_ARGB32);
         const int w = stored.width(), h = stored.height();
-        const int samples = p.bilevel ? 1 : p.alpha ? 4 : 3;
+        const int samples = p.bilevel || p.gray ? 1 : p.alpha ? 4 : 3;
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
         TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
         TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, p.bilevel ? 1 : 8);
@@ -122,7 +122,10 @@ void writeTiff(const QString& path, const std::vector<TiffPage>& pages) {
         }
         if (p.bilevel)
             TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, p.whiteIsZero ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
-        else if (p.compression == COMPRESSION_JPEG) {
+        else if (p.gray) {
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+            TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+        } else if (p.compression == COMPRESSION_JPEG) {
             TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
             TIFFSetField(tif, TIFFTAG_JPEGQUALITY, 95);
             TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
@@ -138,6 +141,8 @@ void writeTiff(const QString& path, const std::vector<TiffPage>& pages) {
                 if (p.bilevel) {
                     const bool black = qGray(px[x]) < 128;
                     if (black == p.whiteIsZero) row[std::size_t(x / 8)] |= std::uint8_t(0x80 >> (x % 8));
+                } else if (p.gray) {
+                    row[std::size_t(x)] = std::uint8_t(255 - qGray(px[x]));
                 } else {
                     std::uint8_t* s = &row[std::size_t(x) * samples];
                     s[0] = std::uint8_t(qRed(px[x])), s[1] = std::uint8_t(qGreen(px[x])), s[2] = std::uint8_t(qBlue(px[x]));

@@ -37,6 +37,7 @@ struct TiffPage {
     int orientation = 1;
     double dpi = 127;
     bool alpha = false;        // RGBA with unassociated alpha
+    bool gray = false;         // 8-bit grey, white is zero, with the horizontal predictor
 };
 void writeTiff(const QString& path, const std::vector<TiffPage>& pages);
 
