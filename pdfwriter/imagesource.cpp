@@ -65,6 +65,8 @@ void ImageSource::writeSoftMask(const DataSink&) const {
     throw std::runtime_error(description() + ": has no alpha channel");
 }
 
+bool ImageSource::copyDeflated(DataOut&, bool) const { return false; }
+
 void ImageSource::copyData(DataOut& out) const {
     writeData([&](const std::uint8_t* d, std::size_t n) { out.write(d, n); });
 }

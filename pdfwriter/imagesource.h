@@ -78,6 +78,11 @@ public:
     // ranges. This one gives everything through writeData.
     virtual void copyData(DataOut& out) const;
 
+    // Raw samples or (mask) the alpha channel as the writer deflates them (Deflater), when the
+    // picture holds them so already: false when it does not, and the writer deflates what
+    // writeData or writeSoftMask give. Throws like writeData.
+    virtual bool copyDeflated(DataOut& out, bool mask) const;
+
     // Hands the alpha channel of a picture whose format has a soft mask to the sink: 8-bit
     // samples, row by row, written as they are given (compressed on the way). Throws like
     // writeData.

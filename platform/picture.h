@@ -47,9 +47,15 @@ struct Picture {
 // ICO, ...).
 class PictureDecoder {
 public:
+    // Printing: a decoded picture keeps what its page needs from the decoding that checks it
+    // (its samples deflated in a spool file below the user's cache folder, or its pixels), so
+    // that it is not decoded again when printed. Facts: only what the picture is (its size, that
+    // it is one), for tooltips and previews, which keep nothing and leave what others keep alone.
+    enum class Use { Printing, Facts };
+
     // Raises the limit Qt puts on one decoded picture (128 MB: a 600-dpi A4 scan or a
     // 48-megapixel phone photo passes it) to decodedLimitMb for the whole program, once.
-    PictureDecoder();
+    explicit PictureDecoder(Use use = Use::Printing);
 
     // A photo or a scan decoded whole (WebP, HEIF, TIFF) may take up to this much memory: 134
     // megapixels at four bytes each (a 600-dpi A3 scan, a 100-megapixel camera). Other formats
@@ -67,6 +73,9 @@ public:
     // The file name extensions of the pictures it takes, in lower case without the dot
     // ("jpg", "png", "tif", ...).
     static QStringList fileExtensions();
+
+private:
+    Use m_use;
 };
 
 }  // namespace pictolio

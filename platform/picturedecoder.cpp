@@ -3,9 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
+#include <QStandardPaths>
 #include <atomic>
 #include <cerrno>
 #include <vector>
@@ -16,6 +20,7 @@
 #include <utility>
 #include <optional>
 
+#include "pdfwriter/deflate.h"
 #include "pdfwriter/jpegfile.h"
 #include "pdfwriter/pngfile.h"
 #include "platform/picture.h"
@@ -135,14 +140,136 @@ QImage keptPixels;
 }  // namespace
 
 DecodedImage::~DecodedImage() {
+    for (const Spooled& spooled : m_spooled)
+        if (!spooled.path.empty()) ::unlink(spooled.path.c_str());
     const std::lock_guard lock(keptMutex);
     if (keptBy == this) keptBy = nullptr, keptPixels = QImage();
 }
 
+namespace {
+thread_local bool factsOnly = false;
+}  // namespace
+
+DecodedImage::FactsOnly::FactsOnly(bool on) : m_was(factsOnly) { factsOnly = factsOnly || on; }
+DecodedImage::FactsOnly::~FactsOnly() { factsOnly = m_was; }
+bool DecodedImage::FactsOnly::active() { return factsOnly; }
+
 void DecodedImage::keep(QImage image) const {
+    if (factsOnly || spool(image)) return;
     const std::lock_guard lock(keptMutex);
     keptBy = this;
     keptPixels = std::move(image);
+}
+
+namespace {
+
+// The folder of spool files, below the user's cache folder; files left there by a copy of the
+// program that is gone (it was killed) are removed the first time.
+QString spoolFolder() {
+    static const QString folder = [] {
+        QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+        if (base.isEmpty()) base = QDir::tempPath();
+        const QString path = base + QStringLiteral("/pictolio/spool");
+        QDir().mkpath(path);
+        for (const QString& name : QDir(path).entryList({QStringLiteral("picture-*")}, QDir::Files)) {
+            const pid_t owner = pid_t(name.section(QLatin1Char('-'), 1, 1).toLongLong());
+            if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) QFile::remove(path + QLatin1Char('/') + name);
+        }
+        return path;
+    }();
+    return folder;
+}
+
+// A new spool file, written through a buffer; removed unless kept.
+class SpoolFile : public pdfwriter::DataOut {
+public:
+    SpoolFile() {
+        QByteArray name = QFile::encodeName(spoolFolder() + QStringLiteral("/picture-%1-XXXXXX").arg(::getpid()));
+        m_fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (m_fd >= 0) m_path = name.toStdString();
+    }
+    ~SpoolFile() override {
+        if (m_fd >= 0) ::close(m_fd);
+        if (!m_kept && !m_path.empty()) ::unlink(m_path.c_str());
+    }
+    SpoolFile(const SpoolFile&) = delete;
+    SpoolFile& operator=(const SpoolFile&) = delete;
+
+    bool opened() const { return m_fd >= 0; }
+    void write(const std::uint8_t* data, std::size_t size) override {
+        while (size > 0) {
+            const ssize_t n = ::write(m_fd, data, size);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) throw std::runtime_error("cannot write the spool file");
+            data += n, size -= std::size_t(n);
+        }
+    }
+    // The file as written, kept for the picture; false when it could not be closed.
+    bool keep(std::string* path, pdfwriter::FileIdentity* identity) {
+        *identity = pdfwriter::FileIdentity::ofDescriptor(m_fd);
+        const int fd = std::exchange(m_fd, -1);
+        if (::close(fd) != 0 || identity->size < 0) return false;
+        *path = m_path;
+        m_kept = true;
+        return true;
+    }
+
+private:
+    int m_fd = -1;
+    std::string m_path;
+    bool m_kept = false;
+};
+
+}  // namespace
+
+// The samples (and alpha channel) deflated as the writer would, into spool files; false when
+// they cannot be written (no room, no cache folder), and nothing is left behind.
+bool DecodedImage::spool(const QImage& image) const {
+    SpoolFile data, alpha;
+    if (!data.opened() || (m_alpha && !alpha.opened())) return false;
+    try {
+        const pdfwriter::ImageFormat f = format();
+        pdfwriter::Deflater dataOut(data, pdfwriter::filteredRowBytes(f, false));
+        std::optional<pdfwriter::Deflater> alphaOut;
+        if (m_alpha) alphaOut.emplace(alpha, pdfwriter::filteredRowBytes(f, true));
+        const pdfwriter::DataSink toData = [&](const std::uint8_t* d, std::size_t n) { dataOut.write(d, n); };
+        const pdfwriter::DataSink toAlpha = [&](const std::uint8_t* d, std::size_t n) { alphaOut->write(d, n); };
+        rowsOf(image, toData, m_alpha ? &toAlpha : nullptr);
+        dataOut.finish();
+        if (alphaOut) alphaOut->finish();
+    } catch (const std::exception&) {
+        return false;
+    }
+    Spooled spooled[2];
+    if (!data.keep(&spooled[0].path, &spooled[0].identity)) return false;
+    if (m_alpha && !alpha.keep(&spooled[1].path, &spooled[1].identity)) {
+        ::unlink(spooled[0].path.c_str());
+        return false;
+    }
+    m_spooled[0] = spooled[0];
+    m_spooled[1] = spooled[1];
+    return true;
+}
+
+bool DecodedImage::copyDeflated(pdfwriter::DataOut& out, bool mask) const {
+    const Spooled& spooled = m_spooled[mask ? 1 : 0];
+    if (spooled.path.empty()) return false;
+    const std::string name = description();
+    if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
+        throw std::runtime_error(name + ": changed since it was checked");
+    const int fd = ::open(spooled.path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !(pdfwriter::FileIdentity::ofDescriptor(fd) == spooled.identity)) {
+        if (fd >= 0) ::close(fd);
+        throw std::runtime_error(name + ": its spool file " + spooled.path + " changed or went");
+    }
+    try {
+        out.copyFrom(fd, 0, spooled.identity.size, spooled.path);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::close(fd);
+    return true;
 }
 
 void DecodedImage::forgetKept() {
@@ -196,16 +323,25 @@ QImage DecodedImage::decodeChecked() const {
 // 8-bit grey or RGB samples, rows without padding, the colours as they are where the picture
 // is transparent (its soft mask hides them); the alpha channel kept for the soft mask.
 void DecodedImage::writeData(const pdfwriter::DataSink& sink) const {
-    QImage image = decodeChecked();
+    if (!m_alpha) return rowsOf(decodeChecked(), sink, nullptr);
+    std::vector<std::uint8_t> alpha;
+    alpha.reserve(std::size_t(m_width) * std::size_t(m_height));
+    const pdfwriter::DataSink toAlpha = [&](const std::uint8_t* d, std::size_t n) { alpha.insert(alpha.end(), d, d + n); };
+    rowsOf(decodeChecked(), sink, &toAlpha);
+    const std::lock_guard lock(m_mutex);
+    m_alphaPlane = std::move(alpha);
+}
+
+void DecodedImage::rowsOf(QImage image, const pdfwriter::DataSink& data, const pdfwriter::DataSink* alpha) const {
     if (m_gray && !m_alpha) {
         const QImage g = std::move(image).convertToFormat(QImage::Format_Grayscale8);
-        for (int y = 0; y < g.height(); ++y) sink(g.constScanLine(y), std::size_t(g.width()));
+        for (int y = 0; y < g.height(); ++y) data(g.constScanLine(y), std::size_t(g.width()));
         return;
     }
     // Rows of RGB samples go out as they are; anything else is read as 32-bit colours, converted
     // in place where Qt can (a copy of a large picture would double the memory it takes).
     if (!m_alpha && !m_gray && image.format() == QImage::Format_RGB888) {
-        for (int y = 0; y < image.height(); ++y) sink(image.constScanLine(y), std::size_t(image.width()) * 3);
+        for (int y = 0; y < image.height(); ++y) data(image.constScanLine(y), std::size_t(image.width()) * 3);
         return;
     }
     const QImage::Format f = image.format();
@@ -213,9 +349,7 @@ void DecodedImage::writeData(const pdfwriter::DataSink& sink) const {
                             ? std::move(image)
                             : std::move(image).convertToFormat(QImage::Format_ARGB32);
     image = QImage();
-    std::vector<std::uint8_t> alpha;
-    if (m_alpha) alpha.reserve(std::size_t(m_width) * std::size_t(m_height));
-    std::vector<std::uint8_t> row(std::size_t(argb.width()) * (m_gray ? 1 : 3));
+    std::vector<std::uint8_t> row(std::size_t(argb.width()) * (m_gray ? 1 : 3)), alphaRow(std::size_t(argb.width()));
     for (int y = 0; y < argb.height(); ++y) {
         const auto* px = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
         std::uint8_t* to = row.data();
@@ -227,13 +361,10 @@ void DecodedImage::writeData(const pdfwriter::DataSink& sink) const {
                 *to++ = std::uint8_t(qGreen(px[x]));
                 *to++ = std::uint8_t(qBlue(px[x]));
             }
-            if (m_alpha) alpha.push_back(std::uint8_t(qAlpha(px[x])));
+            alphaRow[std::size_t(x)] = std::uint8_t(qAlpha(px[x]));
         }
-        sink(row.data(), row.size());
-    }
-    if (m_alpha) {
-        const std::lock_guard lock(m_mutex);
-        m_alphaPlane = std::move(alpha);
+        data(row.data(), row.size());
+        if (m_alpha && alpha) (*alpha)(alphaRow.data(), alphaRow.size());
     }
 }
 
@@ -498,7 +629,7 @@ Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& iden
 
 }  // namespace
 
-PictureDecoder::PictureDecoder() {
+PictureDecoder::PictureDecoder(Use use) : m_use(use) {
     static std::once_flag raised;
     std::call_once(raised, [] {
         const int limit = QImageReader::allocationLimit();
@@ -514,7 +645,8 @@ PictureDecoder::PictureDecoder() {
 }
 
 Picture PictureDecoder::load(const QString& path) const {
-    readers::DecodedImage::forgetKept();  // before another picture's pixels are decoded
+    const readers::DecodedImage::FactsOnly facts(m_use == Use::Facts);
+    if (m_use == Use::Printing) readers::DecodedImage::forgetKept();  // before another picture's pixels are decoded
     if (path.isEmpty() || path.contains(QChar(0))) return {};
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);

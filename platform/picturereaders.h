@@ -42,14 +42,31 @@ public:
                  bool alpha);
     ~DecodedImage() override;
 
-    // Keeps the image decoded when the picture was loaded, so that printing it next needs no
-    // second decoding (a HEIF photo takes a second to decode). One picture in the whole program
-    // keeps its image at a time: keeping one lets go of the last, and so does loading another.
+    // Keeps what printing needs from the image decoded when the picture was loaded, so that it
+    // is not decoded again (a HEIF photo takes a second to decode): its samples deflated as the
+    // PDF holds them, in spool files that go with the picture; or, when they cannot be written,
+    // the image itself, which one picture in the whole program keeps at a time (keeping one
+    // lets go of the last, and so does loading another). Nothing while the picture is loaded
+    // for its facts alone (FactsOnly).
     void keep(QImage image) const;
     static void forgetKept();
 
+    // While one lives, the thread's loadings are for the pictures' facts: nothing is kept.
+    class FactsOnly {
+    public:
+        explicit FactsOnly(bool on);
+        ~FactsOnly();
+        FactsOnly(const FactsOnly&) = delete;
+        FactsOnly& operator=(const FactsOnly&) = delete;
+        static bool active();
+
+    private:
+        bool m_was;
+    };
+
     pdfwriter::ImageFormat format() const override;
     void writeData(const pdfwriter::DataSink& sink) const override;
+    bool copyDeflated(pdfwriter::DataOut& out, bool mask) const override;
     void writeSoftMask(const pdfwriter::DataSink& sink) const override;
     std::string description() const override;
     bool stillAsChecked() const override;
@@ -62,6 +79,10 @@ protected:
 private:
     QImage decodeChecked() const;
     QImage takeKept() const;
+    // The image's rows as written: 8-bit grey or RGB samples to data, and (when the picture has
+    // an alpha channel and alpha is given) its alpha samples to alpha.
+    void rowsOf(QImage image, const pdfwriter::DataSink& data, const pdfwriter::DataSink* alpha) const;
+    bool spool(const QImage& image) const;
 
     QString m_path;
     pdfwriter::FileIdentity m_identity;
@@ -70,6 +91,12 @@ private:
     // The alpha channel of the last decoding, kept for the soft mask that follows the data.
     mutable std::mutex m_mutex;
     mutable std::vector<std::uint8_t> m_alphaPlane;
+    // The spool files of the samples and the alpha channel, deflated; empty when none.
+    struct Spooled {
+        std::string path;
+        pdfwriter::FileIdentity identity;
+    };
+    mutable Spooled m_spooled[2];
 };
 
 // TIFF files: every page, in file order.

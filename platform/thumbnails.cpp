@@ -169,7 +169,7 @@ PictureFacts Thumbnailer::find(const QString& path) const {
     PictureFacts facts;
     facts.path = path;
     facts.fileSize = QFileInfo(path).size();
-    const Picture picture = PictureDecoder().load(path);
+    const Picture picture = PictureDecoder(PictureDecoder::Use::Facts).load(path);
     if (picture.isEmpty()) return facts;
     facts.valid = true;
     facts.width = picture.width;

@@ -347,8 +347,10 @@ PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QS
     if (image.isNull()) return {};
     const bool gray = (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK) &&
                       samples - extraCount == 1;
-    return page(std::make_shared<TiffDecodedImage>(path, identity, directory, w, h, gray,
-                                                   hasTransparency(image)));
+    const auto source =
+        std::make_shared<TiffDecodedImage>(path, identity, directory, w, h, gray, hasTransparency(image));
+    source->keep(image);
+    return page(source);
 }
 
 }  // namespace
