@@ -229,13 +229,14 @@ bool DecodedImage::spool(const QImage& image) const {
     if (!data.opened() || (m_alpha && !alpha.opened())) return false;
     try {
         const pdfwriter::ImageFormat f = format();
-        pdfwriter::Deflater dataOut(data, pdfwriter::filteredRowBytes(f, false));
-        std::optional<pdfwriter::Deflater> alphaOut;
-        if (m_alpha) alphaOut.emplace(alpha, pdfwriter::filteredRowBytes(f, true));
-        const pdfwriter::DataSink toData = [&](const std::uint8_t* d, std::size_t n) { dataOut.write(d, n); };
+        // (Each holds a 64 KiB buffer: not on the stack of whichever thread loads.)
+        const auto dataOut = std::make_unique<pdfwriter::Deflater>(data, pdfwriter::filteredRowBytes(f, false));
+        std::unique_ptr<pdfwriter::Deflater> alphaOut;
+        if (m_alpha) alphaOut = std::make_unique<pdfwriter::Deflater>(alpha, pdfwriter::filteredRowBytes(f, true));
+        const pdfwriter::DataSink toData = [&](const std::uint8_t* d, std::size_t n) { dataOut->write(d, n); };
         const pdfwriter::DataSink toAlpha = [&](const std::uint8_t* d, std::size_t n) { alphaOut->write(d, n); };
         rowsOf(image, toData, m_alpha ? &toAlpha : nullptr);
-        dataOut.finish();
+        dataOut->finish();
         if (alphaOut) alphaOut->finish();
     } catch (const std::exception&) {
         return false;
