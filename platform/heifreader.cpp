@@ -1,11 +1,8 @@
 // HEIF files (HEIC, AVIF), read with libheif: the primary image, turned and mirrored as the
 // file's transformations say (libheif applies them when it decodes).
 
-#include <fcntl.h>
 #include <libheif/heif.h>
-#include <unistd.h>
 
-#include <QFile>
 #include <QImageReader>
 #include <cstring>
 #include <memory>
@@ -61,33 +58,6 @@ QImage decodeHeif(const std::vector<std::uint8_t>& data) {
     return out;
 }
 
-bool readFile(const QString& path, const pdfwriter::FileIdentity& identity, std::vector<std::uint8_t>* data) {
-    const std::string name = QFile::encodeName(path).toStdString();
-    const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = pdfwriter::FileIdentity::ofDescriptor(fd) == identity &&
-                    readWhole(fd, std::size_t(identity.size), data) &&
-                    pdfwriter::FileIdentity::ofDescriptor(fd) == identity;
-    ::close(fd);
-    return ok;
-}
-
-class HeifFileImage : public DecodedImage {
-public:
-    HeifFileImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool alpha)
-        : DecodedImage(std::move(path), identity, width, height, false, alpha), m_identity(identity) {}
-
-protected:
-    QImage decode() const override {
-        std::vector<std::uint8_t> data;
-        if (!readFile(path(), m_identity, &data)) return {};
-        return decodeHeif(data);
-    }
-
-private:
-    pdfwriter::FileIdentity m_identity;
-};
-
 }  // namespace
 
 bool isHeif(const std::uint8_t* head, std::size_t size) {
@@ -101,8 +71,8 @@ Picture loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& ide
     if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
     const QImage image = decodeHeif(data);
     if (image.isNull() || !(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
-    const auto source =
-        std::make_shared<HeifFileImage>(path, identity, image.width(), image.height(), hasTransparency(image));
+    const auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(), false,
+                                                            hasTransparency(image), decodeHeif);
     source->keep(image);
     return pictureOf({pageOf(image.width(), image.height(), 0, 0, 1, source)});
 }

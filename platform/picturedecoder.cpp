@@ -387,6 +387,21 @@ void DecodedImage::writeSoftMask(const pdfwriter::DataSink& sink) const {
     sink(alpha.data(), alpha.size());
 }
 
+BytesDecodedImage::BytesDecodedImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool gray,
+                                     bool alpha, Decoder decoder)
+    : DecodedImage(std::move(path), identity, width, height, gray, alpha), m_identity(identity), m_decoder(decoder) {}
+
+QImage BytesDecodedImage::decode() const {
+    const int fd = ::open(QFile::encodeName(path()).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::vector<std::uint8_t> data;
+    const bool read = pdfwriter::FileIdentity::ofDescriptor(fd) == m_identity &&
+                      readWhole(fd, std::size_t(m_identity.size), &data) &&
+                      pdfwriter::FileIdentity::ofDescriptor(fd) == m_identity;
+    ::close(fd);
+    return read ? m_decoder(data) : QImage();
+}
+
 }  // namespace readers
 
 using namespace readers;

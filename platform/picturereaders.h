@@ -99,6 +99,22 @@ private:
     mutable Spooled m_spooled[2];
 };
 
+// A picture decoded from its file's bytes, read whole (HEIF, WebP), by the given function; when
+// it keeps nothing from its check, the file is read again as it was checked and decoded.
+class BytesDecodedImage : public DecodedImage {
+public:
+    using Decoder = QImage (*)(const std::vector<std::uint8_t>& data);
+    BytesDecodedImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool gray, bool alpha,
+                      Decoder decoder);
+
+protected:
+    QImage decode() const override;
+
+private:
+    pdfwriter::FileIdentity m_identity;
+    Decoder m_decoder;
+};
+
 // TIFF files: every page, in file order.
 bool isTiff(const std::uint8_t* head, std::size_t size);
 Picture loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity& identity);

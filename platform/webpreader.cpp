@@ -2,11 +2,8 @@
 // channel): three bytes a pixel where Qt's reader makes four, and no conversion after. Animated
 // files are left to Qt's reader, which gives their first frame.
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <webp/decode.h>
 
-#include <QFile>
 #include <QImageReader>
 #include <cstring>
 
@@ -42,32 +39,6 @@ QImage decodeWebp(const std::vector<std::uint8_t>& data) {
     return ok ? image : QImage();
 }
 
-bool readFile(const QString& path, const pdfwriter::FileIdentity& identity, std::vector<std::uint8_t>* data) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = pdfwriter::FileIdentity::ofDescriptor(fd) == identity &&
-                    readWhole(fd, std::size_t(identity.size), data) &&
-                    pdfwriter::FileIdentity::ofDescriptor(fd) == identity;
-    ::close(fd);
-    return ok;
-}
-
-class WebpFileImage : public DecodedImage {
-public:
-    WebpFileImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool gray, bool alpha)
-        : DecodedImage(std::move(path), identity, width, height, gray, alpha), m_identity(identity) {}
-
-protected:
-    QImage decode() const override {
-        std::vector<std::uint8_t> data;
-        if (!readFile(path(), m_identity, &data)) return {};
-        return decodeWebp(data);
-    }
-
-private:
-    pdfwriter::FileIdentity m_identity;
-};
-
 }  // namespace
 
 bool isStillWebp(const std::uint8_t* head, std::size_t size) {
@@ -81,8 +52,8 @@ Picture loadWebp(const QString& path, int fd, const pdfwriter::FileIdentity& ide
     if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
     const QImage image = decodeWebp(data);
     if (image.isNull() || !(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
-    const auto source = std::make_shared<WebpFileImage>(path, identity, image.width(), image.height(),
-                                                        image.isGrayscale(), hasTransparency(image));
+    const auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(),
+                                                            image.isGrayscale(), hasTransparency(image), decodeWebp);
     source->keep(image);
     return pictureOf({pageOf(image.width(), image.height(), 0, 0, webpOrientation(fd, identity.size), source)});
 }
