@@ -1,9 +1,8 @@
 #include <fcntl.h>
 #include <malloc.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <signal.h>
 
 #include <QDir>
 #include <QFile>
@@ -152,7 +151,6 @@ thread_local bool factsOnly = false;
 
 DecodedImage::FactsOnly::FactsOnly(bool on) : m_was(factsOnly) { factsOnly = factsOnly || on; }
 DecodedImage::FactsOnly::~FactsOnly() { factsOnly = m_was; }
-bool DecodedImage::FactsOnly::active() { return factsOnly; }
 
 void DecodedImage::keep(QImage image) const {
     if (factsOnly || spool(image)) return;
@@ -180,7 +178,7 @@ QString spoolFolder() {
     return folder;
 }
 
-// A new spool file, written through a buffer; removed unless kept.
+// A new spool file, removed unless kept.
 class SpoolFile : public pdfwriter::DataOut {
 public:
     SpoolFile() {
@@ -225,14 +223,16 @@ private:
 // The samples (and alpha channel) deflated as the writer would, into spool files; false when
 // they cannot be written (no room, no cache folder), and nothing is left behind.
 bool DecodedImage::spool(const QImage& image) const {
-    SpoolFile data, alpha;
-    if (!data.opened() || (m_alpha && !alpha.opened())) return false;
+    SpoolFile data;
+    std::optional<SpoolFile> alpha;
+    if (m_alpha) alpha.emplace();
+    if (!data.opened() || (alpha && !alpha->opened())) return false;
     try {
         const pdfwriter::ImageFormat f = format();
         // (Each holds a 64 KiB buffer: not on the stack of whichever thread loads.)
         const auto dataOut = std::make_unique<pdfwriter::Deflater>(data, pdfwriter::filteredRowBytes(f, false));
         std::unique_ptr<pdfwriter::Deflater> alphaOut;
-        if (m_alpha) alphaOut = std::make_unique<pdfwriter::Deflater>(alpha, pdfwriter::filteredRowBytes(f, true));
+        if (alpha) alphaOut = std::make_unique<pdfwriter::Deflater>(*alpha, pdfwriter::filteredRowBytes(f, true));
         const pdfwriter::DataSink toData = [&](const std::uint8_t* d, std::size_t n) { dataOut->write(d, n); };
         const pdfwriter::DataSink toAlpha = [&](const std::uint8_t* d, std::size_t n) { alphaOut->write(d, n); };
         rowsOf(image, toData, m_alpha ? &toAlpha : nullptr);
@@ -243,7 +243,7 @@ bool DecodedImage::spool(const QImage& image) const {
     }
     Spooled spooled[2];
     if (!data.keep(&spooled[0].path, &spooled[0].identity)) return false;
-    if (m_alpha && !alpha.keep(&spooled[1].path, &spooled[1].identity)) {
+    if (alpha && !alpha->keep(&spooled[1].path, &spooled[1].identity)) {
         ::unlink(spooled[0].path.c_str());
         return false;
     }

@@ -58,7 +58,6 @@ public:
         ~FactsOnly();
         FactsOnly(const FactsOnly&) = delete;
         FactsOnly& operator=(const FactsOnly&) = delete;
-        static bool active();
 
     private:
         bool m_was;
