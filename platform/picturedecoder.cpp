@@ -651,10 +651,10 @@ PictureDecoder::PictureDecoder(Use use) : m_use(use) {
         const int limit = QImageReader::allocationLimit();
         if (limit > 0 && limit < decodedLimitMb) QImageReader::setAllocationLimit(decodedLimitMb);
         // Decoded pictures come and go in two threads (checked when loaded, decoded again when
-        // written): memory of 4 MiB and more goes back to the system when it is let go of,
-        // rather than stay with the thread that had it. A joined PDF of large HEIC, WebP and PNG
-        // pictures peaked at 251 MiB without this, 172 MiB with it. JPEG files of a photo's size
-        // still reuse their memory.
+        // written if they kept nothing): memory of 4 MiB and more goes back to the system when
+        // it is let go of, rather than stay with the thread that had it. A joined PDF of large
+        // HEIC, WebP and PNG pictures peaked at 251 MiB without this, 172 MiB with it. JPEG files
+        // of a photo's size still reuse their memory.
         ::mallopt(M_MMAP_THRESHOLD, 4 << 20);
         ::mallopt(M_TRIM_THRESHOLD, 4 << 20);
     });
