@@ -148,6 +148,10 @@ int main(int argc, char** argv) {
         {"mono.xbm", encoded(mono, "XBM")},
         {"palette.xpm", encoded(palette, "XPM")},
         {"icon.ico", encoded(colour, "ICO")},
+        {"lossy.webp", encoded(opaque, "WEBP")},
+        {"alpha.webp", encoded(colour, "WEBP")},
+        {"lzw.tif", encoded(opaque, "TIFF")},
+        {"grey.tif", encoded(grey, "TIFF")},
         {"tiny.gif", QByteArray("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00"
                                 "!\xf9\x04\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00"
                                 "\x00\x02\x02D\x01\x00;",
