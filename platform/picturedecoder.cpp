@@ -253,8 +253,18 @@ bool DecodedImage::spool(const QImage& image) const {
 }
 
 bool DecodedImage::copyDeflated(pdfwriter::DataOut& out, bool mask) const {
-    const Spooled& spooled = m_spooled[mask ? 1 : 0];
+    // A spool file serves one printing and goes once it is copied: the room it takes is not kept
+    // while the picture stays loaded after its page (a picture printed again is decoded again).
+    Spooled spooled;
+    {
+        const std::lock_guard lock(m_mutex);
+        spooled = std::exchange(m_spooled[mask ? 1 : 0], Spooled{});
+    }
     if (spooled.path.empty()) return false;
+    struct Remove {
+        const std::string& path;
+        ~Remove() { ::unlink(path.c_str()); }
+    } remove{spooled.path};
     const std::string name = description();
     if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
         throw std::runtime_error(name + ": changed since it was checked");
