@@ -285,6 +285,15 @@ int main(int argc, char* argv[]) {
     if (interrupted) std::fprintf(stderr, "pictolio-convert: interrupted\n");
     if (!quietly && joinedFile != QLatin1String("-"))
         for (const QString& path : report.created) std::printf("%s\n", qPrintable(path));
+    // Pages, not pictures: a TIFF file gives one page for each of its own.
+    if (!quietly && !report.created.isEmpty()) {
+        const auto count = [](qsizetype n, const char* one, const char* many) {
+            return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+        };
+        std::fprintf(stderr, "pictolio-convert: made %s, %s in all\n",
+                     qPrintable(count(report.created.size(), "PDF file", "PDF files")),
+                     qPrintable(count(report.pages, "page", "pages")));
+    }
     const bool allMade = report.invalidPictures.isEmpty() && report.notCreated.isEmpty() &&
                          report.incomplete.isEmpty() && !interrupted && !report.created.isEmpty();
     return allMade ? 0 : 1;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <tiffio.h>
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include "tests/support/pdfreader.h"
+#include "tests/support/picturefiles.h"
 #include "tests/support/testpictures.h"
 
 namespace pictolio {
@@ -61,6 +63,14 @@ TEST_F(ConvertCommand, ConvertsFilesAndFoldersInBothModes) {
     const auto pages = testing::readPdf(out.filePath("all.pdf"));
     ASSERT_EQ(pages.size(), 3u);
     EXPECT_TRUE(QByteArray::fromStdString(pages[1].images[0].rawData) == testing::readFile(b));
+
+    // A TIFF file of two pages gives two pages, and the summary counts them.
+    const QString scan = pics.filePath("scan.tif");
+    testing::writeTiff(scan, {{.upright = testing::cornersPicture(40, 30), .compression = COMPRESSION_LZW},
+                              {.upright = testing::cornersPicture(30, 40), .compression = COMPRESSION_LZW}});
+    EXPECT_EQ(run({"--join", a, scan}), 0) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("made 1 PDF file, 3 pages in all")) << errors.toStdString();
+    EXPECT_EQ(testing::readPdf(out.filePath("a.pdf")).size(), 3u);
 
     // Beside the pictures; joined to standard output.
     EXPECT_EQ(run({"--beside", a}), 0) << errors.toStdString();
