@@ -19,7 +19,7 @@
 #include "common/errortrap.h"
 #include "common/paths.h"
 #include "app/listhistory.h"
-#include "platform/thumbnails.h"
+#include "pictures/thumbnails.h"
 #include "app/preferenceswindow.h"
 #include "pdfwriter/driver.h"
 #include "platform/registry.h"

@@ -10,7 +10,7 @@
 #include "filelist/filelist.h"
 #include "pdfwriter/pagesetup.h"
 #include "platform/printservice.h"
-#include "platform/thumbnails.h"
+#include "pictures/thumbnails.h"
 
 namespace pictolio {
 

@@ -6,7 +6,7 @@
 #include "app/singleinstance.h"
 #include "app/startwindow.h"
 #include "platform/filesystem.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 #include "platform/printservice.h"
 #include "platform/qtdialogs.h"
 #include "platform/registry.h"

@@ -14,7 +14,7 @@
 #include <tuple>
 
 #include "pdfwriter/driver.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 
 namespace pictolio {
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "app/preferenceswindow.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 
 #include "pdfwriter/driver.h"
 #include "platform/printservice.h"

@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "platform/picture.h"
+#include "pictures/picture.h"
 
 namespace pictolio {
 

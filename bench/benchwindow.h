@@ -8,7 +8,7 @@
 #include "app/form1.h"
 #include "convert/pdfprinter.h"
 #include "platform/filesystem.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 #include "platform/printservice.h"
 #include "platform/registry.h"
 #include "platform/settingsstore.h"

@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "convert/pdfprinter.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 #include "platform/printservice.h"
 #include "platform/registry.h"
 

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "platform/thumbnails.h"
+#include "pictures/thumbnails.h"
 
 using namespace pictolio;
 

@@ -21,7 +21,7 @@
 #include "filelist/folderscan.h"
 #include "pdfwriter/driver.h"
 #include "platform/filesystem.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 #include "platform/printservice.h"
 #include "platform/registry.h"
 

@@ -7,7 +7,7 @@
 
 #include "convert/pdfprinter.h"
 #include "pdfwriter/imagesource.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 
 namespace pictolio {
 

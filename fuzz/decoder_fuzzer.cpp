@@ -7,7 +7,7 @@
 
 #include "fuzz/fuzzsupport.h"
 #include "pdfwriter/jpegfile.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::quietQt();

@@ -10,7 +10,7 @@
 #include "fuzz/pdfcheck.h"
 #include "pdfwriter/jpegfile.h"
 #include "pdfwriter/pdfbuilder.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::quietQt();

@@ -6,7 +6,7 @@
 #include <optional>
 
 #include "pdfwriter/driver.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 
 namespace pictolio {
 

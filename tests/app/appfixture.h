@@ -7,7 +7,7 @@
 
 #include "app/form1.h"
 #include "platform/filesystem.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 #include "platform/printservice.h"
 #include "platform/registry.h"
 #include "platform/settingsstore.h"

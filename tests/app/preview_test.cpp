@@ -9,7 +9,7 @@
 
 #include "app/previewwindow.h"
 #include "filelist/filelist.h"
-#include "platform/thumbnails.h"
+#include "pictures/thumbnails.h"
 #include "tests/app/appfixture.h"
 #include "tests/support/testpictures.h"
 

@@ -8,7 +8,7 @@
 
 #include "convert/pdfprinter.h"
 #include "pdfwriter/driver.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 #include "platform/printservice.h"
 #include "platform/registry.h"
 #include "tests/support/pdfreader.h"

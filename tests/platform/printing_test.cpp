@@ -13,7 +13,7 @@
 #include "convert/pdfprinter.h"
 #include "pdfwriter/driver.h"
 #include "pdfwriter/jpegfile.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 #include "platform/printservice.h"
 #include "platform/registry.h"
 #include "tests/fakes/fakedialogs.h"

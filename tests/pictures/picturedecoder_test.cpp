@@ -5,7 +5,7 @@
 #include <QImage>
 #include <QTemporaryDir>
 
-#include "platform/picture.h"
+#include "pictures/picture.h"
 #include "tests/support/testpictures.h"
 
 namespace pictolio {

@@ -1,4 +1,4 @@
-#include "platform/thumbnails.h"
+#include "pictures/thumbnails.h"
 
 #include <sys/stat.h>
 
@@ -12,7 +12,7 @@
 #include <QThread>
 #include <QUrl>
 
-#include "platform/picture.h"
+#include "pictures/picture.h"
 
 namespace pictolio {
 

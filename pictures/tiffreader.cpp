@@ -15,7 +15,7 @@
 #include <stdexcept>
 
 #include "pdfwriter/jpegfile.h"
-#include "platform/picturereaders.h"
+#include "pictures/picturereaders.h"
 
 namespace pictolio::readers {
 

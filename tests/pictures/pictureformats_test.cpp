@@ -11,7 +11,7 @@
 #include <cmath>
 
 #include "convert/pdfprinter.h"
-#include "platform/picture.h"
+#include "pictures/picture.h"
 #include "platform/printservice.h"
 #include "platform/registry.h"
 #include "tests/support/pdfreader.h"

@@ -6,8 +6,11 @@
 
 #include <QImageReader>
 #include <cstring>
+#include <vector>
 
-#include "platform/picturereaders.h"
+#include "pdfwriter/jpegfile.h"
+
+#include "pictures/picturereaders.h"
 
 namespace pictolio::readers {
 
@@ -56,6 +59,26 @@ Picture loadWebp(const QString& path, int fd, const pdfwriter::FileIdentity& ide
                                                             image.isGrayscale(), hasTransparency(image), decodeWebp);
     source->keep(image);
     return pictureOf({pageOf(image.width(), image.height(), 0, 0, webpOrientation(fd, identity.size), source)});
+}
+
+// Qt's WebP reader does not turn pictures itself, nor does libwebp.
+int webpOrientation(int fd, std::int64_t fileSize) {
+    std::uint8_t h[12];
+    if (::pread(fd, h, 12, 0) != 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WEBP", 4) != 0)
+        return 1;
+    std::int64_t at = 12;
+    for (int chunks = 0; chunks < 1000 && at + 8 <= fileSize; ++chunks) {
+        if (::pread(fd, h, 8, at) != 8) return 1;
+        const std::int64_t size = le32(h + 4);
+        if (std::memcmp(h, "EXIF", 4) == 0) {
+            if (size > (std::int64_t(1) << 20) || at + 8 + size > fileSize) return 1;
+            std::vector<std::uint8_t> exif(static_cast<std::size_t>(size));
+            if (::pread(fd, exif.data(), exif.size(), at + 8) != ssize_t(exif.size())) return 1;
+            return pdfwriter::exifOrientation(exif.data(), exif.size());
+        }
+        at += 8 + size + (size & 1);
+    }
+    return 1;
 }
 
 }  // namespace pictolio::readers

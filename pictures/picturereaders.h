@@ -7,11 +7,20 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/picture.h"
+#include "pictures/picture.h"
 
 namespace pictolio::readers {
 
 constexpr double himetricPerInch = 2540.0;
+
+// Qt's own limit on one decoded picture, kept for the formats photos and scans do not come in.
+constexpr int qtDefaultLimitMb = 128;
+
+// A little-endian 32-bit number.
+inline std::uint32_t le32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+           (std::uint32_t(p[3]) << 24);
+}
 
 // A density that can be believed (dots per inch); else the decoder's default.
 double usableDpi(double dpi);
@@ -113,6 +122,17 @@ private:
     pdfwriter::FileIdentity m_identity;
     Decoder m_decoder;
 };
+
+// JPEG files, checked whole and kept as they are.
+Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+
+// PNG files: as stored where a PDF can hold them, else decoded by loadOther.
+Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+
+// Whatever Qt's image readers take, decoded; xDpi, yDpi: the density the file states, when its
+// own reader has found it.
+Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity, double xDpi = 0,
+                  double yDpi = 0);
 
 // TIFF files: every page, in file order.
 bool isTiff(const std::uint8_t* head, std::size_t size);

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/picturereaders.h"
+#include "pictures/picturereaders.h"
 
 namespace pictolio::readers {
 

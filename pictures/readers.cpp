@@ -1,0 +1,87 @@
+// What the picture readers share: pages and pictures of what they read, and reading files.
+
+#include <unistd.h>
+
+#include <QImage>
+#include <atomic>
+#include <cerrno>
+
+#include "pictures/picturereaders.h"
+
+namespace pictolio {
+
+namespace readers {
+
+namespace {
+std::atomic<quint64> nextHandle{1};
+}  // namespace
+
+double usableDpi(double dpi) { return (dpi >= 10 && dpi <= 10000) ? dpi : PictureDecoder::defaultDpi; }
+
+PicturePage pageOf(int storedWidth, int storedHeight, double xDpi, double yDpi, int orientation,
+                   std::shared_ptr<const pdfwriter::ImageSource> image) {
+    PicturePage page;
+    page.orientation = (orientation >= 1 && orientation <= 8) ? orientation : 1;
+    const bool turned = page.orientation >= 5;
+    page.width = turned ? storedHeight : storedWidth;
+    page.height = turned ? storedWidth : storedHeight;
+    const double w = storedWidth / usableDpi(xDpi) * himetricPerInch;
+    const double h = storedHeight / usableDpi(yDpi) * himetricPerInch;
+    page.widthHimetric = turned ? h : w;
+    page.heightHimetric = turned ? w : h;
+    page.image = std::move(image);
+    return page;
+}
+
+Picture pictureOf(std::vector<PicturePage> pages) {
+    Picture picture;
+    const PicturePage& first = pages.front();
+    picture.width = first.width;
+    picture.height = first.height;
+    picture.widthHimetric = first.widthHimetric;
+    picture.heightHimetric = first.heightHimetric;
+    picture.orientation = first.orientation;
+    picture.image = first.image;
+    picture.morePages.assign(std::make_move_iterator(pages.begin() + 1), std::make_move_iterator(pages.end()));
+    picture.handle = nextHandle++;
+    return picture;
+}
+
+bool hasTransparency(const QImage& image) {
+    if (!image.hasAlphaChannel()) return false;
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < argb.height(); ++y) {
+        const auto* px = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        for (int x = 0; x < argb.width(); ++x)
+            if (qAlpha(px[x]) != 255) return true;
+    }
+    return false;
+}
+
+// Reads the whole file (a read error is an answer, where a mapped file's would be a crash).
+bool readAt(int fd, std::size_t offset, std::size_t length, std::uint8_t* to) {
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, to + done, length - done, off_t(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;  // an error, or the file got shorter
+        done += std::size_t(n);
+    }
+    return true;
+}
+
+bool readWhole(int fd, std::size_t size, std::uint8_t* data) { return readAt(fd, 0, size, data); }
+
+bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data) {
+    data->resize(size);
+    return readWhole(fd, size, data->data());
+}
+
+bool readWhole(int fd, std::size_t size, pdfwriter::JpegFileImage::Bytes* data) {
+    data->resize(size);
+    return readWhole(fd, size, data->data());
+}
+
+}  // namespace readers
+
+}  // namespace pictolio
