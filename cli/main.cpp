@@ -125,9 +125,13 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption fit(QStringLiteral("fit"),
                                  QStringLiteral("Pictures larger than the page: shrink (default) or clip."),
                                  QStringLiteral("RULE"));
+    const QCommandLineOption ocr(QStringLiteral("ocr"),
+                                 QStringLiteral("Make the text on the pictures searchable, recognised in these "
+                                                "languages (eng, eng+deu), or off."),
+                                 QStringLiteral("LANGS"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress, only the problems."));
-    parser.addOptions({join, stretch, output, beside, paper, orientation, margin, fit, quiet});
+    parser.addOptions({join, stretch, output, beside, paper, orientation, margin, fit, ocr, quiet});
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), QStringLiteral("Pictures, and folders of pictures."),
                                  QStringLiteral("FILE|FOLDER..."));
     if (!parser.parse(app.arguments())) {
@@ -149,7 +153,8 @@ int main(int argc, char* argv[]) {
     // The page preferences given: checked before anything is done.
     QList<std::pair<QString, QString>> preferences;
     for (const auto& [option, name] : {std::pair{&paper, "paper"}, std::pair{&orientation, "orientation"},
-                                       std::pair{&margin, "margin"}, std::pair{&fit, "oversize"}}) {
+                                       std::pair{&margin, "margin"}, std::pair{&fit, "oversize"},
+                                       std::pair{&ocr, "ocr"}}) {
         if (!parser.isSet(*option)) continue;
         const auto checked = pdfwriter::preferences::check(QString::fromLatin1(name), parser.value(*option));
         if (!checked.error.isEmpty()) {
@@ -279,6 +284,8 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "pictolio-convert: not a picture: %s\n", qPrintable(path));
     for (const QString& path : report.notCreated)
         std::fprintf(stderr, "pictolio-convert: PDF not created: %s\n", qPrintable(path));
+    for (const QString& note : report.textNotes)
+        std::fprintf(stderr, "pictolio-convert: %s\n", qPrintable(note));
     for (const QString& path : report.incomplete)
         std::fprintf(stderr, "pictolio-convert: PDF lacks pictures that changed while it was made: %s\n",
                      qPrintable(path));

@@ -6,6 +6,7 @@
 #include "convert/loadpics.h"
 #include "convert/outputpath.h"
 #include "convert/outputwait.h"
+#include "platform/events.h"
 #include "platform/printservice.h"
 #include "platform/registry.h"
 
@@ -116,9 +117,23 @@ void ConversionJob::waitForOutput(const QString& outputPath, const pdfwriter::Fi
     if (result == WaitResult::Failed || result == WaitResult::TimedOut) m_report.notCreated << outputPath;
     if (result == WaitResult::Incomplete) m_report.incomplete << outputPath;
     if (result == WaitResult::Created || result == WaitResult::Incomplete) {
+        for (const std::string& note : m_printing.pdfDriver().jobNotes(job))
+            m_report.textNotes << QStringLiteral("%1: %2").arg(outputPath, QString::fromStdString(note));
         m_runOutputs.push_back(outputFileIdentity(outputPath));
         m_report.created << outputPath;
         m_report.pages += pages;
+    }
+}
+
+// With text recognition on, drawing the next pictures waits while the recognisers have enough
+// to do: the progress shown moves with the pages recognised, and pictures are not checked long
+// before they can be recognised.
+void ConversionJob::keepPaceWithRecognition() {
+    pdfwriter::TextRecognition& recognition = m_printing.pdfDriver().recognition();
+    const int ahead = recognition.workers() + 1;
+    while (recognition.unfinished() > ahead && !cancelled()) {
+        doEvents();
+        recognition.waitUntilAtMost(ahead, 20);
     }
 }
 
@@ -189,6 +204,7 @@ ConversionReport ConversionJob::runPerPicture() {
         if (cancelled()) break;
     }
     m_report.stopped = cancelled();
+    if (m_report.stopped) m_printing.pdfDriver().recognition().stopAll();
     return m_report;
 }
 
@@ -223,6 +239,7 @@ ConversionReport ConversionJob::runJoined() {
         if (!ok || !usable) continue;
         step(218, [&] { printer.setScaleMode(ScaleMode::Pixels); });
         if (drawPicture(220)) ++drawn;
+        keepPaceWithRecognition();
         bool more = false;
         step(228, [&] { more = i < m_caller.rowCount(); });
         if (more) step(230, [&] { printer.newPage(); });
@@ -232,6 +249,7 @@ ConversionReport ConversionJob::runJoined() {
         // cannot be made.
         printer.killDoc();
         m_report.stopped = cancelled();
+        if (m_report.stopped) m_printing.pdfDriver().recognition().stopAll();
         return m_report;
     }
     const int pages = printer.pageCount();
@@ -241,6 +259,7 @@ ConversionReport ConversionJob::runJoined() {
     lock.release();
     if (drawn > 0) step(236, [&] { waitForOutput(output, before, job, pages); });
     m_report.stopped = cancelled();
+    if (m_report.stopped) m_printing.pdfDriver().recognition().stopAll();
     return m_report;
 }
 

@@ -33,6 +33,7 @@ struct ConversionReport {
     QStringList notCreated;
     QStringList incomplete;
     int pages = 0;  // pages printed, in all PDF files made
+    QStringList textNotes;  // "x.pdf: no text on page 3: why": pages made without the text asked for
     bool stopped = false;  // cancelled before the end
 };
 
@@ -70,6 +71,7 @@ private:
     bool beginPass(int row, int line, QString* source);
     bool outputIsUsable(const QString& outputPath, const QString& source);
     bool lockSettings(pdfprinter::SettingsLock& lock, const QString& outputPath, bool* abandoned);
+    void keepPaceWithRecognition();
     void waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job, int pages);
     void noteRunSources();
     QString clearOfRunOutputs(const QString& outputPath) const;

@@ -37,6 +37,7 @@ PdfWriterDriver::PdfWriterDriver(pictolio::RegistryStore registry, QString logFi
     : m_registry(std::move(registry)),
       m_logFile(std::move(logFile)),
       m_prompt(std::move(prompt)),
+      m_recognition(std::make_unique<TextRecognition>(&m_progress)),
       m_worker([this] { run(); }) {
     // The umask can only be read by setting it: done here, before any job is written, rather
     // than on the driver's thread while the program may be creating files of its own.
@@ -121,6 +122,7 @@ std::uint64_t PdfWriterDriver::endJob(PrintJob job) {
         m_states[id] = JobState::Queued;
         // Keep what became of the last thousand jobs.
         while (m_states.size() > 1000) m_states.erase(m_states.begin());
+        while (!m_notes.empty() && m_notes.begin()->first + 1000 < id) m_notes.erase(m_notes.begin());
         m_queue.push_back({id, std::move(job), QFile::encodeName(path).toStdString()});
     }
     m_wake.notify_all();
@@ -139,6 +141,12 @@ void PdfWriterDriver::waitForJob(std::uint64_t job, int milliseconds) {
         const auto it = m_states.find(job);
         return it == m_states.end() || it->second != JobState::Queued;
     });
+}
+
+std::vector<std::string> PdfWriterDriver::jobNotes(std::uint64_t job) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_notes.find(job);
+    return it == m_notes.end() ? std::vector<std::string>{} : it->second;
 }
 
 void PdfWriterDriver::setState(std::uint64_t id, JobState state) {
@@ -168,6 +176,11 @@ void PdfWriterDriver::run() {
         options.fileMode = m_fileMode;
         options.progress = &m_progress;
         const WriteResult result = writePdfFile(pending.job, pending.path, options);
+        for (const std::string& note : result.notes) log(QStringLiteral("%1: %2").arg(path, QString::fromStdString(note)));
+        if (!result.notes.empty()) {
+            std::lock_guard lock(m_mutex);
+            m_notes[pending.id] = result.notes;
+        }
         for (const std::string& picture : result.leftOut)
             log(QStringLiteral("left out of %1: %2 changed or vanished after it was checked")
                     .arg(path, QFile::decodeName(picture.c_str())));

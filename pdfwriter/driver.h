@@ -14,6 +14,7 @@
 #include "common/registrystore.h"
 #include "pdfwriter/pagesetup.h"
 #include "pdfwriter/printjob.h"
+#include "pdfwriter/recognition.h"
 
 namespace pdfwriter {
 
@@ -64,6 +65,11 @@ public:
     // Waits until every job handed over so far is written (or has failed).
     void waitUntilIdle();
 
+    // Text recognition, for the pictures of the documents being drawn.
+    TextRecognition& recognition() { return *m_recognition; }
+    // What the job's file lacks: pages written without the text asked for, and why.
+    std::vector<std::string> jobNotes(std::uint64_t job) const;
+
     const QString& logFile() const { return m_logFile; }
     // Adds a time-stamped line to the driver's log.
     void log(const QString& line) const;
@@ -90,12 +96,14 @@ private:
     mutable std::mutex m_mutex;
     std::uint64_t m_nextJob = 1;
     std::map<std::uint64_t, JobState> m_states;  // the most recent jobs
+    std::map<std::uint64_t, std::vector<std::string>> m_notes;
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::deque<Pending> m_queue;
     bool m_busy = false;
     bool m_stopping = false;
     std::atomic<std::uint64_t> m_progress{0};
+    std::unique_ptr<TextRecognition> m_recognition;
     unsigned m_fileMode = 0644;  // 0666 less the process's umask, read when the driver starts
     mutable std::mutex m_logMutex;
     mutable std::set<QString> m_complaints;  // what the log already says of the preferences

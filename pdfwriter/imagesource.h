@@ -49,6 +49,16 @@ struct ImageFormat {
 
 using DataSink = std::function<void(const std::uint8_t* data, std::size_t size)>;
 
+// A picture's pixels as 8-bit grey, row by row, for text recognition: as stored (not turned),
+// possibly smaller than the picture by a whole factor.
+struct GreyImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> pixels;  // width * height
+    bool isNull() const { return width <= 0 || height <= 0; }
+};
+using GreyReader = std::function<GreyImage(int shrink)>;
+
 // Where image data goes: pieces of memory, and parts of open files, which a receiver that writes
 // to a file can copy without the bytes passing through the program (the kernel copies them).
 class DataOut {
@@ -87,6 +97,11 @@ public:
     // samples, row by row, written as they are given (compressed on the way). Throws like
     // writeData.
     virtual void writeSoftMask(const DataSink& sink) const;
+
+    // The picture in grey, at most `shrink` times smaller each way (1, 2, 4 or 8: the caller's
+    // wish; a picture may give more pixels); a null image when it cannot be read. This one reads
+    // raw samples (8-bit grey, RGB or CMYK, or 1-bit) through writeData, shrunk by averaging.
+    virtual GreyImage grey(int shrink) const;
 
     // Names the picture in the driver's log.
     virtual std::string description() const = 0;
@@ -127,11 +142,15 @@ public:
     void copyData(DataOut& out) const override;
     std::string description() const override { return m_path; }
     bool stillAsChecked() const override;
+    // Encoded data the writer does not decode: whoever made the picture says how to read it grey.
+    void setGreyReader(GreyReader reader) { m_greyReader = std::move(reader); }
+    GreyImage grey(int shrink) const override;
 
 private:
     std::string m_path;
     FileIdentity m_identity;
     ImageFormat m_format;
+    GreyReader m_greyReader;
     std::vector<Slice> m_slices;
     std::vector<std::uint8_t> m_head;
 };
@@ -188,6 +207,8 @@ public:
     void copyData(DataOut& out) const override;
     std::string description() const override { return m_path; }
     bool stillAsChecked() const override;
+    // Decoded by the JPEG library straight to grey, scaled in its DCT by 1/shrink.
+    GreyImage grey(int shrink) const override;
 
     // How many bytes all pictures together keep at the most.
     static constexpr std::int64_t keptBytesBudget = 16 << 20;

@@ -545,4 +545,66 @@ std::vector<std::uint8_t> transcodeToHuffman(const std::uint8_t* data, std::size
     return std::move(t->result);
 }
 
+namespace {
+
+// The state of one grey decoding, kept off the stack that setjmp returns to.
+struct GreyDecoding {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    std::jmp_buf jump;
+    bool created = false;
+    std::vector<std::uint8_t> pixels;
+    std::vector<std::uint8_t> row;  // one CMYK row
+    ~GreyDecoding() {
+        if (created) jpeg_destroy_decompress(&cinfo);
+    }
+};
+
+bool decodeGrey(GreyDecoding* d, const std::uint8_t* data, std::size_t size, int shrink) {
+    setUp(&d->err, &d->jump, false);
+    d->cinfo.err = &d->err.pub;
+    if (setjmp(d->jump)) return false;
+    jpeg_CreateDecompress(&d->cinfo, JPEG_LIB_VERSION, sizeof d->cinfo);
+    d->created = true;
+    d->cinfo.mem->max_memory_to_use = jpegMemoryLimit;
+    jpeg_mem_src(&d->cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&d->cinfo, TRUE);
+    d->cinfo.scale_num = 1;
+    d->cinfo.scale_denom = unsigned(shrink);
+    const bool cmyk = d->cinfo.jpeg_color_space == JCS_CMYK || d->cinfo.jpeg_color_space == JCS_YCCK;
+    d->cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_GRAYSCALE;
+    jpeg_start_decompress(&d->cinfo);
+    const std::size_t w = d->cinfo.output_width, h = d->cinfo.output_height;
+    d->pixels.resize(w * h);
+    if (cmyk) d->row.resize(w * 4);
+    // Adobe's CMYK files store the inks inverted, as most writers do.
+    const bool adobeInverted = d->cinfo.saw_Adobe_marker;
+    while (d->cinfo.output_scanline < h) {
+        std::uint8_t* out = d->pixels.data() + std::size_t(d->cinfo.output_scanline) * w;
+        JSAMPROW rowPointer = cmyk ? d->row.data() : out;
+        jpeg_read_scanlines(&d->cinfo, &rowPointer, 1);
+        if (!cmyk) continue;
+        for (std::size_t x = 0; x < w; ++x) {
+            const std::uint8_t* p = d->row.data() + x * 4;
+            int c = p[0], m = p[1], y = p[2], k = p[3];
+            if (adobeInverted) c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
+            const int r = (255 - c) * (255 - k) / 255, g = (255 - m) * (255 - k) / 255, b = (255 - y) * (255 - k) / 255;
+            out[x] = std::uint8_t((r * 77 + g * 150 + b * 29) >> 8);
+        }
+    }
+    jpeg_finish_decompress(&d->cinfo);
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> decodeJpegGrey(const std::uint8_t* data, std::size_t size, int shrink, int* width,
+                                         int* height) {
+    const auto d = std::make_unique<GreyDecoding>();
+    if (!decodeGrey(d.get(), data, size, shrink)) return {};
+    *width = int(d->cinfo.output_width);
+    *height = int(d->cinfo.output_height);
+    return std::move(d->pixels);
+}
+
 }  // namespace pdfwriter

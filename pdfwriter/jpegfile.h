@@ -73,3 +73,12 @@ const std::vector<std::uint8_t>& standardHuffmanTables();
 std::vector<std::uint8_t> transcodeToHuffman(const std::uint8_t* data, std::size_t size);
 
 }  // namespace pdfwriter
+
+namespace pdfwriter {
+
+// Decodes a JPEG file to 8-bit grey, scaled by 1/shrink in the DCT (1, 2, 4 or 8): *width and
+// *height get the size decoded. Empty when the data cannot be decoded.
+std::vector<std::uint8_t> decodeJpegGrey(const std::uint8_t* data, std::size_t size, int shrink, int* width,
+                                         int* height);
+
+}  // namespace pdfwriter

@@ -1,6 +1,8 @@
 #include "pdfwriter/pagesetup.h"
 
 #include <QRegularExpression>
+
+#include "pdfwriter/recogniser.h"
 #include <algorithm>
 #include <cmath>
 #include <tuple>
@@ -43,6 +45,8 @@ const Preference all[] = {
     {"stretch", "Stretch", "fill, proportional"},
     {"center", "Center", "on, off"},
     {"resolution", "Resolution", "dots per inch, 72 to 2400"},
+    {"ocr", "Ocr", "off, or the languages of the text joined with + (eng, eng+deu)"},
+    {"turn-pages", "TurnPages", "on, off"},
 };
 
 const Preference* find(const QString& name) {
@@ -237,6 +241,17 @@ Checked check(const QString& name, const QString& value) {
         bool ok = false;
         const int dpi = value.trimmed().toInt(&ok);
         if (ok && dpi >= 72 && dpi <= 2400) stored = QString::number(dpi);
+    } else if (key == QLatin1String("ocr")) {
+        if (value.trimmed().compare(QLatin1String("off"), Qt::CaseInsensitive) == 0) {
+            stored = QStringLiteral("off");
+        } else {
+            const QString why = languages::check(value.trimmed());
+            if (!why.isEmpty()) return {{}, why};
+            stored = value.trimmed();
+        }
+    } else if (key == QLatin1String("turn-pages")) {
+        stored = choice(value, {{"on", "1"}, {"1", "1"}, {"yes", "1"}, {"true", "1"},
+                                {"off", "0"}, {"0", "0"}, {"no", "0"}, {"false", "0"}});
     }
     if (!stored) {
         return {{}, QStringLiteral("\"%1\" is not a valid %2; accepted: %3")
@@ -317,6 +332,19 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
         if (ok && dpi >= 72 && dpi <= 2400) setup.dpi = dpi;
         else refuse("Resolution", *v);
     }
+    if (const auto v = value("Ocr")) {
+        const QString languages = v->trimmed();
+        if (!languages.isEmpty() && languages.compare(QLatin1String("off"), Qt::CaseInsensitive) != 0) {
+            const QString why = languages::check(languages);
+            if (why.isEmpty()) setup.ocr = languages;
+            else if (complain) complain(QStringLiteral("no text recognition: %1").arg(why));
+        }
+    }
+    if (const auto v = value("TurnPages")) {
+        const auto o = choice(*v, {{"1", "1"}, {"0", "0"}, {"on", "1"}, {"off", "0"}});
+        if (!o) refuse("TurnPages", *v);
+        else setup.turnPages = *o == QLatin1String("1");
+    }
     return setup;
 }
 
@@ -335,6 +363,8 @@ QList<std::pair<QString, QString>> describe(const PageSetup& s) {
         {QStringLiteral("stretch"), s.stretch == Stretch::Fill ? QStringLiteral("fill") : QStringLiteral("proportional")},
         {QStringLiteral("center"), s.center ? QStringLiteral("on") : QStringLiteral("off")},
         {QStringLiteral("resolution"), QString::number(s.dpi)},
+        {QStringLiteral("ocr"), s.ocr.isEmpty() ? QStringLiteral("off") : s.ocr},
+        {QStringLiteral("turn-pages"), s.turnPages ? QStringLiteral("on") : QStringLiteral("off")},
     };
 }
 

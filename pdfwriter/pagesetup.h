@@ -32,6 +32,8 @@ struct PageSetup {
     Oversize oversize = Oversize::Shrink;
     Stretch stretch = Stretch::Fill;
     bool center = false;
+    QString ocr;            // languages the text on the pictures is recognised in ("eng+deu"); "": none
+    bool turnPages = true;  // with recognition: a page whose text is turned is shown upright
 
     // The page the program sees, in device pixels: the paper turned as the orientation says;
     // with Automatic orientation (and Fit) the upright paper. Each page that is printed may
@@ -82,6 +84,8 @@ LaidOut layOut(const PageSetup& setup, LaidOut page, const Drawing& drawing);
 //   Stretch     Fill, Proportional
 //   Center      1, 0
 //   Resolution  dots per inch, 72 to 2400
+//   Ocr         off, or the languages of the text recognised on the pictures: eng, eng+deu
+//   TurnPages   1, 0: with recognition, pages whose text is turned are shown upright
 namespace preferences {
 
 // The names users give them (paper, orientation, margin, oversize, stretch, center, resolution)

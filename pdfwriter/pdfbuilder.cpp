@@ -2,6 +2,8 @@
 
 #include "appconfig.h"
 #include "pdfwriter/deflate.h"
+#include "pdfwriter/recognition.h"
+#include "pdfwriter/textlayer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
@@ -335,15 +338,28 @@ void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, 
 }
 
 // Builds the document from the pages that still have pictures; false when none has.
+// notes: what the text layer lacks, page by page. Throws when recognition was stopped.
 bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const PrintJob& job, const std::string& path,
-                   ImageStreams& streams) {
+                   ImageStreams& streams, std::vector<std::string>* notes) {
     pdf.emptyPDF();
     QPDFPageDocumentHelper pages(pdf);
-    for (const Page& page : pagesToWrite) {
+    std::optional<QPDFObjectHandle> font;  // the text layer's, made for the first page with text
+    for (std::size_t pageNumber = 1; pageNumber <= pagesToWrite.size(); ++pageNumber) {
+        const Page& page = pagesToWrite[pageNumber - 1];
         QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
         std::ostringstream content;
+        std::string text;
+        int turn = 0;
         int n = 0;
         for (const Placement& p : page.images) {
+            if (p.text) {
+                const RecognisedText& recognised = p.text->get();
+                if (recognised.cancelled) throw std::runtime_error("stopped");
+                if (!recognised.error.empty() && notes)
+                    notes->push_back("no text on page " + std::to_string(pageNumber) + ": " + recognised.error);
+                if (n == 0) turn = recognised.turn;
+                text += textLayerContent(recognised, p.matrix, "/F0");
+            }
             const std::string name = "/Im" + std::to_string(n++);
             xobjects.replaceKey(name, imageStream(pdf, p.image, streams));
             const Matrix& m = p.matrix;
@@ -352,14 +368,22 @@ bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const Print
                     << ' ' << num(m.b) << ' ' << num(m.c) << ' ' << num(m.d) << ' ' << num(m.e)
                     << ' ' << num(m.f) << " cm " << name << " Do Q\n";
         }
+        content << text;
         QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
         resources.replaceKey("/XObject", xobjects);
+        if (!text.empty()) {
+            if (!font) font = textLayerFont(pdf);
+            QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
+            fonts.replaceKey("/F0", *font);
+            resources.replaceKey("/Font", fonts);
+        }
         QPDFObjectHandle pageDict = QPDFObjectHandle::newDictionary();
         pageDict.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
         pageDict.replaceKey("/MediaBox",
                             QPDFObjectHandle::parse("[0 0 " + num(page.width > 0 ? page.width : job.pageWidth) + " " +
                                                     num(page.height > 0 ? page.height : job.pageHeight) + "]"));
         pageDict.replaceKey("/Resources", resources);
+        if (turn != 0) pageDict.replaceKey("/Rotate", QPDFObjectHandle::newInteger(turn));
         pageDict.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, content.str()));
         pages.addPage(pdf.makeIndirectObject(pageDict), false);
     }
@@ -447,7 +471,7 @@ void writeDocument(QPDF& pdf, const ImageStreams& streams, const std::string& ve
 // given, nothing is left behind and *failed names the picture.
 std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWrite,
                          const std::string& path, const WriteOptions& options,
-                         std::shared_ptr<const ImageSource>* failed) {
+                         std::shared_ptr<const ImageSource>* failed, std::vector<std::string>* textNotes) {
     const std::string folder = folderOf(path);
     // A short temporary name: one made from the final name could pass the length limit.
     std::string temp = folder + "/.pictolio-XXXXXX";
@@ -459,7 +483,9 @@ std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWr
     try {
         QPDF pdf;
         ImageStreams streams;
-        buildDocument(pdf, pagesToWrite, job, path, streams);
+        std::vector<std::string> notes;
+        buildDocument(pdf, pagesToWrite, job, path, streams, &notes);
+        *textNotes = std::move(notes);
         writeDocument(pdf, streams, versionFor(pagesToWrite), out, &current);
     } catch (const std::exception& e) {
         ::close(fd);
@@ -506,7 +532,7 @@ WriteResult writePdfFile(const PrintJob& job, const std::string& path, const Wri
             return result;
         }
         std::shared_ptr<const ImageSource> failed;
-        result.error = writeAttempt(job, pagesToWrite, path, options, &failed);
+        result.error = writeAttempt(job, pagesToWrite, path, options, &failed, &result.notes);
         if (!failed) break;
         result.leftOut.push_back(failed->description());
         // (erase and remove_if rather than erase_if: the fuzz build compiles this file as C++17)

@@ -20,6 +20,8 @@ struct WriteResult {
     std::string error;                // why nothing was written
     // Pictures left out: changed or gone since the check, or their data failed when written.
     std::vector<std::string> leftOut;
+    // Pages written without the text recognition was asked for, and why.
+    std::vector<std::string> notes;
 };
 
 // Writes the job as a PDF file at path. The file appears only when it is whole: it is written

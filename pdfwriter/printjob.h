@@ -8,6 +8,8 @@
 
 namespace pdfwriter {
 
+class PendingText;
+
 // A PDF transformation matrix [a b c d e f].
 struct Matrix {
     double a = 1, b = 0, c = 0, d = 1, e = 0, f = 0;
@@ -24,6 +26,8 @@ struct Placement {
     std::shared_ptr<const ImageSource> image;
     Matrix matrix;
     Rect clip;
+    // The picture's text, being recognised; none when recognition is off.
+    std::shared_ptr<const PendingText> text = {};
 };
 
 struct Page {

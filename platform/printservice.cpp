@@ -87,8 +87,17 @@ void PrinterDevice::place(const Picture& picture, int pageIndex, const pdfwriter
         m_pageOpen = true;
     }
     const pdfwriter::LaidOut laid = pdfwriter::layOut(s, m_page, drawing);
-    m_job.pages.back().images.push_back(
-        {page.image, pdfwriter::placeImage(laid.target, page.orientation), laid.clip});
+    pdfwriter::Placement placement{page.image, pdfwriter::placeImage(laid.target, page.orientation), laid.clip};
+    if (!s.ocr.isEmpty()) {
+        // Recognised at the density it is shown at; turned to its text only when nothing else
+        // says how it stands (an EXIF orientation) and it is the page's first picture.
+        const pdfwriter::Matrix& m = placement.matrix;
+        const double shownWidthInches = std::hypot(m.a, m.b) / 72.0;
+        const double dpi = shownWidthInches > 0 ? page.image->format().width / shownWidthInches : 300.0;
+        const bool mayTurn = s.turnPages && page.orientation == 1 && m_job.pages.back().images.empty();
+        placement.text = m_service.pdfDriver().recognition().start(page.image, s.ocr.toStdString(), dpi, mayTurn);
+    }
+    m_job.pages.back().images.push_back(std::move(placement));
 }
 
 void PrinterDevice::newPage() { m_pageOpen = false; }

@@ -1,0 +1,287 @@
+// Text recognition end to end: pages drawn here from known text with a real font, converted by
+// pictolio-convert with --ocr, and read back with poppler (pdftotext) and libqpdf.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFont>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
+#include "tests/support/pdfreader.h"
+#include "tests/support/picturefiles.h"
+#include "tests/support/testpictures.h"
+
+namespace pictolio {
+namespace {
+
+const QStringList paragraph = {
+    "The quick brown fox jumps over the lazy dog while",
+    "seven happy farmers carry fresh bread to market.",
+    "Invoice number 4721 is due on the first of March.",
+    "Please keep this letter with your other papers.",
+};
+
+// A page of the paragraph at 300 dpi, black on white, and where each word is on it (as a
+// share of the page's width and height).
+struct TextPage {
+    QImage image;
+    QStringList words;
+    std::vector<QRectF> boxes;
+};
+
+TextPage drawPage() {
+    TextPage page;
+    page.image = QImage(1500, 420, QImage::Format_RGB888);
+    page.image.fill(Qt::white);
+    QPainter painter(&page.image);
+    QFont font(QStringLiteral("Liberation Serif"));
+    font.setPixelSize(50);  // 12 points at 300 dpi
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    const QFontMetrics metrics(font);
+    for (int line = 0; line < paragraph.size(); ++line) {
+        double x = 60;
+        const double baseline = 90 + line * 85;
+        for (const QString& word : paragraph[line].split(' ')) {
+            painter.drawText(QPointF(x, baseline), word);
+            const QRectF ink = metrics.tightBoundingRect(word).translated(x, baseline);
+            page.words << word;
+            page.boxes.push_back(QRectF(ink.x() / page.image.width(), ink.y() / page.image.height(),
+                                        ink.width() / page.image.width(), ink.height() / page.image.height()));
+            x += metrics.horizontalAdvance(word + ' ');
+        }
+    }
+    return page;
+}
+
+QByteArray jpegOf(const QImage& upright, int orientation, int dpi) {
+    const QImage stored = testing::storedFor(upright, orientation).convertToFormat(QImage::Format_RGB888);
+    testing::JpegRecipe recipe;
+    recipe.width = stored.width();
+    recipe.height = stored.height();
+    recipe.densityUnit = 1;
+    recipe.xDensity = recipe.yDensity = dpi;
+    recipe.exif = orientation != 1;
+    recipe.orientation = orientation;
+    std::vector<unsigned char> rgb;
+    for (int y = 0; y < stored.height(); ++y)
+        rgb.insert(rgb.end(), stored.constScanLine(y), stored.constScanLine(y) + stored.width() * 3);
+    return testing::makeJpegFromRgb(recipe, rgb.data());
+}
+
+// Characters to change to make one string the other, over the length of the first.
+double characterErrorRate(const QString& expected, const QString& got) {
+    const QString a = expected.simplified(), b = got.simplified();
+    std::vector<int> row(std::size_t(b.size()) + 1);
+    for (int j = 0; j <= b.size(); ++j) row[std::size_t(j)] = j;
+    for (int i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = i;
+        for (int j = 1; j <= b.size(); ++j) {
+            const int up = row[std::size_t(j)];
+            row[std::size_t(j)] = std::min({up + 1, row[std::size_t(j) - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = up;
+        }
+    }
+    return double(row[std::size_t(b.size())]) / std::max<qsizetype>(1, a.size());
+}
+
+struct Word {
+    QString text;
+    QRectF box;  // points, from the top of the page
+};
+
+// The words of one page, as poppler finds them in the PDF.
+std::vector<Word> wordsOf(const QString& pdf, int page) {
+    QProcess p;
+    p.start("pdftotext", {"-bbox", "-f", QString::number(page), "-l", QString::number(page), pdf, "-"});
+    p.waitForFinished(60000);
+    std::vector<Word> words;
+    QXmlStreamReader xml(p.readAllStandardOutput());
+    while (xml.readNextStartElement() || !xml.atEnd()) {
+        if (xml.isStartElement() && xml.name() == QLatin1String("word")) {
+            const auto a = xml.attributes();
+            const QPointF from(a.value("xMin").toDouble(), a.value("yMin").toDouble());
+            const QPointF to(a.value("xMax").toDouble(), a.value("yMax").toDouble());
+            words.push_back({xml.readElementText(), QRectF(from, to)});
+        } else if (xml.hasError()) {
+            break;
+        } else {
+            xml.readNext();
+        }
+    }
+    return words;
+}
+
+QString textOf(const QString& pdf) {
+    QProcess p;
+    p.start("pdftotext", {pdf, "-"});
+    p.waitForFinished(60000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+double overlap(const QRectF& a, const QRectF& b) {
+    const QRectF both = a.intersected(b);
+    return both.isEmpty() ? 0 : both.width() * both.height() / (a.width() * a.height() + b.width() * b.height() -
+                                                                 both.width() * both.height());
+}
+
+std::vector<int> rotationsOf(const QString& path) {
+    QPDF pdf;
+    pdf.processFile(QFile::encodeName(path).constData());
+    std::vector<int> turns;
+    for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+        QPDFObjectHandle rotate = page.getObjectHandle().getKey("/Rotate");
+        turns.push_back(rotate.isInteger() ? rotate.getIntValueAsInt() : 0);
+    }
+    return turns;
+}
+
+class Recognition : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(home.isValid() && pics.isValid() && out.isValid());
+        if (qEnvironmentVariableIsSet("KEEPPICS")) pics.setAutoRemove(false);
+    }
+    int run(const QStringList& arguments, QProcess* process = nullptr, const std::function<void(QProcess&)>& during = {}) {
+        QProcess own;
+        QProcess& p = process ? *process : own;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", home.path());
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(out.path());
+        p.start(QCoreApplication::applicationDirPath() + "/pictolio-convert", arguments);
+        if (during) during(p);
+        p.waitForFinished(300000);
+        errors = QString::fromUtf8(p.readAllStandardError());
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    QString write(const QString& name, const QByteArray& data) {
+        testing::writeFile(pics.filePath(name), data);
+        return pics.filePath(name);
+    }
+    QTemporaryDir home, pics, out;
+    QString errors;
+};
+
+// Each word of the PDF's text layer lies on the word drawn in the picture, wherever the page
+// layout put the picture: at its own size, shrunk to the page, stretched over it, turned by its
+// EXIF orientation; in one PDF and in one PDF per picture.
+TEST_F(Recognition, WordsLandOnTheWordsOfThePictureWhereverItIsPlaced) {
+    const TextPage page = drawPage();
+    const QString expected = paragraph.join(' ');
+    struct Case {
+        const char* name;
+        int orientation;
+        int dpi;
+    };
+    const Case pictures[] = {{"own.jpg", 1, 300}, {"shrunk.jpg", 1, 90}, {"exif.jpg", 6, 300}};
+    QStringList files;
+    for (const Case& c : pictures) files << write(c.name, jpegOf(page.image, c.orientation, c.dpi));
+
+    const struct {
+        QStringList options;
+        QStringList pdfs;  // the PDFs, with the pictures' pages in order
+    } runs[] = {
+        {{"--join", "-o", "joined.pdf"}, {"joined.pdf"}},
+        {{"--stretch"}, {"own.pdf", "shrunk.pdf", "exif.pdf"}},
+    };
+    for (const auto& r : runs) {
+        ASSERT_EQ(run(QStringList{"--ocr", "eng", "--paper", "A4"} + r.options + files), 0) << errors.toStdString();
+        int pageIndex = 0;
+        for (const QString& name : r.pdfs) {
+            const QString pdf = out.filePath(name);
+            EXPECT_EQ(testing::qpdfCheckProblems(pdf), QString());
+            const std::vector<testing::PdfPage> pages = testing::readPdf(pdf);
+            for (std::size_t n = 0; n < pages.size(); ++n, ++pageIndex) {
+                SCOPED_TRACE(QStringLiteral("%1 page %2 (%3)").arg(name).arg(n + 1).arg(files[pageIndex]).toStdString());
+                // The JPEG goes in byte for byte.
+                ASSERT_EQ(pages[n].images.size(), 1u);
+                EXPECT_TRUE(pages[n].images[0].rawData == testing::readFile(files[pageIndex]).toStdString());
+                // Where the upright picture lies on the page, in points from the top.
+                const double* m = pages[n].images[0].matrix;
+                const QRectF shown = QRectF(QPointF(m[4], m[5]), QPointF(m[4] + m[0] + m[2], m[5] + m[1] + m[3]))
+                                         .normalized();
+                const double pageHeight = pages[n].mediaBox[3];
+                const QRectF picture(shown.x(), pageHeight - shown.bottom(), shown.width(), shown.height());
+                const std::vector<Word> words = wordsOf(pdf, int(n) + 1);
+                QStringList read;
+                int landed = 0;
+                for (const Word& w : words) {
+                    read << w.text;
+                    const qsizetype i = page.words.indexOf(w.text);
+                    if (i < 0) continue;
+                    const QRectF& b = page.boxes[std::size_t(i)];
+                    const QRectF drawn(picture.x() + b.x() * picture.width(), picture.y() + b.y() * picture.height(),
+                                       b.width() * picture.width(), b.height() * picture.height());
+                    if (overlap(drawn, w.box) > 0.5) ++landed;
+                }
+                EXPECT_LE(characterErrorRate(expected, read.join(' ')), 0.01) << read.join(' ').toStdString();
+                EXPECT_GE(landed, int(page.words.size()) * 9 / 10);
+            }
+        }
+    }
+}
+
+// Pages whose text is turned (no EXIF orientation) come out upright, their pictures untouched;
+// a picture without text gets none, and no complaint.
+TEST_F(Recognition, TurnedPagesComeOutUprightAndBlankPagesStayBlank) {
+    const TextPage page = drawPage();
+    QImage blank(600, 400, QImage::Format_RGB888);
+    blank.fill(QColor(200, 220, 255));
+    const QString turned90 = write("turned90.jpg", jpegOf(testing::storedFor(page.image, 8), 1, 300));
+    const QString turned180 = write("turned180.jpg", jpegOf(testing::storedFor(page.image, 3), 1, 300));
+    const QString empty = write("blank.jpg", jpegOf(blank, 1, 300));
+    ASSERT_EQ(run({"--ocr", "eng", "--join", "-o", "turned.pdf", turned90, turned180, empty}), 0) << errors.toStdString();
+    EXPECT_FALSE(errors.contains("no text")) << errors.toStdString();
+    const QString pdf = out.filePath("turned.pdf");
+    const std::vector<int> turns = rotationsOf(pdf);
+    ASSERT_EQ(turns.size(), 3u);
+    EXPECT_EQ(turns[0] % 180, 90);
+    EXPECT_EQ(turns[1], 180);
+    EXPECT_EQ(turns[2], 0);
+    const QStringList pagesText = textOf(pdf).split('\f');
+    ASSERT_GE(pagesText.size(), 3);
+    for (int i = 0; i < 2; ++i) EXPECT_LE(characterErrorRate(paragraph.join(' '), pagesText[i]), 0.01) << pagesText[i].toStdString();
+    EXPECT_EQ(pagesText[2].simplified(), QString());
+    // Rendered as a viewer shows it, the first page reads upright: it is as wide as the picture
+    // was drawn, not as high.
+    const std::vector<QImage> rendered = testing::renderPdf(pdf, 20);
+    ASSERT_EQ(rendered.size(), 3u);
+    EXPECT_GT(rendered[0].width(), rendered[0].height());
+}
+
+TEST_F(Recognition, MissingLanguagesAreRefusedAndAStoppedRunLeavesNothing) {
+    const QString picture = write("a.jpg", jpegOf(drawPage().image, 1, 300));
+    EXPECT_EQ(run({"--ocr", "eng+xyz", picture}), 2);
+    EXPECT_TRUE(errors.contains("tesseract-ocr-xyz")) << errors.toStdString();
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+
+    // Stopped while its pages are recognised: the run ends soon, and no PDF is left.
+    QStringList many;
+    for (int i = 0; i < 12; ++i) many << picture;
+    QElapsedTimer stopping;
+    QProcess p;
+    const int code = run(QStringList{"--ocr", "eng", "--join", "-o", "all.pdf"} + many, &p, [&](QProcess& running) {
+        running.waitForStarted();
+        running.waitForFinished(1500);  // into the recognition of the first pages
+        stopping.start();
+        ::kill(pid_t(running.processId()), SIGTERM);
+    });
+    EXPECT_EQ(code, 1);
+    EXPECT_LT(stopping.elapsed(), 5000);
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+}
+
+}  // namespace
+}  // namespace pictolio
