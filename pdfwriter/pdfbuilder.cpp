@@ -357,7 +357,7 @@ bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const Print
                 if (recognised.cancelled) throw std::runtime_error("stopped");
                 if (!recognised.error.empty() && notes)
                     notes->push_back("no text on page " + std::to_string(pageNumber) + ": " + recognised.error);
-                if (n == 0) turn = recognised.turn;
+                if (n == 0 && recognised.turnsPage) turn = recognised.turn;
                 text += textLayerContent(recognised, p.matrix, "/F0");
             }
             const std::string name = "/Im" + std::to_string(n++);

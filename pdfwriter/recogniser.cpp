@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QMap>
 #include <QRegularExpression>
+#include <cmath>
 
 namespace pdfwriter {
 
@@ -148,7 +149,8 @@ int Recogniser::detectTurn(const GreyImage& image, int dpi) {
     return (360 - degrees) % 360;
 }
 
-RecognisedText Recogniser::recognise(const GreyImage& stored, int dpi, bool findTurn, const std::atomic<bool>* cancel,
+RecognisedText Recogniser::recognise(const GreyImage& stored, int dpi, int knownTurn, bool findTurn,
+                                     const std::atomic<bool>* cancel,
                                      std::atomic<std::uint64_t>* progress) {
     RecognisedText text;
     text.width = stored.width;
@@ -157,7 +159,8 @@ RecognisedText Recogniser::recognise(const GreyImage& stored, int dpi, bool find
         text.error = m_error;
         return text;
     }
-    if (findTurn) text.turn = detectTurn(stored, dpi);
+    text.turn = knownTurn;
+    if (findTurn) text.turn = detectTurn(stored, dpi), text.turnsPage = text.turn != 0;
     const GreyImage turnedImage = text.turn ? turned(stored, text.turn) : GreyImage{};
     const GreyImage& image = text.turn ? turnedImage : stored;
     m_api->SetImage(image.pixels.data(), image.width, image.height, 1, image.width);
@@ -180,6 +183,15 @@ RecognisedText Recogniser::recognise(const GreyImage& stored, int dpi, bool find
             if (!utf8 || !*utf8.get()) continue;
             RecognisedWord word;
             it->BoundingBox(tesseract::RIL_WORD, &word.left, &word.top, &word.right, &word.bottom);
+            // The words of a line stand on its baseline and share its height, so that readers
+            // take them for one line: a word with a descender is not set lower than the others.
+            int lineLeft = 0, lineTop = 0, lineRight = 0, lineBottom = 0, x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+            if (it->BoundingBox(tesseract::RIL_TEXTLINE, &lineLeft, &lineTop, &lineRight, &lineBottom) &&
+                it->Baseline(tesseract::RIL_TEXTLINE, &x1, &y1, &x2, &y2)) {
+                const double middle = (word.left + word.right) / 2.0;
+                const double baseline = x2 != x1 ? y1 + double(y2 - y1) * (middle - x1) / (x2 - x1) : y1;
+                if (baseline > lineTop) word.top = lineTop, word.bottom = int(std::lround(baseline));
+            }
             word.text = utf8.get();
             word.endsLine = it->IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_WORD);
             if (word.right > word.left && word.bottom > word.top) text.words.push_back(std::move(word));

@@ -43,6 +43,7 @@ struct RecognisedWord {
 struct RecognisedText {
     int width = 0, height = 0;  // the grey picture recognised, as stored (before the turn)
     int turn = 0;               // degrees clockwise the stored picture turns to read upright
+    bool turnsPage = false;     // the turn was found from the text: the page turns with it
     std::vector<RecognisedWord> words;  // in reading order
     std::string error;                  // why there is no text, when recognition failed
     bool cancelled = false;
@@ -60,11 +61,11 @@ public:
     // Why it could not be set up; "" when it can recognise.
     const std::string& error() const { return m_error; }
 
-    // Recognises the words of a grey picture shown at dpi; findTurn: first finds how the text is
-    // turned and reads it upright. Stops soon after *cancel becomes true; *progress moves while
-    // it works.
-    RecognisedText recognise(const GreyImage& image, int dpi, bool findTurn, const std::atomic<bool>* cancel,
-                             std::atomic<std::uint64_t>* progress);
+    // Recognises the words of a grey picture shown at dpi, turned clockwise by knownTurn to stand
+    // upright (its EXIF orientation); findTurn: first finds how the text is turned, and reads it
+    // upright. Stops soon after *cancel becomes true; *progress moves while it works.
+    RecognisedText recognise(const GreyImage& image, int dpi, int knownTurn, bool findTurn,
+                             const std::atomic<bool>* cancel, std::atomic<std::uint64_t>* progress);
 
 private:
     int detectTurn(const GreyImage& image, int dpi);

@@ -10,6 +10,7 @@ struct PendingText::Task {
     std::string languages;
     int dpi = 300;
     bool findTurn = false;
+    int knownTurn = 0;
     std::atomic<bool> cancelled{false};
     std::mutex mutex;
     std::condition_variable done;
@@ -40,12 +41,18 @@ TextRecognition::~TextRecognition() {
 }
 
 std::shared_ptr<const PendingText> TextRecognition::start(std::shared_ptr<const ImageSource> image,
-                                                         const std::string& languages, double dpi, bool findTurn) {
+                                                         const std::string& languages, double dpi, int orientation,
+                                                         bool findTurn) {
     auto task = std::make_shared<PendingText::Task>();
     task->image = std::move(image);
     task->languages = languages;
     task->dpi = int(std::lround(std::clamp(dpi, 50.0, 2400.0)));
     task->findTurn = findTurn;
+    // EXIF orientations that mirror the picture are read as the nearest turn: mirrored text is
+    // not read, and no words are better than wrong ones.
+    task->knownTurn = orientation == 3 || orientation == 4 ? 180 : orientation == 5 || orientation == 6 ? 90
+                      : orientation == 7 || orientation == 8                                  ? 270
+                                                                                              : 0;
     {
         std::lock_guard lock(m_mutex);
         // The workers start with the first picture: a program that never recognises has none.
@@ -111,7 +118,8 @@ void TextRecognition::work() {
                 if (!recogniser || recogniser->languages() != task->languages)
                     recogniser = std::make_unique<Recogniser>(task->languages);
                 const int dpi = std::max(50, task->dpi * grey.width / std::max(1, task->image->format().width));
-                result = recogniser->recognise(grey, dpi, task->findTurn, &task->cancelled, m_progress);
+                result = recogniser->recognise(grey, dpi, task->knownTurn, task->findTurn, &task->cancelled,
+                                               m_progress);
             }
         }
         if (m_progress) m_progress->fetch_add(1, std::memory_order_relaxed);

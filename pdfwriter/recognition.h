@@ -46,10 +46,10 @@ public:
     TextRecognition(const TextRecognition&) = delete;
     TextRecognition& operator=(const TextRecognition&) = delete;
 
-    // Starts recognising the picture, shown at dpi on its page, in languages ("eng+deu");
-    // findTurn: the page may be turned to its text.
+    // Starts recognising the picture, shown at dpi on its page, in languages ("eng+deu"), as its
+    // EXIF orientation turns it; findTurn: the page may be turned to its text.
     std::shared_ptr<const PendingText> start(std::shared_ptr<const ImageSource> image, const std::string& languages,
-                                             double dpi, bool findTurn);
+                                             double dpi, int orientation, bool findTurn);
 
     // Stops every recognition started so far.
     void stopAll();

@@ -95,7 +95,8 @@ void PrinterDevice::place(const Picture& picture, int pageIndex, const pdfwriter
         const double shownWidthInches = std::hypot(m.a, m.b) / 72.0;
         const double dpi = shownWidthInches > 0 ? page.image->format().width / shownWidthInches : 300.0;
         const bool mayTurn = s.turnPages && page.orientation == 1 && m_job.pages.back().images.empty();
-        placement.text = m_service.pdfDriver().recognition().start(page.image, s.ocr.toStdString(), dpi, mayTurn);
+        placement.text =
+            m_service.pdfDriver().recognition().start(page.image, s.ocr.toStdString(), dpi, page.orientation, mayTurn);
     }
     m_job.pages.back().images.push_back(std::move(placement));
 }
