@@ -1,6 +1,7 @@
 // PNG files: taken as they are where a PDF can hold their samples, else decoded.
 
 #include <QFile>
+#include <QImageReader>
 
 #include "pdfwriter/pngfile.h"
 #include "pictures/picturereaders.h"
@@ -60,9 +61,14 @@ Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& iden
     std::vector<pdfwriter::FileSlicesImage::Slice> slices;
     for (const pdfwriter::PngInfo::Range& r : info.imageData)
         slices.push_back({std::int64_t(r.offset), std::int64_t(r.length)});
-    return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, 1,
-                             std::make_shared<pdfwriter::FileSlicesImage>(QFile::encodeName(path).toStdString(),
-                                                                          identity, std::move(f), std::move(slices)))});
+    auto image = std::make_shared<pdfwriter::FileSlicesImage>(QFile::encodeName(path).toStdString(), identity,
+                                                              std::move(f), std::move(slices));
+    // Read for text recognition by Qt's PNG reader.
+    image->setGreyReader([path](int shrink) {
+        QImageReader reader(path);
+        return greyOf(reader.read(), shrink);
+    });
+    return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, 1, std::move(image))});
 }
 
 

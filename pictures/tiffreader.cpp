@@ -284,8 +284,18 @@ PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QS
             f.fax.encodedByteAlign = (options & GROUP3OPT_FILLBITS) != 0;
             asStored = (options & GROUP3OPT_UNCOMPRESSED) == 0;
         }
-        if (asStored)
-            return page(std::make_shared<pdfwriter::FileSlicesImage>(name, identity, std::move(f), strip));
+        if (asStored) {
+            auto image = std::make_shared<pdfwriter::FileSlicesImage>(name, identity, std::move(f), strip);
+            // Read for text recognition by libtiff, a row at a time.
+            pdfwriter::ImageFormat rows;
+            rows.width = w, rows.height = h, rows.colorSpace = pdfwriter::ColorSpace::Gray;
+            rows.encoding = pdfwriter::ImageEncoding::Raw, rows.bitsPerComponent = 1;
+            rows.inverted = photometric == PHOTOMETRIC_MINISWHITE;
+            image->setGreyReader([name, identity, directory, rows](int shrink) {
+                return TiffRowsImage(name, identity, directory, rows).grey(shrink);
+            });
+            return page(std::move(image));
+        }
     }
 
     // JPEG data in one strip, with the tables kept apart merged in: a whole JPEG stream, taken
@@ -319,8 +329,21 @@ PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QS
             f.height = h;
             f.colorSpace = samples == 1 ? pdfwriter::ColorSpace::Gray : pdfwriter::ColorSpace::Rgb;
             f.encoding = pdfwriter::ImageEncoding::Dct;
-            return page(std::make_shared<pdfwriter::FileSlicesImage>(name, identity, std::move(f),
-                                                                     std::move(slices), std::move(head)));
+            auto image = std::make_shared<pdfwriter::FileSlicesImage>(name, identity, std::move(f), slices, head);
+            // Read for text recognition as the JPEG stream it is.
+            image->setGreyReader([name, slice = slices[0], head](int shrink) {
+                std::vector<std::uint8_t> jpeg = head;
+                const int stripFd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+                if (stripFd < 0) return pdfwriter::GreyImage{};
+                jpeg.resize(head.size() + std::size_t(slice.length));
+                const bool got = ::pread(stripFd, jpeg.data() + head.size(), std::size_t(slice.length),
+                                         slice.offset) == ssize_t(slice.length);
+                ::close(stripFd);
+                pdfwriter::GreyImage grey;
+                if (got) grey.pixels = pdfwriter::decodeJpegGrey(jpeg.data(), jpeg.size(), shrink, &grey.width, &grey.height);
+                return grey;
+            });
+            return page(std::move(image));
         }
     }
 

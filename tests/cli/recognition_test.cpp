@@ -261,6 +261,27 @@ TEST_F(Recognition, TurnedPagesComeOutUprightAndBlankPagesStayBlank) {
     EXPECT_GT(rendered[0].width(), rendered[0].height());
 }
 
+// Scans come as fax-coded TIFF pages and PNG files kept as they are, photos also as pictures
+// decoded for the PDF (WebP): each is read for its text.
+TEST_F(Recognition, EveryKindOfPictureIsRead) {
+    const TextPage page = drawPage();
+    testing::TiffPage fax;
+    fax.upright = page.image;
+    fax.compression = 4;  // Group 4
+    fax.bilevel = true;
+    fax.dpi = 300;
+    const QString tiff = pics.filePath("scan.tif");
+    testing::writeTiff(tiff, {fax});
+    const QString png = pics.filePath("scan.png");
+    ASSERT_TRUE(page.image.convertToFormat(QImage::Format_Grayscale8).save(png));
+    const QString webp = write("photo.webp", testing::makeWebp(page.image, 90));
+    ASSERT_EQ(run({"--ocr", "eng", "--join", "-o", "kinds.pdf", tiff, png, webp}), 0) << errors.toStdString();
+    const QStringList pagesText = textOf(out.filePath("kinds.pdf")).split('\f');
+    ASSERT_GE(pagesText.size(), 3);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_LE(characterErrorRate(paragraph.join(' '), pagesText[i]), 0.01) << i << ": " << pagesText[i].toStdString();
+}
+
 TEST_F(Recognition, MissingLanguagesAreRefusedAndAStoppedRunLeavesNothing) {
     const QString picture = write("a.jpg", jpegOf(drawPage().image, 1, 300));
     EXPECT_EQ(run({"--ocr", "eng+xyz", picture}), 2);
