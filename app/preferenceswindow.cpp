@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QListWidget>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
@@ -145,6 +146,19 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     stretch = new QComboBox;
     stretch->addItems({tr("Fill the printable area"), tr("Keep their proportions, centred")});
     center = new QCheckBox(tr("Centre pictures on the page"));
+    searchable = new QCheckBox(tr("Make text searchable"));
+    searchable->setObjectName(QStringLiteral("searchable"));
+    languages = new QListWidget;
+    languages->setObjectName(QStringLiteral("languages"));
+    for (const QString& code : pdfwriter::languages::installed()) {
+        auto* item = new QListWidgetItem(QStringLiteral("%1 (%2)").arg(pdfwriter::languages::displayName(code), code));
+        item->setData(Qt::UserRole, code);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+        languages->addItem(item);
+    }
+    languages->setMaximumHeight(languages->sizeHintForRow(0) * 4 + 2 * languages->frameWidth() + 4);
+    turnPages = new QCheckBox(tr("Turn pages whose text is sideways or upside down"));
 
     auto* form = new QFormLayout;
     form->addRow(tr("Paper:"), paper);
@@ -154,6 +168,9 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     form->addRow(tr("Pictures larger than the page:"), oversize);
     form->addRow(tr("Stretched pictures:"), stretch);
     form->addRow(QString(), center);
+    form->addRow(tr("Text recognition:"), searchable);
+    form->addRow(tr("Languages of the text:"), languages);
+    form->addRow(QString(), turnPages);
 
     m_preview = new PagePreview(*this, m_image, m_pictureWidth, m_pictureHeight);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -172,7 +189,7 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
         connect(box, &QComboBox::currentIndexChanged, this, changed);
     for (QDoubleSpinBox* box : {customWidth, customHeight, margin})
         connect(box, &QDoubleSpinBox::valueChanged, this, changed);
-    connect(center, &QCheckBox::toggled, this, changed);
+    for (QCheckBox* box : {center, searchable, turnPages}) connect(box, &QCheckBox::toggled, this, changed);
     updateControls();
 }
 
@@ -188,6 +205,14 @@ void PreferencesWindow::load() {
     oversize->setCurrentIndex(int(s.oversize));
     stretch->setCurrentIndex(int(s.stretch));
     center->setChecked(s.center);
+    // Recognition off still shows the languages it would use: English when none was chosen.
+    const QStringList chosen = s.ocr.isEmpty() ? QStringList{QStringLiteral("eng")} : s.ocr.split(QLatin1Char('+'));
+    for (int i = 0; i < languages->count(); ++i)
+        languages->item(i)->setCheckState(chosen.contains(languages->item(i)->data(Qt::UserRole).toString())
+                                              ? Qt::Checked
+                                              : Qt::Unchecked);
+    searchable->setChecked(!s.ocr.isEmpty());
+    turnPages->setChecked(s.turnPages);
 }
 
 void PreferencesWindow::updateControls() {
@@ -196,6 +221,8 @@ void PreferencesWindow::updateControls() {
     customHeight->setEnabled(custom);
     customUnit->setEnabled(custom);
     orientation->setEnabled(paper->currentText() != fitChoice);
+    languages->setEnabled(searchable->isChecked());
+    turnPages->setEnabled(searchable->isChecked());
     m_preview->update();
 }
 
@@ -206,7 +233,16 @@ static QList<std::pair<QString, QString>> valuesOf(const PreferencesWindow& w) {
     if (paperText == customChoice)
         paperText = QStringLiteral("%1x%2%3").arg(w.customWidth->value()).arg(w.customHeight->value()).arg(w.customUnit->currentText());
     static const char* orientations[] = {"portrait", "landscape", "auto"};
+    QStringList chosen;
+    for (int i = 0; i < w.languages->count(); ++i)
+        if (w.languages->item(i)->checkState() == Qt::Checked)
+            chosen << w.languages->item(i)->data(Qt::UserRole).toString();
+    // Searchable with no language chosen would recognise nothing: it stays off.
+    const QString ocr = w.searchable->isChecked() && !chosen.isEmpty() ? chosen.join(QLatin1Char('+'))
+                                                                       : QStringLiteral("off");
     return {
+        {QStringLiteral("ocr"), ocr},
+        {QStringLiteral("turn-pages"), w.turnPages->isChecked() ? QStringLiteral("on") : QStringLiteral("off")},
         {QStringLiteral("paper"), paperText},
         {QStringLiteral("orientation"), QString::fromLatin1(orientations[w.orientation->currentIndex()])},
         {QStringLiteral("margin"), QString::number(w.margin->value()) + QStringLiteral("mm")},

@@ -9,6 +9,7 @@
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QListWidget;
 
 namespace pictolio {
 
@@ -38,6 +39,9 @@ public:
     QComboBox* oversize;
     QComboBox* stretch;
     QCheckBox* center;
+    QCheckBox* searchable;   // text recognition on
+    QListWidget* languages;  // the installed languages, checked: recognised
+    QCheckBox* turnPages;
 
 private:
     void load();

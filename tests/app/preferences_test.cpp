@@ -50,7 +50,12 @@ TEST_F(Preferences, ChoicesRoundTripThroughThePrintersSettings) {
     first.oversize->setCurrentIndex(1);
     first.stretch->setCurrentIndex(1);
     first.center->setChecked(true);
+    EXPECT_FALSE(first.searchable->isChecked());  // recognition is off until asked for
+    first.searchable->setChecked(true);
+    first.turnPages->setChecked(false);
     ASSERT_TRUE(first.save());
+    EXPECT_EQ(value("Ocr"), "eng");  // English, chosen when nothing else was
+    EXPECT_EQ(value("TurnPages"), "0");
     EXPECT_EQ(value("PaperSize"), "100x150mm");
     EXPECT_EQ(value("Orientation"), "Landscape");
     EXPECT_EQ(value("Margin"), "7.5mm");
@@ -67,6 +72,8 @@ TEST_F(Preferences, ChoicesRoundTripThroughThePrintersSettings) {
     EXPECT_EQ(again.orientation->currentIndex(), 1);
     EXPECT_NEAR(again.margin->value(), 7.5, 0.05);
     EXPECT_TRUE(again.center->isChecked());
+    EXPECT_TRUE(again.searchable->isChecked());
+    EXPECT_EQ(printing->pageSetup().ocr, "eng");
     again.paper->setCurrentText("Fit each page to its picture");
     ASSERT_TRUE(again.save());
     EXPECT_EQ(value("PaperSize"), "Fit");

@@ -450,6 +450,15 @@ TEST(PrinterInstallation, TheStartUpCheckFollowsTheInstallCommand) {
                 service.pdfDriver().pageSetup().paperName == "Letter");
     pdfprinter::checkPdfPrinter(service, dialogs);
     EXPECT_EQ(dialogs.messages.size(), 2);  // nothing more to say
+
+    // Text recognition is a preference too: a language whose data is missing is refused, and
+    // nothing is written.
+    EXPECT_EQ(run({"preferences", "--set", "ocr=eng+xyz"}), 2);
+    EXPECT_EQ(service.pdfDriver().pageSetup().ocr, "");
+    EXPECT_EQ(run({"preferences", "--set", "ocr=eng"}), 0);
+    EXPECT_EQ(service.pdfDriver().pageSetup().ocr, "eng");
+    EXPECT_EQ(run({"preferences", "--show"}), 0);
+    EXPECT_TRUE(said.contains("ocr=eng\n")) << said.toStdString();
 }
 
 TEST(PrinterInstallation, NamesAreComparedExactly) {
