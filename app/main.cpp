@@ -1,7 +1,11 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <cstdio>
+#include <optional>
+#include <string_view>
 
+#include "appconfig.h"
 #include "app/form1.h"
 #include "app/singleinstance.h"
 #include "app/startwindow.h"
@@ -15,15 +19,55 @@
 
 using namespace pictolio;
 
+namespace {
+
+// --help and --version are answered as any command answers them, before a window or a display
+// is needed; "--" ends the options, after it every word is a file.
+std::optional<int> answerOptions(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        if (word == "--") break;
+        if (word == "--help" || word == "-h") {
+            std::printf(
+                "Usage: pictolio [FILE|FOLDER]...\n"
+                "Opens the window with the pictures given, and those in the folders given, in its list;\n"
+                "when a window of this user already runs on this display, they are added to it.\n\n"
+                "Options:\n"
+                "  -h, --help     Displays this help.\n"
+                "  -v, --version  Displays version information.\n");
+            return 0;
+        }
+        if (word == "--version" || word == "-v") {
+            std::printf("pictolio %s\n", config::version);
+            return 0;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
+    if (const auto answered = answerOptions(argc, argv)) return *answered;
     QApplication app(argc, argv);
     // pictolio [FILE|FOLDER]...: added as a drop on the list would add them; to the window that
     // already runs for this user and display, when there is one.
     QStringList paths;
-    for (const QString& argument : app.arguments().mid(1)) paths << QFileInfo(argument).absoluteFilePath();
+    bool optionsEnded = false;
+    for (const QString& argument : app.arguments().mid(1)) {
+        if (!optionsEnded && argument == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        paths << QFileInfo(argument).absoluteFilePath();
+    }
+    // Only a window of this user's that answered takes the files; otherwise this start is the
+    // window.
     SingleInstance instance;
     if (instance.handOver(paths)) return 0;
-    instance.listen();
+    if (!instance.listen())
+        std::fprintf(stderr, "pictolio: later starts will open windows of their own: %s\n",
+                     qPrintable(instance.errorString()));
 
     QtDialogs dialogs;
     PlatformSettingsStore settings;

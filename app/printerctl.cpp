@@ -123,7 +123,9 @@ int main(int argc, char* argv[]) {
         preferences.show();
         return app.exec();
     }
-    err << "usage: pictolio-printer install|remove [--system] | status | preferences [--root FOLDER]\n"
-        << "       pictolio-printer preferences [--show | --set NAME=VALUE...]\n";
-    return 2;
+    // Asked for, the usage goes to standard output and is no error; otherwise the command line is wrong.
+    const bool asked = command == QLatin1String("--help") || command == QLatin1String("-h");
+    (asked ? out : err) << "usage: pictolio-printer install|remove [--system] | status | preferences [--root FOLDER]\n"
+                        << "       pictolio-printer preferences [--show | --set NAME=VALUE...]\n";
+    return asked ? 0 : 2;
 }

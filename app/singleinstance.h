@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
+#include <unistd.h>
+
 #include <QObject>
 #include <QStringList>
 
@@ -8,19 +11,29 @@ class QLocalServer;
 namespace pictolio {
 
 // One Pictolio window per user and display: a second start hands its files to the window that
-// runs, over a local socket, and ends.
+// runs, over a local socket, and ends. The socket lies in a folder only the user can reach, and
+// each end checks that the other is the same user: files go to nobody else's window, and no
+// one else's start adds rows.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    // The socket's name for this user and display.
+    // The user's own folder for the socket: $XDG_RUNTIME_DIR, or "pictolio-UID" in the temporary
+    // folder, made when missing. Each must be a real folder of the user's, closed to everyone
+    // else; empty when neither is.
+    static QString privateFolder();
+    // The socket's path for this user and display; empty when there is no private folder.
     static QString defaultName();
 
-    explicit SingleInstance(QString name = defaultName(), QObject* parent = nullptr);
+    // trusted: the user whose windows and starts this one exchanges files with.
+    explicit SingleInstance(QString name = defaultName(), uid_t trusted = ::getuid(), QObject* parent = nullptr);
 
-    // Gives the paths to the window already running; true when it took them.
+    // Gives the paths to the window already running; true only when a window of the trusted
+    // user took them.
     bool handOver(const QStringList& paths, int timeoutMs = 3000);
-    // Takes the files of later starts from now on (filesArrived); false when it cannot.
+    // Takes the files of later starts of the trusted user from now on (filesArrived); false when
+    // it cannot, with the reason in errorString().
     bool listen();
+    QString errorString() const { return m_error; }
 
 signals:
     // A later start's files; the window is to come to the front.
@@ -28,6 +41,8 @@ signals:
 
 private:
     QString m_name;
+    uid_t m_trusted;
+    QString m_error;
     QLocalServer* m_server = nullptr;
 };
 

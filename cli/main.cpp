@@ -1,5 +1,7 @@
 // pictolio-convert: Pictolio's conversion for scripts, terminals and file managers. The same
 // engine, printing service, PDF printer and page preferences as the window, without a window.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCommandLineParser>
@@ -10,8 +12,10 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <vector>
 
 #include "appconfig.h"
 #include "common/dialogs.h"
@@ -57,6 +61,72 @@ bool looksLikePicture(const QString& name) {
     return extensions.contains(QFileInfo(name).suffix().toLower());
 }
 
+// Everything from one descriptor to the other, a piece at a time, each write checked: a PDF of
+// any size costs one piece of memory, and a reader that went away (EPIPE) is a failure.
+bool copyAll(int from, int to) {
+    std::vector<char> piece(1 << 20);
+    for (;;) {
+        const ssize_t n = ::read(from, piece.data(), piece.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n == 0;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t written = ::write(to, piece.data() + done, std::size_t(n - done));
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) return false;
+            done += written;
+        }
+    }
+}
+
+bool copyToStandardOutput(const QString& path) {
+    const int in = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    const bool copied = copyAll(in, STDOUT_FILENO);
+    ::close(in);
+    return copied;
+}
+
+// The joined PDF to its name: moved when it can be; copied otherwise, whole, to a name of its
+// own in the target folder (as the driver does), then renamed. A name fixed in advance could be
+// a file of the user's, such as a download's "X.pdf.part".
+bool moveTo(const QString& made, const QString& target) {
+    const QByteArray from = QFile::encodeName(made);
+    if (::rename(from.constData(), QFile::encodeName(target).constData()) == 0) return true;
+    QByteArray temp = QFile::encodeName(QFileInfo(target).path() + QStringLiteral("/.pictolio-XXXXXX"));
+    const int out = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (out < 0) return false;
+    const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    // mkstemp makes the file for its owner only: give it the mode the driver gave the PDF.
+    bool copied = in >= 0 && ::fstat(in, &st) == 0 && ::fchmod(out, st.st_mode & 0777) == 0 && copyAll(in, out) &&
+                  ::fsync(out) == 0;
+    if (in >= 0) ::close(in);
+    copied = ::close(out) == 0 && copied;
+    if (copied && ::rename(temp.constData(), QFile::encodeName(target).constData()) == 0) return true;
+    ::unlink(temp.constData());
+    return false;
+}
+
+// The run's temporary folders are named after its process, "pictolio-convert-PID-XXXXXX": a run
+// killed outright (kill -9) cannot remove them, so the next run removes those of processes that
+// are gone. Only real folders of this user: never one another user made or linked elsewhere.
+QString runFolderTemplate() {
+    return QDir::tempPath() + QStringLiteral("/pictolio-convert-%1-XXXXXX").arg(::getpid());
+}
+
+void removeFoldersOfKilledRuns() {
+    const QDir temp(QDir::tempPath());
+    for (const QString& name : temp.entryList({QStringLiteral("pictolio-convert-*")}, QDir::Dirs | QDir::Hidden)) {
+        bool numbered = false;
+        const pid_t owner = pid_t(name.section(QLatin1Char('-'), 2, 2).toInt(&numbered));
+        const QString path = temp.filePath(name);
+        struct stat st {};
+        if (numbered && owner > 0 && ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+            st.st_uid == ::getuid() && ::kill(owner, 0) != 0 && errno == ESRCH)
+            QDir(path).removeRecursively();
+    }
+}
+
 // Shows how far the run is: a bar redrawn in place on a terminal, a line per file otherwise.
 class Progress {
 public:
@@ -91,6 +161,9 @@ private:
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // A reader of standard output that goes away (| head) is a failed write, reported, with the
+    // temporary folders removed, rather than a death that leaves them behind.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pictolio-convert"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(config::version));
@@ -139,7 +212,12 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+        // The usage line names the program as the user calls it, not the path it was run from.
+        QString help = parser.helpText();
+        const QString runAs = app.arguments().constFirst();
+        if (const qsizetype at = help.indexOf(runAs); at >= 0 && at < help.indexOf(QLatin1Char('\n')))
+            help.replace(at, runAs.size(), QStringLiteral("pictolio-convert"));
+        std::fputs(qPrintable(help), stdout);
         return 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {
@@ -169,11 +247,16 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     const bool joined = parser.isSet(join);
+    // Made absolute here: the run works on paths that do not depend on its current folder.
     QString folder = parser.isSet(output) ? parser.value(output) : QDir::currentPath();
+    if (folder != QLatin1String("-")) folder = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
     QString joinedFile;  // --join --output NAME.pdf, or - for standard output
     if (joined && (folder == QLatin1String("-") || folder.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))) {
         joinedFile = folder;
         folder = folder == QLatin1String("-") ? QString() : QFileInfo(folder).absolutePath();
+    } else if (folder == QLatin1String("-")) {
+        usageError(QStringLiteral("--output -: standard output takes one PDF, with --join"));
+        return 2;
     } else if (!parser.isSet(beside) && !QFileInfo(folder).isDir()) {
         usageError(QStringLiteral("--output: \"%1\" is not a folder").arg(folder));
         return 2;
@@ -202,8 +285,9 @@ int main(int argc, char* argv[]) {
 
     // A printing set-up of the run's own: the PDF printer with the user's preferences, and the
     // ones given here on top. Scripts and a window running at once never share its settings.
-    QTemporaryDir root;
-    QTemporaryDir staging;  // the joined PDF before it goes to its name or to standard output
+    removeFoldersOfKilledRuns();
+    QTemporaryDir root(runFolderTemplate());
+    QTemporaryDir staging(runFolderTemplate());  // the joined PDF before its name or standard output
     if (!root.isValid() || !staging.isValid()) {
         std::fprintf(stderr, "pictolio-convert: cannot make a temporary folder\n");
         return 1;
@@ -256,22 +340,13 @@ int main(int argc, char* argv[]) {
     if (!joinedFile.isEmpty() && !report.created.isEmpty()) {
         const QString made = report.created.first();
         if (joinedFile == QLatin1String("-")) {
-            QFile in(made), out;
-            if (!in.open(QIODevice::ReadOnly) || !out.open(stdout, QIODevice::WriteOnly) ||
-                out.write(in.readAll()) != in.size() || !out.flush()) {
+            if (!copyToStandardOutput(made)) {
                 report.notCreated << QStringLiteral("(standard output)");
                 report.created.clear();
             }
         } else {
-            // Moved when it can be; copied whole under another name, then renamed, when not.
-            const QString target = QFileInfo(joinedFile).absoluteFilePath();
-            const QString part = target + QStringLiteral(".part");
-            const auto moved = [](const QString& from, const QString& to) {
-                return ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
-            };
-            QFile::remove(part);
-            if (!moved(made, target) && !(QFile::copy(made, part) && moved(part, target))) {
-                QFile::remove(target + QStringLiteral(".part"));
+            const QString target = joinedFile;
+            if (!moveTo(made, target)) {
                 report.notCreated << target;
                 report.created.clear();
             } else {
@@ -281,7 +356,8 @@ int main(int argc, char* argv[]) {
     }
 
     for (const QString& path : report.invalidPictures)
-        std::fprintf(stderr, "pictolio-convert: not a picture: %s\n", qPrintable(path));
+        std::fprintf(stderr, "pictolio-convert: %s: %s\n", QFileInfo::exists(path) ? "not a picture" : "no such file",
+                     qPrintable(path));
     for (const QString& path : report.notCreated)
         std::fprintf(stderr, "pictolio-convert: PDF not created: %s\n", qPrintable(path));
     for (const QString& note : report.textNotes)

@@ -88,6 +88,16 @@ bool isFolder(const QString& path) {
     return statPath(path, &st) && S_ISDIR(st.st_mode);
 }
 
+bool makePrivatePath(const QString& path) {
+    if (path.isEmpty() || path.contains(QChar(0))) return false;
+    const QByteArray full = QFile::encodeName(QDir::cleanPath(QDir::current().absoluteFilePath(path)));
+    // Each parent in turn, from the root down; one that exists already is simply passed.
+    for (qsizetype slash = full.indexOf('/', 1); slash != -1; slash = full.indexOf('/', slash + 1))
+        ::mkdir(full.left(slash).constData(), 0700);
+    ::mkdir(full.constData(), 0700);
+    return isFolder(path);
+}
+
 QString getDesktopFolder() {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     if (folder.isEmpty() || !isFolder(folder)) folder = QDir::homePath();

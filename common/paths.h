@@ -43,6 +43,11 @@ bool pathExists(const QString& path);
 // Whether the path names an existing folder. Never throws.
 bool isFolder(const QString& path);
 
+// Makes the folder and whichever of its parents are missing, each readable by the user alone
+// (0700): the user's own state (printer values, spool files) is nobody else's to read. Folders
+// that exist keep their permissions. False when the folder is not there afterwards.
+bool makePrivatePath(const QString& path);
+
 // The user's desktop folder as the platform reports it, with one trailing separator; the home
 // folder when the desktop folder does not exist.
 QString getDesktopFolder();

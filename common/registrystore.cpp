@@ -2,13 +2,14 @@
 
 #include <unistd.h>
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QStandardPaths>
 #include <atomic>
 #include <cstdio>
+
+#include "common/paths.h"
 
 namespace pictolio {
 
@@ -64,7 +65,8 @@ bool readValues(const QString& file, Values* values) {
 
 bool writeValues(const QString& file, const Values& values) {
     static std::atomic<unsigned> counter{0};
-    if (!QDir().mkpath(QFileInfo(file).path())) return false;
+    // The values name the user's files (the last PDF's full path): for the user's eyes alone.
+    if (!makePrivatePath(QFileInfo(file).path())) return false;
     // One call to arg(): a "%2" in the file name must not be taken for a place holder.
     const QString temp = QStringLiteral("%1.%2.%3.new")
                              .arg(file, QString::number(::getpid()), QString::number(counter++));
@@ -72,7 +74,8 @@ bool writeValues(const QString& file, const Values& values) {
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         data += (escape(it.key()) + QLatin1Char('\t') + escape(it.value()) + QLatin1Char('\n')).toUtf8();
     QFile f(temp);
-    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.flush()) {
+    if (!f.open(QIODevice::WriteOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        f.write(data) != data.size() || !f.flush()) {
         f.remove();
         return false;
     }

@@ -19,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/paths.h"
 #include "pdfwriter/deflate.h"
 #include "pictures/picturereaders.h"
 
@@ -68,7 +69,10 @@ QString spoolFolder() {
         QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
         if (base.isEmpty()) base = QDir::tempPath();
         const QString path = base + QStringLiteral("/pictolio/spool");
-        QDir().mkpath(path);
+        // Spool files hold the user's pictures: the folder is for the user alone, also when an
+        // earlier version made it readable by all.
+        makePrivatePath(path);
+        ::chmod(QFile::encodeName(path).constData(), 0700);
         for (const QString& name : QDir(path).entryList({QStringLiteral("picture-*")}, QDir::Files)) {
             const pid_t owner = pid_t(name.section(QLatin1Char('-'), 1, 1).toLongLong());
             if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) QFile::remove(path + QLatin1Char('/') + name);

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "common/apperror.h"
+#include "common/paths.h"
 
 namespace pictolio {
 
@@ -200,7 +201,9 @@ QList<PrinterInfo> PrintService::installedPrinters(const QString& root) {
 namespace {
 
 bool writePrinters(const QString& root, const QList<PrinterInfo>& list) {
-    if (!QDir().mkpath(root)) return false;
+    // A user's printing folder, made here, holds the printer values and the driver's log, which
+    // name the user's files: private. (The installation's folder exists already.)
+    if (!makePrivatePath(root)) return false;
     QSettings file(printersFile(root), QSettings::IniFormat);
     file.remove(QStringLiteral("printers"));
     file.beginWriteArray(QStringLiteral("printers"), int(list.size()));

@@ -2,12 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <tiffio.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <random>
 
 #include "tests/support/pdfreader.h"
 #include "tests/support/picturefiles.h"
@@ -18,23 +21,29 @@ namespace {
 
 class ConvertCommand : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(home.isValid() && pics.isValid() && out.isValid()); }
+    void SetUp() override { ASSERT_TRUE(home.isValid() && pics.isValid() && out.isValid() && tmp.isValid()); }
     QString picture(const QString& relative, const testing::JpegRecipe& recipe = {}) {
         const QString path = pics.filePath(relative);
         QDir().mkpath(QFileInfo(path).path());
         testing::writeFile(path, testing::makeJpeg(recipe));
         return path;
     }
-    // Runs pictolio-convert with its own configuration folder; the exit code.
-    int run(const QStringList& arguments, QProcess* process = nullptr) {
+    // Runs pictolio-convert (or another of the programs) with its own configuration, cache and
+    // temporary folders, in the output folder; the exit code.
+    int run(const QStringList& arguments, QProcess* process = nullptr, const QString& program = "pictolio-convert") {
         QProcess own;
         QProcess& p = process ? *process : own;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", home.path());
+        env.insert("XDG_CACHE_HOME", home.filePath("cache"));
+        env.insert("TMPDIR", tempFolder.isEmpty() ? tmp.path() : tempFolder);
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(out.path());
-        p.start(QCoreApplication::applicationDirPath() + "/pictolio-convert", arguments);
-        p.waitForFinished(120000);
+        p.start(program.startsWith('/') ? program : QCoreApplication::applicationDirPath() + "/" + program, arguments);
+        if (!p.waitForFinished(waitMs)) {
+            p.kill();
+            p.waitForFinished();
+        }
         errors = QString::fromUtf8(p.readAllStandardError());
         output = QString::fromUtf8(p.readAllStandardOutput());
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
@@ -43,7 +52,12 @@ protected:
         return QDir(folder).entryList({"*.pdf", ".pictolio-*", "*.part"}, QDir::Files | QDir::Hidden, QDir::Name);
     }
 
-    QTemporaryDir home, pics, out;
+    // What runs left in their temporary folder.
+    QStringList leftInTmp() const { return QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot); }
+
+    QTemporaryDir home, pics, out, tmp;
+    QString tempFolder;  // TMPDIR for the runs, when not tmp
+    int waitMs = 120000;  // then a run is killed
     QString errors, output;
 };
 
@@ -93,6 +107,7 @@ TEST_F(ConvertCommand, BadCommandLinesChangeNothing) {
         {{"--fit", "squash", a}, "squash"},
         {{"--output", pics.filePath("nothere"), a}, "nothere"},
         {{"--beside", "--output", out.path(), a}, "--beside"},
+        {{"--output", "-", a}, "--join"},
         {{}, "no pictures"},
     };
     for (const auto& c : cases) {
@@ -102,6 +117,134 @@ TEST_F(ConvertCommand, BadCommandLinesChangeNothing) {
     }
     EXPECT_EQ(run({"--help"}), 0);
     EXPECT_TRUE(output.contains("--orientation"));
+
+    // A file that is not there is called so, not "not a picture"; the rest is made.
+    EXPECT_EQ(run({pics.filePath("gone.jpg"), a}), 1);
+    EXPECT_TRUE(errors.contains("no such file: " + pics.filePath("gone.jpg"))) << errors.toStdString();
+    EXPECT_EQ(made(out.path()), QStringList{"a.pdf"});
+}
+
+// Every program answers --help (and the window --version) as a command does: at once, exit 0,
+// naming itself as the user calls it, and the window opens no list with a row "--help".
+TEST_F(ConvertCommand, EveryProgramAnswersHelp) {
+    const struct {
+        const char* program;
+        QString argument;
+        const char* answer;
+    } cases[] = {
+        {"pictolio-convert", "--help", "Usage: pictolio-convert [options]"},
+        {"pictolio-printer", "--help", "usage: pictolio-printer"},
+        {"pictolio", "--help", "Usage: pictolio [FILE|FOLDER]"},
+        {"pictolio", "--version", "pictolio "},
+    };
+    waitMs = 10000;  // a window that opened instead would never end
+    for (const auto& c : cases) {
+        QProcess p;
+        EXPECT_EQ(run({c.argument}, &p, c.program), 0) << c.program << " " << c.argument.toStdString();
+        EXPECT_TRUE(output.startsWith(c.answer)) << c.program << ": " << output.toStdString();
+    }
+}
+
+// What the programs keep for the user (printer values, spool files of decoded pictures) is in
+// folders only the user can open: the ones they make, and the spool folder in any case.
+TEST_F(ConvertCommand, TheUsersStateIsPrivate) {
+    // The spool folder as an earlier version left it, readable by all.
+    ASSERT_TRUE(QDir().mkpath(home.filePath("cache/pictolio/spool")));
+    EXPECT_EQ(run({"install"}, nullptr, "pictolio-printer"), 0) << errors.toStdString();
+    const QString alpha = pics.filePath("alpha.png");
+    testing::writeFile(alpha, testing::makePng({.colorType = 6}));
+    EXPECT_EQ(run({alpha}), 0) << errors.toStdString();
+    for (const QString folder : {"pictolio", "pictolio/registry", "cache/pictolio/spool"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(home.filePath(folder)).constData(), &st), 0) << folder.toStdString();
+        EXPECT_EQ(st.st_mode & 0777, 0700u) << folder.toStdString();
+    }
+}
+
+// Relative output folders and files are taken from the current folder.
+TEST_F(ConvertCommand, RelativeOutputPlaces) {
+    const QString a = picture("a.jpg");
+    ASSERT_TRUE(QDir(out.path()).mkdir("sub"));
+    const struct {
+        QStringList arguments;
+        QString made;  // below the current folder
+    } cases[] = {
+        {{"-o", "sub", a}, "sub/a.pdf"},
+        {{"-o", "./sub/", a}, "sub/a.pdf"},
+        {{"-o", ".", a}, "a.pdf"},
+        {{"-j", "-o", "sub/../sub/all.pdf", a, a}, "sub/all.pdf"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(c.arguments), 0) << c.arguments.join(' ').toStdString() << ": " << errors.toStdString();
+        EXPECT_EQ(testing::qpdfCheckProblems(out.filePath(c.made)), "") << c.made.toStdString();
+        QFile::remove(out.filePath(c.made));
+    }
+}
+
+// A joined PDF reaches its name whole, whether moved there or copied from another file system,
+// and never through a name a user may own.
+TEST_F(ConvertCommand, AJoinedPdfLeavesTheUsersFilesAlone) {
+    const QString a = picture("a.jpg"), b = picture("b.jpg");
+    QTemporaryDir otherFileSystem("/dev/shm/pictolio-test-XXXXXX");
+    for (const QString& staging : {QString(), otherFileSystem.path()}) {
+        if (staging == otherFileSystem.path() && !otherFileSystem.isValid()) continue;
+        tempFolder = staging;
+        testing::writeFile(out.filePath("X.pdf.part"), "the user's own download");
+        EXPECT_EQ(run({"-j", "-o", out.filePath("X.pdf"), a, b}), 0) << errors.toStdString();
+        EXPECT_EQ(testing::readFile(out.filePath("X.pdf.part")), "the user's own download");
+        EXPECT_EQ(testing::readPdf(out.filePath("X.pdf")).size(), 2u);
+        EXPECT_EQ(made(out.path()).join(' ').toStdString(), "X.pdf X.pdf.part");
+        QFile::remove(out.filePath("X.pdf"));
+    }
+}
+
+// Standard output gets the PDF a piece at a time: a large PDF costs the run no more memory than
+// a small one.
+TEST_F(ConvertCommand, StandardOutputIsStreamed) {
+    std::mt19937 noise(7);
+    const int side = 2000;
+    std::vector<unsigned char> rgb(std::size_t(side) * side * 3);
+    for (unsigned char& sample : rgb) sample = static_cast<unsigned char>(noise());
+    const QString big = pics.filePath("noise.jpg");
+    testing::writeFile(big, testing::makeJpegFromRgb({.width = side, .height = side, .quality = 100}, rgb.data()));
+    const auto peakKiB = [] {
+        rusage usage{};
+        getrusage(RUSAGE_CHILDREN, &usage);
+        return usage.ru_maxrss;
+    };
+    QProcess small;
+    small.setStandardOutputFile(out.filePath("small.pdf"));
+    ASSERT_EQ(run({"-j", "-o", "-", big}, &small), 0) << errors.toStdString();
+    const long smallPeak = peakKiB();
+    QProcess large;
+    large.setStandardOutputFile(out.filePath("large.pdf"));
+    ASSERT_EQ(run({"-j", "-o", "-", big, big, big, big, big, big, big, big, big, big}, &large), 0);
+    const qint64 largeKiB = QFileInfo(out.filePath("large.pdf")).size() / 1024;
+    EXPECT_GT(largeKiB, 40 * 1024);
+    EXPECT_LT(peakKiB() - smallPeak, largeKiB / 4) << "the PDF is " << largeKiB << " KiB";
+    EXPECT_EQ(testing::readPdf(out.filePath("large.pdf")).size(), 10u);
+}
+
+// The run's temporary folders go with it: when a reader of standard output goes away, and at
+// the next run when it was killed outright.
+TEST_F(ConvertCommand, TemporaryFoldersDoNotOutliveTheirRun) {
+    QStringList sources;
+    for (int i = 0; i < 4; ++i) sources << picture(QString("p%1.jpg").arg(i), {.width = 1600, .height = 1200});
+    const QString killed = tmp.filePath("pictolio-convert-2147483647-AbCdEf");
+    const QString running = tmp.filePath(QString("pictolio-convert-%1-AbCdEf").arg(QCoreApplication::applicationPid()));
+    for (const QString& folder : {killed, running}) {
+        QDir().mkpath(folder);
+        testing::writeFile(folder + "/staged.pdf", "%PDF-");
+    }
+
+    // The reader takes a few bytes and goes: a write error, exit 1, nothing of the run left.
+    QProcess p;
+    const QStringList piped{"-c", "\"$0\" \"$@\" | head -c 16 >/dev/null; exit ${PIPESTATUS[0]}",
+                            QCoreApplication::applicationDirPath() + "/pictolio-convert", "-j", "-o", "-"};
+    const int code = run(piped + sources, &p, "/bin/bash");
+    EXPECT_EQ(code, 1) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("PDF not created: (standard output)")) << errors.toStdString();
+    EXPECT_EQ(leftInTmp().join(' ').toStdString(), QFileInfo(running).fileName().toStdString());
 }
 
 TEST_F(ConvertCommand, InterruptedRunsLeaveNoPartialPdf) {
@@ -113,10 +256,11 @@ TEST_F(ConvertCommand, InterruptedRunsLeaveNoPartialPdf) {
         QDir().mkpath(out.path());
         QProcess p;
         QObject::connect(&p, &QProcess::readyReadStandardError, [&] {
-            if (p.state() == QProcess::Running) ::kill(pid_t(p.processId()), SIGINT);
+            if (p.state() == QProcess::Running) ::kill(pid_t(p.processId()), joined ? SIGINT : SIGTERM);
         });
         const int code = run((joined ? QStringList{"--join"} : QStringList{}) + sources, &p);
         EXPECT_EQ(code, 1) << joined << errors.toStdString();
+        EXPECT_EQ(leftInTmp().join(' ').toStdString(), "");
         EXPECT_TRUE(errors.contains("interrupted")) << errors.toStdString();
         const QStringList files = made(out.path());
         if (joined) {

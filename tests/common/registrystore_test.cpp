@@ -1,6 +1,7 @@
 #include "common/registrystore.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDirIterator>
 #include <QTemporaryDir>
@@ -64,6 +65,25 @@ TEST(RegistryStore, AReaderNeverSeesHalfAWrite) {
     for (QDirIterator it(root.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext(); it.next())
         ++files;
     EXPECT_EQ(files, 1);
+}
+
+// The values name the user's files: the folders the store makes and every values file are the
+// user's alone, also a file an earlier version left readable by all.
+TEST(RegistryStore, ValuesAreTheUsersAlone) {
+    QTemporaryDir root;
+    RegistryStore store(root.filePath("registry/HKEY_CURRENT_USER"));
+    const QString key = "Software\\Tenbrook PDF Writer";
+    const auto mode = [](const QString& path) {
+        struct stat st {};
+        return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 0777 : 0u;
+    };
+    ASSERT_TRUE(store.setString(key, "OutputFile", "/home/me/a.pdf"));
+    for (const QString folder : {"registry", "registry/HKEY_CURRENT_USER", "registry/HKEY_CURRENT_USER/Software"})
+        EXPECT_EQ(mode(root.filePath(folder)), 0700u) << folder.toStdString();
+    EXPECT_EQ(mode(store.keyFile(key)), 0600u);
+    ASSERT_TRUE(QFile::setPermissions(store.keyFile(key), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
+    ASSERT_TRUE(store.setString(key, "OutputFile", "/home/me/b.pdf"));
+    EXPECT_EQ(mode(store.keyFile(key)), 0600u);
 }
 
 }  // namespace
