@@ -1,5 +1,5 @@
 // The picture decoder on a file of any kind, and the image data it gives when the page is
-// printed. A picture it takes must give exactly the data its format promises: JPEG data the
+// printed and read for text recognition. A picture it takes must give exactly the data its format promises: JPEG data the
 // check accepts, or one row of samples per pixel row, nothing more or less.
 
 #include <cstdint>
@@ -53,5 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         fuzz::require(!out.empty(), "PNG and fax data as stored");
     }
+    // The same pixels read in grey for text recognition, halved each way.
+    const pdfwriter::GreyImage grey = picture.image->grey(2);
+    fuzz::require(grey.isNull() || grey.pixels.size() == std::size_t(grey.width) * std::size_t(grey.height),
+                  "a grey picture holds its pixels");
+    fuzz::require(grey.isNull() || (grey.width <= format.width && grey.height <= format.height),
+                  "a grey picture is no larger than the picture");
     return 0;
 }

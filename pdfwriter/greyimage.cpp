@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -45,12 +48,16 @@ public:
     }
 
 private:
+    // The sample as stored: a palette index, or a value scaled to 0..255.
     int sampleAt(int x, int c) const {
-        if (m_f.bitsPerComponent == 1) {
-            const int bit = (m_row[std::size_t(x) >> 3] >> (7 - (x & 7))) & 1;
-            return bit ? 255 : 0;
-        }
-        return m_row[std::size_t(x) * std::size_t(m_components) + std::size_t(c)];
+        const int bits = m_f.bitsPerComponent;
+        const std::size_t i = std::size_t(x) * std::size_t(m_components) + std::size_t(c);
+        int v;
+        if (bits == 8) return m_row[i];
+        if (bits == 16) return m_row[2 * i];  // the high byte
+        const std::size_t bit = i * std::size_t(bits);
+        v = (m_row[bit >> 3] >> (8 - bits - int(bit & 7))) & ((1 << bits) - 1);
+        return m_f.colorSpace == ColorSpace::Indexed ? v : v * 255 / ((1 << bits) - 1);
     }
 
     int greyAt(int x) const {
@@ -99,16 +106,90 @@ private:
     GreyImage m_out;
 };
 
+// A PNG's image data as stored: zlib data of rows, each after a byte naming its filter. Inflated
+// and unfiltered a row at a time, each row handed on.
+class PngRows {
+public:
+    PngRows(const ImageFormat& f, GreyRows& rows) : m_rows(rows) {
+        const int components = f.colorSpace == ColorSpace::Rgb ? 3 : 1;
+        const std::size_t bits = std::size_t(components) * std::size_t(f.bitsPerComponent);
+        m_rowBytes = (std::size_t(f.width) * bits + 7) / 8;
+        m_step = std::max<std::size_t>(1, bits / 8);
+        m_row.assign(m_rowBytes + 1, 0);
+        m_above.assign(m_rowBytes, 0);
+        if (inflateInit(&m_z) != Z_OK) throw std::runtime_error("zlib cannot start");
+    }
+    ~PngRows() { inflateEnd(&m_z); }
+    PngRows(const PngRows&) = delete;
+    PngRows& operator=(const PngRows&) = delete;
+
+    void add(const std::uint8_t* data, std::size_t size) {
+        m_z.next_in = const_cast<Bytef*>(data);
+        m_z.avail_in = uInt(size);
+        while (m_z.avail_in > 0 && !m_ended) {
+            m_z.next_out = m_row.data() + m_filled;
+            m_z.avail_out = uInt(m_row.size() - m_filled);
+            const int status = inflate(&m_z, Z_NO_FLUSH);
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR)
+                throw std::runtime_error("the image data is damaged");
+            m_filled = m_row.size() - m_z.avail_out;
+            if (m_filled == m_row.size()) unfilter();
+            m_ended = status == Z_STREAM_END;
+            if (status == Z_BUF_ERROR && m_z.avail_out > 0) break;  // wants more input
+        }
+    }
+
+private:
+    void unfilter() {
+        std::uint8_t* row = m_row.data() + 1;
+        const std::uint8_t* up = m_above.data();
+        const std::size_t n = m_rowBytes, b = m_step;
+        switch (m_row[0]) {
+            case 0: break;
+            case 1: for (std::size_t i = b; i < n; ++i) row[i] = std::uint8_t(row[i] + row[i - b]); break;
+            case 2: for (std::size_t i = 0; i < n; ++i) row[i] = std::uint8_t(row[i] + up[i]); break;
+            case 3:
+                for (std::size_t i = 0; i < n; ++i)
+                    row[i] = std::uint8_t(row[i] + ((i >= b ? row[i - b] : 0) + up[i]) / 2);
+                break;
+            case 4:
+                for (std::size_t i = 0; i < n; ++i) {
+                    const int a = i >= b ? row[i - b] : 0, c = i >= b ? up[i - b] : 0, p = a + up[i] - c;
+                    const int pa = std::abs(p - a), pb = std::abs(p - up[i]), pc = std::abs(p - c);
+                    row[i] = std::uint8_t(row[i] + (pa <= pb && pa <= pc ? a : pb <= pc ? up[i] : c));
+                }
+                break;
+            default: throw std::runtime_error("the image data is damaged");
+        }
+        std::memcpy(m_above.data(), row, n);
+        m_rows.add(row, n);
+        m_filled = 0;
+    }
+
+    GreyRows& m_rows;
+    z_stream m_z{};
+    std::size_t m_rowBytes = 0, m_step = 1, m_filled = 0;
+    std::vector<std::uint8_t> m_row, m_above;
+    bool m_ended = false;
+};
+
 }  // namespace
 
 GreyImage ImageSource::grey(int shrink) const {
     const ImageFormat f = format();
-    if (f.encoding != ImageEncoding::Raw || (f.bitsPerComponent != 8 && f.bitsPerComponent != 1) || f.width <= 0 ||
-        f.height <= 0)
+    const int bits = f.bitsPerComponent;
+    const bool flate = f.encoding == ImageEncoding::Flate;
+    if ((f.encoding != ImageEncoding::Raw && !flate) || (bits != 1 && bits != 2 && bits != 4 && bits != 8 && bits != 16) ||
+        f.width <= 0 || f.height <= 0)
         return {};
     GreyRows rows(f, std::max(1, shrink));
     try {
-        writeData([&](const std::uint8_t* d, std::size_t n) { rows.add(d, n); });
+        if (flate) {
+            PngRows png(f, rows);
+            writeData([&](const std::uint8_t* d, std::size_t n) { png.add(d, n); });
+        } else {
+            writeData([&](const std::uint8_t* d, std::size_t n) { rows.add(d, n); });
+        }
     } catch (const std::exception&) {
         return {};
     }
@@ -116,8 +197,8 @@ GreyImage ImageSource::grey(int shrink) const {
 }
 
 GreyImage FileSlicesImage::grey(int shrink) const {
-    if (!m_greyReader || !stillAsChecked()) return {};
-    return m_greyReader(shrink);
+    if (!stillAsChecked()) return {};
+    return m_greyReader ? m_greyReader(shrink) : ImageSource::grey(shrink);
 }
 
 GreyImage JpegFileImage::grey(int shrink) const {

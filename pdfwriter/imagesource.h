@@ -100,7 +100,8 @@ public:
 
     // The picture in grey, at most `shrink` times smaller each way (1, 2, 4 or 8: the caller's
     // wish; a picture may give more pixels); a null image when it cannot be read. This one reads
-    // raw samples (8-bit grey, RGB or CMYK, or 1-bit) through writeData, shrunk by averaging.
+    // raw samples (grey, RGB, CMYK or palette, 1 to 16 bits) or a PNG's image data through
+    // writeData, a row at a time, shrunk by averaging.
     virtual GreyImage grey(int shrink) const;
 
     // Names the picture in the driver's log.

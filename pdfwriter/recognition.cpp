@@ -86,9 +86,13 @@ void TextRecognition::waitUntilAtMost(int most, int milliseconds) const {
 namespace {
 
 // Recognition reads pictures at about 300 dpi: a finer one is read smaller, by a power of two.
-int shrinkFor(int dpi) {
+// So is one of more than 16 megapixels (a photo of a page shown at its camera's 72 dpi reads as
+// well halved), which keeps each worker's memory to about a hundred megabytes.
+int shrinkFor(int dpi, const ImageFormat& f) {
+    constexpr double mostPixels = 16e6;
     int shrink = 1;
-    while (shrink < 8 && dpi / (shrink * 2) >= 300) shrink *= 2;
+    while (shrink < 8 && (dpi / (shrink * 2) >= 300 || double(f.width / shrink) * double(f.height / shrink) > mostPixels))
+        shrink *= 2;
     return shrink;
 }
 
@@ -110,7 +114,7 @@ void TextRecognition::work() {
             result.cancelled = true;
             result.error = "stopped";
         } else {
-            const int shrink = shrinkFor(task->dpi);
+            const int shrink = shrinkFor(task->dpi, task->image->format());
             const GreyImage grey = task->image->grey(shrink);
             if (grey.isNull()) {
                 result.error = "the picture could not be read for text recognition";

@@ -33,9 +33,6 @@ PicturePage pageOf(int storedWidth, int storedHeight, double xDpi, double yDpi, 
 // The picture of these pages (at least one), with a handle of its own.
 Picture pictureOf(std::vector<PicturePage> pages);
 
-// The image in 8-bit grey, shrink times smaller each way (rounded up); null for a null image.
-pdfwriter::GreyImage greyOf(const QImage& image, int shrink);
-
 // Whether any pixel of the image is less than opaque.
 bool hasTransparency(const QImage& image);
 

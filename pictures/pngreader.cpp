@@ -1,7 +1,6 @@
 // PNG files: taken as they are where a PDF can hold their samples, else decoded.
 
 #include <QFile>
-#include <QImageReader>
 
 #include "pdfwriter/pngfile.h"
 #include "pictures/picturereaders.h"
@@ -63,11 +62,6 @@ Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& iden
         slices.push_back({std::int64_t(r.offset), std::int64_t(r.length)});
     auto image = std::make_shared<pdfwriter::FileSlicesImage>(QFile::encodeName(path).toStdString(), identity,
                                                               std::move(f), std::move(slices));
-    // Read for text recognition by Qt's PNG reader.
-    image->setGreyReader([path](int shrink) {
-        QImageReader reader(path);
-        return greyOf(reader.read(), shrink);
-    });
     return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, 1, std::move(image))});
 }
 

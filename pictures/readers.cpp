@@ -48,22 +48,6 @@ Picture pictureOf(std::vector<PicturePage> pages) {
     return picture;
 }
 
-pdfwriter::GreyImage greyOf(const QImage& image, int shrink) {
-    if (image.isNull()) return {};
-    QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
-    if (shrink > 1)
-        grey = grey.scaled((grey.width() + shrink - 1) / shrink, (grey.height() + shrink - 1) / shrink,
-                           Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    pdfwriter::GreyImage out;
-    out.width = grey.width();
-    out.height = grey.height();
-    out.pixels.resize(std::size_t(out.width) * std::size_t(out.height));
-    for (int y = 0; y < out.height; ++y)
-        std::memcpy(out.pixels.data() + std::size_t(y) * std::size_t(out.width), grey.constScanLine(y),
-                    std::size_t(out.width));
-    return out;
-}
-
 bool hasTransparency(const QImage& image) {
     if (!image.hasAlphaChannel()) return false;
     const QImage argb = image.convertToFormat(QImage::Format_ARGB32);

@@ -196,5 +196,47 @@ TEST_F(PictureDecoderTest, PixelsARunLengthBmpLeavesUnsetPrintWhite) {
     }
 }
 
+// Text recognition reads a PNG kept as stored by inflating and unfiltering its rows itself:
+// every bit depth and colour type Qt writes, its filters chosen row by row by libpng.
+TEST_F(PictureDecoderTest, StoredPngsReadInGreyAsTheyShow) {
+    QImage texture(203, 61, QImage::Format_RGB32);  // an odd width: rows end inside a byte
+    for (int y = 0; y < texture.height(); ++y)
+        for (int x = 0; x < texture.width(); ++x)
+            texture.setPixel(x, y, qRgb((x * 7 + y * y) % 256, (x * x / 5 + y * 3) % 256, ((x ^ y) * 11) % 256));
+    const QList<QImage> forms = {
+        texture.convertToFormat(QImage::Format_RGB888),
+        texture.convertToFormat(QImage::Format_Grayscale8),
+        texture.convertToFormat(QImage::Format_Grayscale16),
+        texture.convertToFormat(QImage::Format_RGBX64),
+        texture.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither),           // 256 colours
+        texture.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_Mono, Qt::ThresholdDither),
+        texture.convertToFormat(QImage::Format_Indexed8, {qRgb(0, 0, 0), qRgb(90, 30, 200), qRgb(250, 250, 0),
+                                                          qRgb(255, 255, 255)}, Qt::ThresholdDither),  // 2 bits
+    };
+    for (const QImage& form : forms) {
+        SCOPED_TRACE(form.format());
+        QByteArray png;
+        QBuffer buffer(&png);
+        ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && form.save(&buffer, "PNG"));
+        const QString path = put(QStringLiteral("form%1.png").arg(int(form.format())), png);
+        const Picture picture = decoder.load(path);
+        ASSERT_FALSE(picture.isEmpty());
+        ASSERT_EQ(picture.image->format().encoding, pdfwriter::ImageEncoding::Flate);
+        const QImage shown = QImage(path).convertToFormat(QImage::Format_RGB32);
+        const pdfwriter::GreyImage grey = picture.image->grey(1);
+        ASSERT_EQ(grey.width, shown.width());
+        ASSERT_EQ(grey.height, shown.height());
+        const auto luma = [](QRgb p) { return qRound(0.299 * qRed(p) + 0.587 * qGreen(p) + 0.114 * qBlue(p)); };
+        int most = 0;
+        for (int y = 0; y < grey.height; ++y)
+            for (int x = 0; x < grey.width; ++x)
+                most = std::max(most, std::abs(grey.pixels[std::size_t(y * grey.width + x)] - luma(shown.pixel(x, y))));
+        EXPECT_LE(most, 2);
+        const pdfwriter::GreyImage half = picture.image->grey(2);
+        EXPECT_EQ(half.width, (shown.width() + 1) / 2);
+        EXPECT_EQ(half.height, (shown.height() + 1) / 2);
+    }
+}
+
 }  // namespace
 }  // namespace pictolio
