@@ -10,6 +10,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QPainter>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
 #include <tuple>
@@ -70,7 +71,13 @@ protected:
             p.drawRect(printable);
             p.save();
             p.setClipRect(printable);
-            p.drawImage(toWidget(laid.target), m_image);
+            const QRectF target = toWidget(laid.target);
+            p.drawImage(target, m_image);
+            p.setPen(QPen(QColor(30, 100, 230), 1));
+            p.setBrush(QColor(30, 100, 230, 50));
+            for (const QRectF& word : m_window.wordBoxes())
+                p.drawRect(QRectF(target.x() + word.x() * target.width(), target.y() + word.y() * target.height(),
+                                  word.width() * target.width(), word.height() * target.height()));
             p.restore();
         }
     }
@@ -94,6 +101,9 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     if (!loaded.isEmpty()) {
         m_pictureWidth = loaded.widthHimetric / 2540.0 * 72;
         m_pictureHeight = loaded.heightHimetric / 2540.0 * 72;
+        m_source = loaded.image;
+        m_orientation = loaded.orientation;
+        m_dpi = loaded.width / (loaded.widthHimetric / 2540.0);
         QImageReader reader(picture);
         reader.setAutoTransform(true);
         const QSize stored = reader.size();
@@ -173,6 +183,11 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     form->addRow(QString(), turnPages);
 
     m_preview = new PagePreview(*this, m_image, m_pictureWidth, m_pictureHeight);
+    textStatus = new QLabel;
+    textStatus->setObjectName(QStringLiteral("textStatus"));
+    m_poll = new QTimer(this);
+    m_poll->setInterval(100);
+    connect(m_poll, &QTimer::timeout, this, [this] { showRecognised(); });
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
         if (save()) accept();
@@ -181,6 +196,7 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
     layout->addWidget(m_preview, 1);
+    layout->addWidget(textStatus);
     layout->addWidget(buttons);
 
     load();
@@ -190,8 +206,11 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     for (QDoubleSpinBox* box : {customWidth, customHeight, margin})
         connect(box, &QDoubleSpinBox::valueChanged, this, changed);
     for (QCheckBox* box : {center, searchable, turnPages}) connect(box, &QCheckBox::toggled, this, changed);
+    connect(languages, &QListWidget::itemChanged, this, changed);
     updateControls();
 }
+
+PreferencesWindow::~PreferencesWindow() = default;
 
 void PreferencesWindow::load() {
     const PageSetup s = pdfwriter::preferences::read(m_registry, PdfWriterDriver::registryKey(),
@@ -223,6 +242,78 @@ void PreferencesWindow::updateControls() {
     orientation->setEnabled(paper->currentText() != fitChoice);
     languages->setEnabled(searchable->isChecked());
     turnPages->setEnabled(searchable->isChecked());
+    recognisePreview();
+    m_preview->update();
+}
+
+namespace {
+
+// A point of a w x h picture, where it lands when the picture turns clockwise by degrees.
+QPointF turnedPoint(QPointF p, double w, double h, int degrees) {
+    switch (degrees) {
+        case 90: return {h - p.y(), p.x()};
+        case 180: return {w - p.x(), h - p.y()};
+        case 270: return {p.y(), w - p.x()};
+        default: return p;
+    }
+}
+
+}  // namespace
+
+QList<QRectF> PreferencesWindow::wordBoxes() const { return m_words; }
+
+static QList<std::pair<QString, QString>> valuesOf(const PreferencesWindow& w);
+
+// The previewed picture is recognised in the background as the printer would, again whenever
+// the languages or the page turning change.
+void PreferencesWindow::recognisePreview() {
+    QString languagesShown;
+    for (const auto& [name, value] : valuesOf(*this))
+        if (name == QLatin1String("ocr")) languagesShown = value;
+    const bool on = m_source && languagesShown != QLatin1String("off");
+    const QString wanted = on ? languagesShown + (turnPages->isChecked() ? QStringLiteral("/turn") : QString()) : QString();
+    if (wanted == m_pendingFor) return;
+    m_pendingFor = wanted;
+    m_pending.reset();
+    m_words.clear();
+    m_poll->stop();
+    textStatus->setText(QString());
+    if (!on) return;
+    if (!m_recognition) m_recognition = std::make_unique<pdfwriter::TextRecognition>(nullptr, 1);
+    m_pending = m_recognition->start(m_source, languagesShown.toStdString(), m_dpi, m_orientation,
+                                     turnPages->isChecked() && m_orientation == 1);
+    textStatus->setText(tr("Recognising the text of this picture…"));
+    m_poll->start();
+}
+
+void PreferencesWindow::showRecognised() {
+    if (!m_pending || !m_pending->ready()) return;
+    m_poll->stop();
+    const pdfwriter::RecognisedText& text = m_pending->get();
+    // Words stand in the picture turned to read upright; the preview shows it as its EXIF
+    // orientation turns it.
+    const double w = text.width, h = text.height;
+    const bool across = text.turn == 90 || text.turn == 270;
+    const int shownTurn = m_orientation == 3 || m_orientation == 4 ? 180 : m_orientation == 5 || m_orientation == 6 ? 90
+                          : m_orientation == 7 || m_orientation == 8                                          ? 270
+                                                                                                              : 0;
+    const bool shownAcross = shownTurn == 90 || shownTurn == 270;
+    m_words.clear();
+    for (const pdfwriter::RecognisedWord& word : text.words) {
+        const auto share = [&](QPointF corner) {
+            const QPointF stored = turnedPoint(corner, across ? h : w, across ? w : h, (360 - text.turn) % 360);
+            const QPointF shown = turnedPoint(stored, w, h, shownTurn);
+            return QPointF(shown.x() / (shownAcross ? h : w), shown.y() / (shownAcross ? w : h));
+        };
+        m_words << QRectF(share(QPointF(word.left, word.top)), share(QPointF(word.right, word.bottom))).normalized();
+    }
+    if (!text.error.empty())
+        textStatus->setText(tr("No text recognised: %1").arg(QString::fromStdString(text.error)));
+    else if (text.words.empty())
+        textStatus->setText(tr("No text found in this picture"));
+    else
+        textStatus->setText(tr("%n words recognised%1", nullptr, int(text.words.size()))
+                                .arg(text.turnsPage ? tr(", the page turned to its text") : QString()));
     m_preview->update();
 }
 

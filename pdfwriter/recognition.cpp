@@ -26,6 +26,11 @@ const RecognisedText& PendingText::get() const {
     return m_task->result;
 }
 
+bool PendingText::ready() const {
+    std::lock_guard lock(m_task->mutex);
+    return m_task->finished;
+}
+
 TextRecognition::TextRecognition(std::atomic<std::uint64_t>* progress, int workers)
     : m_progress(progress),
       m_workerCount(workers > 0 ? workers : int(std::max(1u, std::thread::hardware_concurrency()))) {}

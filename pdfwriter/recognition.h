@@ -27,6 +27,8 @@ public:
 
     // Waits until the text is recognised (or recognition failed or was stopped).
     const RecognisedText& get() const;
+    // Whether get() would answer at once.
+    bool ready() const;
 
     struct Task;
     explicit PendingText(std::shared_ptr<Task> task) : m_task(std::move(task)) {}

@@ -2,11 +2,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLabel>
+#include <QListWidget>
 #include <QTest>
 
 #include "app/preferenceswindow.h"
 #include "pdfwriter/driver.h"
 #include "tests/app/appfixture.h"
+#include "tests/support/picturefiles.h"
 #include "tests/support/testpictures.h"
 
 namespace pictolio {
@@ -96,6 +99,32 @@ TEST_F(Preferences, ThePreviewShowsThePictureAsItWillLand) {
     // Stretched keeping its proportions, it covers less than when it fills the area.
     prefs.stretch->setCurrentIndex(1);
     EXPECT_LT(pictureShare(preview).second, 0.6 * stretched);
+}
+
+// With text recognition on, the preview outlines the words recognised on the picture: on a page
+// turned by its EXIF orientation, each box over its word as the preview shows it upright.
+TEST_F(Preferences, ThePreviewOutlinesTheWordsRecognised) {
+    const testing::TextPage page = testing::drawTextPage();
+    const QString letter = work.filePath("letter.jpg");
+    testing::writeFile(letter, testing::textJpeg(page.image, 6, 300));
+    PreferencesWindow prefs(registry->store(), decoder, letter);
+    EXPECT_TRUE(prefs.wordBoxes().isEmpty());
+    prefs.searchable->setChecked(true);
+    QTRY_VERIFY_WITH_TIMEOUT(!prefs.wordBoxes().isEmpty(), 30000);
+    const QList<QRectF> boxes = prefs.wordBoxes();
+    EXPECT_EQ(boxes.size(), page.words.size());
+    int landed = 0;
+    for (std::size_t i = 0; i < page.boxes.size(); ++i)
+        for (const QRectF& box : boxes)
+            if (box.intersected(page.boxes[i]).width() * box.intersected(page.boxes[i]).height() >
+                0.5 * page.boxes[i].width() * page.boxes[i].height()) {
+                ++landed;
+                break;
+            }
+    EXPECT_GE(landed, int(page.boxes.size()) - 1);
+    EXPECT_TRUE(prefs.findChild<QLabel*>("textStatus")->text().contains("words recognised"));
+    prefs.searchable->setChecked(false);
+    EXPECT_TRUE(prefs.wordBoxes().isEmpty());
 }
 
 TEST_F(Preferences, ReachedFromTheMainWindow) {

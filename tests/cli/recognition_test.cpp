@@ -24,61 +24,6 @@
 namespace pictolio {
 namespace {
 
-const QStringList paragraph = {
-    "The quick brown fox jumps over the lazy dog while",
-    "seven happy farmers carry fresh bread to market.",
-    "Invoice number 4721 is due on the first of March.",
-    "Please keep this letter with your other papers.",
-};
-
-// A page of the paragraph at 300 dpi, black on white, and where each word is on it (as a
-// share of the page's width and height).
-struct TextPage {
-    QImage image;
-    QStringList words;
-    std::vector<QRectF> boxes;
-};
-
-TextPage drawPage() {
-    TextPage page;
-    page.image = QImage(1500, 420, QImage::Format_RGB888);
-    page.image.fill(Qt::white);
-    QPainter painter(&page.image);
-    QFont font(QStringLiteral("Liberation Serif"));
-    font.setPixelSize(50);  // 12 points at 300 dpi
-    painter.setFont(font);
-    painter.setPen(Qt::black);
-    const QFontMetrics metrics(font);
-    for (int line = 0; line < paragraph.size(); ++line) {
-        double x = 60;
-        const double baseline = 90 + line * 85;
-        for (const QString& word : paragraph[line].split(' ')) {
-            painter.drawText(QPointF(x, baseline), word);
-            const QRectF ink = metrics.tightBoundingRect(word).translated(x, baseline);
-            page.words << word;
-            page.boxes.push_back(QRectF(ink.x() / page.image.width(), ink.y() / page.image.height(),
-                                        ink.width() / page.image.width(), ink.height() / page.image.height()));
-            x += metrics.horizontalAdvance(word + ' ');
-        }
-    }
-    return page;
-}
-
-QByteArray jpegOf(const QImage& upright, int orientation, int dpi) {
-    const QImage stored = testing::storedFor(upright, orientation).convertToFormat(QImage::Format_RGB888);
-    testing::JpegRecipe recipe;
-    recipe.width = stored.width();
-    recipe.height = stored.height();
-    recipe.densityUnit = 1;
-    recipe.xDensity = recipe.yDensity = dpi;
-    recipe.exif = orientation != 1;
-    recipe.orientation = orientation;
-    std::vector<unsigned char> rgb;
-    for (int y = 0; y < stored.height(); ++y)
-        rgb.insert(rgb.end(), stored.constScanLine(y), stored.constScanLine(y) + stored.width() * 3);
-    return testing::makeJpegFromRgb(recipe, rgb.data());
-}
-
 // Characters to change to make one string the other, over the length of the first.
 double characterErrorRate(const QString& expected, const QString& got) {
     const QString a = expected.simplified(), b = got.simplified();
@@ -178,8 +123,8 @@ protected:
 // layout put the picture: at its own size, shrunk to the page, stretched over it, turned by its
 // EXIF orientation; in one PDF and in one PDF per picture.
 TEST_F(Recognition, WordsLandOnTheWordsOfThePictureWhereverItIsPlaced) {
-    const TextPage page = drawPage();
-    const QString expected = paragraph.join(' ');
+    const testing::TextPage page = testing::drawTextPage();
+    const QString expected = testing::textParagraph.join(' ');
     struct Case {
         const char* name;
         int orientation;
@@ -187,7 +132,7 @@ TEST_F(Recognition, WordsLandOnTheWordsOfThePictureWhereverItIsPlaced) {
     };
     const Case pictures[] = {{"own.jpg", 1, 300}, {"shrunk.jpg", 1, 90}, {"exif.jpg", 6, 300}};
     QStringList files;
-    for (const Case& c : pictures) files << write(c.name, jpegOf(page.image, c.orientation, c.dpi));
+    for (const Case& c : pictures) files << write(c.name, testing::textJpeg(page.image, c.orientation, c.dpi));
 
     const struct {
         QStringList options;
@@ -236,12 +181,12 @@ TEST_F(Recognition, WordsLandOnTheWordsOfThePictureWhereverItIsPlaced) {
 // Pages whose text is turned (no EXIF orientation) come out upright, their pictures untouched;
 // a picture without text gets none, and no complaint.
 TEST_F(Recognition, TurnedPagesComeOutUprightAndBlankPagesStayBlank) {
-    const TextPage page = drawPage();
+    const testing::TextPage page = testing::drawTextPage();
     QImage blank(600, 400, QImage::Format_RGB888);
     blank.fill(QColor(200, 220, 255));
-    const QString turned90 = write("turned90.jpg", jpegOf(testing::storedFor(page.image, 8), 1, 300));
-    const QString turned180 = write("turned180.jpg", jpegOf(testing::storedFor(page.image, 3), 1, 300));
-    const QString empty = write("blank.jpg", jpegOf(blank, 1, 300));
+    const QString turned90 = write("turned90.jpg", testing::textJpeg(testing::storedFor(page.image, 8), 1, 300));
+    const QString turned180 = write("turned180.jpg", testing::textJpeg(testing::storedFor(page.image, 3), 1, 300));
+    const QString empty = write("blank.jpg", testing::textJpeg(blank, 1, 300));
     ASSERT_EQ(run({"--ocr", "eng", "--join", "-o", "turned.pdf", turned90, turned180, empty}), 0) << errors.toStdString();
     EXPECT_FALSE(errors.contains("no text")) << errors.toStdString();
     const QString pdf = out.filePath("turned.pdf");
@@ -252,7 +197,7 @@ TEST_F(Recognition, TurnedPagesComeOutUprightAndBlankPagesStayBlank) {
     EXPECT_EQ(turns[2], 0);
     const QStringList pagesText = textOf(pdf).split('\f');
     ASSERT_GE(pagesText.size(), 3);
-    for (int i = 0; i < 2; ++i) EXPECT_LE(characterErrorRate(paragraph.join(' '), pagesText[i]), 0.01) << pagesText[i].toStdString();
+    for (int i = 0; i < 2; ++i) EXPECT_LE(characterErrorRate(testing::textParagraph.join(' '), pagesText[i]), 0.01) << pagesText[i].toStdString();
     EXPECT_EQ(pagesText[2].simplified(), QString());
     // Rendered as a viewer shows it, the first page reads upright: it is as wide as the picture
     // was drawn, not as high.
@@ -264,7 +209,7 @@ TEST_F(Recognition, TurnedPagesComeOutUprightAndBlankPagesStayBlank) {
 // Scans come as fax-coded TIFF pages and PNG files kept as they are, photos also as pictures
 // decoded for the PDF (WebP): each is read for its text.
 TEST_F(Recognition, EveryKindOfPictureIsRead) {
-    const TextPage page = drawPage();
+    const testing::TextPage page = testing::drawTextPage();
     testing::TiffPage fax;
     fax.upright = page.image;
     fax.compression = 4;  // Group 4
@@ -279,11 +224,11 @@ TEST_F(Recognition, EveryKindOfPictureIsRead) {
     const QStringList pagesText = textOf(out.filePath("kinds.pdf")).split('\f');
     ASSERT_GE(pagesText.size(), 3);
     for (int i = 0; i < 3; ++i)
-        EXPECT_LE(characterErrorRate(paragraph.join(' '), pagesText[i]), 0.01) << i << ": " << pagesText[i].toStdString();
+        EXPECT_LE(characterErrorRate(testing::textParagraph.join(' '), pagesText[i]), 0.01) << i << ": " << pagesText[i].toStdString();
 }
 
 TEST_F(Recognition, MissingLanguagesAreRefusedAndAStoppedRunLeavesNothing) {
-    const QString picture = write("a.jpg", jpegOf(drawPage().image, 1, 300));
+    const QString picture = write("a.jpg", testing::textJpeg(testing::drawTextPage().image, 1, 300));
     EXPECT_EQ(run({"--ocr", "eng+xyz", picture}), 2);
     EXPECT_TRUE(errors.contains("tesseract-ocr-xyz")) << errors.toStdString();
     EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());

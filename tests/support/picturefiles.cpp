@@ -1,4 +1,5 @@
 #include "tests/support/picturefiles.h"
+#include "tests/support/testpictures.h"
 
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
@@ -7,6 +8,9 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QFont>
+#include <QFontMetrics>
+#include <QPainter>
 #include <QImageWriter>
 #include <QTransform>
 #include <cmath>
@@ -258,6 +262,53 @@ double meanDifference(const QImage& a, const QImage& b) {
             sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
         }
     return sum / (3.0 * x.width() * x.height());
+}
+
+const QStringList textParagraph = {
+    "The quick brown fox jumps over the lazy dog while",
+    "seven happy farmers carry fresh bread to market.",
+    "Invoice number 4721 is due on the first of March.",
+    "Please keep this letter with your other papers.",
+};
+
+TextPage drawTextPage() {
+    TextPage page;
+    page.image = QImage(1500, 420, QImage::Format_RGB888);
+    page.image.fill(Qt::white);
+    QPainter painter(&page.image);
+    QFont font(QStringLiteral("Liberation Serif"));
+    font.setPixelSize(50);  // 12 points at 300 dpi
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    const QFontMetrics metrics(font);
+    for (int line = 0; line < textParagraph.size(); ++line) {
+        double x = 60;
+        const double baseline = 90 + line * 85;
+        for (const QString& word : textParagraph[line].split(' ')) {
+            painter.drawText(QPointF(x, baseline), word);
+            const QRectF ink = metrics.tightBoundingRect(word).translated(x, baseline);
+            page.words << word;
+            page.boxes.push_back(QRectF(ink.x() / page.image.width(), ink.y() / page.image.height(),
+                                        ink.width() / page.image.width(), ink.height() / page.image.height()));
+            x += metrics.horizontalAdvance(word + ' ');
+        }
+    }
+    return page;
+}
+
+QByteArray textJpeg(const QImage& upright, int orientation, int dpi) {
+    const QImage stored = storedFor(upright, orientation).convertToFormat(QImage::Format_RGB888);
+    JpegRecipe recipe;
+    recipe.width = stored.width();
+    recipe.height = stored.height();
+    recipe.densityUnit = 1;
+    recipe.xDensity = recipe.yDensity = dpi;
+    recipe.exif = orientation != 1;
+    recipe.orientation = orientation;
+    std::vector<unsigned char> rgb;
+    for (int y = 0; y < stored.height(); ++y)
+        rgb.insert(rgb.end(), stored.constScanLine(y), stored.constScanLine(y) + stored.width() * 3);
+    return makeJpegFromRgb(recipe, rgb.data());
 }
 
 }  // namespace pictolio::testing

@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QRectF>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 namespace pictolio::testing {
@@ -56,5 +58,18 @@ QImage cornersPicture(int width, int height);
 
 // The mean difference per channel between two pictures of one size (-1 when the sizes differ).
 double meanDifference(const QImage& a, const QImage& b);
+
+// Four lines of printed text, and a page of them at 300 dpi (12-point Liberation Serif, black on
+// white) with where each word is on it, as a share of the page's width and height.
+extern const QStringList textParagraph;
+struct TextPage {
+    QImage image;
+    QStringList words;
+    std::vector<QRectF> boxes;
+};
+TextPage drawTextPage();
+
+// A JPEG of the upright picture, stored turned as the EXIF orientation says, at dpi.
+QByteArray textJpeg(const QImage& upright, int orientation, int dpi);
 
 }  // namespace pictolio::testing
