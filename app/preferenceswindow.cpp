@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QImageReader>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -169,6 +170,10 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     }
     languages->setMaximumHeight(languages->sizeHintForRow(0) * 4 + 2 * languages->frameWidth() + 4);
     turnPages = new QCheckBox(tr("Turn pages whose text is sideways or upside down"));
+    author = new QLineEdit;
+    author->setObjectName(QStringLiteral("author"));
+    author->setMaxLength(1000);
+    author->setPlaceholderText(tr("Left out of the PDF files when empty"));
 
     auto* form = new QFormLayout;
     form->addRow(tr("Paper:"), paper);
@@ -181,6 +186,7 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     form->addRow(tr("Text recognition:"), searchable);
     form->addRow(tr("Languages of the text:"), languages);
     form->addRow(QString(), turnPages);
+    form->addRow(tr("Author:"), author);
 
     m_preview = new PagePreview(*this, m_image, m_pictureWidth, m_pictureHeight);
     textStatus = new QLabel;
@@ -232,6 +238,7 @@ void PreferencesWindow::load() {
                                               : Qt::Unchecked);
     searchable->setChecked(!s.ocr.isEmpty());
     turnPages->setChecked(s.turnPages);
+    author->setText(s.author);
 }
 
 void PreferencesWindow::updateControls() {
@@ -340,6 +347,7 @@ static QList<std::pair<QString, QString>> valuesOf(const PreferencesWindow& w) {
         {QStringLiteral("oversize"), w.oversize->currentIndex() == 0 ? QStringLiteral("shrink") : QStringLiteral("clip")},
         {QStringLiteral("stretch"), w.stretch->currentIndex() == 0 ? QStringLiteral("fill") : QStringLiteral("proportional")},
         {QStringLiteral("center"), w.center->isChecked() ? QStringLiteral("on") : QStringLiteral("off")},
+        {QStringLiteral("author"), w.author->text()},
     };
 }
 

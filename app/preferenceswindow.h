@@ -13,6 +13,7 @@ class QLabel;
 class QTimer;
 class QComboBox;
 class QDoubleSpinBox;
+class QLineEdit;
 class QListWidget;
 
 namespace pictolio {
@@ -47,6 +48,7 @@ public:
     QCheckBox* searchable;   // text recognition on
     QListWidget* languages;  // the installed languages, checked: recognised
     QCheckBox* turnPages;
+    QLineEdit* author;   // the documents' author
     QLabel* textStatus;  // what recognition of the previewed picture found
 
     // The words recognised on the previewed picture, once recognised with the languages and

@@ -202,9 +202,24 @@ int main(int argc, char* argv[]) {
                                  QStringLiteral("Make the text on the pictures searchable, recognised in these "
                                                 "languages (eng, eng+deu), or off."),
                                  QStringLiteral("LANGS"));
+    const QCommandLineOption title(QStringLiteral("title"),
+                                   QStringLiteral("The title of every PDF (default: its file name)."),
+                                   QStringLiteral("TEXT"));
+    const QCommandLineOption author(QStringLiteral("author"), QStringLiteral("The author of every PDF."),
+                                    QStringLiteral("TEXT"));
+    const QCommandLineOption subject(QStringLiteral("subject"), QStringLiteral("The subject of every PDF."),
+                                     QStringLiteral("TEXT"));
+    const QCommandLineOption keywords(QStringLiteral("keywords"), QStringLiteral("The keywords of every PDF."),
+                                      QStringLiteral("TEXT"));
+    const QCommandLineOption date(QStringLiteral("date"),
+                                  QStringLiteral("The PDFs' dates: now, seconds since 1970, or 2026-12-07T10:30:00Z "
+                                                 "(default: SOURCE_DATE_EPOCH if set, else now). A fixed date "
+                                                 "makes the same pictures give the same file."),
+                                  QStringLiteral("WHEN"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress, only the problems."));
-    parser.addOptions({join, stretch, output, beside, paper, orientation, margin, fit, ocr, quiet});
+    parser.addOptions({join, stretch, output, beside, paper, orientation, margin, fit, ocr, title, author, subject,
+                       keywords, date, quiet});
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), QStringLiteral("Pictures, and folders of pictures."),
                                  QStringLiteral("FILE|FOLDER..."));
     if (!parser.parse(app.arguments())) {
@@ -232,7 +247,9 @@ int main(int argc, char* argv[]) {
     QList<std::pair<QString, QString>> preferences;
     for (const auto& [option, name] : {std::pair{&paper, "paper"}, std::pair{&orientation, "orientation"},
                                        std::pair{&margin, "margin"}, std::pair{&fit, "oversize"},
-                                       std::pair{&ocr, "ocr"}}) {
+                                       std::pair{&ocr, "ocr"}, std::pair{&title, "title"},
+                                       std::pair{&author, "author"}, std::pair{&subject, "subject"},
+                                       std::pair{&keywords, "keywords"}, std::pair{&date, "date"}}) {
         if (!parser.isSet(*option)) continue;
         const auto checked = pdfwriter::preferences::check(QString::fromLatin1(name), parser.value(*option));
         if (!checked.error.isEmpty()) {
@@ -242,6 +259,10 @@ int main(int argc, char* argv[]) {
         preferences.append({pdfwriter::preferences::valueName(QString::fromLatin1(name)), checked.stored});
     }
     const QStringList arguments = parser.positionalArguments();
+    // A joined PDF given its own name is titled after it, as every PDF is after its file.
+    const QString named = parser.isSet(output) ? parser.value(output) : QString();
+    if (parser.isSet(join) && !parser.isSet(title) && named.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+        preferences.append({QStringLiteral("Title"), QFileInfo(named).completeBaseName()});
     if (arguments.isEmpty()) {
         usageError(QStringLiteral("no pictures given"));
         return 2;

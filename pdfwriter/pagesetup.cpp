@@ -1,10 +1,12 @@
 #include "pdfwriter/pagesetup.h"
 
+#include <QDateTime>
 #include <QRegularExpression>
 
 #include "pdfwriter/recogniser.h"
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <tuple>
 
 #include "common/registrystore.h"
@@ -47,7 +49,38 @@ const Preference all[] = {
     {"resolution", "Resolution", "dots per inch, 72 to 2400"},
     {"ocr", "Ocr", "off, or the languages of the text joined with + (eng, eng+deu)"},
     {"turn-pages", "TurnPages", "on, off"},
+    {"title", "Title", "one line of text (none: the file's name)"},
+    {"author", "Author", "one line of text"},
+    {"subject", "Subject", "one line of text"},
+    {"keywords", "Keywords", "one line of text"},
+    {"date", "Date", "now, seconds since 1970, or a date and time (2026-12-07, 2026-12-07T10:30:00Z)"},
 };
+
+// A detail of the document: one line of text, of a sensible length.
+std::optional<QString> detailText(const QString& value) {
+    const QString text = value.trimmed();
+    if (text.size() > 1000) return std::nullopt;
+    for (const QChar c : text)
+        if (c.category() == QChar::Other_Control) return std::nullopt;
+    return text;
+}
+
+// A date for the documents: "now", seconds since 1970, or an ISO 8601 date (UTC unless it says).
+std::optional<qint64> parseDate(const QString& value) {
+    const QString text = value.trimmed();
+    if (text.isEmpty() || text.compare(QLatin1String("now"), Qt::CaseInsensitive) == 0) return -1;
+    bool ok = false;
+    const qint64 seconds = text.toLongLong(&ok);
+    if (ok) return seconds >= 0 && seconds < 253402300800 ? std::optional(seconds) : std::nullopt;  // before 10000
+    QDateTime when = QDateTime::fromString(text, Qt::ISODate);
+    if (!when.isValid()) {
+        const QDate day = QDate::fromString(text, Qt::ISODate);
+        if (day.isValid()) when = day.startOfDay(Qt::UTC);
+    }
+    if (!when.isValid() || when.date().year() < 1970 || when.date().year() > 9999) return std::nullopt;
+    if (when.timeSpec() == Qt::LocalTime) when.setTimeSpec(Qt::UTC);  // a time without a zone is UTC
+    return when.toSecsSinceEpoch();
+}
 
 const Preference* find(const QString& name) {
     for (const Preference& p : all)
@@ -252,6 +285,10 @@ Checked check(const QString& name, const QString& value) {
     } else if (key == QLatin1String("turn-pages")) {
         stored = choice(value, {{"on", "1"}, {"1", "1"}, {"yes", "1"}, {"true", "1"},
                                 {"off", "0"}, {"0", "0"}, {"no", "0"}, {"false", "0"}});
+    } else if (key == QLatin1String("date")) {
+        if (const auto date = parseDate(value)) stored = *date < 0 ? QStringLiteral("now") : QString::number(*date);
+    } else {
+        stored = detailText(value);  // title, author, subject, keywords
     }
     if (!stored) {
         return {{}, QStringLiteral("\"%1\" is not a valid %2; accepted: %3")
@@ -345,6 +382,16 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
         if (!o) refuse("TurnPages", *v);
         else setup.turnPages = *o == QLatin1String("1");
     }
+    for (const auto& [name, field] : {std::pair{"Title", &setup.title}, std::pair{"Author", &setup.author},
+                                      std::pair{"Subject", &setup.subject}, std::pair{"Keywords", &setup.keywords}})
+        if (const auto v = value(name)) {
+            if (const auto text = detailText(*v)) *field = *text;
+            else refuse(name, *v);
+        }
+    if (const auto v = value("Date")) {
+        if (const auto date = parseDate(*v)) setup.date = *date;
+        else refuse("Date", *v);
+    }
     return setup;
 }
 
@@ -365,6 +412,11 @@ QList<std::pair<QString, QString>> describe(const PageSetup& s) {
         {QStringLiteral("resolution"), QString::number(s.dpi)},
         {QStringLiteral("ocr"), s.ocr.isEmpty() ? QStringLiteral("off") : s.ocr},
         {QStringLiteral("turn-pages"), s.turnPages ? QStringLiteral("on") : QStringLiteral("off")},
+        {QStringLiteral("title"), s.title},
+        {QStringLiteral("author"), s.author},
+        {QStringLiteral("subject"), s.subject},
+        {QStringLiteral("keywords"), s.keywords},
+        {QStringLiteral("date"), s.date < 0 ? QStringLiteral("now") : QString::number(s.date)},
     };
 }
 

@@ -34,6 +34,9 @@ struct PageSetup {
     bool center = false;
     QString ocr;            // languages the text on the pictures is recognised in ("eng+deu"); "": none
     bool turnPages = true;  // with recognition: a page whose text is turned is shown upright
+    // The documents' details: "" leaves them out (the title: the file's name).
+    QString title, author, subject, keywords;
+    qint64 date = -1;  // seconds since 1970 for the documents' dates; -1: SOURCE_DATE_EPOCH, or now
 
     // The page the program sees, in device pixels: the paper turned as the orientation says;
     // with Automatic orientation (and Fit) the upright paper. Each page that is printed may
@@ -86,6 +89,8 @@ LaidOut layOut(const PageSetup& setup, LaidOut page, const Drawing& drawing);
 //   Resolution  dots per inch, 72 to 2400
 //   Ocr         off, or the languages of the text recognised on the pictures: eng, eng+deu
 //   TurnPages   1, 0: with recognition, pages whose text is turned are shown upright
+//   Title, Author, Subject, Keywords   the documents' details, any text of one line
+//   Date        the documents' dates, in seconds since 1970 (UTC); "now" or none: the time written
 namespace preferences {
 
 // The names users give them (paper, orientation, margin, oversize, stretch, center, resolution)

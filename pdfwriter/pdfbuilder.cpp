@@ -9,10 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <optional>
@@ -255,19 +257,32 @@ std::string xmlEscaped(const std::string& text) {
     return out;
 }
 
-// The time now, as PDF dates ("D:20261207103243+01'00'") and XMP dates ("2026-12-07T10:32:43+01:00") give it.
-std::pair<std::string, std::string> now() {
-    const std::time_t t = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&t, &local);
+// The documents' time: the one the job gives, else SOURCE_DATE_EPOCH's (so that the same
+// pictures make the same file), else now.
+std::time_t documentTime(const DocumentDetails& details) {
+    if (details.date >= 0) return std::time_t(details.date);
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+        char* end = nullptr;
+        const long long seconds = std::strtoll(epoch, &end, 10);
+        if (*epoch && end && !*end && seconds >= 0) return std::time_t(seconds);
+    }
+    return std::time(nullptr);
+}
+
+// A time as PDF dates ("D:20261207103243+01'00'") and XMP dates ("2026-12-07T10:32:43+01:00")
+// give it: in the local time zone, or in UTC for a time that was fixed (the same everywhere).
+std::pair<std::string, std::string> datesOf(std::time_t t, bool utc) {
+    std::tm when{};
+    if (utc) gmtime_r(&t, &when);
+    else localtime_r(&t, &when);
     char stamp[32], zone[8];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &local);
-    std::strftime(zone, sizeof zone, "%z", &local);  // +0100
-    const std::string z(zone);
-    const std::string pdfDate = "D:" + std::string(stamp) + z.substr(0, 3) + "'" + z.substr(3, 2) + "'";
+    std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &when);
+    std::strftime(zone, sizeof zone, "%z", &when);  // +0100
+    const std::string z = utc ? std::string("+0000") : std::string(zone);
+    const std::string pdfDate = "D:" + std::string(stamp) + (utc ? std::string("Z") : z.substr(0, 3) + "'" + z.substr(3, 2) + "'");
     char iso[32];
-    std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%S", &local);
-    return {pdfDate, std::string(iso) + z.substr(0, 3) + ":" + z.substr(3, 2)};
+    std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%S", &when);
+    return {pdfDate, std::string(iso) + (utc ? std::string("Z") : z.substr(0, 3) + ":" + z.substr(3, 2))};
 }
 
 // The document information and the same in XMP metadata; for more than one page, a bookmark
@@ -275,9 +290,14 @@ std::pair<std::string, std::string> now() {
 void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, const std::vector<Page>& pages) {
     const std::string producer = std::string("Tenbrook PDF Writer ") + pictolio::config::version;
     const std::string creator = job.documentName.empty() ? "Pictolio" : job.documentName;
-    const auto [pdfDate, xmpDate] = now();
+    const DocumentDetails& details = job.details;
+    const bool fixedTime = details.date >= 0 || std::getenv("SOURCE_DATE_EPOCH");
+    const auto [pdfDate, xmpDate] = datesOf(documentTime(details), fixedTime);
     QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
     info.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(title));
+    if (!details.author.empty()) info.replaceKey("/Author", QPDFObjectHandle::newUnicodeString(details.author));
+    if (!details.subject.empty()) info.replaceKey("/Subject", QPDFObjectHandle::newUnicodeString(details.subject));
+    if (!details.keywords.empty()) info.replaceKey("/Keywords", QPDFObjectHandle::newUnicodeString(details.keywords));
     info.replaceKey("/Creator", QPDFObjectHandle::newUnicodeString(creator));
     info.replaceKey("/Producer", QPDFObjectHandle::newUnicodeString(producer));
     info.replaceKey("/CreationDate", QPDFObjectHandle::newString(pdfDate));
@@ -293,7 +313,13 @@ void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, 
         "    xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
         "    xmlns:pdf=\"http://ns.adobe.com/pdf/1.3/\">\n"
         "   <dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">" + xmlEscaped(title) + "</rdf:li></rdf:Alt></dc:title>\n"
-        "   <dc:format>application/pdf</dc:format>\n"
+        "   <dc:format>application/pdf</dc:format>\n" +
+        (details.author.empty() ? std::string()
+                                : "   <dc:creator><rdf:Seq><rdf:li>" + xmlEscaped(details.author) + "</rdf:li></rdf:Seq></dc:creator>\n") +
+        (details.subject.empty() ? std::string()
+                                 : "   <dc:description><rdf:Alt><rdf:li xml:lang=\"x-default\">" + xmlEscaped(details.subject) +
+                                       "</rdf:li></rdf:Alt></dc:description>\n") +
+        (details.keywords.empty() ? std::string() : "   <pdf:Keywords>" + xmlEscaped(details.keywords) + "</pdf:Keywords>\n") +
         "   <xmp:CreatorTool>" + xmlEscaped(creator) + "</xmp:CreatorTool>\n"
         "   <xmp:CreateDate>" + xmpDate + "</xmp:CreateDate>\n"
         "   <xmp:ModifyDate>" + xmpDate + "</xmp:ModifyDate>\n"
@@ -387,7 +413,7 @@ bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const Print
         pageDict.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, content.str()));
         pages.addPage(pdf.makeIndirectObject(pageDict), false);
     }
-    describeDocument(pdf, job, titleFor(path), pagesToWrite);
+    describeDocument(pdf, job, job.details.title.empty() ? titleFor(path) : job.details.title, pagesToWrite);
     return !pagesToWrite.empty();
 }
 
@@ -399,6 +425,15 @@ std::string folderOf(const std::string& path) {
 
 // Writes the document: every object in turn, a picture's data straight from its file, then the
 // cross-reference table. *current names the picture whose data is being written.
+// The file's identifier: a digest of what the document says of itself (its dates among them)
+// and its size, as PDF suggests: the same pictures and details give the same file, while two
+// documents written at different times, or of different pictures, differ.
+std::string fileIdentifier(QPDFObjectHandle info, std::int64_t size) {
+    QCryptographicHash digest(QCryptographicHash::Md5);
+    digest.addData(QByteArray::fromStdString(info.unparseResolved() + " " + std::to_string(size)));
+    return digest.result().toHex().toStdString();
+}
+
 void writeDocument(QPDF& pdf, const ImageStreams& streams, const std::string& version, FileOutput& out,
                    std::shared_ptr<const ImageSource>* current) {
     out.put("%PDF-" + version + "\n%\xE2\xE3\xCF\xD3\n");
@@ -457,10 +492,8 @@ void writeDocument(QPDF& pdf, const ImageStreams& streams, const std::string& ve
             out.put(entry);
         }
     }
-    unsigned char random[16];
-    QUtil::initializeWithRandomBytes(random, sizeof random);
-    const std::string id = "<" + QUtil::hex_encode(std::string(reinterpret_cast<char*>(random), sizeof random)) + ">";
     QPDFObjectHandle trailer = pdf.getTrailer();
+    const std::string id = "<" + fileIdentifier(trailer.getKey("/Info"), xref) + ">";
     out.put("trailer\n<< /Size " + std::to_string(offsets.size()) + " /Root " + trailer.getKey("/Root").unparse() +
             " /Info " + trailer.getKey("/Info").unparse() + " /ID [" + id + id + "] >>\nstartxref\n" +
             std::to_string(xref) + "\n%%EOF\n");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,12 +38,20 @@ struct Page {
     std::string title = {};  // what the page shows (its first picture's file name), for bookmarks
 };
 
+// What the document says of itself, beyond what the pages show.
+struct DocumentDetails {
+    std::string title;  // "": the file's name
+    std::string author, subject, keywords;
+    std::int64_t date = -1;  // seconds since 1970 (UTC) for its dates; -1: SOURCE_DATE_EPOCH, or now
+};
+
 // A finished print job, as the printing service hands it to the driver.
 struct PrintJob {
     std::string documentName;
     double pageWidth = 0;  // points, for pages without a size of their own
     double pageHeight = 0;
     std::vector<Page> pages;
+    DocumentDetails details = {};
 };
 
 // The matrix that shows a stored image upright in the target rectangle, given its EXIF

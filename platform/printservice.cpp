@@ -74,7 +74,11 @@ void PrinterDevice::place(const Picture& picture, int pageIndex, const pdfwriter
     const PicturePage page = picture.page(pageIndex);
     if (pageIndex > 0) newPage();
     const pdfwriter::PageSetup& s = *m_setup;
-    if (m_job.pages.empty()) m_job.documentName = m_documentName.toStdString();
+    if (m_job.pages.empty()) {
+        m_job.documentName = m_documentName.toStdString();
+        m_job.details = {s.title.toStdString(), s.author.toStdString(), s.subject.toStdString(),
+                         s.keywords.toStdString(), s.date};
+    }
     if (!m_pageOpen) {
         // The page's first picture chooses how it is turned (or, fitting pages, its size).
         const pdfwriter::LaidOut laidPage = pdfwriter::pageFor(s, drawing.pictureWidth, drawing.pictureHeight);

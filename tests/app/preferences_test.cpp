@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLineEdit>
 #include <QLabel>
 #include <QListWidget>
 #include <QTest>
@@ -56,7 +57,9 @@ TEST_F(Preferences, ChoicesRoundTripThroughThePrintersSettings) {
     EXPECT_FALSE(first.searchable->isChecked());  // recognition is off until asked for
     first.searchable->setChecked(true);
     first.turnPages->setChecked(false);
+    first.author->setText("Ann Ōkubo");
     ASSERT_TRUE(first.save());
+    EXPECT_EQ(value("Author"), "Ann Ōkubo");
     EXPECT_EQ(value("Ocr"), "eng");  // English, chosen when nothing else was
     EXPECT_EQ(value("TurnPages"), "0");
     EXPECT_EQ(value("PaperSize"), "100x150mm");
@@ -77,6 +80,7 @@ TEST_F(Preferences, ChoicesRoundTripThroughThePrintersSettings) {
     EXPECT_TRUE(again.center->isChecked());
     EXPECT_TRUE(again.searchable->isChecked());
     EXPECT_EQ(printing->pageSetup().ocr, "eng");
+    EXPECT_EQ(again.author->text(), "Ann Ōkubo");
     again.paper->setCurrentText("Fit each page to its picture");
     ASSERT_TRUE(again.save());
     EXPECT_EQ(value("PaperSize"), "Fit");

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <qpdf/QPDF.hh>
 #include <random>
 
 #include "tests/support/pdfreader.h"
@@ -196,6 +197,41 @@ TEST_F(ConvertCommand, AJoinedPdfLeavesTheUsersFilesAlone) {
         EXPECT_EQ(made(out.path()).join(' ').toStdString(), "X.pdf X.pdf.part");
         QFile::remove(out.filePath("X.pdf"));
     }
+}
+
+// A PDF says who made it and about what when told, and the same pictures with a fixed date make
+// the same file, byte for byte, run after run.
+TEST_F(ConvertCommand, DetailsAndFixedDatesGiveTheSameFileEveryRun) {
+    const QString a = picture("a.jpg"), b = picture("b.jpg");
+    const QStringList details = {"--author", "Ann Ōkubo", "--subject", "Receipts", "--keywords", "tax, 2026"};
+    qputenv("SOURCE_DATE_EPOCH", "1700000000");
+    QByteArray first;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(run(details + QStringList{"-j", "-o", out.filePath("scans.pdf"), a, b}), 0) << errors.toStdString();
+        const QByteArray bytes = testing::readFile(out.filePath("scans.pdf"));
+        if (i == 0) first = bytes;
+        else EXPECT_TRUE(bytes == first) << "the second run wrote another file";
+        QFile::remove(out.filePath("scans.pdf"));
+    }
+    qunsetenv("SOURCE_DATE_EPOCH");
+    const auto info = [](const QByteArray& pdf, const char* key) {
+        QPDF q;
+        q.processMemoryFile("x", pdf.constData(), std::size_t(pdf.size()));
+        return q.getTrailer().getKey("/Info").getKey(key).getUTF8Value();
+    };
+    EXPECT_EQ(info(first, "/Title"), "scans");  // after the file it was given
+    EXPECT_EQ(info(first, "/Author"), "Ann Ōkubo");
+    EXPECT_EQ(info(first, "/Subject"), "Receipts");
+    EXPECT_EQ(info(first, "/Keywords"), "tax, 2026");
+    EXPECT_EQ(info(first, "/CreationDate"), "D:20231114221320Z");
+    EXPECT_TRUE(first.contains("<dc:creator><rdf:Seq><rdf:li>Ann \xC5\x8Ckubo</rdf:li>"));
+    // A date given on the command line, and one that is not a date.
+    ASSERT_EQ(run({"--date", "2026-12-07T10:30:00+01:00", "--title", "Trip", a}), 0) << errors.toStdString();
+    const QByteArray dated = testing::readFile(out.filePath("a.pdf"));
+    EXPECT_EQ(info(dated, "/CreationDate"), "D:20261207093000Z");
+    EXPECT_EQ(info(dated, "/Title"), "Trip");
+    EXPECT_EQ(run({"--date", "yesterday", a}), 2);
+    EXPECT_TRUE(errors.contains("not a valid date")) << errors.toStdString();
 }
 
 // Standard output gets the PDF a piece at a time: a large PDF costs the run no more memory than
