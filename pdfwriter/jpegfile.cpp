@@ -547,20 +547,21 @@ std::vector<std::uint8_t> transcodeToHuffman(const std::uint8_t* data, std::size
 
 namespace {
 
-// The state of one grey decoding, kept off the stack that setjmp returns to.
-struct GreyDecoding {
+// The state of one decoding, kept off the stack that setjmp returns to.
+struct RowDecoding {
     jpeg_decompress_struct cinfo;
     ErrorManager err;
     std::jmp_buf jump;
     bool created = false;
-    std::vector<std::uint8_t> pixels;
-    std::vector<std::uint8_t> row;  // one CMYK row
-    ~GreyDecoding() {
+    std::vector<std::uint8_t> row;  // one row as decoded
+    std::vector<std::uint8_t> out;  // the same as handed on
+    ~RowDecoding() {
         if (created) jpeg_destroy_decompress(&cinfo);
     }
 };
 
-bool decodeGrey(GreyDecoding* d, const std::uint8_t* data, std::size_t size, int shrink) {
+bool decodeRows(RowDecoding* d, const std::uint8_t* data, std::size_t size, int shrink, bool colour,
+                const JpegRowsStart& start, const std::function<void(const std::uint8_t*)>& rowSink) {
     setUp(&d->err, &d->jump, false);
     d->cinfo.err = &d->err.pub;
     if (setjmp(d->jump)) return false;
@@ -572,25 +573,32 @@ bool decodeGrey(GreyDecoding* d, const std::uint8_t* data, std::size_t size, int
     d->cinfo.scale_num = 1;
     d->cinfo.scale_denom = unsigned(shrink);
     const bool cmyk = d->cinfo.jpeg_color_space == JCS_CMYK || d->cinfo.jpeg_color_space == JCS_YCCK;
-    d->cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_GRAYSCALE;
+    const bool grey = d->cinfo.num_components == 1;
+    const int components = colour && !grey ? 3 : 1;
+    d->cinfo.out_color_space = cmyk ? JCS_CMYK : components == 3 ? JCS_RGB : JCS_GRAYSCALE;
     jpeg_start_decompress(&d->cinfo);
     const std::size_t w = d->cinfo.output_width, h = d->cinfo.output_height;
-    d->pixels.resize(w * h);
-    if (cmyk) d->row.resize(w * 4);
+    d->row.resize(w * std::size_t(d->cinfo.output_components));
+    d->out.resize(w * std::size_t(components));
+    start(int(w), int(h), components);
     // Adobe's CMYK files store the inks inverted, as most writers do.
     const bool adobeInverted = d->cinfo.saw_Adobe_marker;
     while (d->cinfo.output_scanline < h) {
-        std::uint8_t* out = d->pixels.data() + std::size_t(d->cinfo.output_scanline) * w;
-        JSAMPROW rowPointer = cmyk ? d->row.data() : out;
+        JSAMPROW rowPointer = d->row.data();
         jpeg_read_scanlines(&d->cinfo, &rowPointer, 1);
-        if (!cmyk) continue;
+        if (!cmyk) {
+            rowSink(d->row.data());
+            continue;
+        }
         for (std::size_t x = 0; x < w; ++x) {
             const std::uint8_t* p = d->row.data() + x * 4;
             int c = p[0], m = p[1], y = p[2], k = p[3];
             if (adobeInverted) c = 255 - c, m = 255 - m, y = 255 - y, k = 255 - k;
             const int r = (255 - c) * (255 - k) / 255, g = (255 - m) * (255 - k) / 255, b = (255 - y) * (255 - k) / 255;
-            out[x] = std::uint8_t((r * 77 + g * 150 + b * 29) >> 8);
+            if (components == 3) d->out[3 * x] = std::uint8_t(r), d->out[3 * x + 1] = std::uint8_t(g), d->out[3 * x + 2] = std::uint8_t(b);
+            else d->out[x] = std::uint8_t((r * 77 + g * 150 + b * 29) >> 8);
         }
+        rowSink(d->out.data());
     }
     jpeg_finish_decompress(&d->cinfo);
     return true;
@@ -598,13 +606,24 @@ bool decodeGrey(GreyDecoding* d, const std::uint8_t* data, std::size_t size, int
 
 }  // namespace
 
+bool decodeJpegRows(const std::uint8_t* data, std::size_t size, int shrink, bool colour, const JpegRowsStart& start,
+                    const std::function<void(const std::uint8_t*)>& row) {
+    const auto d = std::make_unique<RowDecoding>();
+    return decodeRows(d.get(), data, size, shrink, colour, start, row);
+}
+
 std::vector<std::uint8_t> decodeJpegGrey(const std::uint8_t* data, std::size_t size, int shrink, int* width,
                                          int* height) {
-    const auto d = std::make_unique<GreyDecoding>();
-    if (!decodeGrey(d.get(), data, size, shrink)) return {};
-    *width = int(d->cinfo.output_width);
-    *height = int(d->cinfo.output_height);
-    return std::move(d->pixels);
+    std::vector<std::uint8_t> pixels;
+    std::size_t w = 0;
+    const bool decoded = decodeJpegRows(
+        data, size, shrink, false,
+        [&](int dw, int dh, int) {
+            *width = dw, *height = dh, w = std::size_t(dw);
+            pixels.reserve(w * std::size_t(dh));
+        },
+        [&](const std::uint8_t* row) { pixels.insert(pixels.end(), row, row + w); });
+    return decoded ? pixels : std::vector<std::uint8_t>{};
 }
 
 }  // namespace pdfwriter

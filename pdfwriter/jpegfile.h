@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,5 +81,12 @@ namespace pdfwriter {
 // *height get the size decoded. Empty when the data cannot be decoded.
 std::vector<std::uint8_t> decodeJpegGrey(const std::uint8_t* data, std::size_t size, int shrink, int* width,
                                          int* height);
+
+// Decodes a JPEG file a row at a time, scaled by 1/shrink in the DCT (1, 2, 4 or 8): 8-bit grey,
+// or (colour, for a file in colour) RGB; CMYK is converted. start gets the size decoded and the
+// components (1 or 3) before the first row. False when the data cannot be decoded.
+using JpegRowsStart = std::function<void(int width, int height, int components)>;
+bool decodeJpegRows(const std::uint8_t* data, std::size_t size, int shrink, bool colour, const JpegRowsStart& start,
+                    const std::function<void(const std::uint8_t* row)>& row);
 
 }  // namespace pdfwriter
