@@ -6,7 +6,9 @@
 #include <cstring>
 #include <memory>
 
+#include "appconfig.h"
 #include "app/preferenceswindow.h"
+#include "common/installdirs.h"
 #include "pictures/picture.h"
 
 #include "pdfwriter/driver.h"
@@ -90,6 +92,10 @@ int main(int argc, char* argv[]) {
         return false;
     };
 
+    if (command == QLatin1String("--version") || command == QLatin1String("-v")) {
+        out << "pictolio-printer " << pictolio::config::version << "\n";
+        return 0;
+    }
     if (command == QLatin1String("install")) {
         if (!PrintService::addPrinter(target, {name, QString::fromLatin1(PdfWriterDriver::port), name}, !system)) {
             err << "Could not install " << name << " in " << target << "\n";

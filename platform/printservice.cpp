@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "common/apperror.h"
+#include "common/installdirs.h"
 #include "common/paths.h"
 
 namespace pictolio {
@@ -130,7 +131,7 @@ RegistryStore PrintService::registryOf(const QString& root) {
 }
 
 QString PrintService::defaultSystemRoot() {
-    return QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    return QCoreApplication::instance() ? systemConfigFolder(QCoreApplication::applicationDirPath()) : QString();
 }
 
 PrintService::PrintService(QString root, pdfwriter::PdfWriterDriver::SaveAsPrompt saveAs, QString systemRoot)

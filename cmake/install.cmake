@@ -1,0 +1,16 @@
+# What an installation does beyond copying files: the PDF printer for every user, and an
+# "uninstall" target that takes away what "install" made.
+
+# "cmake --install" on the machine itself (not into a DESTDIR staging folder, as a package build
+# does: the package's maintainer scripts do it there) installs the printer for every user.
+install(CODE "
+  if(\"\$ENV{DESTDIR}\" STREQUAL \"\")
+    set(config \"${CMAKE_INSTALL_FULL_SYSCONFDIR}/pictolio\")
+    file(MAKE_DIRECTORY \"\${config}\")
+    execute_process(COMMAND \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/pictolio-printer\"
+                            install --system --system-root \"\${config}\" COMMAND_ERROR_IS_FATAL ANY)
+  endif()")
+
+configure_file(${CMAKE_CURRENT_LIST_DIR}/uninstall.cmake.in ${CMAKE_BINARY_DIR}/uninstall.cmake @ONLY)
+add_custom_target(uninstall COMMAND ${CMAKE_COMMAND} -P ${CMAKE_BINARY_DIR}/uninstall.cmake
+                  COMMENT "Removing what the last install made")
