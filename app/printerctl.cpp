@@ -71,7 +71,8 @@ int main(int argc, char* argv[]) {
     QTextStream out(stdout), err(stderr);
     QStringList args = app.arguments().mid(1);
     // --root FOLDER: the user's folder; --system-root FOLDER: the installation's printer list
-    // (beside this program); --system: install or remove for every user.
+    // (<sysconfdir>/pictolio, beside this program in a build tree); --system: install or remove
+    // for every user.
     const auto takeValue = [&](const QString& option, QString fallback) {
         const qsizetype at = args.indexOf(option);
         if (at >= 0 && at + 1 < args.size()) {
@@ -122,7 +123,7 @@ int main(int argc, char* argv[]) {
     if (command == QLatin1String("preferences")) {
         if (args.size() > 1) return preferencesCommand(args.mid(1), root, out, err);
         pictolio::PictureDecoder decoder;
-        const QDir samples(QCoreApplication::applicationDirPath() + QStringLiteral("/Samples"));
+        const QDir samples(pictolio::dataFolder(QCoreApplication::applicationDirPath()) + QStringLiteral("/Samples"));
         const QString sample = samples.entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name).value(0);
         pictolio::PreferencesWindow preferences(PrintService::registryOf(root), decoder,
                                                 sample.isEmpty() ? QString() : samples.filePath(sample));
