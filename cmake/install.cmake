@@ -2,10 +2,13 @@
 # "uninstall" target that takes away what "install" made.
 
 # "cmake --install" on the machine itself (not into a DESTDIR staging folder, as a package build
-# does: the package's maintainer scripts do it there) installs the printer for every user.
+# does: the package's maintainer scripts do it there) installs the printer for every user, in the
+# folder the installed programs find from bin/ (so also under a prefix given at install time).
+file(RELATIVE_PATH config_from_bin ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_SYSCONFDIR}/pictolio)
 install(CODE "
   if(\"\$ENV{DESTDIR}\" STREQUAL \"\")
-    set(config \"${CMAKE_INSTALL_FULL_SYSCONFDIR}/pictolio\")
+    get_filename_component(config
+        \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${config_from_bin}\" ABSOLUTE)
     file(MAKE_DIRECTORY \"\${config}\")
     execute_process(COMMAND \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/pictolio-printer\"
                             install --system --system-root \"\${config}\" COMMAND_ERROR_IS_FATAL ANY)
