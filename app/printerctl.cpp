@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pictolio-printer: installs, removes or reports the PDF printer for the current user, and
 // shows or changes its printing preferences.
 #include <QApplication>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What an installation does beyond copying files: the PDF printer for every user, and an
 # "uninstall" target that takes away what "install" made.
 

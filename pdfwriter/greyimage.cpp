@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures read as grey pixels, for text recognition.
 
 #include <fcntl.h>

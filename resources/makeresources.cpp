@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // make-resources FOLDER: draws the program's cursors and sample pictures and writes them into
 // FOLDER: HAND-M.CUR (the hand over push buttons), drag.ico (the pointer while a row is
 // dragged) and Samples/ (pictures to try the program on:
