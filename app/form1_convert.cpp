@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Start Converting": every row printed on the PDF printer, one PDF per picture or one for
 // all, with the progress on the bar and a report at the end. The run itself is the conversion
 // job's; the window hands it the rows and options, the progress and the error trap.

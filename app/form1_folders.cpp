@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Filling the list from folders: a whole folder tree, files and folders dropped on the list,
 // and the sample pictures that come with the program.
 #include <QElapsedTimer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file list's editing: rows removed, cleared, dragged to another place, moved up and down,
 // and added from the open-file dialog.
 #include <QKeyEvent>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Seeing the pictures in the list: a tooltip with a row's thumbnail and what page it makes, and
 // a large preview on Space.
 #include <QHelpEvent>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -9,6 +10,7 @@
 #include "app/form1.h"
 #include "app/singleinstance.h"
 #include "app/startwindow.h"
+#include "common/installdirs.h"
 #include "platform/filesystem.h"
 #include "pictures/picture.h"
 #include "platform/printservice.h"
@@ -81,7 +83,7 @@ int main(int argc, char* argv[]) {
     PosixFileSystem files;
 
     Form1 form({dialogs, settings, shell, printing, registry, decoder, files},
-               AppConfig::defaults(QCoreApplication::applicationDirPath()));
+               AppConfig::defaults(dataFolder(QCoreApplication::applicationDirPath())));
     dialogs.setOwner(&form);
     showMainWindow(form);
     form.openPaths(paths);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pictolio-printer: installs, removes or reports the PDF printer for the current user, and
 // shows or changes its printing preferences.
 #include <QApplication>
@@ -6,7 +7,9 @@
 #include <cstring>
 #include <memory>
 
+#include "appconfig.h"
 #include "app/preferenceswindow.h"
+#include "common/installdirs.h"
 #include "pictures/picture.h"
 
 #include "pdfwriter/driver.h"
@@ -69,7 +72,8 @@ int main(int argc, char* argv[]) {
     QTextStream out(stdout), err(stderr);
     QStringList args = app.arguments().mid(1);
     // --root FOLDER: the user's folder; --system-root FOLDER: the installation's printer list
-    // (beside this program); --system: install or remove for every user.
+    // (<sysconfdir>/pictolio, beside this program in a build tree); --system: install or remove
+    // for every user.
     const auto takeValue = [&](const QString& option, QString fallback) {
         const qsizetype at = args.indexOf(option);
         if (at >= 0 && at + 1 < args.size()) {
@@ -90,6 +94,10 @@ int main(int argc, char* argv[]) {
         return false;
     };
 
+    if (command == QLatin1String("--version") || command == QLatin1String("-v")) {
+        out << "pictolio-printer " << pictolio::config::version << "\n";
+        return 0;
+    }
     if (command == QLatin1String("install")) {
         if (!PrintService::addPrinter(target, {name, QString::fromLatin1(PdfWriterDriver::port), name}, !system)) {
             err << "Could not install " << name << " in " << target << "\n";
@@ -116,7 +124,7 @@ int main(int argc, char* argv[]) {
     if (command == QLatin1String("preferences")) {
         if (args.size() > 1) return preferencesCommand(args.mid(1), root, out, err);
         pictolio::PictureDecoder decoder;
-        const QDir samples(QCoreApplication::applicationDirPath() + QStringLiteral("/Samples"));
+        const QDir samples(pictolio::dataFolder(QCoreApplication::applicationDirPath()) + QStringLiteral("/Samples"));
         const QString sample = samples.entryList({QStringLiteral("*.jpg")}, QDir::Files, QDir::Name).value(0);
         pictolio::PreferencesWindow preferences(PrintService::registryOf(root), decoder,
                                                 sample.isEmpty() ? QString() : samples.filePath(sample));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // floor-bench [--later] OUTFILE FILE...: the least work a run that checks each picture can do,
 // without the program around it: read each file into memory, scan it for JPEG markers (every
 // 0xFF byte), write it to OUTFILE. The check cannot do less than read and scan every byte, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // make-corpus FOLDER COUNT: photo-like 12-megapixel JPEGs at quality 90, a few odd ones
 // (progressive, grey, CMYK, a portrait phone photo, arithmetic-coded), and pictures at the sizes
 // people have (a phone photo at 72 dpi, a 9000-pixel panorama, an A4 page scanned at 600 dpi).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // print-bench [--joined] [--stretch] OUTFOLDER FILE...: prints the pictures on the PDF printer,
 // as the program's run does (load, draw, end of document, wait for the file), in a printing
 // set-up of its own, and reports the time and the peak memory.

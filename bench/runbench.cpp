@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // run-bench [--joined] [--stretch] OUTFOLDER FILE...: a whole conversion as the user starts
 // it: the main window (offscreen) with the files in its list, "Start Converting" pressed, the
 // real PDF printer in a set-up of its own. Reports the time, the peak memory and the report.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // scan-bench FOLDER [FILES]: "Add All File(s) In Folder" on a tree of FILES files (100,000 by
 // default; made in FOLDER once), the main window offscreen. Reports the time, the rows added,
 // the peak memory and the longest stretch without window events (the window would freeze).

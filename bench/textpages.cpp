@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // make-text-pages FOLDER COUNT: A4 pages of printed text as a 300-dpi scanner saves them (grey
 // JPEG, a slightly uneven paper tone), and truth.txt, the text they carry, for measuring text
 // recognition against.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // thumb-bench FILE...: how soon a row's tooltip has its picture. For each file, the time from
 // the request to the thumbnail, first with an empty thumbnail cache, then from the cache; and,
 // hovering down the list (a new row every 20 ms, the list ten times over), the longest time the

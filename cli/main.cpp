@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pictolio-convert: Pictolio's conversion for scripts, terminals and file managers. The same
 // engine, printing service, PDF printer and page preferences as the window, without a window.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture decoder on a file of any kind, and the image data it gives when the page is
 // printed and read for text recognition. A picture it takes must give exactly the data its format promises: JPEG data the
 // check accepts, or one row of samples per pixel row, nothing more or less.

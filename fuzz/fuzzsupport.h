@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // What the fuzz targets share: the input as a file (the decoder and the PDF writer read files),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The JPEG check and the rewrites the PDF writer makes of a checked file: the APP14 segment an
 // RGB file needs, the standard Huffman tables a Motion-JPEG frame lacks, arithmetic coding
 // re-encoded as Huffman. Whatever the check accepts must come out of the rewrite as a file the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Makes the fuzz targets' seed pictures, all of them made here: small JPEG files of every kind
 // the PDF writer takes (into <folder>/jpeg), and those plus the other formats the decoder reads
 // (into <folder>/picture). Small, so that each run of a target is quick.

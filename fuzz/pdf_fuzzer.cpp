@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A picture file of any kind loaded by the picture decoder and printed on a page of its own, as
 // the PDF printer writes it; the PDF is read back with libqpdf. A picture the decoder takes must
 // give a whole PDF with its page and its image: JPEG data the check accepts, fax data as stored,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Reads a PDF back with libqpdf for the fuzz targets. Kept apart from them: clang 14 cannot

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # pictolio_glyphless_font(<header>): writes the header that builds the text layer's font into
 # the program. The glyph-less font comes with Tesseract's data.
 function(pictolio_glyphless_font output)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "pdfwriter/pngfile.h"
 
 #include <zlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoded pictures: samples kept from the check (spooled deflated below the user's cache
 // folder) or decoded again when their page is written.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HEIF files (HEIC, AVIF), read with libheif: the primary image, turned and mirrored as the
 // file's transformations say (libheif applies them when it decodes).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // JPEG files: checked whole, then embedded as they are.
 
 #include <unistd.h>

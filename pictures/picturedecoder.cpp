@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture decoder: which reader a file goes to, by what its first bytes say.
 
 #include <fcntl.h>

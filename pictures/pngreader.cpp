@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // PNG files: taken as they are where a PDF can hold their samples, else decoded.
 
 #include <QFile>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures Qt's image readers take (BMP, GIF, ICO, animated WebP, and the PNG files a PDF
 // cannot hold as stored), decoded again when their page is written.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the picture readers share: pages and pictures of what they read, and reading files.
 
 #include <unistd.h>

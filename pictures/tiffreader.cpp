@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TIFF files, read with libtiff: every page of the file, in file order. Fax data (CCITT Group 3
 // and 4) and JPEG data go into the PDF as they are stored where a PDF filter takes them whole;
 // other pages are decoded when they are printed.

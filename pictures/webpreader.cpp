@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WebP files, decoded by libwebp straight into 8-bit RGB samples (RGBA when the file has an alpha
 // channel): three bytes a pixel where Qt's reader makes four, and no conversion after. Animated
 // files are left to Qt's reader, which gives their first frame.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/printservice.h"
 
 #include <QCoreApplication>
@@ -9,6 +10,7 @@
 #include <cmath>
 
 #include "common/apperror.h"
+#include "common/installdirs.h"
 #include "common/paths.h"
 
 namespace pictolio {
@@ -134,7 +136,7 @@ RegistryStore PrintService::registryOf(const QString& root) {
 }
 
 QString PrintService::defaultSystemRoot() {
-    return QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    return QCoreApplication::instance() ? systemConfigFolder(QCoreApplication::applicationDirPath()) : QString();
 }
 
 PrintService::PrintService(QString root, pdfwriter::PdfWriterDriver::SaveAsPrompt saveAs, QString systemRoot)

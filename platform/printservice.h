@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QList>
@@ -80,7 +81,8 @@ public:
     // The per-user folder, "<user configuration folder>/pictolio".
     static QString defaultRoot();
 
-    // The system-wide printer list of an installation: "printers.ini" beside the program.
+    // The system-wide printer list of an installation: "<sysconfdir>/pictolio/printers.ini" (beside
+    // the program in a build tree).
     static QString defaultSystemRoot();
 
     // root: the user's folder; systemRoot: the folder of the printers installed for every user.

@@ -1,6 +1,7 @@
-// make-resources FOLDER: draws the program's cursors, icon and sample pictures and writes them
-// into FOLDER: HAND-M.CUR (the hand over push buttons), drag.ico (the pointer while a row is
-// dragged), pictolio.png (the application icon) and Samples/ (pictures to try the program on:
+// SPDX-License-Identifier: GPL-3.0-or-later
+// make-resources FOLDER: draws the program's cursors and sample pictures and writes them into
+// FOLDER: HAND-M.CUR (the hand over push buttons), drag.ico (the pointer while a row is
+// dragged) and Samples/ (pictures to try the program on:
 // different sizes, densities and orientations, one of them a portrait photo stored turned, as
 // a phone stores it, with an EXIF orientation to stand it upright).
 #include <QBuffer>
@@ -99,49 +100,6 @@ QImage dragPointer() {
     return image;
 }
 
-QImage appIcon() {
-    QImage image(128, 128, QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    // A photograph (sky, sun, hills) becoming a page with a folded corner.
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(70, 130, 200));
-    p.drawRoundedRect(QRectF(6, 18, 78, 62), 6, 6);
-    p.setBrush(QColor(255, 210, 60));
-    p.drawEllipse(QPointF(62, 36), 9, 9);
-    p.setBrush(QColor(60, 160, 80));
-    QPainterPath hills;
-    hills.moveTo(6, 80);
-    hills.cubicTo(30, 45, 50, 70, 84, 52);
-    hills.lineTo(84, 74);
-    hills.quadTo(84, 80, 78, 80);
-    hills.closeSubpath();
-    p.drawPath(hills);
-    QPainterPath page;
-    page.moveTo(52, 40);
-    page.lineTo(102, 40);
-    page.lineTo(122, 60);
-    page.lineTo(122, 122);
-    page.lineTo(52, 122);
-    page.closeSubpath();
-    p.setPen(QPen(QColor(90, 90, 90), 2));
-    p.setBrush(Qt::white);
-    p.drawPath(page);
-    p.setBrush(QColor(220, 220, 220));
-    p.drawPolygon(QPolygonF({QPointF(102, 40), QPointF(102, 60), QPointF(122, 60)}));
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(200, 30, 30));
-    p.drawRoundedRect(QRectF(60, 86, 54, 26), 4, 4);
-    QFont font;
-    font.setBold(true);
-    font.setPixelSize(20);
-    p.setFont(font);
-    p.setPen(Qt::white);
-    p.drawText(QRectF(60, 86, 54, 26), Qt::AlignCenter, QStringLiteral("PDF"));
-    return image;
-}
-
 // A scene to show: sky, sun, hills and a caption.
 QImage scene(int width, int height, const QColor& sky, const QString& caption) {
     QImage image(width, height, QImage::Format_RGB32);
@@ -217,8 +175,7 @@ int main(int argc, char** argv) {
     const QString folder = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(folder);
     bool ok = write(folder + "/HAND-M.CUR", iconFile(hand(), 2, 11, 1)) &&
-              write(folder + "/drag.ico", iconFile(dragPointer(), 1, 0, 0)) &&
-              appIcon().save(folder + "/pictolio.png");
+              write(folder + "/drag.ico", iconFile(dragPointer(), 1, 0, 0));
     QDir().mkpath(folder + "/Samples");
     const QImage portrait = scene(900, 1200, QColor(90, 140, 210), QStringLiteral("Portrait"));
     ok = ok &&

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-3.0-or-later */
 /* Pictolio's skin: a Qt style sheet. */
 QGroupBox { border: 1px solid #b8c2cf; border-radius: 4px;
             margin-top: 12px; padding-top: 4px; }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Seeing the pictures of the list: row tooltips with thumbnails from the desktop's cache, and
 // the preview window.
 #include <QImageReader>

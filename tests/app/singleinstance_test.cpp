@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hand-over between starts and the window: where its socket lies, and who may use it.
 #include "app/singleinstance.h"
 

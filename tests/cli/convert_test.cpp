@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // pictolio-convert end to end: the real program, real pictures and folders, PDFs read back.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text recognition end to end: pages drawn here from known text with a real font, converted by
 // pictolio-convert with --ocr, and read back with poppler (pdftotext) and libqpdf.
 #include <gtest/gtest.h>

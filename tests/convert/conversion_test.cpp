@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conversion engine on its own, as pictolio-convert and the window drive it.
 #include "convert/conversion.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where pictures land on the PDF printer's pages for every choice of its printing preferences,
 // checked on the written PDF: the page, the picture's box, the clip.
 #include <gtest/gtest.h>
