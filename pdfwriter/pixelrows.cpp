@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pictures read as rows of 8-bit pixels: in grey for text recognition, in grey or RGB for
 // pictures made smaller.
 
