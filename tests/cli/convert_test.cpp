@@ -323,12 +323,12 @@ TEST_F(ConvertCommand, APdfCutOffLeavesNothingBehind) {
             signaller.join();
             ASSERT_TRUE(sent) << name;
             EXPECT_EQ(code, signal == SIGKILL ? -1 : 1) << name << ": " << errors.toStdString();
-            EXPECT_EQ(made(out.path()), QStringList()) << name;
+            EXPECT_EQ(made(out.path()).join(' ').toStdString(), "") << name;
             QStringList staged;
             for (const QString& folder : leftInTmp()) staged += made(tmp.filePath(folder));
-            EXPECT_EQ(staged, QStringList()) << name;
+            EXPECT_EQ(staged.join(' ').toStdString(), "") << name;
             EXPECT_EQ(run({"-o", pics.path(), small}), 0) << name;  // the next run clears what is left
-            EXPECT_EQ(leftInTmp(), QStringList()) << name;
+            EXPECT_EQ(leftInTmp().join(' ').toStdString(), "") << name;
         }
     }
 }
