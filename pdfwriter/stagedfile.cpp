@@ -70,8 +70,13 @@ std::string failure(const std::string& what, int error) { return what + ": " + s
 }  // namespace
 
 StagedFile::StagedFile(const std::string& path, unsigned mode) : m_path(path), m_folder(folderOf(path)) {
-    m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode_t(mode));
-    // Older kernels and some file systems have no unnamed files: a hidden name instead.
+    // An unnamed file is given its name through /proc; older kernels and some file systems
+    // have no unnamed files: a hidden name instead.
+    static const bool canLink = ::access("/proc/self/fd", X_OK) == 0;
+    if (canLink)
+        m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode_t(mode));
+    else
+        errno = EOPNOTSUPP;
     if (m_fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL))
         m_fd = makeHidden(m_folder, &m_temp);
     if (m_fd < 0) {
