@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "appconfig.h"
@@ -25,6 +26,7 @@
 #include "convert/pdfprinter.h"
 #include "filelist/folderscan.h"
 #include "pdfwriter/driver.h"
+#include "pdfwriter/stagedfile.h"
 #include "platform/filesystem.h"
 #include "pictures/picture.h"
 #include "platform/printservice.h"
@@ -63,49 +65,53 @@ bool looksLikePicture(const QString& name) {
 }
 
 // Everything from one descriptor to the other, a piece at a time, each write checked: a PDF of
-// any size costs one piece of memory, and a reader that went away (EPIPE) is a failure.
-bool copyAll(int from, int to) {
+// any size costs one piece of memory, and a reader that went away (EPIPE) is a failure. "" when
+// done, else why not.
+QString copyAll(int from, int to) {
     std::vector<char> piece(1 << 20);
     for (;;) {
         const ssize_t n = ::read(from, piece.data(), piece.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n == 0;
+        if (n < 0) return QString::fromLocal8Bit(std::strerror(errno));
+        if (n == 0) return {};
         for (ssize_t done = 0; done < n;) {
             const ssize_t written = ::write(to, piece.data() + done, std::size_t(n - done));
             if (written < 0 && errno == EINTR) continue;
-            if (written <= 0) return false;
+            if (written <= 0) return QString::fromLocal8Bit(std::strerror(written < 0 ? errno : ENOSPC));
             done += written;
         }
     }
 }
 
-bool copyToStandardOutput(const QString& path) {
+QString copyToStandardOutput(const QString& path) {
     const int in = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
-    const bool copied = copyAll(in, STDOUT_FILENO);
+    if (in < 0) return QString::fromLocal8Bit(std::strerror(errno));
+    const QString failure = copyAll(in, STDOUT_FILENO);
     ::close(in);
-    return copied;
+    return failure;
 }
 
-// The joined PDF to its name: moved when it can be; copied otherwise, whole, to a name of its
-// own in the target folder (as the driver does), then renamed. A name fixed in advance could be
-// a file of the user's, such as a download's "X.pdf.part".
-bool moveTo(const QString& made, const QString& target) {
+// The joined PDF to its name: moved when it can be; copied otherwise, whole, as the driver
+// writes its files (a StagedFile: never a name fixed in advance, which could be a file of the
+// user's such as a download's "X.pdf.part"). "" when done, else why not.
+QString moveTo(const QString& made, const QString& target) {
     const QByteArray from = QFile::encodeName(made);
-    if (::rename(from.constData(), QFile::encodeName(target).constData()) == 0) return true;
-    QByteArray temp = QFile::encodeName(QFileInfo(target).path() + QStringLiteral("/.pictolio-XXXXXX"));
-    const int out = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (out < 0) return false;
+    if (::rename(from.constData(), QFile::encodeName(target).constData()) == 0) return {};
+    if (errno != EXDEV) return QString::fromLocal8Bit(std::strerror(errno));
     const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
-    // mkstemp makes the file for its owner only: give it the mode the driver gave the PDF.
-    bool copied = in >= 0 && ::fstat(in, &st) == 0 && ::fchmod(out, st.st_mode & 0777) == 0 && copyAll(in, out) &&
-                  ::fsync(out) == 0;
-    if (in >= 0) ::close(in);
-    copied = ::close(out) == 0 && copied;
-    if (copied && ::rename(temp.constData(), QFile::encodeName(target).constData()) == 0) return true;
-    ::unlink(temp.constData());
-    return false;
+    if (in < 0 || ::fstat(in, &st) != 0) {
+        const QString failure = QString::fromLocal8Bit(std::strerror(errno));
+        if (in >= 0) ::close(in);
+        return failure;
+    }
+    // The mode the driver gave the PDF.
+    pdfwriter::StagedFile out(QFile::encodeName(target).toStdString(), st.st_mode & 0777);
+    QString failure = out.fd() < 0 ? QString::fromLocal8Bit(out.error().c_str()) : copyAll(in, out.fd());
+    ::close(in);
+    if (failure.isEmpty() && ::fsync(out.fd()) != 0) failure = QString::fromLocal8Bit(std::strerror(errno));
+    if (failure.isEmpty()) failure = QString::fromLocal8Bit(out.commit().c_str());
+    return failure;
 }
 
 // The run's temporary folders are named after its process, "pictolio-convert-PID-XXXXXX": a run
@@ -355,33 +361,42 @@ int main(int argc, char* argv[]) {
     caller.cancelled = [] { return interrupted.load(); };
     ConversionJob job(printing, registry, decoder, config::outputWaitSeconds * 1000, caller);
     ConversionReport report = joined ? job.runJoined() : job.runPerPicture();
-    printing.pdfDriver().waitUntilIdle();  // a PDF under way is finished whole, never cut off
+    // Interrupted, the PDF under way is abandoned, and nothing of it is left; otherwise every PDF
+    // is finished whole.
+    if (interrupted) printing.pdfDriver().abandonAll();
+    printing.pdfDriver().waitUntilIdle();
     if (!quietly) progress.done();
 
     // The joined PDF to its name, or to standard output.
     if (!joinedFile.isEmpty() && !report.created.isEmpty()) {
         const QString made = report.created.first();
-        if (joinedFile == QLatin1String("-")) {
-            if (!copyToStandardOutput(made)) {
-                report.notCreated << QStringLiteral("(standard output)");
-                report.created.clear();
-            }
-        } else {
-            const QString target = joinedFile;
-            if (!moveTo(made, target)) {
-                report.notCreated << target;
-                report.created.clear();
-            } else {
-                report.created = QStringList{target};
-            }
+        const bool toOutput = joinedFile == QLatin1String("-");
+        const QString target = toOutput ? QStringLiteral("(standard output)") : joinedFile;
+        const QString failure = toOutput ? copyToStandardOutput(made) : moveTo(made, target);
+        if (!failure.isEmpty()) {
+            report.notCreated << target;
+            report.whyNotCreated.insert(target, failure);
+            report.created.clear();
+        } else if (!toOutput) {
+            report.created = QStringList{target};
         }
+    }
+    // A joined PDF made in the staging folder, not moved: named as the user asked for it.
+    for (QString& path : report.notCreated) {
+        if (joinedFile.isEmpty() || !path.startsWith(staging.path() + QLatin1Char('/'))) continue;
+        const QString why = report.whyNotCreated.take(path);
+        path = joinedFile == QLatin1String("-") ? QStringLiteral("(standard output)") : joinedFile;
+        if (!why.isEmpty()) report.whyNotCreated.insert(path, why);
     }
 
     for (const QString& path : report.invalidPictures)
         std::fprintf(stderr, "pictolio-convert: %s: %s\n", QFileInfo::exists(path) ? "not a picture" : "no such file",
                      qPrintable(path));
-    for (const QString& path : report.notCreated)
-        std::fprintf(stderr, "pictolio-convert: PDF not created: %s\n", qPrintable(path));
+    for (const QString& path : report.notCreated) {
+        const QString why = report.whyNotCreated.value(path);
+        std::fprintf(stderr, "pictolio-convert: PDF not created: %s%s%s\n", qPrintable(path), why.isEmpty() ? "" : ": ",
+                     qPrintable(why));
+    }
     for (const QString& note : report.textNotes)
         std::fprintf(stderr, "pictolio-convert: %s\n", qPrintable(note));
     for (const QString& path : report.incomplete)

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/registrystore.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -8,7 +10,9 @@
 #include <QMap>
 #include <QStandardPaths>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "common/paths.h"
 
@@ -53,10 +57,46 @@ QString unescape(QStringView text) {
 
 using Values = QMap<QString, QString>;
 
-bool readValues(const QString& file, Values* values) {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly)) return false;
-    const QString text = QString::fromUtf8(f.readAll());
+// The most a key's file may hold: far more than any key's values, far less than would cost
+// time or memory to read.
+constexpr qint64 maxFileSize = 1 << 20;
+
+// Reads a key's file, if it is a regular file of at most maxFileSize bytes: never a pipe (which
+// would block), a device (which may never end) or a folder. False when it is not read; then
+// *problem says why, unless the file is simply not there.
+bool readValues(const QString& file, Values* values, QString* problem = nullptr) {
+    const auto refuse = [&](const QString& why) {
+        if (problem) *problem = QStringLiteral("%1 is not read: %2").arg(file, why);
+        return false;
+    };
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return false;
+        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    struct stat st {};
+    QByteArray data;
+    bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (regular && st.st_size <= maxFileSize) {
+        data.resize(maxFileSize + 1);  // one byte more: a file that grew says so
+        qint64 got = 0;
+        while (got < data.size()) {
+            const ssize_t n = ::read(fd, data.data() + got, std::size_t(data.size() - got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += n;
+        }
+        data.resize(got);
+    }
+    ::close(fd);
+    if (!regular)
+        return refuse(S_ISFIFO(st.st_mode)                          ? QStringLiteral("it is a pipe, not a file")
+                      : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? QStringLiteral("it is a device, not a file")
+                      : S_ISDIR(st.st_mode)                         ? QStringLiteral("it is a folder, not a file")
+                                                                    : QStringLiteral("it is not a regular file"));
+    if (st.st_size > maxFileSize || data.size() > maxFileSize)
+        return refuse(QStringLiteral("it holds more than %1 bytes").arg(maxFileSize));
+    const QString text = QString::fromUtf8(data);
     for (QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
         const qsizetype tab = line.indexOf(QLatin1Char('\t'));
         if (tab > 0) values->insert(unescape(line.left(tab)), unescape(line.mid(tab + 1)));
@@ -133,9 +173,9 @@ std::optional<QString> RegistryStore::getString(const QString& key, const QStrin
     return *it;
 }
 
-QMap<QString, QString> RegistryStore::values(const QString& key) const {
+QMap<QString, QString> RegistryStore::values(const QString& key, QString* problem) const {
     Values values;
-    readValues(keyFile(key), &values);
+    readValues(keyFile(key), &values, problem);
     return values;
 }
 

@@ -25,8 +25,10 @@ public:
     // False when the value cannot be written.
     bool setString(const QString& key, const QString& name, const QString& value) const;
     std::optional<QString> getString(const QString& key, const QString& name) const;
-    // Every value of the key, read at once; none when the key is missing or unreadable.
-    QMap<QString, QString> values(const QString& key) const;
+    // Every value of the key, read at once; none when the key is missing or unreadable. A key's
+    // file is read only when it is a regular file of at most a megabyte: when it is not read,
+    // *problem says why.
+    QMap<QString, QString> values(const QString& key, QString* problem = nullptr) const;
     bool keyExists(const QString& key) const;
 
     // The file that holds a key's values.

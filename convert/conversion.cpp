@@ -83,17 +83,34 @@ bool ConversionJob::drawPicture(int line) {
 // was not meant for.
 bool ConversionJob::outputIsUsable(const QString& outputPath, const QString& source) {
     const RowOptions options = m_caller.options();
-    bool usable = !(options.inFolder && !isOutputFolder(options.folder));
+    if (options.inFolder && !isOutputFolder(options.folder)) {
+        notCreated(outputPath, QStringLiteral("the folder %1 is gone").arg(options.folder));
+        return false;
+    }
     const pdfwriter::FileIdentity existing = outputFileIdentity(outputPath);
-    if (usable && existing.size >= 0) {
+    if (existing.size >= 0) {
         const auto sameFile = [&](const pdfwriter::FileIdentity& id) {
             return id.device == existing.device && id.inode == existing.inode;
         };
-        usable = !sameFile(outputFileIdentity(source)) && std::none_of(m_runSources.begin(), m_runSources.end(), sameFile);
+        if (sameFile(outputFileIdentity(source)) || std::any_of(m_runSources.begin(), m_runSources.end(), sameFile)) {
+            notCreated(outputPath, QStringLiteral("it would replace one of the pictures"));
+            return false;
+        }
     }
-    if (usable) usable = pdfprinter::outputSettingsAre(m_registry, outputPath);
-    if (!usable) m_report.notCreated << outputPath;
-    return usable;
+    if (!pdfprinter::outputSettingsAre(m_registry, outputPath)) {
+        notCreated(outputPath, QStringLiteral("the PDF printer's settings could not be written"));
+        return false;
+    }
+    return true;
+}
+
+// Reports the PDF as not created, and why; the reason also goes to the printer's log, unless it
+// says so already.
+void ConversionJob::notCreated(const QString& outputPath, const QString& why, bool logged) {
+    m_report.notCreated << outputPath;
+    if (why.isEmpty()) return;
+    m_report.whyNotCreated.insert(outputPath, why);
+    if (!logged) m_printing.pdfDriver().log(QStringLiteral("%1 not created: %2").arg(outputPath, why));
 }
 
 // Waits for the printer's settings while another copy of the program holds them. When they stay
@@ -105,8 +122,7 @@ bool ConversionJob::lockSettings(pdfprinter::SettingsLock& lock, const QString& 
     *abandoned = result == Result::Abandoned;
     if (result == Result::TimedOut) {
         m_settingsLockGivenUp = true;
-        m_report.notCreated << outputPath;
-        m_printing.pdfDriver().log(QStringLiteral("%1 not created: %2").arg(outputPath, lock.failure()));
+        notCreated(outputPath, lock.failure());
     }
     return result == Result::Acquired;
 }
@@ -115,7 +131,9 @@ void ConversionJob::waitForOutput(const QString& outputPath, const pdfwriter::Fi
                                   int pages) {
     const WaitResult result =
         waitForOutputFile(outputPath, before, m_printing, job, m_waitMs, [this] { return cancelled(); });
-    if (result == WaitResult::Failed || result == WaitResult::TimedOut) m_report.notCreated << outputPath;
+    if (result == WaitResult::Failed) notCreated(outputPath, m_printing.pdfDriver().jobError(job), true);
+    if (result == WaitResult::TimedOut)
+        notCreated(outputPath, QStringLiteral("the PDF printer made no progress for %1 seconds").arg(m_waitMs / 1000));
     if (result == WaitResult::Incomplete) m_report.incomplete << outputPath;
     if (result == WaitResult::Created || result == WaitResult::Incomplete) {
         for (const std::string& note : m_printing.pdfDriver().jobNotes(job))

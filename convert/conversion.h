@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -32,6 +33,7 @@ struct ConversionReport {
     QStringList invalidPictures;
     QStringList created;
     QStringList notCreated;
+    QMap<QString, QString> whyNotCreated;  // a path of notCreated: why it was not made, when known
     QStringList incomplete;
     int pages = 0;  // pages printed, in all PDF files made
     QStringList textNotes;  // "x.pdf: no text on page 3: why": pages made without the text asked for
@@ -76,6 +78,7 @@ private:
     void waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job, int pages);
     void noteRunSources();
     QString clearOfRunOutputs(const QString& outputPath) const;
+    void notCreated(const QString& outputPath, const QString& why, bool logged = false);
 
     PrintService& m_printing;
     Registry& m_registry;

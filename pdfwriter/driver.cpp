@@ -84,18 +84,23 @@ PageSetup PdfWriterDriver::defaultPageSetup() {
 }
 
 PageSetup PdfWriterDriver::pageSetup() const {
-    return preferences::read(m_registry, registryKey(), localPaperName(), [this](const QString& complaint) {
-        {
-            std::lock_guard lock(m_mutex);
-            if (!m_complaints.insert(complaint).second) return;  // said once is enough
-        }
-        log(complaint);
-    });
+    return preferences::read(m_registry, registryKey(), localPaperName(),
+                             [this](const QString& complaint) { logOnce(complaint); });
+}
+
+void PdfWriterDriver::logOnce(const QString& complaint) const {
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_complaints.insert(complaint).second) return;  // said once is enough
+    }
+    log(complaint);
 }
 
 std::uint64_t PdfWriterDriver::endJob(PrintJob job) {
     const QString key = registryKey();
-    const QMap<QString, QString> values = m_registry.values(key);  // both as they stand now
+    QString unread;
+    const QMap<QString, QString> values = m_registry.values(key, &unread);  // both as they stand now
+    if (!unread.isEmpty()) logOnce(QStringLiteral("the PDF printer's values %1").arg(unread));
     QString path = values.value(outputFileValue);
     const bool bypass = values.value(bypassValue) == QStringLiteral("1");
     if (!bypass) {
@@ -124,6 +129,7 @@ std::uint64_t PdfWriterDriver::endJob(PrintJob job) {
         // Keep what became of the last thousand jobs.
         while (m_states.size() > 1000) m_states.erase(m_states.begin());
         while (!m_notes.empty() && m_notes.begin()->first + 1000 < id) m_notes.erase(m_notes.begin());
+        while (!m_errors.empty() && m_errors.begin()->first + 1000 < id) m_errors.erase(m_errors.begin());
         m_queue.push_back({id, std::move(job), QFile::encodeName(path).toStdString()});
     }
     m_wake.notify_all();
@@ -150,6 +156,29 @@ std::vector<std::string> PdfWriterDriver::jobNotes(std::uint64_t job) const {
     return it == m_notes.end() ? std::vector<std::string>{} : it->second;
 }
 
+QString PdfWriterDriver::jobError(std::uint64_t job) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_errors.find(job);
+    return it == m_errors.end() ? QString() : it->second;
+}
+
+void PdfWriterDriver::abandonAll() {
+    std::deque<Pending> dropped;
+    {
+        std::lock_guard lock(m_mutex);
+        dropped.swap(m_queue);
+        for (const Pending& pending : dropped) {
+            m_states[pending.id] = JobState::Failed;
+            m_errors[pending.id] = QStringLiteral("abandoned before it was written");
+        }
+        if (m_busy) m_abandon = true;
+    }
+    m_idle.notify_all();
+    for (const Pending& pending : dropped)
+        log(QStringLiteral("could not write %1: abandoned before it was written")
+                .arg(QFile::decodeName(pending.path.c_str())));
+}
+
 void PdfWriterDriver::setState(std::uint64_t id, JobState state) {
     std::lock_guard lock(m_mutex);
     const auto it = m_states.find(id);
@@ -171,11 +200,13 @@ void PdfWriterDriver::run() {
             pending = std::move(m_queue.front());
             m_queue.pop_front();
             m_busy = true;
+            m_abandon = false;
         }
         const QString path = QFile::decodeName(pending.path.c_str());
         WriteOptions options;
         options.fileMode = m_fileMode;
         options.progress = &m_progress;
+        options.stop = &m_abandon;
         const WriteResult result = writePdfFile(pending.job, pending.path, options);
         for (const std::string& note : result.notes) log(QStringLiteral("%1: %2").arg(path, QString::fromStdString(note)));
         if (!result.notes.empty()) {
@@ -189,9 +220,11 @@ void PdfWriterDriver::run() {
             log(QStringLiteral("wrote %1").arg(path));
             setState(pending.id, result.leftOut.empty() ? JobState::Written : JobState::Incomplete);
         } else {
-            log(QStringLiteral("could not write %1: %2")
-                    .arg(path, QString::fromLocal8Bit(result.error.c_str())));
-            setState(pending.id, JobState::Failed);
+            const QString error = QString::fromLocal8Bit(result.error.c_str());
+            log(QStringLiteral("could not write %1: %2").arg(path, error));
+            std::lock_guard lock(m_mutex);
+            m_errors[pending.id] = error;
+            if (const auto it = m_states.find(pending.id); it != m_states.end()) it->second = JobState::Failed;
         }
         pending = {};  // lets go of the job's pictures before saying so
         {

@@ -70,10 +70,18 @@ public:
     TextRecognition& recognition() { return *m_recognition; }
     // What the job's file lacks: pages written without the text asked for, and why.
     std::vector<std::string> jobNotes(std::uint64_t job) const;
+    // Why a failed job's file was not written, as the log says it.
+    QString jobError(std::uint64_t job) const;
+
+    // Abandons the job being written (its file is not made, and nothing of it is left) and every
+    // job queued; returns at once.
+    void abandonAll();
 
     const QString& logFile() const { return m_logFile; }
     // Adds a time-stamped line to the driver's log.
     void log(const QString& line) const;
+    // The same, unless the log already says it.
+    void logOnce(const QString& line) const;
 
     // Writes the page defaults into the registry key, the paper size from the user's locale;
     // values already there stay.
@@ -98,6 +106,8 @@ private:
     std::uint64_t m_nextJob = 1;
     std::map<std::uint64_t, JobState> m_states;  // the most recent jobs
     std::map<std::uint64_t, std::vector<std::string>> m_notes;
+    std::map<std::uint64_t, QString> m_errors;
+    std::atomic<bool> m_abandon{false};  // the job being written is to be dropped
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::deque<Pending> m_queue;

@@ -310,7 +310,9 @@ PageSetup defaults(const QString& paper) {
 PageSetup read(const pictolio::RegistryStore& registry, const QString& key, const QString& defaultPaper,
                const std::function<void(const QString&)>& complain) {
     PageSetup setup = defaults(defaultPaper);
-    const QMap<QString, QString> stored = registry.values(key);  // one read for all of them
+    QString unread;
+    const QMap<QString, QString> stored = registry.values(key, &unread);  // one read for all of them
+    if (!unread.isEmpty() && complain) complain(QStringLiteral("the PDF printer's values %1").arg(unread));
     const auto value = [&](const char* name) -> std::optional<QString> {
         const auto it = stored.constFind(QLatin1String(name));
         if (it == stored.constEnd()) return std::nullopt;

@@ -4,6 +4,7 @@
 #include "appconfig.h"
 #include "pdfwriter/deflate.h"
 #include "pdfwriter/recognition.h"
+#include "pdfwriter/stagedfile.h"
 #include "pdfwriter/textlayer.h"
 
 #include <fcntl.h>
@@ -31,11 +32,22 @@ namespace pdfwriter {
 
 namespace {
 
+// Thrown when the job is abandoned while its file is written.
+struct Abandoned : std::runtime_error {
+    Abandoned() : std::runtime_error("abandoned before it was whole") {}
+};
+
 // The new file, written through a buffer. Parts of other files are copied by the kernel where
 // it can, so a picture's bytes need not pass through the program.
 class FileOutput : public DataOut {
 public:
-    FileOutput(int fd, std::atomic<std::uint64_t>* progress) : m_fd(fd), m_progress(progress) {}
+    FileOutput(int fd, std::atomic<std::uint64_t>* progress, const std::atomic<bool>* stop)
+        : m_fd(fd), m_progress(progress), m_stop(stop) {}
+
+    // Throws Abandoned once the job is to be dropped.
+    void checkStop() const {
+        if (m_stop && m_stop->load(std::memory_order_relaxed)) throw Abandoned();
+    }
 
     void put(const std::string& text) {
         m_buffer += text;
@@ -55,8 +67,11 @@ public:
     void copyFrom(int fd, std::int64_t offset, std::int64_t length, const std::string& name) override {
         flush();
         while (length > 0 && m_kernelCopies) {
+            checkStop();
             loff_t from = offset;
-            const ssize_t n = ::copy_file_range(fd, &from, m_fd, nullptr, std::size_t(length), 0);
+            // (a piece at a time, so that a stop is heard)
+            const ssize_t n =
+                ::copy_file_range(fd, &from, m_fd, nullptr, std::size_t(std::min<std::int64_t>(length, 64 << 20)), 0);
             if (n > 0) {
                 offset += n, length -= n, m_written += n;
                 count(std::size_t(n));
@@ -77,6 +92,25 @@ public:
         m_buffer.clear();
     }
 
+    // Leaves the next bytes of the file blank (a hole, read as zeros, white space to a PDF reader).
+    void skip(std::int64_t bytes) {
+        flush();
+        if (::lseek(m_fd, off_t(bytes), SEEK_CUR) < 0) {
+            m_failed = true;
+            throw std::runtime_error(std::string("cannot write: ") + std::strerror(errno));
+        }
+        m_written += bytes;
+    }
+
+    // Writes text over what the file holds at the offset, once everything is written.
+    void overwrite(std::int64_t at, const std::string& text) {
+        flush();
+        if (::pwrite(m_fd, text.data(), text.size(), off_t(at)) != ssize_t(text.size())) {
+            m_failed = true;
+            throw std::runtime_error(std::string("cannot write: ") + std::strerror(errno));
+        }
+    }
+
     std::int64_t offset() const { return m_written + std::int64_t(m_buffer.size()); }
     // Whether writing the file itself failed (rather than reading a picture).
     bool failed() const { return m_failed; }
@@ -85,6 +119,7 @@ private:
     static constexpr std::size_t bufferSize = 64 << 10;
 
     void writeAll(const std::uint8_t* data, std::size_t size) {
+        checkStop();
         while (size > 0) {
             const ssize_t n = ::write(m_fd, data, size);
             if (n < 0 && errno == EINTR) continue;
@@ -102,6 +137,7 @@ private:
 
     int m_fd;
     std::atomic<std::uint64_t>* m_progress;
+    const std::atomic<bool>* m_stop;
     std::string m_buffer;
     std::int64_t m_written = 0;
     bool m_kernelCopies = true;
@@ -418,10 +454,61 @@ bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const Print
     return !pagesToWrite.empty();
 }
 
-std::string folderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+// The largest offset a cross-reference table's ten-digit entry holds.
+constexpr std::int64_t tableLimit = 9999999999;
+
+// The cross-reference section and the trailer, after the objects (offsets[id]: where object id
+// begins, -1 for a number not used), with the trailer's /Root and /Info given. A table of
+// fixed-width entries while every offset fits ten digits; past that, from 10^10 bytes on, a
+// cross-reference stream (PDF 1.5), the header's version raised to match. identifier: the
+// file's, in hex.
+void writeCrossReference(FileOutput& out, std::vector<std::int64_t> offsets, const std::string& version,
+                         const std::string& rootAndInfo, const std::string& identifier) {
+    const std::string id = "<" + identifier + ">";
+    const std::string ids = " /ID [" + id + id + "]";
+    const std::int64_t xref = out.offset();
+    const auto tail = [&] { out.put("startxref\n" + std::to_string(xref) + "\n%%EOF\n"); };
+
+    if (*std::max_element(offsets.begin(), offsets.end()) <= tableLimit) {
+        out.put("xref\n0 " + std::to_string(offsets.size()) + "\n0000000000 65535 f \n");
+        char entry[40];
+        for (std::size_t n = 1; n < offsets.size(); ++n) {
+            if (offsets[n] < 0)
+                out.put("0000000000 65535 f \n");  // a number qpdf did not use
+            else {
+                std::snprintf(entry, sizeof entry, "%010lld 00000 n \n", static_cast<long long>(offsets[n]));
+                out.put(entry);
+            }
+        }
+        out.put("trailer\n<< /Size " + std::to_string(offsets.size()) + rootAndInfo + ids + " >>\n");
+        tail();
+        out.flush();
+        return;
+    }
+
+    // The stream is an object of its own, the last; its entries are a type byte (0 free, 1 in
+    // use), the offset in as many bytes as the largest takes, and a two-byte generation.
+    const std::size_t streamId = offsets.size();
+    offsets.push_back(xref);
+    int width = 1;
+    while (width < 8 && (xref >> (8 * width)) != 0) ++width;
+    std::string entries;
+    entries.reserve(offsets.size() * std::size_t(3 + width));
+    for (std::size_t n = 0; n < offsets.size(); ++n) {
+        const bool used = n > 0 && offsets[n] >= 0;
+        entries += char(used ? 1 : 0);
+        for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
+            entries += char(used ? (offsets[n] >> shift) & 0xFF : 0);
+        entries += used ? std::string(2, '\0') : std::string("\xFF\xFF");
+    }
+    out.put(std::to_string(streamId) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(offsets.size()) +
+            " /W [1 " + std::to_string(width) + " 2]" + rootAndInfo + ids +
+            " /Length " + std::to_string(entries.size()) + " >>\nstream\n");
+    out.put(entries);
+    out.put("\nendstream\nendobj\n");
+    tail();
+    out.flush();
+    if (version < "1.5") out.overwrite(5, "1.5");  // "%PDF-1.x": the same length
 }
 
 // Writes the document: every object in turn, a picture's data straight from its file, then the
@@ -436,8 +523,9 @@ std::string fileIdentifier(QPDFObjectHandle info, std::int64_t size) {
 }
 
 void writeDocument(QPDF& pdf, const ImageStreams& streams, const std::string& version, FileOutput& out,
-                   std::shared_ptr<const ImageSource>* current) {
+                   std::shared_ptr<const ImageSource>* current, const WriteOptions& options) {
     out.put("%PDF-" + version + "\n%\xE2\xE3\xCF\xD3\n");
+    if (options.blankAfterHeader > 0) out.skip(options.blankAfterHeader);
     std::vector<QPDFObjectHandle> objects = pdf.getAllObjects();
     int next = 1;  // the first free object number: the lengths of the pictures' data go there
     for (QPDFObjectHandle& object : objects) next = std::max(next, object.getObjectID() + 1);
@@ -448,6 +536,7 @@ void writeDocument(QPDF& pdf, const ImageStreams& streams, const std::string& ve
         out.put(std::to_string(id) + " 0 obj\n");
     };
     for (QPDFObjectHandle& object : objects) {
+        out.checkStop();
         const int id = object.getObjectID();
         if (!object.isStream()) {
             begin(id);
@@ -482,23 +571,10 @@ void writeDocument(QPDF& pdf, const ImageStreams& streams, const std::string& ve
         out.put(std::to_string(length) + "\nendobj\n");
     }
 
-    const std::int64_t xref = out.offset();
-    out.put("xref\n0 " + std::to_string(offsets.size()) + "\n0000000000 65535 f \n");
-    char entry[40];
-    for (std::size_t id = 1; id < offsets.size(); ++id) {
-        if (offsets[id] < 0)
-            out.put("0000000000 65535 f \n");  // a number qpdf did not use
-        else {
-            std::snprintf(entry, sizeof entry, "%010lld 00000 n \n", static_cast<long long>(offsets[id]));
-            out.put(entry);
-        }
-    }
     QPDFObjectHandle trailer = pdf.getTrailer();
-    const std::string id = "<" + fileIdentifier(trailer.getKey("/Info"), xref) + ">";
-    out.put("trailer\n<< /Size " + std::to_string(offsets.size()) + " /Root " + trailer.getKey("/Root").unparse() +
-            " /Info " + trailer.getKey("/Info").unparse() + " /ID [" + id + id + "] >>\nstartxref\n" +
-            std::to_string(xref) + "\n%%EOF\n");
-    out.flush();
+    writeCrossReference(out, std::move(offsets), version,
+                        " /Root " + trailer.getKey("/Root").unparse() + " /Info " + trailer.getKey("/Info").unparse(),
+                        fileIdentifier(trailer.getKey("/Info"), out.offset()));
 }
 
 // Writes the pages to a new file at path; "" when done. When a picture's data could not be
@@ -506,13 +582,9 @@ void writeDocument(QPDF& pdf, const ImageStreams& streams, const std::string& ve
 std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWrite,
                          const std::string& path, const WriteOptions& options,
                          std::shared_ptr<const ImageSource>* failed, std::vector<std::string>* textNotes) {
-    const std::string folder = folderOf(path);
-    // A short temporary name: one made from the final name could pass the length limit.
-    std::string temp = folder + "/.pictolio-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return "cannot write in " + folder + ": " + std::strerror(errno);
-    ::fchmod(fd, options.fileMode);  // mkstemp makes the file for its owner only
-    FileOutput out(fd, options.progress);
+    StagedFile file(path, options.fileMode);
+    if (file.fd() < 0) return file.error();
+    FileOutput out(file.fd(), options.progress, options.stop);
     std::shared_ptr<const ImageSource> current;
     try {
         QPDF pdf;
@@ -520,24 +592,14 @@ std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWr
         std::vector<std::string> notes;
         buildDocument(pdf, pagesToWrite, job, path, streams, &notes);
         *textNotes = std::move(notes);
-        writeDocument(pdf, streams, versionFor(pagesToWrite), out, &current);
+        writeDocument(pdf, streams, versionFor(pagesToWrite), out, &current, options);
     } catch (const std::exception& e) {
-        ::close(fd);
-        ::unlink(temp.c_str());
+        // (a picture's reader may have passed the stop on as an error of its own)
+        if (options.stop && options.stop->load()) return Abandoned().what();
         if (!out.failed()) *failed = current;
         return e.what();
     }
-    if (::close(fd) != 0) {
-        const int e = errno;
-        ::unlink(temp.c_str());
-        return std::string("cannot write: ") + std::strerror(e);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const int e = errno;
-        ::unlink(temp.c_str());
-        return "cannot create " + path + ": " + std::strerror(e);
-    }
-    return {};
+    return file.commit();
 }
 
 }  // namespace

@@ -14,6 +14,11 @@ struct WriteOptions {
     unsigned fileMode = 0644;  // the new file's permissions
     // Counts the image bytes written, for those who wait on the file to see it come on.
     std::atomic<std::uint64_t>* progress = nullptr;
+    // When it turns true the file is abandoned where it stands, and nothing is left of it.
+    const std::atomic<bool>* stop = nullptr;
+    // Bytes left blank after the header, as if pages before took that room (a hole in the file,
+    // on file systems that have them): what a file of many gigabytes is like, without writing one.
+    std::int64_t blankAfterHeader = 0;
 };
 
 struct WriteResult {
@@ -25,8 +30,8 @@ struct WriteResult {
     std::vector<std::string> notes;
 };
 
-// Writes the job as a PDF file at path. The file appears only when it is whole: it is written
-// under a temporary name in the same folder and then renamed; on failure nothing is left behind.
+// Writes the job as a PDF file at path. The file appears only when it is whole (a StagedFile);
+// on failure, or when stopped, nothing is left behind.
 // A picture whose file changed or vanished since it was checked is left out (and named in the
 // result), rather than shown as something else, and so is one whose data cannot be given when
 // the file is written (the file is then written again without it); a page left with no picture

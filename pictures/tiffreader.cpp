@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 
 #include "pdfwriter/jpegfile.h"
@@ -91,46 +92,82 @@ private:
     std::string m_error;
 };
 
+// A file opened again to print its pages, at the directory last read.
+struct OpenTiff {
+    std::string name;
+    pdfwriter::FileIdentity identity;
+    int fd = -1;
+    std::unique_ptr<TiffFile> file;
+    ~OpenTiff() {
+        file.reset();
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// The file a page was last read from, kept open at that page until a page of it is asked for
+// again: pages printed in order each read one directory more, where finding each from the first
+// would make a file of many pages cost the square of their number. Let go of after its last page.
+std::mutex keptMutex;
+std::unique_ptr<OpenTiff> kept;
+
 // The file opened again when a page is written, at the page's directory, unchanged since it was
 // checked.
 class OpenedPage {
 public:
     OpenedPage(const std::string& name, const pdfwriter::FileIdentity& identity, tdir_t directory)
         : m_name(name), m_identity(identity) {
-        m_fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-        if (m_fd < 0) throw std::runtime_error(name + ": cannot be opened: " + std::strerror(errno));
-        if (!(pdfwriter::FileIdentity::ofDescriptor(m_fd) == identity)) {
-            ::close(m_fd);
-            throw std::runtime_error(name + ": changed since it was checked");
+        {
+            std::lock_guard lock(keptMutex);
+            if (kept && kept->name == name && kept->identity == identity &&
+                TIFFCurrentDirectory(kept->file->get()) <= directory)
+                m_open = std::move(kept);
         }
-        m_file = std::make_unique<TiffFile>(m_fd, identity.size, name);
-        if (!m_file->get() || !TIFFSetDirectory(m_file->get(), directory)) fail();
+        if (!m_open) {
+            m_open = std::make_unique<OpenTiff>();
+            m_open->name = name;
+            m_open->identity = identity;
+            m_open->fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+            if (m_open->fd < 0) throw std::runtime_error(name + ": cannot be opened: " + std::strerror(errno));
+            if (!(pdfwriter::FileIdentity::ofDescriptor(m_open->fd) == identity))
+                throw std::runtime_error(name + ": changed since it was checked");
+            m_open->file = std::make_unique<TiffFile>(m_open->fd, identity.size, name);
+            if (!m_open->file->get()) fail();
+        }
+        TIFF* tif = m_open->file->get();
+        while (TIFFCurrentDirectory(tif) < directory)
+            if (!TIFFReadDirectory(tif)) fail();
+        if (m_open->file->failed()) fail();
     }
     ~OpenedPage() {
-        m_file.reset();
-        ::close(m_fd);
+        if (!m_open) return;
+        TIFF* tif = m_open->file->get();
+        if (!tif || m_open->file->failed() || TIFFLastDirectory(tif)) return;
+        std::lock_guard lock(keptMutex);
+        kept = std::move(m_open);
     }
     OpenedPage(const OpenedPage&) = delete;
     OpenedPage& operator=(const OpenedPage&) = delete;
 
-    TIFF* tiff() const { return m_file->get(); }
-    const TiffFile& file() const { return *m_file; }
-    [[noreturn]] void fail() const {
-        throw std::runtime_error(m_name + ": can no longer be decoded" +
-                                 (m_file->error().empty() ? "" : ": " + m_file->error()));
+    TIFF* tiff() const { return m_open->file->get(); }
+    const TiffFile& file() const { return *m_open->file; }
+    [[noreturn]] void fail() {
+        const std::string error = m_open->file ? m_open->file->error() : std::string();
+        m_open.reset();
+        throw std::runtime_error(m_name + ": can no longer be decoded" + (error.empty() ? "" : ": " + error));
     }
     // After the page is read: it was read cleanly from the file as it was checked.
-    void finish() const {
-        if (m_file->failed()) fail();
-        if (!(pdfwriter::FileIdentity::ofDescriptor(m_fd) == m_identity))
+    void finish() {
+        if (m_open->file->failed()) fail();
+        if (!(pdfwriter::FileIdentity::ofDescriptor(m_open->fd) == m_identity)) {
+            m_open.reset();
             throw std::runtime_error(m_name + ": changed while it was read");
+        }
     }
 
 private:
     std::string m_name;
     pdfwriter::FileIdentity m_identity;
-    int m_fd = -1;
-    std::unique_ptr<TiffFile> m_file;
+    std::unique_ptr<OpenTiff> m_open;
 };
 
 // Hands the page's rows to the sink as stored (bilevel rows packed eight pixels a byte), one

@@ -6,13 +6,16 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <atomic>
 #include <qpdf/QPDF.hh>
 #include <random>
+#include <thread>
 
 #include "tests/support/pdfreader.h"
 #include "tests/support/picturefiles.h"
@@ -309,6 +312,96 @@ TEST_F(ConvertCommand, InterruptedRunsLeaveNoPartialPdf) {
             EXPECT_EQ(testing::qpdfCheckProblems(out.filePath(f)), "") << f.toStdString();
         }
     }
+}
+
+// A PDF being written when the run is interrupted (SIGTERM) is abandoned at once, and when the run
+// is killed outright (SIGKILL) nothing of it is left either: not in the output folder, and (its
+// staging folder emptied by the next run) not in the temporary folder.
+TEST_F(ConvertCommand, APdfCutOffLeavesNothingBehind) {
+    // A page decoded and compressed as it is written: a second or two of writing to catch.
+    QImage noise(3000, 3000, QImage::Format_RGB32);
+    std::mt19937 random(3);
+    for (int y = 0; y < noise.height(); ++y) {
+        auto* line = reinterpret_cast<quint32*>(noise.scanLine(y));
+        for (int x = 0; x < noise.width(); ++x) line[x] = random() | 0xFF000000u;
+    }
+    const QString big = pics.filePath("big.tif");
+    testing::writeTiff(big, {{.upright = noise}});
+    const QString small = picture("small.jpg");
+    for (const bool joined : {false, true}) {
+        for (const int signal : {SIGTERM, SIGKILL}) {
+            const std::string name = std::string(joined ? "joined, " : "") + (signal == SIGKILL ? "SIGKILL" : "SIGTERM");
+            // The signal goes when the run has begun converting (it says so on stderr) and has a
+            // file open where its PDF is written.
+            const QString writing = joined ? tmp.path() : out.path();
+            QProcess p;
+            std::thread signaller;
+            std::atomic<bool> begun{false}, sent{false};
+            QObject::connect(&p, &QProcess::readyReadStandardError, [&] { begun = true; });
+            QObject::connect(&p, &QProcess::started, [&] {
+                signaller = std::thread([&, pid = pid_t(p.processId())] {
+                    for (int tries = 0; tries < 60000 && !sent; ++tries, ::usleep(1000)) {
+                        if (!begun) continue;
+                        QDir fds(QString("/proc/%1/fd").arg(pid));
+                        for (const QString& fd : fds.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+                            // A file without a name ("#inode (deleted)"), or a hidden one.
+                            char link[4096] = {};
+                            if (::readlink(QFile::encodeName(fds.filePath(fd)).constData(), link, sizeof link - 1) <= 0) continue;
+                            const QString target = QFile::decodeName(link);
+                            if (target.startsWith(writing + "/") && (target.contains("/#") || target.contains("/.pictolio-"))) {
+                                sent = ::kill(pid, signal) == 0;
+                                break;
+                            }
+                        }
+                    }
+                });
+            });
+            const int code = run((joined ? QStringList{"-j", "-o", out.filePath("j.pdf")} : QStringList{}) << big, &p);
+            signaller.join();
+            ASSERT_TRUE(sent) << name;
+            EXPECT_EQ(code, signal == SIGKILL ? -1 : 1) << name << ": " << errors.toStdString();
+            EXPECT_EQ(made(out.path()).join(' ').toStdString(), "") << name;
+            QStringList staged;
+            for (const QString& folder : leftInTmp()) staged += made(tmp.filePath(folder));
+            EXPECT_EQ(staged.join(' ').toStdString(), "") << name;
+            EXPECT_EQ(run({"-o", pics.path(), small}), 0) << name;  // the next run clears what is left
+            EXPECT_EQ(leftInTmp().join(' ').toStdString(), "") << name;
+        }
+    }
+}
+
+// A PDF that is not made is named with the reason.
+TEST_F(ConvertCommand, APdfNotMadeSaysWhy) {
+    const QString a = picture("a.jpg"), big = picture("big.jpg", {.width = 1600, .height = 1200});
+    // Its PDF's name, "...n.pdf", is two bytes longer than the longest a file may have.
+    const QString longName = pics.filePath(QString(253, 'n') + ".j");
+    testing::writeFile(longName, testing::makeJpeg({}));
+    // A folder no one may add to (chattr +i), and a full disk (a small tmpfs): where they can be had.
+    QTemporaryDir locked, full;
+    const bool canLock = QProcess::execute("chattr", {"+i", locked.path()}) == 0;
+    const bool canFill =
+        QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "pictolio-test", full.path()}) == 0;
+    const struct {
+        const char* name;
+        QStringList arguments;
+        const char* why;
+        bool possible;
+    } cases[] = {
+        {"name over 255 bytes", {longName}, "File name too long", true},
+        {"joined, name over 255 bytes", {"-j", "-o", out.filePath(QString(300, 'j') + ".pdf"), a}, "File name too long", true},
+        {"folder that takes no new file", {"-o", locked.path(), a}, "Operation not permitted", canLock},
+        {"joined, folder that takes no new file", {"-j", "-o", locked.filePath("j.pdf"), a}, "Operation not permitted", canLock},
+        {"full disk", {"-o", full.path(), big}, "No space left on device", canFill},
+        {"joined, full disk", {"-j", "-o", full.filePath("j.pdf"), big}, "No space left on device", canFill},
+    };
+    for (const auto& c : cases) {
+        if (!c.possible) continue;
+        EXPECT_EQ(run(c.arguments), 1) << c.name;
+        const QString line = errors.split('\n').filter("PDF not created: ").value(0);
+        EXPECT_TRUE(line.endsWith(c.why)) << c.name << ": " << errors.toStdString();
+    }
+    if (canLock) QProcess::execute("chattr", {"-i", locked.path()});
+    if (canFill) QProcess::execute("umount", {full.path()});
 }
 
 }  // namespace

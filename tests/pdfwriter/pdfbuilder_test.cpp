@@ -1,10 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "pdfwriter/pdfbuilder.h"
+#include "pdfwriter/stagedfile.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <cstring>
+#include <functional>
 #include <tuple>
 
 #include "tests/support/pdfreader.h"
@@ -104,6 +110,139 @@ TEST(PdfBuilder, PictureBytesGoInAsTheFileHoldsThemFromAnyFileSystem) {
         EXPECT_EQ(read[0].images.at(0).rawData, plain.toStdString()) << folder->path().toStdString();
         EXPECT_EQ(read[1].images.at(0).rawData, rgbPrinted.toStdString()) << folder->path().toStdString();
     }
+}
+
+// Offsets of ten digits and more: a file past 10^10 bytes (here mostly a hole, blank to a reader)
+// gets a cross-reference stream and says PDF 1.5; below that, the fixed-width table. Each is
+// checked byte for byte, and read back whole with libqpdf, which mends nothing.
+TEST(PdfBuilder, CrossReferenceFitsEveryOffset) {
+    QTemporaryDir dir;
+    const QByteArray jpeg = makeJpeg({.width = 40, .height = 30});
+    const QString picture = dir.filePath(QStringLiteral("p.jpg"));
+    pictolio::testing::writeFile(picture, jpeg);
+    const std::string file = QFile::encodeName(picture).toStdString();
+    std::vector<Page> pages;
+    for (int i = 0; i < 3; ++i) {
+        Placement p;
+        p.image = std::make_shared<JpegFileImage>(file, FileIdentity::ofPath(file),
+                                                  JpegFileImage::Details{.width = 40, .height = 30});
+        p.matrix = {40, 0, 0, 30, 0, 0};
+        p.clip = {0, 0, 40, 30};
+        pages.push_back(Page{{p}});
+    }
+    const struct {
+        std::int64_t blank;
+        const char* header;
+        const char* section;  // how the cross-reference section begins
+    } cases[] = {
+        {0, "%PDF-1.3\n", "xref\n0 "},
+        {9'999'999'000, "%PDF-1.5\n", " 0 obj\n<< /Type /XRef"},  // the first objects fit ten digits
+        {10'000'000'000, "%PDF-1.5\n", " 0 obj\n<< /Type /XRef"},
+    };
+    for (const auto& c : cases) {
+        const QString pdf = dir.filePath(QStringLiteral("out-%1.pdf").arg(c.blank));
+        WriteOptions options;
+        options.blankAfterHeader = c.blank;
+        const WriteResult result = writePdfFile({"job", 200, 200, pages}, QFile::encodeName(pdf).toStdString(), options);
+        ASSERT_TRUE(result.written) << c.blank << ": " << result.error;
+        QFile out(pdf);
+        ASSERT_TRUE(out.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(out.read(9) == c.header) << c.blank;
+        out.seek(out.size() - 30);
+        const QByteArray tail = out.read(30);
+        const qint64 xref = tail.mid(tail.indexOf("startxref\n") + 10).chopped(7).toLongLong();
+        out.seek(xref);
+        EXPECT_TRUE(out.read(64).contains(c.section)) << c.blank;
+        // (qpdf --check and poppler read the whole file, holes and all: libqpdf reads what it needs)
+        const QString problems = c.blank == 0 ? pictolio::testing::qpdfCheckProblems(pdf) : pictolio::testing::layoutProblems(pdf);
+        EXPECT_EQ(problems.toStdString(), "") << c.blank;
+        const std::vector<pictolio::testing::PdfPage> read = pictolio::testing::readPdf(pdf);
+        ASSERT_EQ(read.size(), 3u) << c.blank;
+        for (const auto& page : read) EXPECT_EQ(page.images.at(0).rawData, jpeg.toStdString()) << c.blank;
+        out.close();
+        QFile::remove(pdf);
+    }
+}
+
+// The byte-level check the tests rely on forgives nothing a reader would: each fault put into a
+// good file is found.
+TEST(PdfBuilder, LayoutCheckFindsEachFault) {
+    QTemporaryDir dir;
+    const QString picture = dir.filePath(QStringLiteral("p.jpg"));
+    pictolio::testing::writeFile(picture, makeJpeg({.width = 40, .height = 30}));
+    const std::string file = QFile::encodeName(picture).toStdString();
+    Placement p;
+    p.image = std::make_shared<JpegFileImage>(file, FileIdentity::ofPath(file),
+                                              JpegFileImage::Details{.width = 40, .height = 30});
+    p.matrix = {40, 0, 0, 30, 0, 0};
+    p.clip = {0, 0, 40, 30};
+    const QString pdf = dir.filePath(QStringLiteral("good.pdf"));
+    ASSERT_TRUE(writePdfFile({"job", 200, 200, {Page{{p}}}}, QFile::encodeName(pdf).toStdString()).written);
+    QFile in(pdf);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray good = in.readAll();
+    ASSERT_EQ(pictolio::testing::layoutProblems(pdf).toStdString(), "");
+    const qsizetype firstEntry = good.indexOf(" 00000 n \n") - 10;
+    const qsizetype startxref = good.lastIndexOf("startxref\n") + 10;
+    const struct {
+        const char* name;
+        std::function<void(QByteArray&)> fault;
+    } cases[] = {
+        {"entry of 19 bytes", [&](QByteArray& b) { b.remove(firstEntry + 18, 1); }},
+        {"entry of 21 bytes", [&](QByteArray& b) { b.insert(firstEntry, '0'); }},
+        {"offset one off", [&](QByteArray& b) { b[firstEntry + 9] = char(b[firstEntry + 9] + 1); }},
+        {"startxref one off", [&](QByteArray& b) { b[startxref] = char(b[startxref] + 1); }},
+        {"text header", [&](QByteArray& b) { b.replace(10, 4, "abcd"); }},
+        {"/Size one more", [&](QByteArray& b) {
+             const qsizetype at = b.indexOf("/Size ") + 6, end = b.indexOf(' ', at);
+             b.replace(at, end - at, QByteArray::number(b.mid(at, end - at).toInt() + 1));
+         }},
+        {"no end of line at the end", [&](QByteArray& b) { b.chop(1); }},
+    };
+    for (const auto& c : cases) {
+        QByteArray bytes = good;
+        c.fault(bytes);
+        const QString bad = dir.filePath(QStringLiteral("bad.pdf"));
+        pictolio::testing::writeFile(bad, bytes);
+        EXPECT_NE(pictolio::testing::layoutProblems(bad).toStdString(), "") << c.name;
+    }
+}
+
+// A staged file has no name until it is whole; where it needs one for a while, the name carries
+// the process's number, and a later process removes the names of the user's processes that are
+// gone, never anyone else's file.
+TEST(StagedFile, AppearsWholeAndClearsWhatKilledProcessesLeft) {
+    QTemporaryDir dir;
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ASSERT_GT(gone, 0);
+    ::waitpid(gone, nullptr, 0);
+    const QStringList others{QStringLiteral(".pictolio-%1-aBcDeF").arg(::getpid() == 1 ? 2 : 1),  // a live process
+                             QStringLiteral(".pictolio-aBcDeF"), QStringLiteral("x.pdf.part")};
+    for (const QString& name : others + QStringList{QStringLiteral(".pictolio-%1-aBcDeF").arg(gone)})
+        pictolio::testing::writeFile(dir.filePath(name), "kept");
+    const std::string path = QFile::encodeName(dir.filePath(QStringLiteral("x.pdf"))).toStdString();
+    for (const char* content : {"first", "second"}) {  // a new name, then one replaced
+        StagedFile file(path, 0640);
+        ASSERT_GE(file.fd(), 0) << file.error();
+        ASSERT_EQ(::write(file.fd(), content, std::strlen(content)), ssize_t(std::strlen(content)));
+        // Not yet under its name: nothing there at first, then still the first file.
+        EXPECT_EQ(pictolio::testing::readFile(dir.filePath(QStringLiteral("x.pdf"))),
+                  std::strcmp(content, "first") == 0 ? QByteArray() : QByteArray("first"));
+        EXPECT_EQ(file.commit(), "");
+        QFile made(dir.filePath(QStringLiteral("x.pdf")));
+        ASSERT_TRUE(made.open(QIODevice::ReadOnly));
+        EXPECT_EQ(made.readAll().toStdString(), content);
+        EXPECT_EQ(made.permissions() & (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther),
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    }
+    {
+        StagedFile dropped(QFile::encodeName(dir.filePath(QStringLiteral("y.pdf"))).toStdString(), 0644);
+        ASSERT_GE(dropped.fd(), 0);
+    }
+    QStringList expected = others + QStringList{QStringLiteral("x.pdf")};
+    expected.sort();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cmath>
+#include <functional>
+#include <sys/stat.h>
 #include <qpdf/QPDF.hh>
 
 #include "convert/pdfprinter.h"
@@ -361,10 +363,25 @@ TEST_F(PrintingTest, FailuresLeaveNoFileAndSayWhyInTheLog) {
     const QString source = picture("a.jpg", makeJpeg({}));
     const Picture a = decoder.load(source);
 
-    const QString missingFolder = out.filePath("no/such/folder/a.pdf");
-    printJob(missingFolder, {a});
-    EXPECT_FALSE(QFile::exists(missingFolder));
-    EXPECT_TRUE(log().contains("could not write " + missingFolder)) << log().toStdString();
+    // The log says why, as the system said it.
+    QTemporaryDir locked;
+    const bool canLock = QProcess::execute("chattr", {"+i", locked.path()}) == 0;  // no new files, even for root
+    const struct {
+        QString path;
+        const char* why;
+    } failures[] = {
+        {out.filePath("no/such/folder/a.pdf"), "No such file or directory"},
+        {out.filePath(QString(256, 'n') + ".pdf"), "File name too long"},
+        {canLock ? locked.filePath("a.pdf") : QString(), "Operation not permitted"},
+    };
+    for (const auto& f : failures) {
+        if (f.path.isEmpty()) continue;
+        printJob(f.path, {a});
+        EXPECT_FALSE(QFile::exists(f.path)) << f.why;
+        const QString line = log().split('\n').filter("could not write " + f.path).value(0);
+        EXPECT_TRUE(line.endsWith(f.why)) << f.why << ": " << log().toStdString();
+    }
+    if (canLock) QProcess::execute("chattr", {"-i", locked.path()});
 
     // A picture that changes after it was checked must not show as something else: its page
     // is left out, and a job with nothing left makes no file.
@@ -392,6 +409,32 @@ TEST_F(PrintingTest, FailuresLeaveNoFileAndSayWhyInTheLog) {
 
     // Drawing an empty picture is an error, as on the platform.
     EXPECT_ANY_THROW(service->printer().paintPicture(Picture{}, 0, 0));
+}
+
+// The printer's values are read from a regular file of reasonable size only: a pipe there does not
+// block, a link to an endless device costs nothing, and the log says so once.
+TEST_F(PrintingTest, AValuesFileThatIsNoneIsPassedOverAndLoggedOnce) {
+    const QString values = PrintService::registryOf(root.path()).keyFile(pdfwriter::PdfWriterDriver::registryKey());
+    const struct {
+        const char* name;
+        std::function<bool()> make;
+    } cases[] = {
+        {"a pipe", [&] { return ::mkfifo(QFile::encodeName(values).constData(), 0600) == 0; }},
+        {"a link to /dev/zero", [&] { return QFile::link("/dev/zero", values); }},
+        {"two megabytes", [&] {
+             testing::writeFile(values, "PaperSize\tA5\n" + QByteArray(2 << 20, 'x'));
+             return true;
+         }},
+    };
+    for (const auto& c : cases) {
+        QFile::remove(values);
+        ASSERT_TRUE(c.make()) << c.name;
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(service->pdfDriver().pageSetup().paperName, pdfwriter::PdfWriterDriver::localPaperName()) << c.name;
+        EXPECT_EQ(service->pdfDriver().endJob({}), 0u) << c.name;  // no output file to be had
+        EXPECT_EQ(log().count(values + " is not read"), 1) << c.name << ": " << log().toStdString();
+        QFile::remove(service->pdfDriver().logFile());
+    }
 }
 
 TEST(PrinterInstallation, TheStartUpCheckFollowsTheInstallCommand) {

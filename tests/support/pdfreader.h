@@ -28,13 +28,21 @@ struct PdfPage {
     std::vector<PdfImage> images;
 };
 
-// Reads the file with libqpdf; throws when it is not a readable PDF.
+// Reads the file with libqpdf; throws when it is not a readable PDF, or when layoutProblems()
+// finds a fault.
 std::vector<PdfPage> readPdf(const QString& path);
 
 // Renders every page with poppler's pdftoppm at the given resolution; empty when it fails.
 std::vector<QImage> renderPdf(const QString& path, int dpi);
 
-// Runs "qpdf --check" on the file; "" when it passes, its output otherwise.
+// Runs "qpdf --check" on the file, and layoutProblems(); "" when both pass, what they say
+// otherwise.
 QString qpdfCheckProblems(const QString& path);
+
+// Checks byte for byte what the PDF writer lays out by hand, which readers forgive: the header,
+// the cross-reference table's entries (exactly 20 bytes each) or stream, each offset landing on
+// its object, the trailer, startxref and the end. "" when all is as it should be, else the first
+// fault. Reads only those parts, so a file of gigabytes (with holes) costs little.
+QString layoutProblems(const QString& path);
 
 }  // namespace pictolio::testing
