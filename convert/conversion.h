@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -29,6 +30,7 @@ struct RowOptions {
 // come, and those that came without some pictures (changed or removed after they were checked).
 struct ConversionReport {
     QStringList invalidPictures;
+    QHash<QString, QString> refusals;  // why a file of invalidPictures is none, when known ("too large: ...")
     QStringList created;
     QStringList notCreated;
     QStringList incomplete;
@@ -74,7 +76,8 @@ private:
     void keepPaceWithRecognition();
     void waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job, int pages);
     void noteRunSources();
-    QString clearOfRunOutputs(const QString& outputPath) const;
+    void noteInvalid(const QString& source);
+    QString clearOfRunOutputs(const QString& outputPath, const QString& source) const;
 
     PrintService& m_printing;
     Registry& m_registry;
@@ -84,7 +87,11 @@ private:
     Picture m_ownHolder;
     ConversionReport m_report;
     std::vector<pdfwriter::FileIdentity> m_runSources;  // the files in the list when the run began
-    std::vector<pdfwriter::FileIdentity> m_runOutputs;  // the PDFs the run has made
+    struct RunOutput {
+        pdfwriter::FileIdentity pdf, picture;
+    };
+    std::vector<RunOutput> m_runOutputs;  // the PDFs the run has made, and the pictures they came from
+    pdfwriter::FileIdentity m_passSource;  // the picture of the pass under way
     bool m_settingsLockGivenUp = false;
 };
 
