@@ -175,11 +175,26 @@ TEST_F(ConvertCommand, PicturesAsOtherToolsReadThem) {
     QImage dot(1, 1, QImage::Format_RGB32);
     dot.fill(Qt::red);
     ASSERT_TRUE(dot.save(pics.filePath("dot.ppm")));
+    // PNG files without their closing chunk, one kept as stored and one decoded; one whose
+    // comment is damaged, of which the decoder warns.
+    const QByteArray rgb = testing::makePng({}), rgba = testing::makePng({.colorType = 6});
+    testing::writeFile(pics.filePath("open.png"), rgb.chopped(12));
+    testing::writeFile(pics.filePath("open-alpha.png"), rgba.chopped(12));
+    testing::writeFile(pics.filePath("comment.png"),
+                       rgba.left(33) + QByteArray("\0\0\0\x02tEXtab\0\0\0\0", 14) + rgba.mid(33));
     EXPECT_EQ(run({"--paper", "fit", "--margin", "0", pics.filePath("unended.jpg"), pics.filePath("cut.jpg"),
-                   pics.filePath("screen.ppm"), pics.filePath("dot.ppm")}),
+                   pics.filePath("screen.ppm"), pics.filePath("dot.ppm"), pics.filePath("open.png"),
+                   pics.filePath("open-alpha.png"), pics.filePath("comment.png")}),
               1);
     EXPECT_TRUE(errors.contains("not a picture: " + pics.filePath("cut.jpg"))) << errors.toStdString();
-    EXPECT_EQ(made(out.path()), (QStringList{"dot.pdf", "screen.pdf", "unended.pdf"}));
+    EXPECT_EQ(made(out.path()),
+              (QStringList{"comment.pdf", "dot.pdf", "open-alpha.pdf", "open.pdf", "screen.pdf", "unended.pdf"}));
+    EXPECT_TRUE(errors.contains(pics.filePath("comment.png") + ": libpng warning")) << errors.toStdString();
+    for (const QString& line : errors.split('\n')) {
+        if (line.contains("libpng")) {
+            EXPECT_TRUE(line.contains(pics.filePath("comment.png"))) << line.toStdString();
+        }
+    }
     const auto unended = testing::readPdf(out.filePath("unended.pdf"));
     ASSERT_EQ(unended.size(), 1u);
     EXPECT_TRUE(QByteArray::fromStdString(unended[0].images.at(0).rawData) == jpeg);
