@@ -20,6 +20,7 @@ QImage decodeUnended(const std::vector<std::uint8_t>& data) {
     bytes.append(reinterpret_cast<const char*>(iend), sizeof iend);
     QBuffer buffer(&bytes);
     QImageReader reader(&buffer, "png");
+    reader.setAutoTransform(true);
     return reader.read();
 }
 
