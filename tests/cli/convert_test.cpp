@@ -180,13 +180,17 @@ TEST_F(ConvertCommand, PicturesAsOtherToolsReadThem) {
     const QByteArray rgb = testing::makePng({}), rgba = testing::makePng({.colorType = 6});
     testing::writeFile(pics.filePath("open.png"), rgb.chopped(12));
     testing::writeFile(pics.filePath("open-alpha.png"), rgba.chopped(12));
+    testing::writeFile(pics.filePath("large.png"), testing::transparentPng(6000, 6000));
     testing::writeFile(pics.filePath("comment.png"),
                        rgba.left(33) + QByteArray("\0\0\0\x02tEXtab\0\0\0\0", 14) + rgba.mid(33));
     EXPECT_EQ(run({"--paper", "fit", "--margin", "0", pics.filePath("unended.jpg"), pics.filePath("cut.jpg"),
                    pics.filePath("screen.ppm"), pics.filePath("dot.ppm"), pics.filePath("open.png"),
-                   pics.filePath("open-alpha.png"), pics.filePath("comment.png")}),
+                   pics.filePath("open-alpha.png"), pics.filePath("comment.png"), pics.filePath("large.png")}),
               1);
     EXPECT_TRUE(errors.contains("not a picture: " + pics.filePath("cut.jpg"))) << errors.toStdString();
+    EXPECT_TRUE(errors.contains(pics.filePath("large.png") + ": too large: 6000 x 6000 pixels take 138 MB decoded, "
+                                                             "more than the 128 MB"))
+        << errors.toStdString();
     EXPECT_EQ(made(out.path()),
               (QStringList{"comment.pdf", "dot.pdf", "open-alpha.pdf", "open.pdf", "screen.pdf", "unended.pdf"}));
     EXPECT_TRUE(errors.contains(pics.filePath("comment.png") + ": libpng warning")) << errors.toStdString();
