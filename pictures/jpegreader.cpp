@@ -104,14 +104,15 @@ bool decodesWhole(const std::uint8_t* data, std::size_t size) {
 }
 
 // Whether the data is a whole JPEG file but for the end-of-image marker it lacks; the check's
-// findings in *info.
+// findings in *info. Not an arithmetic-coded one: its data is re-encoded from the file's bytes as
+// they are, which the coder refuses without their end.
 bool wholeButForItsEnd(const std::uint8_t* data, std::size_t size, pdfwriter::JpegInfo* info) {
     if (size < 2 || (data[size - 2] == 0xFF && data[size - 1] == 0xD9)) return false;
     std::vector<std::uint8_t> ended(data, data + size);
     ended.push_back(0xFF);
     ended.push_back(0xD9);
     *info = {};
-    return pdfwriter::checkJpeg(ended.data(), ended.size(), info) == pdfwriter::JpegStatus::Ok &&
+    return pdfwriter::checkJpeg(ended.data(), ended.size(), info) == pdfwriter::JpegStatus::Ok && !info->arithmetic &&
            decodesWhole(ended.data(), ended.size());
 }
 

@@ -52,6 +52,8 @@ TEST_F(PictureDecoderTest, AnythingThatIsNotAPrintablePictureGivesTheEmptyPictur
         {"text named .txt", put("notes.txt", "this is not a picture\n")},
         {"JPEG cut in half", put("half.jpg", good.left(good.size() / 2))},
         {"JPEG cut in its last scan", put("nearly.jpg", good.left(good.size() - 12))},
+        // Its data is re-encoded from the file as it is, which the coder refuses without an end.
+        {"arithmetic-coded JPEG without its end", put("unended.jpg", makeJpeg({.arithmetic = true}).chopped(2))},
         {"JPEG header only", put("header.jpg", good.left(200))},
         {"JPEG declaring 65500 x 65500", put("huge.jpg", huge)},
         {"PNG cut short", put("cut.png", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16))},
