@@ -24,12 +24,13 @@ using namespace pictolio;
 namespace {
 
 // --help and --version are answered as any command answers them, before a window or a display
-// is needed; "--" ends the options, after it every word is a file.
+// is needed; --help-all as --help (the toolkit's own options are not the program's to offer);
+// "--" ends the options, after it every word is a file.
 std::optional<int> answerOptions(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view word = argv[i];
         if (word == "--") break;
-        if (word == "--help" || word == "-h") {
+        if (word == "--help" || word == "-h" || word == "--help-all") {
             std::printf(
                 "Usage: pictolio [FILE|FOLDER]...\n"
                 "Opens the window with the pictures given, and those in the folders given, in its list;\n"
@@ -64,10 +65,11 @@ int main(int argc, char* argv[]) {
         paths << QFileInfo(argument).absoluteFilePath();
     }
     // Only a window of this user's that answered takes the files; otherwise this start is the
-    // window.
+    // window. A start without files is a window of its own, beside the one that runs (which
+    // keeps taking later starts' files).
     SingleInstance instance;
-    if (instance.handOver(paths)) return 0;
-    if (!instance.listen())
+    if (!paths.isEmpty() && instance.handOver(paths)) return 0;
+    if (!instance.listen() && !instance.anotherWindowListens())
         std::fprintf(stderr, "pictolio: later starts will open windows of their own: %s\n",
                      qPrintable(instance.errorString()));
 

@@ -2,11 +2,11 @@
 #include "app/previewwindow.h"
 
 #include <QFileInfo>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QVBoxLayout>
 
 #include "filelist/filelist.h"
+#include "pictures/thumbnails.h"
 
 namespace pictolio {
 
@@ -42,12 +42,7 @@ void PreviewWindow::showSelected() {
     m_pool.clear();  // a picture passed over quickly is not decoded at all
     const QSize box(2048, 2048);
     m_pool.start([this, path, box] {
-        QImageReader reader(path);
-        reader.setAutoTransform(true);
-        const QSize stored = reader.size();
-        if (stored.isValid() && (stored.width() > box.width() || stored.height() > box.height()))
-            reader.setScaledSize(stored.scaled(box, Qt::KeepAspectRatio));
-        const QImage image = reader.read();
+        const QImage image = readShown(path, box);
         QMetaObject::invokeMethod(this, [this, path, image] {
             if (path != m_wanted) return;
             m_image = image;

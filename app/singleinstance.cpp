@@ -82,6 +82,16 @@ bool SingleInstance::listen() {
         m_error = QStringLiteral("no folder of this user's alone for the socket");
         return false;
     }
+    // A window of the user's that answers keeps its socket: it takes later starts' files. (The
+    // server would otherwise put its own socket in that one's place.)
+    QLocalSocket probe;
+    probe.connectToServer(m_name);
+    if (probe.waitForConnected(1000) && peerIs(probe.socketDescriptor(), m_trusted)) {
+        m_otherListens = true;
+        m_error = QStringLiteral("another window takes later starts' files");
+        return false;
+    }
+    probe.abort();
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(m_name)) {

@@ -35,6 +35,8 @@ public:
     // it cannot, with the reason in errorString().
     bool listen();
     QString errorString() const { return m_error; }
+    // Whether listen() left the socket to a window of the user's that already takes the files.
+    bool anotherWindowListens() const { return m_otherListens; }
 
 signals:
     // A later start's files; the window is to come to the front.
@@ -44,6 +46,7 @@ private:
     QString m_name;
     uid_t m_trusted;
     QString m_error;
+    bool m_otherListens = false;
     QLocalServer* m_server = nullptr;
 };
 

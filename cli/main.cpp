@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCollator>
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -134,6 +135,41 @@ void removeFoldersOfKilledRuns() {
     }
 }
 
+// The file system with each folder's files and subfolders in natural order (p1, p2, p10; letter
+// case aside), as a file manager shows them; plain: in the order of their upper-cased characters
+// (p1, p10, p2), as the window lists them.
+class SortedFileSystem : public PosixFileSystem {
+public:
+    explicit SortedFileSystem(bool natural) : m_natural(natural) {
+        // The C locale compares characters alone: numbers are compared as English does.
+        if (QLocale().language() == QLocale::C) m_collator = QCollator(QLocale(QLocale::English));
+        m_collator.setNumericMode(true);
+        m_collator.setCaseSensitivity(Qt::CaseInsensitive);
+    }
+    QStringList listFiles(const QString& folder, const QString& pattern) const override {
+        return sorted(PosixFileSystem::listFiles(folder, pattern));
+    }
+    QStringList subFolders(const QString& folder) const override { return sorted(PosixFileSystem::subFolders(folder)); }
+
+private:
+    QStringList sorted(QStringList names) const {
+        if (m_natural)
+            std::stable_sort(names.begin(), names.end(),
+                             [this](const QString& a, const QString& b) { return m_collator.compare(a, b) < 0; });
+        return names;
+    }
+    bool m_natural;
+    QCollator m_collator;
+};
+
+// The arguments whose bytes are not valid in the file-name encoding, as they read once decoded.
+QStringList argumentsLostInEncoding(int argc, char* argv[]) {
+    QStringList lost;
+    for (int i = 1; i < argc; ++i)
+        if (QFile::encodeName(QFile::decodeName(argv[i])) != QByteArray(argv[i])) lost << QFile::decodeName(argv[i]);
+    return lost;
+}
+
 // Shows how far the run is: a bar redrawn in place on a terminal, a line per file otherwise.
 class Progress {
 public:
@@ -223,10 +259,14 @@ int main(int argc, char* argv[]) {
                                                  "(default: SOURCE_DATE_EPOCH if set, else now). A fixed date "
                                                  "makes the same pictures give the same file."),
                                   QStringLiteral("WHEN"));
+    const QCommandLineOption sort(QStringLiteral("sort"),
+                                  QStringLiteral("The order of the pictures a folder gives: natural (default: p1, p2, "
+                                                 "p10) or plain (by character: p1, p10, p2)."),
+                                  QStringLiteral("ORDER"), QStringLiteral("natural"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress, only the problems."));
     parser.addOptions({join, stretch, output, beside, paper, orientation, margin, fit, ocr, title, author, subject,
-                       keywords, date, quiet});
+                       keywords, date, sort, quiet});
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), QStringLiteral("Pictures, and folders of pictures."),
                                  QStringLiteral("FILE|FOLDER..."));
     if (!parser.parse(app.arguments())) {
@@ -245,6 +285,11 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(QStringLiteral("version"))) {
         std::printf("pictolio-convert %s\n", config::version);
         return 0;
+    }
+    const QString order = parser.value(sort);
+    if (order != QLatin1String("natural") && order != QLatin1String("plain")) {
+        usageError(QStringLiteral("--sort: \"%1\" is neither natural nor plain").arg(order));
+        return 2;
     }
     if (parser.isSet(output) && parser.isSet(beside)) {
         usageError(QStringLiteral("--output and --beside cannot go together"));
@@ -290,23 +335,37 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
-    // The rows: files as given, folders searched for pictures.
+    // The rows: files as given, folders searched for pictures. A name whose bytes are not valid in
+    // the file-name encoding cannot be opened: it is reported, not taken for another file.
     TerminalDialogs dialogs;
-    PosixFileSystem files;
+    SortedFileSystem files(order == QLatin1String("natural"));
     FolderScan scan(files, dialogs, [] {}, [] { return interrupted.load(); });
-    QStringList rows;
+    QStringList rows, lostInEncoding;
+    const QStringList lostArguments = argumentsLostInEncoding(argc, argv);
     for (const QString& argument : arguments) {
         const QString path = QFileInfo(argument).absoluteFilePath();
-        if (QFileInfo(path).isDir()) {
+        if (lostArguments.contains(argument) && !QFileInfo::exists(path)) {
+            lostInEncoding << path;
+        } else if (QFileInfo(path).isDir()) {
             QStringList folders{path + QLatin1Char('/')};
             scan.getSubDirectories2016(folders);
-            for (const QString& row : scan.filesOf(folders, QStringLiteral("*.*")))
-                if (looksLikePicture(row)) rows << row;
+            lostInEncoding << scan.foldersLostInEncoding();
+            for (const QString& row : scan.filesOf(folders, QStringLiteral("*.*"))) {
+                if (!looksLikePicture(row)) continue;
+                if (nameLostInEncoding(row))
+                    lostInEncoding << row;
+                else
+                    rows << row;
+            }
         } else {
             rows << path;
         }
     }
+    for (const QString& path : lostInEncoding)
+        std::fprintf(stderr, "pictolio-convert: %s: cannot be opened: the name is not valid in the file-name encoding\n",
+                     qPrintable(path));
     if (rows.isEmpty()) {
+        if (!lostInEncoding.isEmpty()) return 1;
         std::fprintf(stderr, "pictolio-convert: no pictures found\n");
         return 1;
     }
@@ -389,9 +448,13 @@ int main(int argc, char* argv[]) {
         if (!why.isEmpty()) report.whyNotCreated.insert(path, why);
     }
 
-    for (const QString& path : report.invalidPictures)
-        std::fprintf(stderr, "pictolio-convert: %s: %s\n", QFileInfo::exists(path) ? "not a picture" : "no such file",
-                     qPrintable(path));
+    for (const QString& path : report.invalidPictures) {
+        if (const QString why = report.refusals.value(path); !why.isEmpty())
+            std::fprintf(stderr, "pictolio-convert: %s: %s\n", qPrintable(path), qPrintable(why));
+        else
+            std::fprintf(stderr, "pictolio-convert: %s: %s\n",
+                         QFileInfo::exists(path) ? "not a picture" : "no such file", qPrintable(path));
+    }
     for (const QString& path : report.notCreated) {
         const QString why = report.whyNotCreated.value(path);
         std::fprintf(stderr, "pictolio-convert: PDF not created: %s%s%s\n", qPrintable(path), why.isEmpty() ? "" : ": ",
@@ -414,7 +477,7 @@ int main(int argc, char* argv[]) {
                      qPrintable(count(report.created.size(), "PDF file", "PDF files")),
                      qPrintable(count(report.pages, "page", "pages")));
     }
-    const bool allMade = report.invalidPictures.isEmpty() && report.notCreated.isEmpty() &&
+    const bool allMade = lostInEncoding.isEmpty() && report.invalidPictures.isEmpty() && report.notCreated.isEmpty() &&
                          report.incomplete.isEmpty() && !interrupted && !report.created.isEmpty();
     return allMade ? 0 : 1;
 }

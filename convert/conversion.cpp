@@ -138,7 +138,7 @@ void ConversionJob::waitForOutput(const QString& outputPath, const pdfwriter::Fi
     if (result == WaitResult::Created || result == WaitResult::Incomplete) {
         for (const std::string& note : m_printing.pdfDriver().jobNotes(job))
             m_report.textNotes << QStringLiteral("%1: %2").arg(outputPath, QString::fromStdString(note));
-        m_runOutputs.push_back(outputFileIdentity(outputPath));
+        m_runOutputs.push_back({outputFileIdentity(outputPath), m_passSource});
         m_report.created << outputPath;
         m_report.pages += pages;
     }
@@ -156,6 +156,12 @@ void ConversionJob::keepPaceWithRecognition() {
     }
 }
 
+// A row that is not a picture, and why, when the decoder said.
+void ConversionJob::noteInvalid(const QString& source) {
+    m_report.invalidPictures << source;
+    if (!m_caller.holder->refusal.isEmpty()) m_report.refusals.insert(source, m_caller.holder->refusal);
+}
+
 // The identities of the files in the list when the run starts: no PDF of the run may replace one.
 void ConversionJob::noteRunSources() {
     m_report = {};
@@ -169,15 +175,21 @@ void ConversionJob::noteRunSources() {
     }
 }
 
-// A PDF the run made is never replaced by a later one of the same run (x.jpg and x.heic side by
-// side, or one name in two folders saved to one folder): the later one takes the first of
-// "x (2).pdf", "x (3).pdf", ... that the run has not made. PDFs from before the run are replaced
-// as ever, so a run made again gives the same names.
-QString ConversionJob::clearOfRunOutputs(const QString& outputPath) const {
+// A PDF the run made is never replaced by a later one of another picture (x.jpg and x.heic side
+// by side, or one name in two folders saved to one folder): the later one takes the first of
+// "x (2).pdf", "x (3).pdf", ... that the run has not made. The same picture listed twice makes
+// its PDF again under the same name, and PDFs from before the run are replaced as ever, so a run
+// made again gives the same names.
+QString ConversionJob::clearOfRunOutputs(const QString& outputPath, const QString& source) const {
+    const pdfwriter::FileIdentity picture = outputFileIdentity(source);
+    const auto sameFile = [](const pdfwriter::FileIdentity& a, const pdfwriter::FileIdentity& b) {
+        return a.device == b.device && a.inode == b.inode;
+    };
+    // True when the run made a PDF at path from another picture than this one.
     const auto madeByRun = [&](const QString& path) {
         const pdfwriter::FileIdentity id = outputFileIdentity(path);
-        return id.size >= 0 && std::any_of(m_runOutputs.begin(), m_runOutputs.end(), [&](const auto& made) {
-                   return made.device == id.device && made.inode == id.inode;
+        return id.size >= 0 && std::any_of(m_runOutputs.begin(), m_runOutputs.end(), [&](const RunOutput& made) {
+                   return sameFile(made.pdf, id) && !(picture.size >= 0 && sameFile(made.picture, picture));
                });
     };
     if (!madeByRun(outputPath)) return outputPath;
@@ -196,7 +208,8 @@ ConversionReport ConversionJob::runPerPicture() {
     QString source;
     for (int i = 1; i <= n; ++i) {
         if (!beginPass(i, 114, &source)) break;
-        const QString output = clearOfRunOutputs(outputPathFor(126, source));
+        m_passSource = outputFileIdentity(source);
+        const QString output = clearOfRunOutputs(outputPathFor(126, source), source);
         pdfprinter::SettingsLock lock(m_printing.root() + QStringLiteral("/pdfwriter-settings.lock"));
         bool abandoned = false;
         bool usable = lockSettings(lock, output, &abandoned);
@@ -210,7 +223,7 @@ ConversionReport ConversionJob::runPerPicture() {
         bool ok = false;
         QString invalid;
         step(154, [&] { ok = tryLoadPicture(*m_caller.holder, m_decoder, source, &invalid); });
-        if (!ok) m_report.invalidPictures << source;
+        if (!ok) noteInvalid(source);
         if (!ok || !usable) continue;
         step(156, [&] { printer.setScaleMode(ScaleMode::Pixels); });
         const bool drawn = drawPicture(158);
@@ -230,6 +243,7 @@ ConversionReport ConversionJob::runPerPicture() {
 ConversionReport ConversionJob::runJoined() {
     noteRunSources();
     PrinterDevice& printer = m_printing.printer();
+    m_passSource = {};
     const QString output = outputPathFor(174, m_caller.rowText(1));
     pdfprinter::SettingsLock lock(m_printing.root() + QStringLiteral("/pdfwriter-settings.lock"));
     bool abandoned = false;
@@ -254,7 +268,7 @@ ConversionReport ConversionJob::runJoined() {
         bool ok = false;
         QString invalid;
         step(216, [&] { ok = tryLoadPicture(*m_caller.holder, m_decoder, source, &invalid); });
-        if (!ok) m_report.invalidPictures << source;
+        if (!ok) noteInvalid(source);
         if (!ok || !usable) continue;
         step(218, [&] { printer.setScaleMode(ScaleMode::Pixels); });
         if (drawPicture(220)) ++drawn;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QMap>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -31,6 +32,7 @@ struct RowOptions {
 // come, and those that came without some pictures (changed or removed after they were checked).
 struct ConversionReport {
     QStringList invalidPictures;
+    QHash<QString, QString> refusals;  // why a file of invalidPictures is none, when known ("too large: ...")
     QStringList created;
     QStringList notCreated;
     QMap<QString, QString> whyNotCreated;  // a path of notCreated: why it was not made, when known
@@ -77,8 +79,9 @@ private:
     void keepPaceWithRecognition();
     void waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job, int pages);
     void noteRunSources();
-    QString clearOfRunOutputs(const QString& outputPath) const;
+    QString clearOfRunOutputs(const QString& outputPath, const QString& source) const;
     void notCreated(const QString& outputPath, const QString& why, bool logged = false);
+    void noteInvalid(const QString& source);
 
     PrintService& m_printing;
     Registry& m_registry;
@@ -88,7 +91,11 @@ private:
     Picture m_ownHolder;
     ConversionReport m_report;
     std::vector<pdfwriter::FileIdentity> m_runSources;  // the files in the list when the run began
-    std::vector<pdfwriter::FileIdentity> m_runOutputs;  // the PDFs the run has made
+    struct RunOutput {
+        pdfwriter::FileIdentity pdf, picture;
+    };
+    std::vector<RunOutput> m_runOutputs;  // the PDFs the run has made, and the pictures they came from
+    pdfwriter::FileIdentity m_passSource;  // the picture of the pass under way
     bool m_settingsLockGivenUp = false;
 };
 

@@ -58,6 +58,7 @@ bool FolderScan::mayLookInto(const QString& folder) const {
 
 void FolderScan::getSubDirectories2016(QStringList& folders) {
     m_seen.clear();
+    m_foldersLostInEncoding.clear();
     for (const QString& f : folders) m_seen.insert(m_files.folderIdentity(f));
     scan(folders);
 }
@@ -106,6 +107,7 @@ void FolderScan::scan(QStringList& folders) {
         if (m_stopped) return;
         bool keep = false;
         trap.at(108, [&] { keep = isFolder(w); });
+        if (!keep && nameLostInEncoding(w)) m_foldersLostInEncoding << w;
         if (!keep) continue;
         trap.at(110, [&] { events(); });
         trap.at(112, [&] {
@@ -117,8 +119,10 @@ void FolderScan::scan(QStringList& folders) {
 QStringList FolderScan::listFiles(QString folder, const QString& pattern) const {
     if (!folder.endsWith(QLatin1Char('/'))) folder += QLatin1Char('/');
     QStringList kept;
+    // A file whose name is not valid in the file-name encoding is kept too: it cannot be opened
+    // by the name it was listed under, and so it is reported as what it is rather than lost.
     for (const QString& name : m_files.listFiles(folder, pattern))
-        if (m_files.isOpenableFile(folder + name)) kept << name;
+        if (m_files.isOpenableFile(folder + name) || nameLostInEncoding(folder + name)) kept << name;
     return kept;
 }
 
@@ -128,7 +132,7 @@ QStringList FolderScan::filesOf(const QStringList& folders, const QString& patte
         const QString folder = entry.chopped(1);
         for (const QString& name : listFiles(folder, pattern)) {
             if (name.startsWith(QLatin1Char('~'))) continue;
-            // listFiles() kept only files that open.
+            // listFiles() kept only files that open, and those whose names cannot.
             const QString path = folder + QLatin1Char('/') + name;
             if ((m_files.attributes(path).value_or(0) & attr::scanMask) == (attr::archive | attr::hidden))
                 continue;

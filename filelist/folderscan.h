@@ -29,7 +29,12 @@ public:
     // link) is not scanned again.
     void getSubDirectories2016(QStringList& folders);
 
-    // The names of the files in folder that match the pattern and can be opened.
+    // The folders the last getSubDirectories2016() could not look into because their names are
+    // not valid in the file-name encoding (see nameLostInEncoding()).
+    const QStringList& foldersLostInEncoding() const { return m_foldersLostInEncoding; }
+
+    // The names of the files in folder that match the pattern and can be opened, and those that
+    // cannot be opened because their names are not valid in the file-name encoding.
     QStringList listFiles(QString folder, const QString& pattern) const;
 
     // The rows for the files of every folder of the collection that match the pattern, in
@@ -52,6 +57,7 @@ private:
     std::function<bool()> m_abandoned;
     bool m_stopped = false;
     QSet<QString> m_seen;  // identities of the folders collected so far
+    QStringList m_foldersLostInEncoding;
 };
 
 }  // namespace pictolio

@@ -164,8 +164,10 @@ LaidOut pageFor(const PageSetup& setup, double pictureWidth, double pictureHeigh
         // shrinks onto it like a picture larger than its paper.
         const double largest = largestPage * setup.dpi / 72.0 - margins;
         const double k = std::min({1.0, largest / w, largest / h});
-        page.pageWidthPx = w * k + margins;
-        page.pageHeightPx = h * k + margins;
+        // Nor a page below the 3 x 3 units a PDF's page must measure (a picture of a pixel or two).
+        const double smallest = 3.0 * setup.dpi / 72.0;
+        page.pageWidthPx = std::max(w * k + margins, smallest);
+        page.pageHeightPx = std::max(h * k + margins, smallest);
         page.pageWidth = setup.pxToPoints(page.pageWidthPx);
         page.pageHeight = setup.pxToPoints(page.pageHeightPx);
         return page;

@@ -227,6 +227,7 @@ QImage DecodedImage::decodeChecked() const {
         // Another picture's kept pixels would only add to these: it decodes again when its turn
         // comes (the last page of a joined PDF), so memory holds one decoded picture at a time.
         forgetKept();
+        const ReadingFile reading(m_path);
         image = decode();
     }
     if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))

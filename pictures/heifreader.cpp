@@ -4,6 +4,7 @@
 
 #include <libheif/heif.h>
 
+#include <QFile>
 #include <QImageReader>
 #include <cstring>
 #include <memory>
@@ -76,6 +77,15 @@ Picture loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& ide
                                                             hasTransparency(image), decodeHeif);
     source->keep(image);
     return pictureOf({pageOf(image.width(), image.height(), 0, 0, 1, source)});
+}
+
+QImage decodeHeifFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > (qint64(2) << 30)) return {};
+    const QByteArray bytes = file.readAll();
+    const auto* head = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+    if (!isHeif(head, std::size_t(bytes.size()))) return {};
+    return decodeHeif(std::vector<std::uint8_t>(head, head + bytes.size()));
 }
 
 }  // namespace pictolio::readers

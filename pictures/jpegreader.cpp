@@ -3,9 +3,16 @@
 
 #include <unistd.h>
 
+#include <csetjmp>
+#include <cstdio>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
 #include <QFile>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "pdfwriter/jpegfile.h"
 #include "pictures/picturereaders.h"
@@ -37,6 +44,79 @@ private:
     std::uint8_t* m_data;
 };
 
+// A JPEG file whose data is whole but for its closing end-of-image marker (a camera's or a
+// download's that stopped a moment early): the file's bytes, and the marker after them.
+class EndedJpegImage : public pdfwriter::ImageSource {
+public:
+    explicit EndedJpegImage(std::shared_ptr<const pdfwriter::JpegFileImage> file) : m_file(std::move(file)) {}
+    pdfwriter::ImageFormat format() const override { return m_file->format(); }
+    void writeData(const pdfwriter::DataSink& sink) const override {
+        m_file->writeData(sink);
+        sink(endOfImage, sizeof endOfImage);
+    }
+    void copyData(pdfwriter::DataOut& out) const override {
+        m_file->copyData(out);
+        out.write(endOfImage, sizeof endOfImage);
+    }
+    pdfwriter::GreyImage grey(int shrink) const override { return m_file->grey(shrink); }
+    std::string description() const override { return m_file->description(); }
+    bool stillAsChecked() const override { return m_file->stillAsChecked(); }
+
+private:
+    static constexpr std::uint8_t endOfImage[2] = {0xFF, 0xD9};
+    std::shared_ptr<const pdfwriter::JpegFileImage> m_file;
+};
+
+// Whether the JPEG library decodes every scan of the data to its end without a word of
+// complaint (at an eighth of the size: the coded data is read whole all the same). The check of
+// the file's structure cannot tell data that stops at its last marker from data cut in a scan.
+bool decodesWhole(const std::uint8_t* data, std::size_t size) {
+    struct Errors {
+        jpeg_error_mgr pub;
+        std::jmp_buf jump;
+    } errors;
+    jpeg_decompress_struct cinfo {};
+    cinfo.err = jpeg_std_error(&errors.pub);
+    errors.pub.error_exit = [](j_common_ptr c) { std::longjmp(reinterpret_cast<Errors*>(c->err)->jump, 1); };
+    errors.pub.emit_message = [](j_common_ptr c, int level) {
+        // Warnings of data that is damaged or missing; not those of extra bytes or odd markers.
+        const int code = c->err->msg_code;
+        if (level < 0 && code != JWRN_EXTRANEOUS_DATA && code != JWRN_ADOBE_XFORM && code != JWRN_JFIF_MAJOR &&
+            code != JWRN_BOGUS_ICC)
+            std::longjmp(reinterpret_cast<Errors*>(c->err)->jump, 1);
+    };
+    volatile bool whole = false;
+    std::vector<JSAMPLE> row;  // outside the jumps: never left behind by one
+    jpeg_create_decompress(&cinfo);
+    if (!setjmp(errors.jump)) {
+        jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+        jpeg_read_header(&cinfo, TRUE);
+        cinfo.scale_num = 1;
+        cinfo.scale_denom = 8;
+        jpeg_start_decompress(&cinfo);
+        row.resize(std::size_t(cinfo.output_width) * std::size_t(cinfo.output_components));
+        JSAMPROW rows[1] = {row.data()};
+        while (cinfo.output_scanline < cinfo.output_height) jpeg_read_scanlines(&cinfo, rows, 1);
+        jpeg_finish_decompress(&cinfo);
+        whole = true;
+    }
+    jpeg_destroy_decompress(&cinfo);
+    return whole;
+}
+
+// Whether the data is a whole JPEG file but for the end-of-image marker it lacks; the check's
+// findings in *info. Not an arithmetic-coded one: its data is re-encoded from the file's bytes as
+// they are, which the coder refuses without their end.
+bool wholeButForItsEnd(const std::uint8_t* data, std::size_t size, pdfwriter::JpegInfo* info) {
+    if (size < 2 || (data[size - 2] == 0xFF && data[size - 1] == 0xD9)) return false;
+    std::vector<std::uint8_t> ended(data, data + size);
+    ended.push_back(0xFF);
+    ended.push_back(0xD9);
+    *info = {};
+    return pdfwriter::checkJpeg(ended.data(), ended.size(), info) == pdfwriter::JpegStatus::Ok && !info->arithmetic &&
+           decodesWhole(ended.data(), ended.size());
+}
+
 }  // namespace
 
 Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
@@ -55,15 +135,21 @@ Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& ide
         if (!readWhole(fd, size, buffer->data())) return {};
         data = buffer->data();
     }
-    if (pdfwriter::checkJpeg(data, size, &info) != pdfwriter::JpegStatus::Ok) return {};
+    bool ended = true;
+    if (pdfwriter::checkJpeg(data, size, &info) != pdfwriter::JpegStatus::Ok) {
+        if (!wholeButForItsEnd(data, size, &info)) return {};
+        ended = false;
+    }
     // The bytes checked must be the bytes printed: a file written meanwhile is not taken.
     if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
 
     const auto details = pdfwriter::JpegFileImage::Details::of(info);
 
-    return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, info.orientation,
-                             std::make_shared<pdfwriter::JpegFileImage>(QFile::encodeName(path).toStdString(),
-                                                                        identity, details, std::move(kept)))});
+    std::shared_ptr<const pdfwriter::ImageSource> image = std::make_shared<pdfwriter::JpegFileImage>(
+        QFile::encodeName(path).toStdString(), identity, details, std::move(kept));
+    if (!ended)
+        image = std::make_shared<EndedJpegImage>(std::static_pointer_cast<const pdfwriter::JpegFileImage>(image));
+    return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, info.orientation, std::move(image))});
 }
 
 }  // namespace pictolio::readers

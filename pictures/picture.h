@@ -33,6 +33,9 @@ struct Picture {
     std::shared_ptr<const pdfwriter::ImageSource> image;
     // The pages after the first, in file order (a multi-page TIFF file).
     std::vector<PicturePage> morePages;
+    // The empty picture: why the file is none it can take, when that is known and more than
+    // "not a picture" ("too large: ..."); "" otherwise.
+    QString refusal;
 
     bool isEmpty() const { return handle == 0; }
     int pageCount() const { return 1 + int(morePages.size()); }

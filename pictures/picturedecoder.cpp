@@ -36,6 +36,7 @@ PictureDecoder::PictureDecoder(Use use) : m_use(use) {
         // of a photo's size still reuse their memory.
         ::mallopt(M_MMAP_THRESHOLD, 4 << 20);
         ::mallopt(M_TRIM_THRESHOLD, 4 << 20);
+        ReadingFile::nameFilesInMessages();
     });
 }
 
@@ -43,6 +44,7 @@ Picture PictureDecoder::load(const QString& path) const {
     const readers::DecodedImage::FactsOnly facts(m_use == Use::Facts);
     if (m_use == Use::Printing) readers::DecodedImage::forgetKept();  // before another picture's pixels are decoded
     if (path.isEmpty() || path.contains(QChar(0))) return {};
+    const ReadingFile reading(path);
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return {};

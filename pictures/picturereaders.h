@@ -23,6 +23,25 @@ inline std::uint32_t le32(const std::uint8_t* p) {
            (std::uint32_t(p[3]) << 24);
 }
 
+// While one lives, the messages Qt's image readers and the libraries under them (libpng, ...)
+// write from this thread name the file they are about: "x.png: libpng warning: ...".
+class ReadingFile {
+public:
+    explicit ReadingFile(const QString& path);
+    ~ReadingFile();
+    ReadingFile(const ReadingFile&) = delete;
+    ReadingFile& operator=(const ReadingFile&) = delete;
+    // Puts the message handler that does so in place, once, in front of the one there was.
+    static void nameFilesInMessages();
+
+private:
+    const QString* m_was;
+};
+
+// Why a picture of width x height pixels that would take `bytes` decoded is not read, past a
+// limit of limitMb.
+QString tooLarge(int width, int height, std::uint64_t bytes, int limitMb);
+
 // A density that can be believed (dots per inch); else the decoder's default.
 double usableDpi(double dpi);
 
@@ -142,6 +161,8 @@ Picture loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity& ide
 // HEIF files (HEIC, AVIF): the primary image, turned as the file says.
 bool isHeif(const std::uint8_t* head, std::size_t size);
 Picture loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+// The primary image of a HEIF file, upright; null when the file is none or cannot be decoded.
+QImage decodeHeifFile(const QString& path);
 
 // WebP files of one picture (animated ones are left to Qt's reader, which gives the first frame).
 bool isStillWebp(const std::uint8_t* head, std::size_t size);

@@ -1,22 +1,81 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // PNG files: taken as they are where a PDF can hold their samples, else decoded.
 
+#include <QBuffer>
 #include <QFile>
+#include <QImageReader>
 
 #include "pdfwriter/pngfile.h"
 #include "pictures/picturereaders.h"
 
 namespace pictolio::readers {
 
+namespace {
+
+// The chunk that closes every PNG file.
+constexpr std::uint8_t iend[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+
+// The picture of a PNG file's bytes that lack their closing chunk, decoded with that chunk after them.
+QImage decodeUnended(const std::vector<std::uint8_t>& data) {
+    QByteArray bytes(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
+    bytes.append(reinterpret_cast<const char*>(iend), sizeof iend);
+    QBuffer buffer(&bytes);
+    QImageReader reader(&buffer, "png");
+    reader.setAutoTransform(true);
+    return reader.read();
+}
+
+// A PNG file whose image data is whole but which lacks its closing chunk, and which has to be
+// decoded (Qt's reader would stop at the end of the file).
+Picture loadUnended(const QString& path, int fd, const pdfwriter::FileIdentity& identity,
+                    const pdfwriter::PngInfo& info) {
+    Picture refused;
+    const std::uint64_t bytes = std::uint64_t(info.width) * std::uint64_t(info.height) * 4;
+    if (bytes > (std::uint64_t(qtDefaultLimitMb) << 20)) {
+        refused.refusal = tooLarge(info.width, info.height, bytes, qtDefaultLimitMb);
+        return refused;
+    }
+    std::vector<std::uint8_t> data;
+    if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
+    const QImage image = decodeUnended(data);
+    if (image.isNull() || !(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
+    const auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(),
+                                                            image.isGrayscale(), hasTransparency(image), decodeUnended);
+    source->keep(image);
+    return pictureOf({pageOf(image.width(), image.height(), info.xDpi, info.yDpi, 1, source)});
+}
+
+}  // namespace
+
 // not interlaced, transparency (if any) a single colour or a range of palette entries. Other
 // PNG files are decoded, their alpha channel kept.
 Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
     pdfwriter::PngInfo info;
+    bool unended = false;
     const auto read = [fd](std::size_t offset, std::size_t length, std::uint8_t* to) {
         return readAt(fd, offset, length, to);
     };
-    if (pdfwriter::checkPng(std::size_t(identity.size), read, &info) != pdfwriter::PngStatus::Ok)
-        return loadOther(path, fd, identity);
+    const auto size = std::size_t(identity.size);
+    pdfwriter::PngStatus status = pdfwriter::checkPng(size, read, &info);
+    if (status == pdfwriter::PngStatus::Truncated) {
+        // A file whose image data is whole, which lacks only its closing IEND chunk (a copy that
+        // stopped just short): taken as the file with that chunk after it.
+        const auto ended = [&](std::size_t offset, std::size_t length, std::uint8_t* to) {
+            const std::size_t inFile = offset < size ? std::min(length, size - offset) : 0;
+            if (inFile > 0 && !readAt(fd, offset, inFile, to)) return false;
+            for (std::size_t i = inFile; i < length; ++i) {
+                if (offset + i - size >= sizeof iend) return false;
+                to[i] = iend[offset + i - size];
+            }
+            return true;
+        };
+        info = {};
+        status = pdfwriter::checkPng(size + sizeof iend, ended, &info);
+        if (status == pdfwriter::PngStatus::Ok) unended = true;
+    }
+    // A file cut short is no picture (Qt's reader would show what it has of it).
+    if (status == pdfwriter::PngStatus::Truncated) return {};
+    if (status != pdfwriter::PngStatus::Ok) return loadOther(path, fd, identity);
     if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
     pdfwriter::ImageFormat f;
     f.width = info.width;
@@ -57,6 +116,7 @@ Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& iden
         default:
             asStored = false;  // an alpha channel, which the PDF keeps apart
     }
+    if (!asStored && unended) return loadUnended(path, fd, identity, info);
     if (!asStored) return loadOther(path, fd, identity, info.xDpi, info.yDpi);
     std::vector<pdfwriter::FileSlicesImage::Slice> slices;
     for (const pdfwriter::PngInfo::Range& r : info.imageData)

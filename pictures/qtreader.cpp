@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <cstring>
+#include <vector>
 
 #include "pictures/picturereaders.h"
 
@@ -20,7 +21,8 @@ namespace {
 // image they were handed keeps its clear colour there, never old memory. Unwritten parts show
 // the paper: transparent where the image has transparency, white elsewhere; in a palette image
 // they hold an index past the picture's palette, which is made white.
-QImage readCleared(QImageReader& reader) {
+// refusal: set to why the picture is not read, when it is too large.
+QImage readCleared(QImageReader& reader, QString* refusal = nullptr) {
     const QSize size = reader.size();
     const QImage::Format format = reader.imageFormat();
     // The limit on one picture's memory, as Qt applies it to an image it makes: a reader that
@@ -29,7 +31,12 @@ QImage readCleared(QImageReader& reader) {
         const int bits = format != QImage::Format_Invalid ? QImage::toPixelFormat(format).bitsPerPixel() : 32;
         const qint64 rowBytes = (qint64(size.width()) * bits + 31) / 32 * 4;
         const int limitMb = reader.format() == "webp" ? QImageReader::allocationLimit() : qtDefaultLimitMb;
-        if (limitMb > 0 && rowBytes > (qint64(limitMb) << 20) / size.height()) return {};
+        if (limitMb > 0 && rowBytes > (qint64(limitMb) << 20) / size.height()) {
+            if (refusal)
+                *refusal = tooLarge(size.width(), size.height(), std::uint64_t(rowBytes) * std::uint64_t(size.height()),
+                                    limitMb);
+            return {};
+        }
     }
     QImage image;
     if (size.isValid() && !size.isEmpty() && format != QImage::Format_Invalid) {
@@ -58,6 +65,42 @@ bool gifUnacceptable(int fd) {
     if (::pread(fd, h, sizeof h, 0) != ssize_t(sizeof h) || std::memcmp(h, "GIF8", 4) != 0) return false;
     const std::uint64_t width = h[6] | (h[7] << 8), height = h[8] | (h[9] << 8);
     return width * height * 4 > (std::uint64_t(qtDefaultLimitMb) << 20);
+}
+
+// Whether a GIF file ends inside one of its blocks (cut off in a download or a copy): Qt's reader
+// takes it and shows black where the rest of the picture would be. A file that ends after its
+// last whole block, without the trailer, is taken.
+bool gifCutShort(int fd, std::int64_t fileSize) {
+    std::uint8_t h[13];
+    if (::pread(fd, h, sizeof h, 0) != ssize_t(sizeof h) || std::memcmp(h, "GIF8", 4) != 0) return false;
+    std::vector<std::uint8_t> data;
+    if (!readWhole(fd, std::size_t(fileSize), &data)) return true;
+    const std::size_t size = data.size();
+    const auto table = [](std::uint8_t flags) { return (flags & 0x80) ? std::size_t(3) << ((flags & 7) + 1) : 0; };
+    std::size_t at = 13 + table(h[10]);
+    // Sub-blocks up to their terminator; false when the file ends first.
+    const auto subBlocks = [&] {
+        for (;;) {
+            if (at >= size) return false;
+            const std::size_t length = data[at++];
+            if (length == 0) return true;
+            at += length;
+        }
+    };
+    while (at < size) {
+        const std::uint8_t kind = data[at++];
+        if (kind == 0x3B) return false;  // the trailer
+        if (kind == 0x21) {
+            if (++at > size || !subBlocks()) return true;
+        } else if (kind == 0x2C) {
+            if (at + 9 > size) return true;
+            at += 9 + table(data[at + 8]) + 1;  // the descriptor, its colour table, the code size
+            if (at > size || !subBlocks()) return true;
+        } else {
+            return false;  // not what a GIF holds: left to Qt's reader
+        }
+    }
+    return at > size;
 }
 
 // A BMP file Qt would take that is no picture to print: uncompressed pixels that end before the
@@ -112,15 +155,21 @@ protected:
 // xDpi, yDpi: the density the file states, when its own reader has found it.
 Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity, double xDpi,
                   double yDpi) {
-    if (bmpUnacceptable(fd, identity.size) || gifUnacceptable(fd)) return {};
+    if (bmpUnacceptable(fd, identity.size) || gifUnacceptable(fd) || gifCutShort(fd, identity.size)) return {};
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    const QImage image = readCleared(reader);
-    if (image.isNull()) return {};
+    Picture refused;
+    const QImage image = readCleared(reader, &refused.refusal);
+    if (image.isNull()) return refused;
     if (!(pdfwriter::FileIdentity::ofPath(QFile::encodeName(path).toStdString()) == identity))
         return {};
-    // Qt gives 72 dpi (2835 dots per metre) to a file that states no density.
-    const auto dpiOf = [](int dotsPerMeter) { return dotsPerMeter == 2835 ? 0.0 : dotsPerMeter * 0.0254; };
+    // A file that states no density gets 72 dpi (2835 dots per metre) from some of Qt's readers,
+    // and the density of a new image from others: the screen's, or 100 dpi without one. Neither
+    // is the picture's: it gets the decoder's default, as every other picture does.
+    const int unstated = QImage(1, 1, QImage::Format_RGB32).dotsPerMeterX();
+    const auto dpiOf = [unstated](int dotsPerMeter) {
+        return dotsPerMeter == 2835 || dotsPerMeter == unstated ? 0.0 : dotsPerMeter * 0.0254;
+    };
     if (xDpi <= 0 || yDpi <= 0) xDpi = dpiOf(image.dotsPerMeterX()), yDpi = dpiOf(image.dotsPerMeterY());
     const bool alpha = hasTransparency(image);
     const bool gray = image.isGrayscale();

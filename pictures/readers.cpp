@@ -5,6 +5,8 @@
 
 #include <QImage>
 #include <atomic>
+#include <cstdio>
+#include <mutex>
 #include <cerrno>
 #include <cstring>
 
@@ -16,7 +18,34 @@ namespace readers {
 
 namespace {
 std::atomic<quint64> nextHandle{1};
+thread_local const QString* fileBeingRead = nullptr;
+QtMessageHandler handlerBefore = nullptr;
+
+void nameTheFile(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    const QString text = fileBeingRead ? *fileBeingRead + QStringLiteral(": ") + message : message;
+    if (handlerBefore)
+        handlerBefore(type, context, text);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+}
 }  // namespace
+
+ReadingFile::ReadingFile(const QString& path) : m_was(fileBeingRead) { fileBeingRead = &path; }
+ReadingFile::~ReadingFile() { fileBeingRead = m_was; }
+
+void ReadingFile::nameFilesInMessages() {
+    static std::once_flag installed;
+    std::call_once(installed, [] { handlerBefore = qInstallMessageHandler(nameTheFile); });
+}
+
+QString tooLarge(int width, int height, std::uint64_t bytes, int limitMb) {
+    return QStringLiteral("too large: %1 x %2 pixels take %3 MB decoded, more than the %4 MB a picture of this "
+                          "kind may take")
+        .arg(width)
+        .arg(height)
+        .arg((bytes + (1 << 20) - 1) >> 20)
+        .arg(limitMb);
+}
 
 double usableDpi(double dpi) { return (dpi >= 10 && dpi <= 10000) ? dpi : PictureDecoder::defaultDpi; }
 

@@ -14,6 +14,7 @@
 #include <QUrl>
 
 #include "pictures/picture.h"
+#include "pictures/picturereaders.h"
 
 namespace pictolio {
 
@@ -87,6 +88,24 @@ QImage upright(const QImage& image, QImageIOHandler::Transformations t) {
 
 }  // namespace
 
+QImage readShown(const QString& path, QSize box) {
+    const readers::ReadingFile reading(path);
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    QImage image;
+    if (reader.canRead()) {
+        const QSize stored = reader.size();
+        if (box.isValid() && stored.isValid() && (stored.width() > box.width() || stored.height() > box.height()))
+            reader.setScaledSize(stored.scaled(box, Qt::KeepAspectRatio));
+        image = reader.read();
+    } else {
+        image = readers::decodeHeifFile(path);
+    }
+    if (!image.isNull() && box.isValid() && (image.width() > box.width() || image.height() > box.height()))
+        image = image.scaled(box, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
 QString ThumbnailCache::defaultRoot() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/thumbnails");
 }
@@ -121,7 +140,6 @@ QImage ThumbnailCache::make(const QString& path, Size size) const {
     const int edge = int(size);
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    if (!reader.canRead()) return {};
     QImage thumbnail;
     // A camera's own thumbnail, when it is large enough: no need to decode the photo.
     QFile file(path);
@@ -130,13 +148,7 @@ QImage ThumbnailCache::make(const QString& path, Size size) const {
         if (!exif.isNull() && std::max(exif.width(), exif.height()) >= edge)
             thumbnail = upright(exif, reader.transformation());
     }
-    if (thumbnail.isNull()) {
-        // JPEG files decode straight at a fraction of their size (the DCT scaling of libjpeg).
-        QSize stored = reader.size();
-        if (stored.isValid() && std::max(stored.width(), stored.height()) > edge)
-            reader.setScaledSize(stored.scaled(edge, edge, Qt::KeepAspectRatio));
-        thumbnail = reader.read();
-    }
+    if (thumbnail.isNull()) thumbnail = readShown(path, QSize(edge, edge));
     if (thumbnail.isNull()) return {};
     ++m_made;
     if (std::max(thumbnail.width(), thumbnail.height()) > edge)

@@ -27,6 +27,11 @@ struct PictureFacts {
 // The desktop's thumbnail cache (freedesktop's Thumbnail Managing Standard): thumbnails that file
 // managers made are used, and the ones made here serve them. A thumbnail counts only while the
 // file keeps the modification time it was made from.
+// The picture in the file, upright, no larger than box (when it is valid): what previews and
+// thumbnails show. Qt's readers where they take the file (JPEG files are decoded at a fraction of
+// their size), libheif for HEIF files (HEIC, AVIF); a null image for anything else.
+QImage readShown(const QString& path, QSize box = {});
+
 class ThumbnailCache {
 public:
     enum class Size { Normal = 128, Large = 256 };

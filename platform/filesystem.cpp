@@ -93,6 +93,11 @@ bool wildcardMatch(const QString& pattern, const QString& name) {
     return pi == p.size();
 }
 
+bool nameLostInEncoding(const QString& path) {
+    struct stat st {};
+    return path.contains(QChar::ReplacementCharacter) && ::lstat(native(path).constData(), &st) != 0;
+}
+
 void sortAsNtfs(QStringList& names) {
     std::stable_sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
         return a.toUpper() < b.toUpper();

@@ -61,6 +61,10 @@ public:
 // ignored; "*.*" matches every name, also one without a dot.
 bool wildcardMatch(const QString& pattern, const QString& name);
 
+// Whether the path was read from a name that is not valid in the file-name encoding (its bytes
+// became U+FFFD when read, so the path leads to no file): such a file cannot be opened by name.
+bool nameLostInEncoding(const QString& path);
+
 // Sorts names as an NTFS folder lists them: compared upper-cased, character by character.
 void sortAsNtfs(QStringList& names);
 

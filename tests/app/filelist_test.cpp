@@ -4,6 +4,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
+#include <QToolTip>
 
 #include <QDir>
 #include <functional>
@@ -326,6 +328,55 @@ TEST_F(FileListEditing, EveryEditCanBeUndoneAndRedone) {
     }
     for (int i = 0; i < 150; ++i) window->undoListEdit();
     EXPECT_EQ(list->rowTexts(), (QStringList{"A", "B"}));
+}
+
+// Each drag is a step of its own to undo, however many rows it passes over.
+TEST_F(FileListEditing, TwoDragsAreTwoStepsToUndo) {
+    fill({"A", "B", "C"});
+    window->listHistory().stack().clear();
+    press(3);
+    dragOver(2);
+    dragOver(1);
+    release(rowPoint(1));
+    press(3);
+    dragOver(2);
+    release(rowPoint(2));
+    ASSERT_EQ(list->rowTexts(), (QStringList{"C", "B", "A"}));
+    window->undoListEdit();
+    EXPECT_EQ(list->rowTexts(), (QStringList{"C", "A", "B"}));
+    window->undoListEdit();
+    EXPECT_EQ(list->rowTexts(), (QStringList{"A", "B", "C"}));
+}
+
+// Over its empty space the list tells what it is for; its right button opens no menu (the
+// window's own menu is for the window).
+TEST_F(FileListEditing, TheListsEmptySpaceAndRightButton) {
+    fill({"A", "B"});
+    const QPoint empty(10, list->viewport()->height() - 5);
+    ASSERT_EQ(list->positionAt(empty), 0);
+    QHelpEvent help(QEvent::ToolTip, empty, list->viewport()->mapToGlobal(empty));
+    QApplication::sendEvent(list->viewport(), &help);
+    EXPECT_TRUE(QToolTip::text().startsWith("Drag and drop files here.")) << QToolTip::text().toStdString();
+
+    bool menuShown = false;
+    QTimer closer;  // a menu that opened would wait for a choice: closed, and noted
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            menuShown = true;
+            popup->close();
+        }
+    });
+    closer.start(50);
+    const QPoint row = rowPoint(1);
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, row, list->viewport()->mapToGlobal(row));
+    QApplication::sendEvent(list->viewport(), &menu);
+    QTest::qWait(200);
+    EXPECT_FALSE(menuShown);
+    // Beside the list, the window's menu does open.
+    const QPoint beside = window->PushButton6->geometry().bottomRight() + QPoint(5, 5);
+    QContextMenuEvent windowMenu(QContextMenuEvent::Mouse, beside, window->mapToGlobal(beside));
+    QApplication::sendEvent(window.get(), &windowMenu);
+    EXPECT_TRUE(menuShown);
 }
 
 TEST_F(FileListEditing, TooManyFilesForTheBuffer) {

@@ -187,8 +187,12 @@ TEST_F(Folders, UnsafeNamesUnreadableFoldersAndLinkLoops) {
     const int fd = ::open(QFile::encodeName(root() + "/").append("bad\xff/j.jpg").constData(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
     ::close(fd);
+    // A file of such a name is a row, which the run reports as no valid picture: not lost.
+    ::close(::open(QFile::encodeName(root() + "/").append("bad\xff.jpg").constData(), O_CREAT | O_WRONLY, 0644));
     addFolder("jpg", root());
-    EXPECT_EQ(rows(), (QStringList{"a.jpg", "café/b.jpg", "ok/h.jpg", "€uro/c.jpg", "名前/d.jpg", "ok/deep/€/e.jpg"}));
+    EXPECT_EQ(rows(), (QStringList{"a.jpg", "bad\uFFFD.jpg", "café/b.jpg", "ok/h.jpg", "€uro/c.jpg", "名前/d.jpg",
+                                   "ok/deep/€/e.jpg"}));
+    ::unlink(QFile::encodeName(root() + "/").append("bad\xff.jpg").constData());
     ::unlink(QFile::encodeName(root() + "/").append("bad\xff/j.jpg").constData());
     ::rmdir(QFile::encodeName(root() + "/").append("bad\xff").constData());
     EXPECT_TRUE(dialogs.messages.isEmpty());

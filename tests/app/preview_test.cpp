@@ -2,6 +2,7 @@
 // Seeing the pictures of the list: row tooltips with thumbnails from the desktop's cache, and
 // the preview window.
 #include <QImageReader>
+#include <QLabel>
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -12,6 +13,7 @@
 #include "filelist/filelist.h"
 #include "pictures/thumbnails.h"
 #include "tests/app/appfixture.h"
+#include "tests/support/picturefiles.h"
 #include "tests/support/testpictures.h"
 
 namespace pictolio {
@@ -108,6 +110,26 @@ TEST_F(Preview, SpaceOpensALargePreviewThatFollowsTheList) {
     QPointer<PreviewWindow> open(preview);
     QTest::keyClick(preview, Qt::Key_Escape);
     EXPECT_TRUE(QTest::qWaitFor([&] { return open.isNull(); }, 2000));
+}
+
+// A HEIF photo, which Qt's own readers do not take, has its thumbnail and its preview.
+TEST_F(Preview, HeifPhotosHaveThumbnailsAndPreviews) {
+    const QString heic = work.filePath("photo.heic");
+    testing::writeFile(heic, testing::makeHeif(testing::cornersPicture(64, 48), 1));
+    list->appendRow(heic);
+    const QString tip = toolTipOf(1);
+    EXPECT_TRUE(tip.contains("64 x 48 pixels")) << tip.toStdString();
+    EXPECT_EQ(QImage(window->thumbnailer().cache().fileFor(heic, ThumbnailCache::Size::Normal)).size(), QSize(64, 48));
+    list->selectRow(1);
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Space);
+    auto* preview = window->findChild<PreviewWindow*>();
+    ASSERT_NE(preview, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return preview->shownPath() == heic; }, 5000));
+    const auto* label = preview->findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    EXPECT_FALSE(label->text().contains("not a valid picture")) << label->text().toStdString();
+    EXPECT_FALSE(label->pixmap().isNull());
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <atomic>
 #include <thread>
 
@@ -101,6 +103,63 @@ TEST(SingleInstanceSocket, FilesPassOnlyBetweenOneUsersStartsAndWindow) {
         EXPECT_EQ(handed, int(c.handed));
         EXPECT_EQ(arrived.join('|').toStdString(), c.handed ? given.join('|').toStdString() : "");
     }
+}
+
+// Every start without files opens a window, beside one that runs, and leaves it the socket;
+// a start with files hands them over and ends.
+TEST(SingleInstanceSocket, AStartWithoutFilesIsAWindowOfItsOwn) {
+    QTemporaryDir runtime, config, pics;
+    ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    env.insert("XDG_CONFIG_HOME", config.path());
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("DISPLAY", ":pictolio-test");
+    env.remove("WAYLAND_DISPLAY");
+    const QString program = QCoreApplication::applicationDirPath() + "/pictolio";
+    const QString socket = runtime.filePath("pictolio-_pictolio-test");
+    QProcess first, second, third;
+    for (QProcess* p : {&first, &second, &third}) p->setProcessEnvironment(env);
+    first.start(program, {});
+    ASSERT_TRUE(first.waitForStarted());
+    QElapsedTimer waited;
+    waited.start();
+    while (!QFile::exists(socket) && waited.elapsed() < 30000) QThread::msleep(50);
+    ASSERT_TRUE(QFile::exists(socket));
+    second.start(program, {});
+    ASSERT_TRUE(second.waitForStarted());
+    EXPECT_FALSE(second.waitForFinished(3000)) << "the second start ended without a window";
+    const QString a = pics.filePath("a.jpg");
+    testing::writeFile(a, testing::makeJpeg({}));
+    third.start(program, {a});
+    EXPECT_TRUE(third.waitForFinished(30000));
+    EXPECT_EQ(third.exitCode(), 0);
+    EXPECT_FALSE(first.waitForFinished(100)) << "the first window ended";
+    for (QProcess* p : {&first, &second}) {
+        p->kill();
+        p->waitForFinished();
+    }
+}
+
+// A second window finds the first one's socket in use: it leaves it be, and hands to the first go on.
+TEST(SingleInstanceSocket, ASecondWindowLeavesTheFirstItsSocket) {
+    QTemporaryDir folder;
+    SingleInstance first(folder.filePath("socket"));
+    ASSERT_TRUE(first.listen());
+    SingleInstance second(folder.filePath("socket"));
+    EXPECT_FALSE(second.listen());
+    EXPECT_TRUE(second.anotherWindowListens());
+    QStringList arrived;
+    QObject::connect(&first, &SingleInstance::filesArrived, [&](const QStringList& paths) { arrived = paths; });
+    std::atomic<int> handed{-1};
+    std::thread start([&] { handed = SingleInstance(folder.filePath("socket")).handOver({"/a.jpg"}); });
+    QElapsedTimer waited;
+    waited.start();
+    while (handed < 0 && waited.elapsed() < 10000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    start.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(handed, 1);
+    EXPECT_EQ(arrived, QStringList{"/a.jpg"});
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <atomic>
@@ -113,6 +114,7 @@ TEST_F(ConvertCommand, BadCommandLinesChangeNothing) {
         {{"--output", pics.filePath("nothere"), a}, "nothere"},
         {{"--beside", "--output", out.path(), a}, "--beside"},
         {{"--output", "-", a}, "--join"},
+        {{"--sort", "random", a}, "random"},
         {{}, "no pictures"},
     };
     for (const auto& c : cases) {
@@ -129,6 +131,92 @@ TEST_F(ConvertCommand, BadCommandLinesChangeNothing) {
     EXPECT_EQ(made(out.path()), QStringList{"a.pdf"});
 }
 
+// A folder's pictures come in natural order (p1, p2, p10), or by character with --sort plain;
+// a picture whose name is not valid in the file-name encoding, in a folder or named, is
+// reported as one that cannot be opened, and the rest is made.
+TEST_F(ConvertCommand, FolderOrderAndNamesThatCannotBeOpened) {
+    picture("scans/p1.jpg", {.width = 10, .height = 10});
+    picture("scans/p2.jpg", {.width = 20, .height = 10});
+    picture("scans/P10.jpg", {.width = 30, .height = 10});
+    const QByteArray badName = QFile::encodeName(pics.filePath("scans/")) + "bad\xff.jpg";
+    {
+        FILE* f = std::fopen(badName.constData(), "wb");
+        ASSERT_TRUE(f);
+        const QByteArray jpeg = testing::makeJpeg({});
+        std::fwrite(jpeg.constData(), 1, std::size_t(jpeg.size()), f);
+        std::fclose(f);
+    }
+    const auto widths = [&] {
+        QList<int> w;
+        for (const auto& page : testing::readPdf(out.filePath("all.pdf"))) w << page.images.at(0).width;
+        return w;
+    };
+    const QString notValid = "cannot be opened: the name is not valid in the file-name encoding";
+    EXPECT_EQ(run({"--join", "-o", "all.pdf", pics.filePath("scans")}), 1);
+    EXPECT_TRUE(errors.contains(notValid)) << errors.toStdString();
+    EXPECT_EQ(widths(), (QList<int>{10, 20, 30}));
+    EXPECT_EQ(run({"--join", "--sort", "plain", "-o", "all.pdf", pics.filePath("scans")}), 1);
+    EXPECT_EQ(widths(), (QList<int>{10, 30, 20}));
+
+    // Named on the command line, in a UTF-8 locale.
+    const QString program = QCoreApplication::applicationDirPath() + "/pictolio-convert";
+    EXPECT_EQ(run({"-c", "LC_ALL=C.UTF-8 exec \"$0\" \"$1/$(printf 'bad\\377.jpg')\" \"$1/p1.jpg\"", program,
+                   pics.filePath("scans")},
+                  nullptr, "/bin/sh"),
+              1);
+    EXPECT_TRUE(errors.contains(notValid)) << errors.toStdString();
+    EXPECT_FALSE(errors.contains("not a picture")) << errors.toStdString();
+    EXPECT_EQ(made(out.path()), (QStringList{"all.pdf", "p1.pdf"}));
+}
+
+// Pictures other tools read are read alike: a JPEG file that lacks only its end marker (the PDF
+// gets the marker), a picture without a stated density at 96 dpi whichever reader decodes it,
+// and a picture of a pixel on a page no smaller than a PDF's least.
+TEST_F(ConvertCommand, PicturesAsOtherToolsReadThem) {
+    const QByteArray jpeg = testing::makeJpeg({.width = 48, .height = 24});
+    testing::writeFile(pics.filePath("unended.jpg"), jpeg.chopped(2));
+    testing::writeFile(pics.filePath("cut.jpg"), jpeg.left(jpeg.size() * 2 / 3));
+    ASSERT_TRUE(QImage(96, 48, QImage::Format_RGB32).save(pics.filePath("screen.ppm")));
+    QImage dot(1, 1, QImage::Format_RGB32);
+    dot.fill(Qt::red);
+    ASSERT_TRUE(dot.save(pics.filePath("dot.ppm")));
+    // PNG files without their closing chunk, one kept as stored and one decoded; one whose
+    // comment is damaged, of which the decoder warns.
+    const QByteArray rgb = testing::makePng({}), rgba = testing::makePng({.colorType = 6});
+    testing::writeFile(pics.filePath("open.png"), rgb.chopped(12));
+    testing::writeFile(pics.filePath("open-alpha.png"), rgba.chopped(12));
+    testing::writeFile(pics.filePath("large.png"), testing::transparentPng(6000, 6000));
+    testing::writeFile(pics.filePath("comment.png"),
+                       rgba.left(33) + QByteArray("\0\0\0\x02tEXtab\0\0\0\0", 14) + rgba.mid(33));
+    EXPECT_EQ(run({"--paper", "fit", "--margin", "0", pics.filePath("unended.jpg"), pics.filePath("cut.jpg"),
+                   pics.filePath("screen.ppm"), pics.filePath("dot.ppm"), pics.filePath("open.png"),
+                   pics.filePath("open-alpha.png"), pics.filePath("comment.png"), pics.filePath("large.png")}),
+              1);
+    EXPECT_TRUE(errors.contains("not a picture: " + pics.filePath("cut.jpg"))) << errors.toStdString();
+    EXPECT_TRUE(errors.contains(pics.filePath("large.png") + ": too large: 6000 x 6000 pixels take 138 MB decoded, "
+                                                             "more than the 128 MB"))
+        << errors.toStdString();
+    EXPECT_EQ(made(out.path()),
+              (QStringList{"comment.pdf", "dot.pdf", "open-alpha.pdf", "open.pdf", "screen.pdf", "unended.pdf"}));
+    EXPECT_TRUE(errors.contains(pics.filePath("comment.png") + ": libpng warning")) << errors.toStdString();
+    for (const QString& line : errors.split('\n')) {
+        if (line.contains("libpng")) {
+            EXPECT_TRUE(line.contains(pics.filePath("comment.png"))) << line.toStdString();
+        }
+    }
+    const auto unended = testing::readPdf(out.filePath("unended.pdf"));
+    ASSERT_EQ(unended.size(), 1u);
+    EXPECT_TRUE(QByteArray::fromStdString(unended[0].images.at(0).rawData) == jpeg);
+    const auto screen = testing::readPdf(out.filePath("screen.pdf"));
+    ASSERT_EQ(screen.size(), 1u);
+    EXPECT_NEAR(screen[0].mediaBox[2], 72, 0.01);
+    EXPECT_NEAR(screen[0].mediaBox[3], 36, 0.01);
+    const auto pixel = testing::readPdf(out.filePath("dot.pdf"));
+    ASSERT_EQ(pixel.size(), 1u);
+    EXPECT_GE(pixel[0].mediaBox[2] - pixel[0].mediaBox[0], 3);
+    EXPECT_GE(pixel[0].mediaBox[3] - pixel[0].mediaBox[1], 3);
+}
+
 // Every program answers --help (and the window --version) as a command does: at once, exit 0,
 // naming itself as the user calls it, and the window opens no list with a row "--help".
 TEST_F(ConvertCommand, EveryProgramAnswersHelp) {
@@ -141,12 +229,14 @@ TEST_F(ConvertCommand, EveryProgramAnswersHelp) {
         {"pictolio-printer", "--help", "usage: pictolio-printer"},
         {"pictolio", "--help", "Usage: pictolio [FILE|FOLDER]"},
         {"pictolio", "--version", "pictolio "},
+        {"pictolio", "--help-all", "Usage: pictolio [FILE|FOLDER]"},
     };
     waitMs = 10000;  // a window that opened instead would never end
     for (const auto& c : cases) {
         QProcess p;
         EXPECT_EQ(run({c.argument}, &p, c.program), 0) << c.program << " " << c.argument.toStdString();
         EXPECT_TRUE(output.startsWith(c.answer)) << c.program << ": " << output.toStdString();
+        EXPECT_FALSE(output.contains("-platform")) << "the toolkit's options are not the program's";
     }
 }
 

@@ -24,7 +24,9 @@ TEST(ConversionJob, EveryModeAndPlaceInOneTable) {
     PictureDecoder decoder;
     QDir().mkpath(pics.filePath("x"));
     const QString a = pics.filePath("a.jpg"), b = pics.filePath("x/b.jpg"), bad = pics.filePath("bad.jpg");
-    const QString otherA = pics.filePath("x/a.jpeg");
+    const QString otherA = pics.filePath("x/a.jpeg"), linkedA = pics.filePath("y/a.jpg");
+    QDir().mkpath(pics.filePath("y"));
+    QFile::link(a, linkedA);  // the same file by another path
     testing::writeFile(a, testing::makeJpeg({}));
     testing::writeFile(b, testing::makeJpeg({.width = 30, .height = 90}));
     testing::writeFile(otherA, testing::makeJpeg({.width = 30, .height = 90}));
@@ -39,7 +41,10 @@ TEST(ConversionJob, EveryModeAndPlaceInOneTable) {
     } cases[] = {
         {"each, in the folder", false, false, false, {a, bad, b}, {"a.pdf", "b.pdf"}, 2},
         {"each, beside", false, true, false, {a, b}, {"a.pdf", "x/b.pdf"}, 2},
-        {"each, one name twice", false, false, false, {a, otherA, a}, {"a.pdf", "a (2).pdf", "a (3).pdf"}, 3},
+        // Two pictures of one name: the second PDF takes another name; the same picture again
+        // (listed twice, or by a link) makes its own PDF again.
+        {"each, one name twice", false, false, false, {a, otherA, a}, {"a.pdf", "a (2).pdf", "a.pdf"}, 3},
+        {"each, one file twice", false, false, false, {a, linkedA, otherA}, {"a.pdf", "a.pdf", "a (2).pdf"}, 3},
         {"each, one name twice again", false, false, true, {a, otherA}, {"a.pdf", "a (2).pdf"}, 2},
         {"joined, in the folder", true, false, false, {b, bad, a}, {"b.pdf"}, 2},
         {"joined, beside the first", true, true, false, {b, a}, {"x/b.pdf"}, 2},
@@ -72,8 +77,71 @@ TEST(ConversionJob, EveryModeAndPlaceInOneTable) {
         EXPECT_EQ(pages, c.pages) << c.name;
         // Each PDF holds its own picture.
         for (int i = 0; !c.joined && !c.rows.contains(bad) && i < created.size(); ++i)
-            EXPECT_EQ(testing::readPdf(created[i]).at(0).images.at(0).width, c.rows[i] == a ? 64 : 30) << c.name;
+            EXPECT_EQ(testing::readPdf(created[i]).at(0).images.at(0).width, c.rows[i] == otherA || c.rows[i] == b ? 30 : 64) << c.name;
     }
+}
+
+// The steps the run reports, by their line numbers (the window's error report names them): each
+// mode, output place and drawing, with a row that is a picture and one that is not.
+TEST(ConversionJob, StepsAreReportedByTheirLines) {
+    QTemporaryDir root, pics, out;
+    ASSERT_TRUE(PrintService::addPrinter(root.path(), {"Tenbrook PDF Writer", "CPW2:", "Tenbrook PDF Writer"}));
+    PrintService printing(root.path());
+    Registry registry(PrintService::registryOf(root.path()));
+    PictureDecoder decoder;
+    const QString a = pics.filePath("a.jpg"), bad = pics.filePath("bad.jpg");
+    testing::writeFile(a, testing::makeJpeg({}));
+    testing::writeFile(bad, "not a picture");
+    using Lines = QList<int>;
+    for (const bool joined : {false, true})
+        for (const bool beside : {false, true})
+            for (const bool stretch : {false, true}) {
+                // The output path's steps, and the drawing's.
+                const Lines path = joined ? (beside ? Lines{174, 178, 180, 182} : Lines{174, 176, 182})
+                                          : (beside ? Lines{126, 130, 132, 134} : Lines{126, 128, 134});
+                const int d = joined ? 220 : 158;
+                const Lines draw = stretch ? Lines{d, d + 4, d + 6} : Lines{d, d + 2};
+                Lines expected;
+                if (joined) {
+                    expected << path << 184 << 196 << 202;
+                    expected << 204 << 216 << 218 << draw << 228 << 230;  // a.jpg, then a new page
+                    expected << 204 << 216;                               // bad.jpg
+                    expected << 234 << 236;
+                } else {
+                    expected << 112;
+                    expected << 114 << path << 136 << 148 << 154 << 156 << draw << 166;  // a.jpg
+                    expected << 114 << path << 136 << 148 << 154;                        // bad.jpg
+                }
+                Lines steps;
+                ConversionJob::Caller caller;
+                const QStringList rows{a, bad};
+                caller.rowCount = [&] { return int(rows.size()); };
+                caller.rowText = [&](int row) { return rows[row - 1]; };
+                caller.options = [&] {
+                    RowOptions o;
+                    o.inFolder = !beside;
+                    o.besideSource = beside;
+                    o.folder = out.path();
+                    o.keepSize = !stretch;
+                    o.stretch = stretch;
+                    return o;
+                };
+                caller.step = [&](int line, const std::function<void()>& f) {
+                    steps << line;
+                    f();
+                };
+                caller.beginPass = [&](int row, int line, QString* source) {
+                    steps << line;
+                    *source = rows[row - 1];
+                    return true;
+                };
+                ConversionJob job(printing, registry, decoder, 5000, caller);
+                const ConversionReport report = joined ? job.runJoined() : job.runPerPicture();
+                EXPECT_EQ(report.created.size(), 1) << joined << beside << stretch;
+                EXPECT_EQ(steps, expected) << "joined " << joined << ", beside " << beside << ", stretch " << stretch;
+                QFile::remove(pics.filePath("a.pdf"));
+                QFile::remove(out.filePath("a.pdf"));
+            }
 }
 
 }  // namespace

@@ -52,7 +52,9 @@ TEST_F(PictureDecoderTest, AnythingThatIsNotAPrintablePictureGivesTheEmptyPictur
         {"text named .jpg", put("notes.jpg", "this is not a picture\n")},
         {"text named .txt", put("notes.txt", "this is not a picture\n")},
         {"JPEG cut in half", put("half.jpg", good.left(good.size() / 2))},
-        {"JPEG without its last bytes", put("nearly.jpg", good.left(good.size() - 2))},
+        {"JPEG cut in its last scan", put("nearly.jpg", good.left(good.size() - 12))},
+        // Its data is re-encoded from the file as it is, which the coder refuses without an end.
+        {"arithmetic-coded JPEG without its end", put("unended.jpg", makeJpeg({.arithmetic = true}).chopped(2))},
         {"JPEG header only", put("header.jpg", good.left(200))},
         {"JPEG declaring 65500 x 65500", put("huge.jpg", huge)},
         {"PNG cut short", put("cut.png", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16))},
@@ -134,10 +136,11 @@ TEST_F(PictureDecoderTest, OtherFormatsLoadWhateverTheirExtension) {
         EXPECT_EQ(p.height, 30) << format;
         EXPECT_EQ(p.image->format().encoding, pdfwriter::ImageEncoding::Raw) << format;
     }
-    // Qt reads GIF but does not write it: a 1 x 1 GIF made by hand.
+    // Qt reads GIF but does not write it: a 1 x 1 GIF made by hand (its string split after
+    // "\x02", which would otherwise run on into "D").
     const QByteArray gif("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00"
                          "!\xf9\x04\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00"
-                         "\x00\x02\x02D\x01\x00;",
+                         "\x00\x02\x02" "D\x01\x00;",
                          43);
     const Picture g = decoder.load(put("tiny.gif", gif));
     ASSERT_FALSE(g.isEmpty());

@@ -364,6 +364,43 @@ TEST_F(PictureFormatsTest, EachDecodedPicturePrintsItsOwnPixelsDecodedOnce) {
     EXPECT_EQ(spool.entryList(ours, QDir::Files), QStringList{});
 }
 
+// A GIF of four colours in stripes, its codes kept 3 bits wide (a clear code before every second
+// pixel): Qt reads GIF but does not write it.
+QByteArray makeGif(int width, int height) {
+    QByteArray gif("GIF89a");
+    gif += char(width) + QByteArray(1, char(width >> 8)) + char(height) + QByteArray(1, char(height >> 8));
+    gif += QByteArray("\xF1\0\0", 3) + QByteArray("\0\0\0\xFF\0\0\0\xFF\0\0\0\xFF", 12);
+    gif += QByteArray(",\0\0\0\0", 5) + gif.mid(6, 4) + QByteArray("\0\x02", 2);
+    QByteArray packed;
+    quint32 bits = 0;
+    int count = 0;
+    const auto put = [&](int code) {
+        bits |= quint32(code) << count;
+        for (count += 3; count >= 8; count -= 8, bits >>= 8) packed += char(bits & 255);
+    };
+    for (int i = 0; i < width * height; ++i) {
+        if (i % 2 == 0) put(4);
+        put((i / width / 4) % 4);
+    }
+    put(5);
+    if (count > 0) packed += char(bits & 255);
+    for (qsizetype at = 0; at < packed.size(); at += 255) {
+        const QByteArray block = packed.mid(at, 255);
+        gif += char(block.size()) + block;
+    }
+    return gif + QByteArray("\0;", 2);
+}
+
+// A picture larger than the decoder takes says so, and names the limit.
+TEST_F(PictureFormatsTest, APictureTooLargeToDecodeSaysSo) {
+    const Picture small = decoder.load(put("small.png", testing::transparentPng(300, 200)));
+    EXPECT_EQ(small.width, 300);
+    const Picture large = decoder.load(put("large.png", testing::transparentPng(6000, 6000)));
+    EXPECT_TRUE(large.isEmpty());
+    EXPECT_EQ(large.refusal.toStdString(),
+              "too large: 6000 x 6000 pixels take 138 MB decoded, more than the 128 MB a picture of this kind may take");
+}
+
 TEST_F(PictureFormatsTest, DamagedFilesOfEveryFormatAreNoPictures) {
     const QImage colour = testing::cornersPicture(64, 48);
     const QByteArray heic = testing::makeHeif(colour, 1), avif = testing::makeHeif(colour, 2);
@@ -380,6 +417,7 @@ TEST_F(PictureFormatsTest, DamagedFilesOfEveryFormatAreNoPictures) {
     for (qsizetype i = idat + 6; i < idat + 4 + idatLength; ++i) png[i] = char(0xA5);
     const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(png.constData() + idat), uInt(idatLength + 4)));
     for (int i = 0; i < 4; ++i) png[idat + 4 + idatLength + i] = char(crc >> (24 - 8 * i));
+    const QByteArray gif = makeGif(40, 40);
     QByteArray blanked = heic;
     for (qsizetype i = 40; i < blanked.size(); ++i) blanked[i] = 0;
     const struct {
@@ -394,7 +432,11 @@ TEST_F(PictureFormatsTest, DamagedFilesOfEveryFormatAreNoPictures) {
         {"TIFF cut in half", tiff.left(tiff.size() / 2)},
         {"TIFF header only", tiff.left(8)},
         {"PNG whose image data does not inflate", png},
+        {"GIF cut in half", gif.left(gif.size() / 2)},
     };
+    const Picture whole = decoder.load(put("whole.gif", gif));
+    EXPECT_EQ(whole.width, 40);
+    EXPECT_FALSE(decoder.load(put("no trailer.gif", gif.chopped(1))).isEmpty());
     for (const auto& c : cases) {
         const Picture picture = decoder.load(put("damaged", c.file));
         EXPECT_TRUE(picture.isEmpty()) << c.name;

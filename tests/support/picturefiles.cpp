@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
 #include <png.h>
+#include <zlib.h>
 #include <tiffio.h>
 
 #include <QBuffer>
@@ -310,6 +311,36 @@ QByteArray textJpeg(const QImage& upright, int orientation, int dpi) {
     for (int y = 0; y < stored.height(); ++y)
         rgb.insert(rgb.end(), stored.constScanLine(y), stored.constScanLine(y) + stored.width() * 3);
     return makeJpegFromRgb(recipe, rgb.data());
+}
+
+// A PNG file of transparent black RGBA pixels, written without holding them.
+QByteArray transparentPng(int width, int height) {
+    const auto be32 = [](quint32 v) {
+        const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+        return QByteArray(bytes, 4);
+    };
+    const auto chunk = [&](const QByteArray& typeAndData) {
+        const auto crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(typeAndData.constData()), uInt(typeAndData.size())));
+        return be32(quint32(typeAndData.size() - 4)) + typeAndData + be32(crc);
+    };
+    z_stream z{};
+    deflateInit(&z, 9);
+    const std::vector<Bytef> row(std::size_t(width) * 4 + 1, 0);
+    QByteArray data(1 << 16, 0), compressed;
+    for (int y = 0; y <= height; ++y) {
+        z.next_in = const_cast<Bytef*>(row.data());
+        z.avail_in = y < height ? uInt(row.size()) : 0;
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(data.data());
+            z.avail_out = uInt(data.size());
+            deflate(&z, y < height ? Z_NO_FLUSH : Z_FINISH);
+            compressed += data.left(data.size() - qsizetype(z.avail_out));
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) +
+           chunk("IHDR" + be32(quint32(width)) + be32(quint32(height)) + QByteArray("\x08\x06\0\0\0", 5)) +
+           chunk("IDAT" + compressed) + chunk("IEND");
 }
 
 }  // namespace pictolio::testing

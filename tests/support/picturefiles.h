@@ -22,6 +22,8 @@ struct PngRecipe {
     int pixelsPerMetre = 5000;  // pHYs (5000: 127 dpi); 0 leaves it out
 };
 QByteArray makePng(const PngRecipe& recipe);
+// A PNG file of transparent black RGBA pixels, written without holding them (large pictures).
+QByteArray transparentPng(int width, int height);
 // The sample a recipe's picture has at (x, y) in channel c (grey and palette index: c = 0).
 int pngSample(const PngRecipe& recipe, int x, int y, int c);
 
