@@ -11,9 +11,11 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QPainter>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <array>
 #include <cmath>
 #include <tuple>
 
@@ -171,6 +173,19 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     }
     languages->setMaximumHeight(languages->sizeHintForRow(0) * 4 + 2 * languages->frameWidth() + 4);
     turnPages = new QCheckBox(tr("Turn pages whose text is sideways or upside down"));
+    pictures = new QComboBox;
+    pictures->setObjectName(QStringLiteral("pictures"));
+    pictures->addItems({tr("As they are"), tr("Smaller: at most"), tr("Black and white (documents)")});
+    maxDpi = new QSpinBox;
+    maxDpi->setRange(36, 1200);
+    maxDpi->setSuffix(tr(" dpi"));
+    jpegQuality = new QSpinBox;
+    jpegQuality->setRange(10, 100);
+    jpegQuality->setPrefix(tr("JPEG quality "));
+    auto* picturesRow = new QHBoxLayout;
+    picturesRow->addWidget(pictures, 1);
+    picturesRow->addWidget(maxDpi);
+    picturesRow->addWidget(jpegQuality);
     author = new QLineEdit;
     author->setObjectName(QStringLiteral("author"));
     author->setMaxLength(1000);
@@ -187,6 +202,7 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     form->addRow(tr("Text recognition:"), searchable);
     form->addRow(tr("Languages of the text:"), languages);
     form->addRow(QString(), turnPages);
+    form->addRow(tr("Pictures:"), picturesRow);
     form->addRow(tr("Author:"), author);
 
     m_preview = new PagePreview(*this, m_image, m_pictureWidth, m_pictureHeight);
@@ -208,7 +224,7 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
 
     load();
     const auto changed = [this] { updateControls(); };
-    for (QComboBox* box : {paper, customUnit, orientation, oversize, stretch})
+    for (QComboBox* box : {paper, customUnit, orientation, oversize, stretch, pictures})
         connect(box, &QComboBox::currentIndexChanged, this, changed);
     for (QDoubleSpinBox* box : {customWidth, customHeight, margin})
         connect(box, &QDoubleSpinBox::valueChanged, this, changed);
@@ -240,6 +256,9 @@ void PreferencesWindow::load() {
     searchable->setChecked(!s.ocr.isEmpty());
     turnPages->setChecked(s.turnPages);
     author->setText(s.author);
+    pictures->setCurrentIndex(int(s.pictures.mode));
+    maxDpi->setValue(s.pictures.maxDpi);
+    jpegQuality->setValue(s.pictures.jpegQuality);
 }
 
 void PreferencesWindow::updateControls() {
@@ -250,6 +269,8 @@ void PreferencesWindow::updateControls() {
     orientation->setEnabled(paper->currentText() != fitChoice);
     languages->setEnabled(searchable->isChecked());
     turnPages->setEnabled(searchable->isChecked());
+    maxDpi->setEnabled(pictures->currentIndex() == 1);
+    jpegQuality->setEnabled(pictures->currentIndex() == 1);
     recognisePreview();
     m_preview->update();
 }
@@ -349,6 +370,9 @@ static QList<std::pair<QString, QString>> valuesOf(const PreferencesWindow& w) {
         {QStringLiteral("stretch"), w.stretch->currentIndex() == 0 ? QStringLiteral("fill") : QStringLiteral("proportional")},
         {QStringLiteral("center"), w.center->isChecked() ? QStringLiteral("on") : QStringLiteral("off")},
         {QStringLiteral("author"), w.author->text()},
+        {QStringLiteral("pictures"), QString::fromLatin1(std::array{"original", "reduce", "mono"}[std::size_t(w.pictures->currentIndex())])},
+        {QStringLiteral("max-dpi"), QString::number(w.maxDpi->value())},
+        {QStringLiteral("jpeg-quality"), QString::number(w.jpegQuality->value())},
     };
 }
 

@@ -16,6 +16,7 @@ class QComboBox;
 class QDoubleSpinBox;
 class QLineEdit;
 class QListWidget;
+class QSpinBox;
 
 namespace pictolio {
 
@@ -49,6 +50,9 @@ public:
     QCheckBox* searchable;   // text recognition on
     QListWidget* languages;  // the installed languages, checked: recognised
     QCheckBox* turnPages;
+    QComboBox* pictures;     // as they are, made smaller, black and white
+    QSpinBox* maxDpi;        // made smaller: the finest kept
+    QSpinBox* jpegQuality;   // made smaller: their JPEG quality
     QLineEdit* author;   // the documents' author
     QLabel* textStatus;  // what recognition of the previewed picture found
 

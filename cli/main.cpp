@@ -245,6 +245,19 @@ int main(int argc, char* argv[]) {
                                  QStringLiteral("Make the text on the pictures searchable, recognised in these "
                                                 "languages (eng, eng+deu), or off."),
                                  QStringLiteral("LANGS"));
+    const QCommandLineOption maxDpi(QStringLiteral("max-dpi"),
+                                    QStringLiteral("Smaller files: pictures finer than N dots per inch on their page "
+                                                   "are scaled down to it and stored as JPEG (others keep their bytes)."),
+                                    QStringLiteral("N"));
+    const QCommandLineOption jpegQuality(QStringLiteral("jpeg-quality"),
+                                         QStringLiteral("The JPEG quality (10 to 100, default 75) of the pictures made "
+                                                        "smaller; alone, it makes them smaller at 150 dpi."),
+                                         QStringLiteral("Q"));
+    const QCommandLineOption mono(QStringLiteral("mono"),
+                                  QStringLiteral("Black and white (documents): pictures turned to one bit, at most "
+                                                 "300 dpi, stored as fax data (CCITT Group 4)."));
+    const QCommandLineOption original(QStringLiteral("original"),
+                                      QStringLiteral("Every picture as it is, whatever the printer's preferences say."));
     const QCommandLineOption title(QStringLiteral("title"),
                                    QStringLiteral("The title of every PDF (default: its file name)."),
                                    QStringLiteral("TEXT"));
@@ -266,7 +279,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress, only the problems."));
     parser.addOptions({join, stretch, output, beside, paper, orientation, margin, fit, ocr, title, author, subject,
-                       keywords, date, sort, quiet});
+                       keywords, date, maxDpi, jpegQuality, mono, original, sort, quiet});
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), QStringLiteral("Pictures, and folders of pictures."),
                                  QStringLiteral("FILE|FOLDER..."));
     if (!parser.parse(app.arguments())) {
@@ -310,6 +323,23 @@ int main(int argc, char* argv[]) {
         }
         preferences.append({pdfwriter::preferences::valueName(QString::fromLatin1(name)), checked.stored});
     }
+    // How the pictures go in: --max-dpi or --jpeg-quality make them smaller, --mono black and white.
+    if (int(parser.isSet(mono)) + int(parser.isSet(original)) + int(parser.isSet(maxDpi) || parser.isSet(jpegQuality)) > 1) {
+        usageError(QStringLiteral("--mono, --original and --max-dpi or --jpeg-quality cannot go together"));
+        return 2;
+    }
+    for (const auto& [option, name] : {std::pair{&maxDpi, "max-dpi"}, std::pair{&jpegQuality, "jpeg-quality"}}) {
+        if (!parser.isSet(*option)) continue;
+        const auto checked = pdfwriter::preferences::check(QString::fromLatin1(name), parser.value(*option));
+        if (!checked.error.isEmpty()) {
+            usageError(QStringLiteral("--%1: %2").arg(option->names().last(), checked.error));
+            return 2;
+        }
+        preferences.append({pdfwriter::preferences::valueName(QString::fromLatin1(name)), checked.stored});
+    }
+    if (parser.isSet(maxDpi) || parser.isSet(jpegQuality)) preferences.append({QStringLiteral("Pictures"), QStringLiteral("Reduce")});
+    if (parser.isSet(mono)) preferences.append({QStringLiteral("Pictures"), QStringLiteral("Mono")});
+    if (parser.isSet(original)) preferences.append({QStringLiteral("Pictures"), QStringLiteral("Original")});
     const QStringList arguments = parser.positionalArguments();
     // A joined PDF given its own name is titled after it, as every PDF is after its file.
     const QString named = parser.isSet(output) ? parser.value(output) : QString();

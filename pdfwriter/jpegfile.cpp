@@ -624,7 +624,57 @@ std::vector<std::uint8_t> decodeJpegGrey(const std::uint8_t* data, std::size_t s
             pixels.reserve(w * std::size_t(dh));
         },
         [&](const std::uint8_t* row) { pixels.insert(pixels.end(), row, row + w); });
-    return decoded ? pixels : std::vector<std::uint8_t>{};
+    if (decoded) return pixels;
+    *width = *height = 0;  // a picture cut short is no picture
+    return {};
+}
+
+namespace {
+
+struct Encoding {
+    jpeg_compress_struct cinfo;
+    ErrorManager err;
+    std::jmp_buf jump;
+    bool created = false;
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    ~Encoding() {
+        if (created) jpeg_destroy_compress(&cinfo);
+        std::free(buffer);
+    }
+};
+
+bool encode(Encoding* e, const std::uint8_t* pixels, int width, int height, int components, int quality) {
+    setUp(&e->err, &e->jump, false);
+    e->cinfo.err = &e->err.pub;
+    if (setjmp(e->jump)) return false;
+    jpeg_CreateCompress(&e->cinfo, JPEG_LIB_VERSION, sizeof e->cinfo);
+    e->created = true;
+    jpeg_mem_dest(&e->cinfo, &e->buffer, &e->size);
+    e->cinfo.image_width = JDIMENSION(width);
+    e->cinfo.image_height = JDIMENSION(height);
+    e->cinfo.input_components = components;
+    e->cinfo.in_color_space = components == 3 ? JCS_RGB : JCS_GRAYSCALE;
+    jpeg_set_defaults(&e->cinfo);
+    jpeg_set_quality(&e->cinfo, quality, TRUE);
+    e->cinfo.optimize_coding = TRUE;  // a few per cent smaller, for little time
+    jpeg_start_compress(&e->cinfo, TRUE);
+    const std::size_t rowBytes = std::size_t(width) * std::size_t(components);
+    while (e->cinfo.next_scanline < e->cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(pixels + std::size_t(e->cinfo.next_scanline) * rowBytes);
+        jpeg_write_scanlines(&e->cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&e->cinfo);
+    return true;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> encodeJpeg(const std::uint8_t* pixels, int width, int height, int components, int quality) {
+    const auto e = std::make_unique<Encoding>();
+    if (!encode(e.get(), pixels, width, height, components, quality))
+        throw std::runtime_error(std::string("cannot encode JPEG: ") + e->err.message);
+    return std::vector<std::uint8_t>(e->buffer, e->buffer + e->size);
 }
 
 }  // namespace pdfwriter

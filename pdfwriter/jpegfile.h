@@ -90,4 +90,8 @@ using JpegRowsStart = std::function<void(int width, int height, int components)>
 bool decodeJpegRows(const std::uint8_t* data, std::size_t size, int shrink, bool colour, const JpegRowsStart& start,
                     const std::function<void(const std::uint8_t* row)>& row);
 
+// Encodes 8-bit grey (components 1) or RGB (3) pixels, row after row, as a baseline JPEG file of
+// the given quality (1 to 100). Throws std::runtime_error when the library cannot.
+std::vector<std::uint8_t> encodeJpeg(const std::uint8_t* pixels, int width, int height, int components, int quality);
+
 }  // namespace pdfwriter

@@ -50,6 +50,9 @@ const Preference all[] = {
     {"resolution", "Resolution", "dots per inch, 72 to 2400"},
     {"ocr", "Ocr", "off, or the languages of the text joined with + (eng, eng+deu)"},
     {"turn-pages", "TurnPages", "on, off"},
+    {"pictures", "Pictures", "original, reduce, mono"},
+    {"max-dpi", "MaxDpi", "dots per inch, 36 to 1200"},
+    {"jpeg-quality", "JpegQuality", "10 to 100"},
     {"title", "Title", "one line of text (none: the file's name)"},
     {"author", "Author", "one line of text"},
     {"subject", "Subject", "one line of text"},
@@ -288,6 +291,13 @@ Checked check(const QString& name, const QString& value) {
     } else if (key == QLatin1String("turn-pages")) {
         stored = choice(value, {{"on", "1"}, {"1", "1"}, {"yes", "1"}, {"true", "1"},
                                 {"off", "0"}, {"0", "0"}, {"no", "0"}, {"false", "0"}});
+    } else if (key == QLatin1String("pictures")) {
+        stored = choice(value, {{"original", "Original"}, {"reduce", "Reduce"}, {"mono", "Mono"}});
+    } else if (key == QLatin1String("max-dpi") || key == QLatin1String("jpeg-quality")) {
+        bool ok = false;
+        const int n = value.trimmed().toInt(&ok);
+        const bool dpi = key == QLatin1String("max-dpi");
+        if (ok && n >= (dpi ? 36 : 10) && n <= (dpi ? 1200 : 100)) stored = QString::number(n);
     } else if (key == QLatin1String("date")) {
         if (const auto date = parseDate(value)) stored = *date < 0 ? QStringLiteral("now") : QString::number(*date);
     } else {
@@ -387,6 +397,21 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
         if (!o) refuse("TurnPages", *v);
         else setup.turnPages = *o == QLatin1String("1");
     }
+    if (const auto v = value("Pictures")) {
+        const auto o = choice(*v, {{"original", "O"}, {"reduce", "R"}, {"mono", "M"}});
+        if (!o) refuse("Pictures", *v);
+        else setup.pictures.mode = *o == QLatin1String("R")   ? PictureQuality::Mode::Reduce
+                                   : *o == QLatin1String("M") ? PictureQuality::Mode::Mono
+                                                              : PictureQuality::Mode::Original;
+    }
+    for (const auto& [name, field, least, most] : {std::tuple{"MaxDpi", &setup.pictures.maxDpi, 36, 1200},
+                                                   std::tuple{"JpegQuality", &setup.pictures.jpegQuality, 10, 100}})
+        if (const auto v = value(name)) {
+            bool ok = false;
+            const int n = v->trimmed().toInt(&ok);
+            if (ok && n >= least && n <= most) *field = n;
+            else refuse(name, *v);
+        }
     for (const auto& [name, field] : {std::pair{"Title", &setup.title}, std::pair{"Author", &setup.author},
                                       std::pair{"Subject", &setup.subject}, std::pair{"Keywords", &setup.keywords}})
         if (const auto v = value(name)) {
@@ -417,6 +442,11 @@ QList<std::pair<QString, QString>> describe(const PageSetup& s) {
         {QStringLiteral("resolution"), QString::number(s.dpi)},
         {QStringLiteral("ocr"), s.ocr.isEmpty() ? QStringLiteral("off") : s.ocr},
         {QStringLiteral("turn-pages"), s.turnPages ? QStringLiteral("on") : QStringLiteral("off")},
+        {QStringLiteral("pictures"), s.pictures.mode == PictureQuality::Mode::Reduce ? QStringLiteral("reduce")
+                                     : s.pictures.mode == PictureQuality::Mode::Mono ? QStringLiteral("mono")
+                                                                                     : QStringLiteral("original")},
+        {QStringLiteral("max-dpi"), QString::number(s.pictures.maxDpi)},
+        {QStringLiteral("jpeg-quality"), QString::number(s.pictures.jpegQuality)},
         {QStringLiteral("title"), s.title},
         {QStringLiteral("author"), s.author},
         {QStringLiteral("subject"), s.subject},

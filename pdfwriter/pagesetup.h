@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "pdfwriter/printjob.h"
+#include "pdfwriter/reducedimage.h"
 
 namespace pictolio {
 class RegistryStore;
@@ -35,6 +36,7 @@ struct PageSetup {
     bool center = false;
     QString ocr;            // languages the text on the pictures is recognised in ("eng+deu"); "": none
     bool turnPages = true;  // with recognition: a page whose text is turned is shown upright
+    PictureQuality pictures;  // as they are (the default), made smaller, or in black and white
     // The documents' details: "" leaves them out (the title: the file's name).
     QString title, author, subject, keywords;
     qint64 date = -1;  // seconds since 1970 for the documents' dates; -1: SOURCE_DATE_EPOCH, or now
@@ -90,6 +92,9 @@ LaidOut layOut(const PageSetup& setup, LaidOut page, const Drawing& drawing);
 //   Resolution  dots per inch, 72 to 2400
 //   Ocr         off, or the languages of the text recognised on the pictures: eng, eng+deu
 //   TurnPages   1, 0: with recognition, pages whose text is turned are shown upright
+//   Pictures    Original, Reduce, Mono: as they are, made smaller, in black and white
+//   MaxDpi      Reduce: the finest a picture is kept at, 36 to 1200 dots per inch
+//   JpegQuality Reduce: the JPEG quality of pictures made smaller, 10 to 100
 //   Title, Author, Subject, Keywords   the documents' details, any text of one line
 //   Date        the documents' dates, in seconds since 1970 (UTC); "now" or none: the time written
 namespace preferences {

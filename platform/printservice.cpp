@@ -105,6 +105,11 @@ void PrinterDevice::place(const Picture& picture, int pageIndex, const pdfwriter
         placement.text =
             m_service.pdfDriver().recognition().start(page.image, s.ocr.toStdString(), dpi, page.orientation, mayTurn);
     }
+    // Made smaller when the preferences ask, for the size it is shown at (recognition above
+    // reads the picture as it is).
+    const pdfwriter::Matrix& m = placement.matrix;
+    placement.image = pdfwriter::pictureFor(std::move(placement.image), std::hypot(m.a, m.b) / 72.0,
+                                            std::hypot(m.c, m.d) / 72.0, s.pictures);
     m_job.pages.back().images.push_back(std::move(placement));
 }
 

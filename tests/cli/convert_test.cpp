@@ -328,6 +328,70 @@ TEST_F(ConvertCommand, DetailsAndFixedDatesGiveTheSameFileEveryRun) {
     EXPECT_TRUE(errors.contains("not a valid date")) << errors.toStdString();
 }
 
+// Smaller files on request: pictures finer than asked are scaled down and stored as JPEG (a PNG
+// too), close to what they show; coarser ones keep their bytes; black and white gives fax data
+// that still shows the text; values out of range are refused.
+TEST_F(ConvertCommand, PicturesMadeSmallerOnRequest) {
+    const QImage scene = testing::cornersPicture(1200, 900);
+    const QString fine = pics.filePath("fine.jpg"), png = pics.filePath("fine.png"), coarse = pics.filePath("coarse.jpg");
+    const auto jpegOf = [](const QImage& image, int dpi) {
+        testing::JpegRecipe recipe;
+        recipe.width = image.width(), recipe.height = image.height();
+        recipe.densityUnit = 1, recipe.xDensity = recipe.yDensity = dpi;
+        const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+        std::vector<unsigned char> bytes;
+        for (int y = 0; y < rgb.height(); ++y) bytes.insert(bytes.end(), rgb.constScanLine(y), rgb.constScanLine(y) + rgb.width() * 3);
+        return testing::makeJpegFromRgb(recipe, bytes.data());
+    };
+    testing::writeFile(fine, jpegOf(scene, 300));  // 4 x 3 inches
+    QImage dense = scene;
+    dense.setDotsPerMeterX(qRound(300 / 0.0254)), dense.setDotsPerMeterY(qRound(300 / 0.0254));
+    ASSERT_TRUE(dense.save(png));
+    testing::writeFile(coarse, jpegOf(scene.scaled(240, 180), 72));  // 3.3 x 2.5 inches at 72 dpi
+    ASSERT_EQ(run({"--paper", "fit", "--margin", "0", "--max-dpi", "100", "--jpeg-quality", "80", fine, png, coarse}), 0)
+        << errors.toStdString();
+    for (const QString& name : {QString("fine"), QString("png")}) {
+        const QString pdf = out.filePath((name == "png" ? "fine" : name) + (name == "png" ? " (2).pdf" : ".pdf"));
+        const testing::PdfImage image = testing::readPdf(pdf).at(0).images.at(0);
+        EXPECT_EQ(image.filter, "/DCTDecode") << name.toStdString();
+        EXPECT_EQ(image.width, 400);
+        EXPECT_EQ(image.height, 300);
+        const std::vector<QImage> shown = testing::renderPdf(pdf, 100);
+        ASSERT_EQ(shown.size(), 1u);
+        EXPECT_LT(testing::meanDifference(shown[0].convertToFormat(QImage::Format_RGB32),
+                                          scene.scaled(400, 300, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                              .convertToFormat(QImage::Format_RGB32)),
+                  4.0)
+            << name.toStdString();
+        EXPECT_LT(QFileInfo(pdf).size(), QFileInfo(fine).size() / 3);
+    }
+    const testing::PdfImage kept = testing::readPdf(out.filePath("coarse.pdf")).at(0).images.at(0);
+    EXPECT_TRUE(QByteArray::fromStdString(kept.rawData) == testing::readFile(coarse));
+
+    const testing::TextPage page = testing::drawTextPage();
+    const QString letter = pics.filePath("letter.jpg");
+    testing::writeFile(letter, testing::textJpeg(page.image, 1, 300));
+    ASSERT_EQ(run({"--paper", "fit", "--margin", "0", "--mono", letter}), 0) << errors.toStdString();
+    const testing::PdfImage fax = testing::readPdf(out.filePath("letter.pdf")).at(0).images.at(0);
+    EXPECT_EQ(fax.filter, "/CCITTFaxDecode");
+    EXPECT_EQ(fax.width, page.image.width());
+    const std::vector<QImage> faxShown = testing::renderPdf(out.filePath("letter.pdf"), 300);
+    ASSERT_EQ(faxShown.size(), 1u);
+    // The ink is where it was: dark pixels at the same places, about as many.
+    int inked = 0, stays = 0, added = 0;
+    for (int y = 0; y < page.image.height(); ++y)
+        for (int x = 0; x < page.image.width(); ++x) {
+            const bool was = qGray(page.image.pixel(x, y)) < 128, is = qGray(faxShown[0].pixel(x, y)) < 128;
+            inked += was, stays += was && is, added += is && !was;
+        }
+    EXPECT_GT(stays, inked * 8 / 10);
+    EXPECT_LT(added, inked / 4);
+
+    for (const QStringList& bad : {QStringList{"--max-dpi", "5"}, QStringList{"--jpeg-quality", "101"},
+                                   QStringList{"--mono", "--max-dpi", "150"}})
+        EXPECT_EQ(run(bad + QStringList{fine}), 2) << bad.join(' ').toStdString();
+}
+
 // Standard output gets the PDF a piece at a time: a large PDF costs the run no more memory than
 // a small one.
 TEST_F(ConvertCommand, StandardOutputIsStreamed) {
