@@ -14,8 +14,8 @@ namespace {
 // frames before it are read first, since each is drawn over the last.
 class FrameImage : public DecodedImage {
 public:
-    FrameImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool gray, bool alpha,
-               int index)
+    FrameImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool gray,
+               bool alpha, int index)
         : DecodedImage(std::move(path), identity, width, height, gray, alpha), m_index(index) {}
 
 protected:
@@ -45,15 +45,19 @@ void addFrames(Picture& picture, const QString& path, const pdfwriter::FileIdent
     const bool turned = first.orientation >= 5;
     const double storedWidth = turned ? first.height : first.width;
     const double storedHeight = turned ? first.width : first.height;
-    const double xDpi = storedWidth / (turned ? first.heightHimetric : first.widthHimetric) * himetricPerInch;
-    const double yDpi = storedHeight / (turned ? first.widthHimetric : first.heightHimetric) * himetricPerInch;
+    const double xDpi =
+        storedWidth / (turned ? first.heightHimetric : first.widthHimetric) * himetricPerInch;
+    const double yDpi =
+        storedHeight / (turned ? first.widthHimetric : first.heightHimetric) * himetricPerInch;
     for (int index = 1;; ++index) {
         const QImage frame = reader.read();
         if (frame.isNull()) break;
-        const auto source = std::make_shared<FrameImage>(path, identity, frame.width(), frame.height(),
-                                                         frame.isGrayscale(), hasTransparency(frame), index);
+        const auto source =
+            std::make_shared<FrameImage>(path, identity, frame.width(), frame.height(),
+                                         frame.isGrayscale(), hasTransparency(frame), index);
         source->keep(frame);
-        picture.morePages.push_back(pageOf(frame.width(), frame.height(), xDpi, yDpi, first.orientation, source));
+        picture.morePages.push_back(
+            pageOf(frame.width(), frame.height(), xDpi, yDpi, first.orientation, source));
     }
 }
 

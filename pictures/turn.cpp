@@ -19,20 +19,22 @@ int turnedOrientation(int orientation, int quarterTurns) {
     if (orientation < 1 || orientation > 8) orientation = 1;
     for (int mirrored = 0; mirrored < 2; ++mirrored)
         for (int turns = 0; turns < 4; ++turns)
-            if (byTurn[mirrored][turns] == orientation) return byTurn[mirrored][((turns + quarterTurns) % 4 + 4) % 4];
+            if (byTurn[mirrored][turns] == orientation)
+                return byTurn[mirrored][((turns + quarterTurns) % 4 + 4) % 4];
     return orientation;
 }
 
 void turnPicture(Picture& picture, int quarterTurns) {
     if (picture.isEmpty()) return;
-    const auto turn = [quarterTurns](int& width, int& height, double& widthHimetric, double& heightHimetric,
-                                     int& orientation) {
+    const auto turn = [quarterTurns](int& width, int& height, double& widthHimetric,
+                                     double& heightHimetric, int& orientation) {
         orientation = turnedOrientation(orientation, quarterTurns);
         if (quarterTurns % 2 == 0) return;
         std::swap(width, height);
         std::swap(widthHimetric, heightHimetric);
     };
-    turn(picture.width, picture.height, picture.widthHimetric, picture.heightHimetric, picture.orientation);
+    turn(picture.width, picture.height, picture.widthHimetric, picture.heightHimetric,
+         picture.orientation);
     for (PicturePage& page : picture.morePages)
         turn(page.width, page.height, page.widthHimetric, page.heightHimetric, page.orientation);
 }
