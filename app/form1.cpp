@@ -14,7 +14,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTime>
+#include <tuple>
 
 #include "appconfig.h"
 #include "common/errortrap.h"
@@ -188,6 +190,17 @@ void Form1::buildControls() {
     preferences->setShortcutContext(Qt::WindowShortcut);
     connect(preferences, &QAction::triggered, this, &Form1::showPrinterPreferences);
     addAction(preferences);
+
+    // Turning the selected rows' pictures, in the same context menu (and in the preview).
+    for (const auto& [name, text, key, turns] :
+         {std::tuple{"RotateLeft", "Rotate Left", Qt::Key_L, -1}, std::tuple{"RotateRight", "Rotate Right", Qt::Key_R, 1}}) {
+        auto* rotate = new QAction(QString::fromLatin1(text), this);
+        rotate->setObjectName(QString::fromLatin1(name));
+        rotate->setShortcut(QKeySequence(Qt::CTRL | key));
+        rotate->setShortcutContext(Qt::WindowShortcut);
+        connect(rotate, &QAction::triggered, this, [this, turns = turns] { rotateSelected(turns); });
+        addAction(rotate);
+    }
 
     // Tooltips with each row's picture; thumbnails made off this thread.
     m_thumbnails = std::make_unique<Thumbnailer>();

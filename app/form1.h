@@ -20,6 +20,7 @@ class QGroupBox;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QTemporaryDir;
 
 namespace pictolio {
 
@@ -59,6 +60,10 @@ public:
     void undoListEdit();
     void redoListEdit();
     class ListHistory& listHistory() { return *m_history; }
+
+    // Turns the selected rows' pictures by quarter turns clockwise (negative: anticlockwise):
+    // Rotate Right (Ctrl+R) and Rotate Left (Ctrl+L), in the window and the preview.
+    void rotateSelected(int quarterTurns);
 
     // Opens a large preview of the list's selected picture (Space on the list).
     void showPreview();
@@ -131,7 +136,7 @@ private:
     // Seeing the pictures: row tooltips and the preview.
     bool listToolTip(class QHelpEvent* event);
     void thumbnailReady(const QString& path);
-    QString rowToolTip(const struct PictureFacts& facts) const;
+    QString rowToolTip(const struct PictureFacts& facts, int turn = 0);
     QString pageDescription(const struct PictureFacts& facts) const;
 
     void buildControls();
@@ -150,6 +155,8 @@ private:
     std::unique_ptr<class ListHistory> m_history;
     std::unique_ptr<class Thumbnailer> m_thumbnails;
     QString m_toolTipPath;  // the row whose tooltip shows
+    int m_toolTipTurn = 0;  // and its turn
+    std::unique_ptr<QTemporaryDir> m_turnedThumbnails;  // thumbnails of turned rows, for their tooltips
     QRect m_toolTipRect;
     int m_dragNumber = 0;
     Services m_services;

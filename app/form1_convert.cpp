@@ -69,6 +69,7 @@ ConversionJob::Caller Form1::conversionCaller(ErrorTrap& trap) {
     caller.beginPass = [this, &trap](int row, int line, QString* source) { return beginPass(trap, row, line, source); };
     caller.cancelled = [this] { return m_unloading; };
     caller.holder = &Creator->pictureSlot();
+    caller.rowTurn = [this](int row) { return ListView1->rowTurn(row); };
     return caller;
 }
 

@@ -48,8 +48,11 @@ void Form1::listMouseMove(const QPoint& position, const QPoint& globalPosition) 
     const QString kept = ListView1->rowText(dragged);
     if (ListView1->rowText(under) == kept) return;
     ListHistory::Edit edit(*m_history, QStringLiteral("Drag"), m_dragNumber);
+    const int keptTurn = ListView1->rowTurn(dragged);
     ListView1->setRowText(dragged, ListView1->rowText(under));
     ListView1->setRowText(under, kept);
+    ListView1->setRowTurn(dragged, ListView1->rowTurn(under));  // each turn goes with its picture
+    ListView1->setRowTurn(under, keptTurn);
     ListView1->selectRow(under);
     DraggedRow = QPersistentModelIndex(ListView1->model()->index(under - 1, 0));
     // Near the top or the bottom of the screen, the neighbouring row comes into view.
@@ -85,6 +88,17 @@ bool Form1::listKeyDown(QKeyEvent* event) {
 
 void Form1::listDblClick() { removeSelectedRow(); }
 
+// Turns the selected rows' pictures a quarter turn or more clockwise (negative: anticlockwise),
+// as they are shown and printed; one step to undo. Refused while the hourglass shows.
+void Form1::rotateSelected(int quarterTurns) {
+    if (isBusy()) return;
+    ListHistory::Edit edit(*m_history, quarterTurns < 0 ? QStringLiteral("Rotate Left") : QStringLiteral("Rotate Right"));
+    for (QTreeWidgetItem* item : ListView1->selectedItems()) {
+        const int row = ListView1->positionOf(item);
+        ListView1->setRowTurn(row, ListView1->rowTurn(row) + quarterTurns);
+    }
+}
+
 void Form1::PushButton6_Click() {
     ErrorTrap trap(m_services.dialogs, QStringLiteral("in Jovemark2021/08/31.Form1.PushButton6_Click "));
     ListHistory::Edit edit(*m_history, QStringLiteral("Clear List"));
@@ -113,7 +127,10 @@ void Form1::moveSelectedRow(const QString& location, bool up) {
         return;
     }
     const int insertAt = up ? i - 1 : i + 2, oldRow = up ? i + 1 : i, newRow = up ? i - 1 : i + 1;
-    trap.at(108, [&] { ListView1->insertRow(insertAt, ListView1->rowText(i)); });
+    trap.at(108, [&] {
+        ListView1->insertRow(insertAt, ListView1->rowText(i));
+        ListView1->setRowTurn(insertAt, ListView1->rowTurn(up ? i + 1 : i));  // the turn moves with the row
+    });
     trap.at(110, [&] { ListView1->removeRow(oldRow); });
     trap.at(112, [&] { ListView1->selectRow(newRow); });
     trap.at(114, [&] { ListView1->makeVisible(newRow); });

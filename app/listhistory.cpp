@@ -7,11 +7,17 @@ namespace pictolio {
 
 namespace {
 
+// The list's rows: their texts and turns.
+struct Rows {
+    QStringList texts;
+    QList<int> turns;
+};
+
 // One edit: the rows and the selected row before and after it.
 class RowsChanged : public QUndoCommand {
 public:
-    RowsChanged(FileList* list, const QString& text, int series, QStringList before, int selectedBefore,
-                QStringList after, int selectedAfter)
+    RowsChanged(FileList* list, const QString& text, int series, Rows before, int selectedBefore, Rows after,
+                int selectedAfter)
         : QUndoCommand(text),
           m_list(list),
           m_series(series),
@@ -35,10 +41,12 @@ public:
     }
 
 private:
-    void show(const QStringList& rows, int selected) {
+    void show(const Rows& rows, int selected) {
         m_list->removeAllRows();
-        m_list->appendRows(rows);
-        if (selected > 0 && selected <= rows.size()) {
+        m_list->appendRows(rows.texts);
+        for (int i = 0; i < rows.turns.size(); ++i)
+            if (rows.turns[i] != 0) m_list->setRowTurn(i + 1, rows.turns[i]);
+        if (selected > 0 && selected <= rows.texts.size()) {
             m_list->selectRow(selected);
             m_list->makeVisible(selected);
         }
@@ -46,7 +54,7 @@ private:
 
     FileList* m_list;
     int m_series;
-    QStringList m_before, m_after;
+    Rows m_before, m_after;
     int m_selectedBefore, m_selectedAfter;
     bool m_done = false;
 };
@@ -60,16 +68,18 @@ void ListHistory::begin(const QString& text, int series) {
     m_text = text;
     m_series = series;
     m_before = m_list->rowTexts();
+    m_turnsBefore = m_list->rowTurns();
     m_selectedBefore = m_list->selectedPosition();
 }
 
 void ListHistory::end() {
     if (m_depth == 0 || --m_depth > 0) return;
-    QStringList after = m_list->rowTexts();
-    if (after == m_before) return;
-    m_stack.push(new RowsChanged(m_list, m_text, m_series, std::move(m_before), m_selectedBefore, std::move(after),
-                                 m_list->selectedPosition()));
+    Rows after{m_list->rowTexts(), m_list->rowTurns()};
+    if (after.texts == m_before && after.turns == m_turnsBefore) return;
+    m_stack.push(new RowsChanged(m_list, m_text, m_series, {std::move(m_before), std::move(m_turnsBefore)},
+                                 m_selectedBefore, std::move(after), m_list->selectedPosition()));
     m_before.clear();
+    m_turnsBefore.clear();
 }
 
 }  // namespace pictolio

@@ -9,7 +9,8 @@ namespace pictolio {
 class FileList;
 
 // The list's edits, undone and redone with Qt's undo stack. Each edit is recorded as the rows
-// before and after it (the texts are shared with the list, so a step costs a pointer a row).
+// before and after it (the texts are shared with the list, so a step costs a pointer a row), each
+// with its turn.
 class ListHistory {
 public:
     explicit ListHistory(FileList* list);
@@ -45,6 +46,7 @@ private:
     QString m_text;
     int m_series = -1;
     QStringList m_before;
+    QList<int> m_turnsBefore;
     int m_selectedBefore = 0;
 };
 

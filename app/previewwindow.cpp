@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/previewwindow.h"
 
+#include <QAction>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QTransform>
 #include <QVBoxLayout>
+#include <tuple>
 
 #include "filelist/filelist.h"
 #include "pictures/thumbnails.h"
@@ -23,6 +26,21 @@ PreviewWindow::PreviewWindow(FileList* list, QWidget* parent) : QWidget(parent, 
     layout->addWidget(m_label);
     m_pool.setMaxThreadCount(1);
     connect(list, &QTreeWidget::currentItemChanged, this, &PreviewWindow::showSelected);
+    // A row turned while it shows.
+    connect(list->model(), &QAbstractItemModel::dataChanged, this, [this] {
+        const int row = m_list->selectedPosition();
+        if (row > 0 && m_list->rowText(row) == m_shown && m_list->rowTurn(row) != m_turn) showImage();
+    });
+    for (const auto& [name, text, key, turns] :
+         {std::tuple{"RotateLeft", "Rotate Left", Qt::Key_L, -1}, std::tuple{"RotateRight", "Rotate Right", Qt::Key_R, 1}}) {
+        auto* rotate = new QAction(QString::fromLatin1(text), this);
+        rotate->setObjectName(QString::fromLatin1(name));
+        rotate->setShortcut(QKeySequence(Qt::CTRL | key));
+        rotate->setShortcutContext(Qt::WindowShortcut);
+        connect(rotate, &QAction::triggered, this, [this, turns = turns] { emit turnAsked(turns); });
+        addAction(rotate);
+    }
+    setContextMenuPolicy(Qt::ActionsContextMenu);
     showSelected();
 }
 
@@ -50,18 +68,25 @@ void PreviewWindow::showSelected() {
             if (image.isNull())
                 m_label->setText(tr("%1 is not a valid picture").arg(QFileInfo(path).fileName()));
             else
-                m_label->setPixmap(QPixmap::fromImage(image).scaled(m_label->size(), Qt::KeepAspectRatio,
-                                                                    Qt::SmoothTransformation));
+                showImage();
             emit shown(path);
         }, Qt::QueuedConnection);
     });
 }
 
+// The picture, turned as its row says, fitted to the window.
+void PreviewWindow::showImage() {
+    if (m_image.isNull()) return;
+    const int row = m_list->selectedPosition();
+    if (row > 0 && m_list->rowText(row) == m_shown) m_turn = m_list->rowTurn(row);
+    const QImage turned = m_turn ? m_image.transformed(QTransform().rotate(90 * m_turn)) : m_image;
+    m_label->setPixmap(
+        QPixmap::fromImage(turned).scaled(m_label->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
 void PreviewWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (!m_image.isNull())
-        m_label->setPixmap(QPixmap::fromImage(m_image).scaled(m_label->size(), Qt::KeepAspectRatio,
-                                                              Qt::SmoothTransformation));
+    showImage();
 }
 
 void PreviewWindow::keyPressEvent(QKeyEvent* event) {

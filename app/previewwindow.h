@@ -11,7 +11,9 @@ class FileList;
 
 // A large view of the list's selected picture, upright, its file name in the title. It follows
 // the list's selection; the arrow keys and Page Up/Down move through the list, Escape or Space
-// close it. Pictures are decoded off the window's thread.
+// close it. It shows the picture turned as its row says; Rotate Left and Rotate Right (Ctrl+L,
+// Ctrl+R, and its context menu) ask for the selected row to be turned. Pictures are decoded off
+// the window's thread.
 class PreviewWindow : public QWidget {
     Q_OBJECT
 public:
@@ -22,6 +24,8 @@ public:
 
 signals:
     void shown(const QString& path);
+    // Rotate Left (-1) or Rotate Right (1) was asked for.
+    void turnAsked(int quarterTurns);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -29,12 +33,14 @@ protected:
 
 private:
     void showSelected();
+    void showImage();
 
     FileList* m_list;
     QLabel* m_label;
     QThreadPool m_pool;
     QString m_wanted, m_shown;
-    QImage m_image;
+    QImage m_image;  // as decoded, upright
+    int m_turn = 0;  // quarter turns clockwise it is shown turned by
 };
 
 }  // namespace pictolio

@@ -272,6 +272,14 @@ int main(int argc, char* argv[]) {
                                                  "(default: SOURCE_DATE_EPOCH if set, else now). A fixed date "
                                                  "makes the same pictures give the same file."),
                                   QStringLiteral("WHEN"));
+    const QCommandLineOption rotate(QStringLiteral("rotate"),
+                                    QStringLiteral("Turn every picture 90, 180 or 270 degrees clockwise, on top of "
+                                                   "its EXIF orientation (its data kept as it is)."),
+                                    QStringLiteral("DEGREES"));
+    const QCommandLineOption frames(QStringLiteral("frames"),
+                                    QStringLiteral("Animated GIF and WebP pictures: first frame, or all (each frame a "
+                                                   "page). Default: the printer's preference, first unless set."),
+                                    QStringLiteral("WHICH"));
     const QCommandLineOption sort(QStringLiteral("sort"),
                                   QStringLiteral("The order of the pictures a folder gives: natural (default: p1, p2, "
                                                  "p10) or plain (by character: p1, p10, p2)."),
@@ -279,7 +287,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress, only the problems."));
     parser.addOptions({join, stretch, output, beside, paper, orientation, margin, fit, ocr, title, author, subject,
-                       keywords, date, maxDpi, jpegQuality, mono, original, sort, quiet});
+                       keywords, date, maxDpi, jpegQuality, mono, original, rotate, frames, sort, quiet});
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), QStringLiteral("Pictures, and folders of pictures."),
                                  QStringLiteral("FILE|FOLDER..."));
     if (!parser.parse(app.arguments())) {
@@ -304,6 +312,12 @@ int main(int argc, char* argv[]) {
         usageError(QStringLiteral("--sort: \"%1\" is neither natural nor plain").arg(order));
         return 2;
     }
+    const QStringList turns{QStringLiteral("0"), QStringLiteral("90"), QStringLiteral("180"), QStringLiteral("270")};
+    const int quarterTurns = parser.isSet(rotate) ? int(turns.indexOf(parser.value(rotate).trimmed())) : 0;
+    if (quarterTurns < 0) {
+        usageError(QStringLiteral("--rotate: \"%1\" is not 90, 180 or 270").arg(parser.value(rotate)));
+        return 2;
+    }
     if (parser.isSet(output) && parser.isSet(beside)) {
         usageError(QStringLiteral("--output and --beside cannot go together"));
         return 2;
@@ -314,7 +328,8 @@ int main(int argc, char* argv[]) {
                                        std::pair{&margin, "margin"}, std::pair{&fit, "oversize"},
                                        std::pair{&ocr, "ocr"}, std::pair{&title, "title"},
                                        std::pair{&author, "author"}, std::pair{&subject, "subject"},
-                                       std::pair{&keywords, "keywords"}, std::pair{&date, "date"}}) {
+                                       std::pair{&keywords, "keywords"}, std::pair{&date, "date"},
+                                       std::pair{&frames, "frames"}}) {
         if (!parser.isSet(*option)) continue;
         const auto checked = pdfwriter::preferences::check(QString::fromLatin1(name), parser.value(*option));
         if (!checked.error.isEmpty()) {
@@ -448,6 +463,7 @@ int main(int argc, char* argv[]) {
         return true;
     };
     caller.cancelled = [] { return interrupted.load(); };
+    caller.rowTurn = [quarterTurns](int) { return quarterTurns; };
     ConversionJob job(printing, registry, decoder, config::outputWaitSeconds * 1000, caller);
     ConversionReport report = joined ? job.runJoined() : job.runPerPicture();
     // Interrupted, the PDF under way is abandoned, and nothing of it is left; otherwise every PDF

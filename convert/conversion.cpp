@@ -162,9 +162,18 @@ void ConversionJob::noteInvalid(const QString& source) {
     if (!m_caller.holder->refusal.isEmpty()) m_report.refusals.insert(source, m_caller.holder->refusal);
 }
 
+// Loads the row's picture into the holder at step `line`, turned as the row says.
+bool ConversionJob::loadPicture(int row, int line, const QString& source, QString* invalid) {
+    bool ok = false;
+    step(line, [&] { ok = tryLoadPicture(*m_caller.holder, m_decoder, source, invalid, m_frames); });
+    if (ok && m_caller.rowTurn) turnPicture(*m_caller.holder, m_caller.rowTurn(row));
+    return ok;
+}
+
 // The identities of the files in the list when the run starts: no PDF of the run may replace one.
 void ConversionJob::noteRunSources() {
     m_report = {};
+    m_frames = m_printing.pageSetup().allFrames ? PictureDecoder::Frames::All : PictureDecoder::Frames::First;
     m_settingsLockGivenUp = false;
     m_runSources.clear();
     m_runOutputs.clear();
@@ -220,9 +229,8 @@ ConversionReport ConversionJob::runPerPicture() {
             usable = outputIsUsable(output, source);
         }
         // Loaded whatever became of the output, so that every row that is not a picture is listed.
-        bool ok = false;
         QString invalid;
-        step(154, [&] { ok = tryLoadPicture(*m_caller.holder, m_decoder, source, &invalid); });
+        const bool ok = loadPicture(i, 154, source, &invalid);
         if (!ok) noteInvalid(source);
         if (!ok || !usable) continue;
         step(156, [&] { printer.setScaleMode(ScaleMode::Pixels); });
@@ -265,9 +273,8 @@ ConversionReport ConversionJob::runJoined() {
         if (!beginPass(i, 204, &source)) break;
         // Every row is loaded, also when the PDF cannot be made, so that every row that is not a
         // picture is listed.
-        bool ok = false;
         QString invalid;
-        step(216, [&] { ok = tryLoadPicture(*m_caller.holder, m_decoder, source, &invalid); });
+        const bool ok = loadPicture(i, 216, source, &invalid);
         if (!ok) noteInvalid(source);
         if (!ok || !usable) continue;
         step(218, [&] { printer.setScaleMode(ScaleMode::Pixels); });

@@ -60,6 +60,9 @@ public:
         std::function<bool()> cancelled;
         // The picture being printed (the window's picture holder).
         Picture* holder = nullptr;
+        // Quarter turns clockwise the picture of a row is printed turned by (on top of its EXIF
+        // orientation). Default: none.
+        std::function<int(int row)> rowTurn;
     };
 
     ConversionJob(PrintService& printing, Registry& registry, const PictureDecoder& decoder, int waitMs,
@@ -71,6 +74,7 @@ public:
 private:
     QString outputPathFor(int line, const QString& source);
     bool drawPicture(int line);
+    bool loadPicture(int row, int line, const QString& source, QString* invalid);
     void step(int line, const std::function<void()>& f);
     bool cancelled() const { return m_caller.cancelled && m_caller.cancelled(); }
     bool beginPass(int row, int line, QString* source);
@@ -97,6 +101,7 @@ private:
     std::vector<RunOutput> m_runOutputs;  // the PDFs the run has made, and the pictures they came from
     pdfwriter::FileIdentity m_passSource;  // the picture of the pass under way
     bool m_settingsLockGivenUp = false;
+    PictureDecoder::Frames m_frames = PictureDecoder::Frames::First;  // the printer's preference, read as the run begins
 };
 
 }  // namespace pictolio

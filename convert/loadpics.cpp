@@ -4,9 +4,9 @@
 namespace pictolio {
 
 bool tryLoadPicture(Picture& holder, const PictureDecoder& decoder, const QString& path,
-                    QString* invalidPictures) {
+                    QString* invalidPictures, PictureDecoder::Frames frames) {
     holder = Picture();  // nothing of the previous picture survives
-    holder = decoder.load(path);
+    holder = decoder.load(path, frames);
     if (holder.handle != 0) return true;
     if (invalidPictures) *invalidPictures += QStringLiteral("\r\n") + path;
     return false;

@@ -11,6 +11,7 @@ namespace pictolio {
 // otherwise the holder is left empty and, when an invalid list is given, "\r\n" and the path
 // are added to it. Nothing is reported.
 bool tryLoadPicture(Picture& holder, const PictureDecoder& decoder, const QString& path,
-                    QString* invalidPictures = nullptr);
+                    QString* invalidPictures = nullptr,
+                    PictureDecoder::Frames frames = PictureDecoder::Frames::First);
 
 }  // namespace pictolio

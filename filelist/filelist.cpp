@@ -133,6 +133,25 @@ void FileList::setRowText(int position, const QString& text) {
     if (QTreeWidgetItem* item = rowItem(position)) item->setText(0, text);
 }
 
+namespace {
+constexpr int turnRole = Qt::UserRole;
+}
+
+int FileList::rowTurn(int position) const {
+    const QTreeWidgetItem* item = rowItem(position);
+    return item ? item->data(0, turnRole).toInt() : 0;
+}
+
+void FileList::setRowTurn(int position, int quarterTurns) {
+    if (QTreeWidgetItem* item = rowItem(position)) item->setData(0, turnRole, (quarterTurns % 4 + 4) % 4);
+}
+
+QList<int> FileList::rowTurns() const {
+    QList<int> turns;
+    for (int i = 1; i <= rowCount(); ++i) turns << rowTurn(i);
+    return turns;
+}
+
 void FileList::appendRow(const QString& text) { insertRow(rowCount() + 1, text); }
 
 void FileList::insertRow(int position, const QString& text) {

@@ -43,6 +43,11 @@ public:
     QStringList rowTexts() const;
     // Appends rows in one go (a folder's files).
     void appendRows(const QStringList& texts);
+    // How a row's picture is turned when shown and printed, in quarter turns clockwise (0 to 3).
+    // The turn goes with the row, not with its text: it is the row's own while the list lives.
+    int rowTurn(int position) const;
+    void setRowTurn(int position, int quarterTurns);
+    QList<int> rowTurns() const;
     // Whether a row's text is exactly this path (letter case counts).
     bool isInFileList(const QString& path) const;
 

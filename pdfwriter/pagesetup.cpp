@@ -58,6 +58,7 @@ const Preference all[] = {
     {"subject", "Subject", "one line of text"},
     {"keywords", "Keywords", "one line of text"},
     {"date", "Date", "now, seconds since 1970, or a date and time (2026-12-07, 2026-12-07T10:30:00Z)"},
+    {"frames", "Frames", "first, all"},
 };
 
 // A detail of the document: one line of text, of a sensible length.
@@ -298,6 +299,8 @@ Checked check(const QString& name, const QString& value) {
         const int n = value.trimmed().toInt(&ok);
         const bool dpi = key == QLatin1String("max-dpi");
         if (ok && n >= (dpi ? 36 : 10) && n <= (dpi ? 1200 : 100)) stored = QString::number(n);
+    } else if (key == QLatin1String("frames")) {
+        stored = choice(value, {{"first", "First"}, {"all", "All"}});
     } else if (key == QLatin1String("date")) {
         if (const auto date = parseDate(value)) stored = *date < 0 ? QStringLiteral("now") : QString::number(*date);
     } else {
@@ -422,6 +425,11 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
         if (const auto date = parseDate(*v)) setup.date = *date;
         else refuse("Date", *v);
     }
+    if (const auto v = value("Frames")) {
+        const auto o = choice(*v, {{"first", "F"}, {"all", "A"}});
+        if (!o) refuse("Frames", *v);
+        else setup.allFrames = *o == QLatin1String("A");
+    }
     return setup;
 }
 
@@ -452,6 +460,7 @@ QList<std::pair<QString, QString>> describe(const PageSetup& s) {
         {QStringLiteral("subject"), s.subject},
         {QStringLiteral("keywords"), s.keywords},
         {QStringLiteral("date"), s.date < 0 ? QStringLiteral("now") : QString::number(s.date)},
+        {QStringLiteral("frames"), s.allFrames ? QStringLiteral("all") : QStringLiteral("first")},
     };
 }
 

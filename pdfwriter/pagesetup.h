@@ -40,6 +40,7 @@ struct PageSetup {
     // The documents' details: "" leaves them out (the title: the file's name).
     QString title, author, subject, keywords;
     qint64 date = -1;  // seconds since 1970 for the documents' dates; -1: SOURCE_DATE_EPOCH, or now
+    bool allFrames = false;  // every frame of an animated picture (GIF, WebP) a page; else the first
 
     // The page the program sees, in device pixels: the paper turned as the orientation says;
     // with Automatic orientation (and Fit) the upright paper. Each page that is printed may
@@ -97,6 +98,7 @@ LaidOut layOut(const PageSetup& setup, LaidOut page, const Drawing& drawing);
 //   JpegQuality Reduce: the JPEG quality of pictures made smaller, 10 to 100
 //   Title, Author, Subject, Keywords   the documents' details, any text of one line
 //   Date        the documents' dates, in seconds since 1970 (UTC); "now" or none: the time written
+//   Frames      First, All: the frames of an animated picture printed, each on a page of its own
 namespace preferences {
 
 // The names users give them (paper, orientation, margin, oversize, stretch, center, resolution)

@@ -45,6 +45,14 @@ struct Picture {
     }
 };
 
+// The EXIF orientation (1 to 8) of a picture stored as `orientation` says, turned a further
+// quarterTurns quarter turns clockwise (negative: anticlockwise).
+int turnedOrientation(int orientation, int quarterTurns);
+// Turns every page of the picture quarterTurns quarter turns clockwise, as it will be printed:
+// its orientation composed with the turn, its sizes swapped by a quarter turn. The image data
+// is left as it is.
+void turnPicture(Picture& picture, int quarterTurns);
+
 // Turns picture files into pictures: JPEG files (checked whole, kept as they are), PNG files
 // (kept as they are where a PDF can hold them), TIFF files (every page; fax and JPEG data kept
 // as they are), HEIF and AVIF files, and whatever else Qt's image readers take (WebP, BMP, GIF,
@@ -69,7 +77,10 @@ public:
 
     // The empty picture for anything that is not a picture we can print: a missing or
     // unreadable file, a folder, an empty file, a damaged or absurdly large picture.
-    Picture load(const QString& path) const;
+    // Frames::All: every frame of an animated picture (GIF, WebP) is a page, each composed as the
+    // animation shows it; First: its first frame alone.
+    enum class Frames { First, All };
+    Picture load(const QString& path, Frames frames = Frames::First) const;
 
     // The density assumed when a file states none.
     static constexpr double defaultDpi = 96.0;

@@ -40,7 +40,7 @@ PictureDecoder::PictureDecoder(Use use) : m_use(use) {
     });
 }
 
-Picture PictureDecoder::load(const QString& path) const {
+Picture PictureDecoder::load(const QString& path, Frames frames) const {
     const readers::DecodedImage::FactsOnly facts(m_use == Use::Facts);
     if (m_use == Use::Printing) readers::DecodedImage::forgetKept();  // before another picture's pixels are decoded
     if (path.isEmpty() || path.contains(QChar(0))) return {};
@@ -68,6 +68,10 @@ Picture PictureDecoder::load(const QString& path) const {
             picture = loadWebp(path, fd, identity);
         else
             picture = loadOther(path, fd, identity);
+        // Animated pictures are read by Qt's readers (still WebP files by libwebp).
+        if (frames == Frames::All && !picture.isEmpty() && !isStillWebp(head, got) && got >= 4 &&
+            (std::memcmp(head, "GIF8", 4) == 0 || std::memcmp(head, "RIFF", 4) == 0))
+            addFrames(picture, path, identity);
     }
     ::close(fd);
     return picture;

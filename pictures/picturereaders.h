@@ -154,6 +154,10 @@ Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& iden
 Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity, double xDpi = 0,
                   double yDpi = 0);
 
+// The frames after the first of an animated picture Qt's readers take (GIF, WebP), added to it as
+// pages, each composed as the animation shows it; nothing for a picture of one frame.
+void addFrames(Picture& picture, const QString& path, const pdfwriter::FileIdentity& identity);
+
 // TIFF files: every page, in file order.
 bool isTiff(const std::uint8_t* head, std::size_t size);
 Picture loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity& identity);

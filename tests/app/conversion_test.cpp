@@ -4,13 +4,17 @@
 #include <QLockFile>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTest>
+#include <QTransform>
 #include <QTimer>
 
 #include "convert/pdfprinter.h"
 #include "convert/outputpath.h"
 #include "filelist/filelist.h"
 #include "tests/app/appfixture.h"
+#include "app/listhistory.h"
 #include "tests/support/pdfreader.h"
+#include "tests/support/picturefiles.h"
 #include "tests/support/testpictures.h"
 
 namespace pictolio {
@@ -107,6 +111,73 @@ TEST_F(Conversion, JoinedIntoOnePdfNamedAfterTheFirstRow) {
     expectPages(pics.filePath("x/b.pdf"), {b, a, c});
     EXPECT_FALSE(QFile::exists(pics.filePath("y/a.pdf")));
     EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following files are not valid pictures: \r\n\r\n" + bad);
+}
+
+// Rows turned with Ctrl+R and Ctrl+L print turned: the turn composed with the picture's EXIF
+// orientation on the page, its JPEG data as it is. Each turn is a step to undo; undone, the
+// pictures print as they are.
+TEST_F(Conversion, TurnedRowsPrintTurnedUntilUndone) {
+    const RegistryStore printer = PrintService::registryOf(printRoot.path());
+    printer.setString("Software\\Tenbrook PDF Writer", "PaperSize", "Fit");
+    printer.setString("Software\\Tenbrook PDF Writer", "Margin", "0");
+    window->Option2->setChecked(true);
+    window->show();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    const QImage upright = testing::cornersPicture(64, 48);
+    const struct {
+        int orientation;
+        std::vector<Qt::Key> keys;  // with Ctrl
+        int degrees;                // clockwise, as it prints
+    } cases[] = {
+        {1, {Qt::Key_R}, 90},
+        {6, {Qt::Key_L}, -90},
+        {3, {Qt::Key_R, Qt::Key_R}, 180},
+        {2, {Qt::Key_L, Qt::Key_L, Qt::Key_L}, 90},  // mirrored
+    };
+    QStringList sources;
+    for (const auto& c : cases) {
+        const QImage stored = testing::storedFor(upright, c.orientation).convertToFormat(QImage::Format_RGB888);
+        const testing::JpegRecipe recipe{.width = stored.width(), .height = stored.height(), .quality = 95,
+                                         .exif = true, .orientation = c.orientation};
+        sources << pics.filePath(QStringLiteral("turn%1.jpg").arg(sources.size() + 1));
+        testing::writeFile(sources.last(), testing::makeJpegFromRgb(recipe, stored.constBits()));
+    }
+    rows(sources);
+    window->listHistory().stack().clear();
+    int steps = 0;
+    for (int i = 0; i < sources.size(); ++i) {
+        list->selectRow(i + 1);
+        for (const Qt::Key key : cases[i].keys) QTest::keyClick(list, key, Qt::ControlModifier), ++steps;
+    }
+    const auto expectPrinted = [&](bool turned) {
+        window->PushButton2_Click();
+        const QString pdf = out.filePath("turn1.pdf");
+        const auto pages = readPdf(pdf);
+        const std::vector<QImage> rendered = testing::renderPdf(pdf, 96);
+        ASSERT_EQ(pages.size(), std::size(cases));
+        ASSERT_EQ(rendered.size(), std::size(cases));
+        for (std::size_t i = 0; i < std::size(cases); ++i) {
+            EXPECT_TRUE(QByteArray::fromStdString(pages[i].images.at(0).rawData) == readFile(sources[int(i)])) << i;
+            const QImage expected = upright.transformed(QTransform().rotate(turned ? cases[i].degrees : 0));
+            const QImage& page = rendered[i];
+            ASSERT_EQ(page.width() > page.height(), expected.width() > expected.height()) << i;
+            for (const auto& [fx, fy] : {std::pair{0.25, 0.25}, std::pair{0.75, 0.25}, std::pair{0.25, 0.75}, std::pair{0.75, 0.75}}) {
+                const QRgb seen = page.pixel(int(page.width() * fx), int(page.height() * fy));
+                const QRgb meant = expected.pixel(int(expected.width() * fx), int(expected.height() * fy));
+                EXPECT_LT(std::abs(qRed(seen) - qRed(meant)) + std::abs(qGreen(seen) - qGreen(meant)) +
+                              std::abs(qBlue(seen) - qBlue(meant)),
+                          40)
+                    << "row " << i + 1 << " at " << fx << "," << fy << (turned ? " turned" : " undone");
+            }
+        }
+    };
+    expectPrinted(true);
+    QTest::keyClick(list, Qt::Key_Z, Qt::ControlModifier);  // the last Rotate Left: two left
+    EXPECT_EQ(list->rowTurn(4), 2);
+    for (int i = 1; i < steps; ++i) QTest::keyClick(list, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_FALSE(window->listHistory().stack().canUndo());
+    expectPrinted(false);
 }
 
 TEST_F(Conversion, JoinedWithNoValidRowMakesNoFile) {

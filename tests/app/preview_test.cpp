@@ -4,6 +4,7 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -110,6 +111,33 @@ TEST_F(Preview, SpaceOpensALargePreviewThatFollowsTheList) {
     QPointer<PreviewWindow> open(preview);
     QTest::keyClick(preview, Qt::Key_Escape);
     EXPECT_TRUE(QTest::qWaitFor([&] { return open.isNull(); }, 2000));
+}
+
+// A turned row's tooltip and preview show it turned; the preview turns it too.
+TEST_F(Preview, TurnedRowsShowTurned) {
+    const QString wide = photo("wide.jpg", {.width = 300, .height = 200});
+    list->appendRow(wide);
+    list->selectRow(1);
+    window->rotateSelected(1);
+    const QString tip = toolTipOf(1);
+    EXPECT_TRUE(tip.contains("turned right") && tip.contains("200 x 300 pixels")) << tip.toStdString();
+    const QImage thumbnail(QRegularExpression("src=\"([^\"]+)\"").match(tip).captured(1));
+    EXPECT_GT(thumbnail.height(), thumbnail.width());
+
+    list->setFocus();
+    QTest::keyClick(list, Qt::Key_Space);
+    auto* preview = window->findChild<PreviewWindow*>();
+    ASSERT_NE(preview, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return preview->shownPath() == wide; }, 5000));
+    const auto shownTall = [&] {
+        const QPixmap p = preview->findChild<QLabel*>()->pixmap();
+        return p.height() > p.width();
+    };
+    EXPECT_TRUE(shownTall());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(preview));
+    QTest::keyClick(preview, Qt::Key_L, Qt::ControlModifier);
+    EXPECT_EQ(list->rowTurn(1), 0);
+    EXPECT_FALSE(shownTall());
 }
 
 // A HEIF photo, which Qt's own readers do not take, has its thumbnail and its preview.

@@ -115,6 +115,8 @@ TEST_F(ConvertCommand, BadCommandLinesChangeNothing) {
         {{"--beside", "--output", out.path(), a}, "--beside"},
         {{"--output", "-", a}, "--join"},
         {{"--sort", "random", a}, "random"},
+        {{"--rotate", "45", a}, "45"},
+        {{"--frames", "some", a}, "some"},
         {{}, "no pictures"},
     };
     for (const auto& c : cases) {
@@ -219,6 +221,54 @@ TEST_F(ConvertCommand, PicturesAsOtherToolsReadThem) {
 
 // Every program answers --help (and the window --version) as a command does: at once, exit 0,
 // naming itself as the user calls it, and the window opens no list with a row "--help".
+// --rotate turns every picture of the run on its page (the page turning with it), its JPEG data
+// as it is; --frames all makes a page of each frame of an animated picture, as it shows.
+TEST_F(ConvertCommand, TurnedPicturesAndEveryFrame) {
+    const QString wide = picture("wide.jpg", {.width = 64, .height = 48});
+    for (const auto& [rotate, landscape] : {std::pair{"", true}, std::pair{"90", false}, std::pair{"180", true},
+                                            std::pair{"270", false}}) {
+        QStringList arguments{"--join", "-o", out.filePath("turned.pdf"), wide};
+        if (*rotate) arguments << "--rotate" << rotate;
+        ASSERT_EQ(run(arguments), 0) << errors.toStdString();
+        const auto pages = testing::readPdf(out.filePath("turned.pdf"));
+        ASSERT_EQ(pages.size(), 1u);
+        EXPECT_EQ(pages[0].mediaBox[2] > pages[0].mediaBox[3], landscape) << rotate;
+        EXPECT_TRUE(QByteArray::fromStdString(pages[0].images.at(0).rawData) == testing::readFile(wide)) << rotate;
+    }
+
+    // Three frames; the GIF's second covers the left half alone, the rest still showing the first.
+    const QColor colours[] = {QColor(220, 30, 30), QColor(30, 200, 40), QColor(30, 40, 210)};
+    std::vector<QImage> frames;
+    for (const QColor& c : colours) {
+        QImage frame(40, 30, QImage::Format_RGB32);
+        frame.fill(c);
+        frames.push_back(frame);
+    }
+    const QString gif = pics.filePath("anim.gif"), webp = pics.filePath("anim.webp");
+    testing::writeFile(gif, testing::makeAnimatedGif({{frames[0]}, {frames[1].copy(0, 0, 20, 30)}, {frames[2]}}));
+    testing::writeFile(webp, testing::makeAnimatedWebp(frames));
+    const auto near = [](QRgb a, const QColor& b) {
+        return std::abs(qRed(a) - b.red()) + std::abs(qGreen(a) - b.green()) + std::abs(qBlue(a) - b.blue()) < 30;
+    };
+    for (const QString& file : {gif, webp}) {
+        const QString pdf = out.filePath("frames.pdf");
+        ASSERT_EQ(run({"--join", "--paper", "fit", "--margin", "0", "-o", pdf, file}), 0) << errors.toStdString();
+        EXPECT_EQ(testing::readPdf(pdf).size(), 1u) << file.toStdString();
+        ASSERT_EQ(run({"--join", "--paper", "fit", "--margin", "0", "--frames", "all", "-o", pdf, file}), 0)
+            << errors.toStdString();
+        EXPECT_EQ(testing::readPdf(pdf).size(), 3u) << file.toStdString();
+        const std::vector<QImage> shown = testing::renderPdf(pdf, 96);
+        ASSERT_EQ(shown.size(), 3u);
+        const bool halfFrame = file == gif;
+        for (int i = 0; i < 3; ++i) {
+            const QImage& page = shown[std::size_t(i)];
+            EXPECT_TRUE(near(page.pixel(page.width() / 4, page.height() / 2), colours[i])) << file.toStdString() << i;
+            EXPECT_TRUE(near(page.pixel(3 * page.width() / 4, page.height() / 2), colours[halfFrame && i == 1 ? 0 : i]))
+                << file.toStdString() << i;
+        }
+    }
+}
+
 TEST_F(ConvertCommand, EveryProgramAnswersHelp) {
     const struct {
         const char* program;

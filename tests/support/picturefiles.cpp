@@ -240,6 +240,69 @@ QByteArray makeAnimatedWebp(const QImage& frame) {
     return "RIFF" + le(quint32(body.size()), 4) + body;
 }
 
+QByteArray makeAnimatedWebp(const std::vector<QImage>& frames) {
+    const auto le = [](quint32 v, int bytes) {
+        QByteArray b;
+        for (int i = 0; i < bytes; ++i) b.append(char((v >> (8 * i)) & 255));
+        return b;
+    };
+    const quint32 w = quint32(frames.at(0).width() - 1), h = quint32(frames.at(0).height() - 1);
+    QByteArray body = "WEBP" + ("VP8X" + le(10, 4) + le(0x02, 4) + le(w, 3) + le(h, 3)) +
+                      ("ANIM" + le(6, 4) + le(0xFFFFFFFF, 4) + le(0, 2));
+    for (const QImage& frame : frames) {
+        const QByteArray data = le(0, 3) + le(0, 3) + le(w, 3) + le(h, 3) + le(100, 3) + le(0x02, 1) +
+                                makeWebp(frame, 100).mid(12);  // not blended: each frame whole
+        body += "ANMF" + le(quint32(data.size()), 4) + data;
+    }
+    return "RIFF" + le(quint32(body.size()), 4) + body;
+}
+
+QByteArray makeAnimatedGif(const std::vector<GifFrame>& frames) {
+    const auto le16 = [](int v) { return QByteArray(1, char(v & 255)) + char((v >> 8) & 255); };
+    QList<QRgb> palette;
+    for (const GifFrame& f : frames)
+        for (int y = 0; y < f.image.height(); ++y)
+            for (int x = 0; x < f.image.width(); ++x)
+                if (const QRgb c = f.image.pixel(x, y) | 0xFF000000; !palette.contains(c)) palette << c;
+    EXPECT_LE(palette.size(), 256);
+    const QSize screen = frames.at(0).image.size();
+    QByteArray gif = "GIF89a" + le16(screen.width()) + le16(screen.height()) + QByteArray("\xF7\x00\x00", 3);
+    for (int i = 0; i < 256; ++i) {
+        const QRgb c = palette.value(i);
+        gif += char(qRed(c));
+        gif += char(qGreen(c));
+        gif += char(qBlue(c));
+    }
+    for (const GifFrame& f : frames) {
+        gif += QByteArray("\x21\xF9\x04\x04\x0A\x00\x00\x00", 8);  // left in place, a tenth of a second
+        gif += "\x2C" + le16(f.at.x()) + le16(f.at.y()) + le16(f.image.width()) + le16(f.image.height()) + '\0';
+        // LZW of 8-bit codes sent as they are: 9-bit codes, the table cleared before it grows.
+        QByteArray data;
+        quint32 bits = 0;
+        int count = 0;
+        const auto put = [&](int code) {
+            bits |= quint32(code) << count;
+            for (count += 9; count >= 8; count -= 8, bits >>= 8) data.append(char(bits & 255));
+        };
+        int sinceClear = 0;
+        put(256);
+        for (int y = 0; y < f.image.height(); ++y)
+            for (int x = 0; x < f.image.width(); ++x) {
+                if (++sinceClear == 200) put(256), sinceClear = 1;
+                put(int(palette.indexOf(f.image.pixel(x, y) | 0xFF000000)));
+            }
+        put(257);
+        if (count > 0) data.append(char(bits & 255));
+        gif += '\x08';
+        for (qsizetype at = 0; at < data.size(); at += 255) {
+            const QByteArray block = data.mid(at, 255);
+            gif += char(block.size()) + block;
+        }
+        gif += '\0';
+    }
+    return gif + ';';
+}
+
 QImage cornersPicture(int width, int height) {
     QImage image(width, height, QImage::Format_RGB32);
     for (int y = 0; y < height; ++y)

@@ -54,6 +54,15 @@ QByteArray makeHeif(const QImage& upright, int compression, int orientation = 1)
 QByteArray makeWebp(const QImage& upright, int quality, int orientation = 1);
 // A WebP file of one frame marked as an animation (quality 100: lossless).
 QByteArray makeAnimatedWebp(const QImage& frame);
+// An animated WebP file of these frames, each covering the whole picture (lossless).
+QByteArray makeAnimatedWebp(const std::vector<QImage>& frames);
+// An animated GIF file: each frame drawn at its place over the ones before (none disposed of), on
+// a screen the size of the first. At most 256 colours in all.
+struct GifFrame {
+    QImage image;
+    QPoint at = {};
+};
+QByteArray makeAnimatedGif(const std::vector<GifFrame>& frames);
 
 // A picture with a different colour in each corner and a gradient: wrong turns and wrong
 // colours both show.

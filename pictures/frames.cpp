@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The frames of an animated picture (GIF, WebP), each a page: composed as the animation shows
+// it by Qt's readers, which draw every frame over the ones before it.
+
+#include <QImageReader>
+
+#include "pictures/picturereaders.h"
+
+namespace pictolio::readers {
+
+namespace {
+
+// Frame `index` (from 0) of an animated picture, decoded again when its page is written: the
+// frames before it are read first, since each is drawn over the last.
+class FrameImage : public DecodedImage {
+public:
+    FrameImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool gray,
+               bool alpha, int index)
+        : DecodedImage(std::move(path), identity, width, height, gray, alpha), m_index(index) {}
+
+protected:
+    QImage decode() const override {
+        QImageReader reader(path());
+        reader.setAutoTransform(true);
+        QImage image;
+        for (int i = 0; i <= m_index; ++i) {
+            image = reader.read();
+            if (image.isNull()) return {};
+        }
+        return image;
+    }
+
+private:
+    int m_index;
+};
+
+}  // namespace
+
+void addFrames(Picture& picture, const QString& path, const pdfwriter::FileIdentity& identity) {
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    if (!reader.supportsAnimation() || reader.imageCount() == 1 || reader.read().isNull()) return;
+    // Every frame has the first one's density and orientation.
+    const PicturePage first = picture.page(0);
+    const bool turned = first.orientation >= 5;
+    const double storedWidth = turned ? first.height : first.width;
+    const double storedHeight = turned ? first.width : first.height;
+    const double xDpi =
+        storedWidth / (turned ? first.heightHimetric : first.widthHimetric) * himetricPerInch;
+    const double yDpi =
+        storedHeight / (turned ? first.widthHimetric : first.heightHimetric) * himetricPerInch;
+    for (int index = 1;; ++index) {
+        const QImage frame = reader.read();
+        if (frame.isNull()) break;
+        const auto source =
+            std::make_shared<FrameImage>(path, identity, frame.width(), frame.height(),
+                                         frame.isGrayscale(), hasTransparency(frame), index);
+        source->keep(frame);
+        picture.morePages.push_back(
+            pageOf(frame.width(), frame.height(), xDpi, yDpi, first.orientation, source));
+    }
+}
+
+}  // namespace pictolio::readers
