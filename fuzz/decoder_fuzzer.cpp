@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 
 #include "fuzz/fuzzsupport.h"
 #include "pdfwriter/jpegfile.h"
@@ -32,6 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       (turned ? format.width : format.height) == picture.height,
                   "the stored image turns into the upright picture");
 
+    if (format.iccProfile) {
+        const std::vector<std::uint8_t>& profile = *format.iccProfile;
+        fuzz::require(profile.size() >= 132 && profile.size() <= (std::size_t(4) << 20), "a colour profile of a bounded size");
+        const std::string kind(profile.begin() + 16, profile.begin() + 20);
+        const int components = format.colorSpace == pdfwriter::ColorSpace::Gray   ? 1
+                               : format.colorSpace == pdfwriter::ColorSpace::Cmyk ? 4
+                                                                                  : 3;
+        fuzz::require(kind == (components == 1 ? "GRAY" : components == 4 ? "CMYK" : "RGB "),
+                      "a colour profile for the image's colours");
+    }
+
     std::vector<std::uint8_t> out;
     try {
         picture.image->writeData(
@@ -48,7 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::require(info.width == format.width && info.height == format.height,
                       "JPEG data has the picture's size");
     } else if (format.encoding == pdfwriter::ImageEncoding::Raw) {
-        const std::size_t samples = format.colorSpace == pdfwriter::ColorSpace::Rgb ? 3 : 1;
+        const std::size_t samples = format.colorSpace == pdfwriter::ColorSpace::Rgb    ? 3
+                                    : format.colorSpace == pdfwriter::ColorSpace::Cmyk ? 4
+                                                                                       : 1;
         const std::size_t rowBytes = (std::size_t(format.width) * samples * std::size_t(format.bitsPerComponent) + 7) / 8;
         fuzz::require(out.size() == rowBytes * std::size_t(format.height), "one row of samples per pixel row");
     } else {

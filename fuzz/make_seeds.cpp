@@ -6,11 +6,13 @@
 //     make_seeds <folder>
 
 #include <QBuffer>
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QImage>
 #include <cstdio>
+#include <zlib.h>
 
 #include "tests/support/testpictures.h"
 
@@ -50,6 +52,17 @@ QByteArray le(quint32 v, int bytes) {
     QByteArray b;
     for (int i = 0; i < bytes; ++i) b.append(char((v >> (8 * i)) & 255));
     return b;
+}
+
+// The PNG file with a chunk of this type after its header.
+QByteArray withPngChunk(const QByteArray& png, const char* type, const QByteArray& data) {
+    const QByteArray body = QByteArray(type, 4) + data;
+    const auto be = [](quint32 v) {
+        const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+        return QByteArray(bytes, 4);
+    };
+    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size())));
+    return png.left(33) + be(quint32(data.size())) + body + be(crc) + png.mid(33);
 }
 
 // An 8 x 4 BMP, run-length coded, that stops after two rows.
@@ -131,11 +144,19 @@ int main(int argc, char** argv) {
     const QImage grey = colour.convertToFormat(QImage::Format_Grayscale8);
     const QImage palette = opaque.convertToFormat(QImage::Format_Indexed8);
     const QImage mono = opaque.convertToFormat(QImage::Format_Mono);
+    // Tagged with a colour profile other than sRGB, which each format's reader finds and checks.
+    QImage adobe = opaque;
+    adobe.setColorSpace(QColorSpace::AdobeRgb);
+    const QByteArray exif("MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 26);
     const struct {
         const char* name;
         QByteArray data;
     } others[] = {
         {"rgba.png", encoded(colour, "PNG")},
+        {"adobe-rgb.png", encoded(adobe, "PNG")},
+        {"adobe-rgb.jpg", encoded(adobe, "JPEG")},
+        {"adobe-rgb.tif", encoded(adobe, "TIFF")},
+        {"exif-turned.png", withPngChunk(encoded(opaque, "PNG"), "eXIf", exif)},
         {"grey.png", encoded(grey, "PNG")},
         {"palette.png", encoded(palette, "PNG")},
         {"rgb.bmp", encoded(opaque, "BMP")},

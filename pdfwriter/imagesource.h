@@ -36,7 +36,7 @@ struct ImageFormat {
     int height = 0;
     ColorSpace colorSpace = ColorSpace::Rgb;
     ImageEncoding encoding = ImageEncoding::Dct;
-    int bitsPerComponent = 8;  // 1, 2, 4, 8 or 16 (Raw: 1 or 8)
+    int bitsPerComponent = 8;  // 1, 2, 4, 8 or 16 (16-bit samples big-endian)
     // Samples are stored inverted (Adobe CMYK JPEG; white-is-zero bilevel pictures).
     bool inverted = false;
     std::vector<std::uint8_t> palette;  // Indexed: the colours, three bytes each
@@ -46,6 +46,10 @@ struct ImageFormat {
     // The picture has an alpha channel, which writeSoftMask gives.
     bool softMask = false;
     FaxCoding fax;  // Ccitt
+    // The picture's colour profile (ICC), when it carries one other than sRGB: the PDF gives the
+    // image (an Indexed image, its palette) an ICC-based colour space of it. Ignored when the
+    // profile's colours are not the image's (an RGB profile on a grey image).
+    std::shared_ptr<const std::vector<std::uint8_t>> iccProfile;
 };
 
 using DataSink = std::function<void(const std::uint8_t* data, std::size_t size)>;

@@ -25,6 +25,7 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QUtil.hh>
+#include <zlib.h>
 #include <sstream>
 #include <stdexcept>
 
@@ -196,9 +197,39 @@ QPDFObjectHandle pngPredictor(int colors, int bitsPerComponent, int columns) {
     return parameters;
 }
 
+// The colour spaces of the pictures' colour profiles, each written once: by the profile's bytes.
+using ProfileStreams = std::map<std::vector<std::uint8_t>, QPDFObjectHandle>;
+
+// The ICC-based colour space of the image's profile; null when it has none, or one whose
+// colours (grey, RGB, CMYK) are not the image's `components`.
+QPDFObjectHandle profileSpace(QPDF& pdf, const ImageFormat& f, int components, ProfileStreams& profiles) {
+    const std::vector<std::uint8_t>* profile = f.iccProfile.get();
+    if (!profile || profile->size() < 128) return QPDFObjectHandle::newNull();
+    const std::string kind(profile->begin() + 16, profile->begin() + 20);
+    const int n = kind == "GRAY" ? 1 : kind == "RGB " ? 3 : kind == "CMYK" ? 4 : 0;
+    if (n != components) return QPDFObjectHandle::newNull();
+    QPDFObjectHandle& stream = profiles[*profile];
+    if (stream.isInitialized()) return stream;
+    uLongf size = compressBound(uLong(profile->size()));
+    std::string deflated(size, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(deflated.data()), &size, profile->data(), uLong(profile->size()), 9) != Z_OK)
+        throw std::runtime_error("zlib cannot compress a colour profile");
+    deflated.resize(size);
+    QPDFObjectHandle data = QPDFObjectHandle::newStream(&pdf, deflated);
+    data.getDict().replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
+    data.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(n));
+    data.getDict().replaceKey("/Alternate", QPDFObjectHandle::newName(n == 1   ? "/DeviceGray"
+                                                                       : n == 3 ? "/DeviceRGB"
+                                                                                : "/DeviceCMYK"));
+    stream = QPDFObjectHandle::parse("[/ICCBased null]");
+    stream.setArrayItem(1, data);
+    return stream;
+}
+
 // The image's stream and the stream of its alpha channel when it has one, their data to come from
 // the picture when the file is written.
-QPDFObjectHandle imageStream(QPDF& pdf, const std::shared_ptr<const ImageSource>& image, ImageStreams& streams) {
+QPDFObjectHandle imageStream(QPDF& pdf, const std::shared_ptr<const ImageSource>& image, ImageStreams& streams,
+                             ProfileStreams& profiles) {
     const ImageFormat f = image->format();
     QPDFObjectHandle space;
     int components = 3;
@@ -212,6 +243,15 @@ QPDFObjectHandle imageStream(QPDF& pdf, const std::shared_ptr<const ImageSource>
             space.setArrayItem(3, QPDFObjectHandle::newString(std::string(f.palette.begin(), f.palette.end())));
             components = 1;
             break;
+    }
+    // (a palette's colours are RGB)
+    QPDFObjectHandle tagged =
+        profileSpace(pdf, f, f.colorSpace == ColorSpace::Indexed ? 3 : components, profiles);
+    if (!tagged.isNull()) {
+        if (f.colorSpace == ColorSpace::Indexed)
+            space.setArrayItem(1, tagged);
+        else
+            space = tagged;
     }
     QPDFObjectHandle dict = imageDictionary(f.width, f.height, f.bitsPerComponent, space);
     if (f.inverted) {
@@ -407,6 +447,7 @@ bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const Print
     pdf.emptyPDF();
     QPDFPageDocumentHelper pages(pdf);
     std::optional<QPDFObjectHandle> font;  // the text layer's, made for the first page with text
+    ProfileStreams profiles;
     for (std::size_t pageNumber = 1; pageNumber <= pagesToWrite.size(); ++pageNumber) {
         const Page& page = pagesToWrite[pageNumber - 1];
         QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
@@ -424,7 +465,7 @@ bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const Print
                 text += textLayerContent(recognised, p.matrix, "/F0");
             }
             const std::string name = "/Im" + std::to_string(n++);
-            xobjects.replaceKey(name, imageStream(pdf, p.image, streams));
+            xobjects.replaceKey(name, imageStream(pdf, p.image, streams, profiles));
             const Matrix& m = p.matrix;
             content << "q " << num(p.clip.x) << ' ' << num(p.clip.y) << ' '
                     << num(p.clip.width) << ' ' << num(p.clip.height) << " re W n " << num(m.a)

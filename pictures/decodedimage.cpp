@@ -54,6 +54,10 @@ thread_local bool factsOnly = false;
 DecodedImage::FactsOnly::FactsOnly(bool on) : m_was(factsOnly) { factsOnly = factsOnly || on; }
 DecodedImage::FactsOnly::~FactsOnly() { factsOnly = m_was; }
 
+void DecodedImage::setProfile(std::vector<std::uint8_t> profile) {
+    m_profile = profile.empty() ? nullptr : usableProfile(std::move(profile), m_gray ? 1 : 3);
+}
+
 void DecodedImage::keep(QImage image) const {
     if (factsOnly || spool(image)) return;
     const std::lock_guard lock(keptMutex);
@@ -209,6 +213,7 @@ pdfwriter::ImageFormat DecodedImage::format() const {
     f.colorSpace = m_gray ? pdfwriter::ColorSpace::Gray : pdfwriter::ColorSpace::Rgb;
     f.encoding = pdfwriter::ImageEncoding::Raw;
     f.softMask = m_alpha;
+    f.iccProfile = m_profile;
     return f;
 }
 

@@ -24,8 +24,9 @@ template <typename T>
 using HeifPtr = std::unique_ptr<T, HeifDeleter>;
 
 // The primary image of the file's bytes, upright, 8-bit RGB or RGBA; null when it cannot be
-// decoded (damaged, a codec libheif lacks, more memory than Qt allows one picture).
-QImage decodeHeif(const std::vector<std::uint8_t>& data) {
+// decoded (damaged, a codec libheif lacks, more memory than Qt allows one picture). profile: gets
+// the image's ICC profile, when it has one.
+QImage decodePrimary(const std::vector<std::uint8_t>& data, std::vector<std::uint8_t>* profile) {
     HeifPtr<heif_context> context(heif_context_alloc());
     if (!context) return {};
     if (heif_context_read_from_memory_without_copy(context.get(), data.data(), data.size(), nullptr).code !=
@@ -34,6 +35,14 @@ QImage decodeHeif(const std::vector<std::uint8_t>& data) {
     heif_image_handle* h = nullptr;
     if (heif_context_get_primary_image_handle(context.get(), &h).code != heif_error_Ok) return {};
     const HeifPtr<heif_image_handle> handle(h);
+    const heif_color_profile_type kind = heif_image_handle_get_color_profile_type(handle.get());
+    if (profile && (kind == heif_color_profile_type_prof || kind == heif_color_profile_type_rICC)) {
+        const std::size_t size = heif_image_handle_get_raw_color_profile_size(handle.get());
+        profile->resize(size <= maxProfileBytes ? size : 0);
+        if (!profile->empty() &&
+            heif_image_handle_get_raw_color_profile(handle.get(), profile->data()).code != heif_error_Ok)
+            profile->clear();
+    }
     const int width = heif_image_handle_get_width(handle.get());
     const int height = heif_image_handle_get_height(handle.get());
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
@@ -60,6 +69,8 @@ QImage decodeHeif(const std::vector<std::uint8_t>& data) {
     return out;
 }
 
+QImage decodeHeif(const std::vector<std::uint8_t>& data) { return decodePrimary(data, nullptr); }
+
 }  // namespace
 
 bool isHeif(const std::uint8_t* head, std::size_t size) {
@@ -71,10 +82,12 @@ bool isHeif(const std::uint8_t* head, std::size_t size) {
 Picture loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
     std::vector<std::uint8_t> data;
     if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
-    const QImage image = decodeHeif(data);
+    std::vector<std::uint8_t> profile;
+    const QImage image = decodePrimary(data, &profile);
     if (image.isNull() || !(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
     const auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(), false,
                                                             hasTransparency(image), decodeHeif);
+    source->setProfile(std::move(profile));
     source->keep(image);
     return pictureOf({pageOf(image.width(), image.height(), 0, 0, 1, source)});
 }

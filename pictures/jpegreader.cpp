@@ -44,19 +44,25 @@ private:
     std::uint8_t* m_data;
 };
 
-// A JPEG file whose data is whole but for its closing end-of-image marker (a camera's or a
-// download's that stopped a moment early): the file's bytes, and the marker after them.
-class EndedJpegImage : public pdfwriter::ImageSource {
+// A JPEG file with what its bytes alone do not give the PDF: the colour profile it carries, and
+// for a file whose data is whole but for its closing end-of-image marker (a camera's or a
+// download's that stopped a moment early), that marker after its bytes.
+class CompletedJpegImage : public pdfwriter::ImageSource {
 public:
-    explicit EndedJpegImage(std::shared_ptr<const pdfwriter::JpegFileImage> file) : m_file(std::move(file)) {}
-    pdfwriter::ImageFormat format() const override { return m_file->format(); }
+    CompletedJpegImage(std::shared_ptr<const pdfwriter::JpegFileImage> file, bool ended, ColourProfile profile)
+        : m_file(std::move(file)), m_ended(ended), m_profile(std::move(profile)) {}
+    pdfwriter::ImageFormat format() const override {
+        pdfwriter::ImageFormat f = m_file->format();
+        f.iccProfile = m_profile;
+        return f;
+    }
     void writeData(const pdfwriter::DataSink& sink) const override {
         m_file->writeData(sink);
-        sink(endOfImage, sizeof endOfImage);
+        if (!m_ended) sink(endOfImage, sizeof endOfImage);
     }
     void copyData(pdfwriter::DataOut& out) const override {
         m_file->copyData(out);
-        out.write(endOfImage, sizeof endOfImage);
+        if (!m_ended) out.write(endOfImage, sizeof endOfImage);
     }
     pdfwriter::GreyImage grey(int shrink) const override { return m_file->grey(shrink); }
     std::string description() const override { return m_file->description(); }
@@ -65,6 +71,8 @@ public:
 private:
     static constexpr std::uint8_t endOfImage[2] = {0xFF, 0xD9};
     std::shared_ptr<const pdfwriter::JpegFileImage> m_file;
+    bool m_ended;
+    ColourProfile m_profile;
 };
 
 // Whether the JPEG library decodes every scan of the data to its end without a word of
@@ -144,11 +152,12 @@ Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& ide
     if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
 
     const auto details = pdfwriter::JpegFileImage::Details::of(info);
+    ColourProfile profile = usableProfile(jpegProfile(data, size), info.components);
 
-    std::shared_ptr<const pdfwriter::ImageSource> image = std::make_shared<pdfwriter::JpegFileImage>(
-        QFile::encodeName(path).toStdString(), identity, details, std::move(kept));
-    if (!ended)
-        image = std::make_shared<EndedJpegImage>(std::static_pointer_cast<const pdfwriter::JpegFileImage>(image));
+    auto file = std::make_shared<const pdfwriter::JpegFileImage>(QFile::encodeName(path).toStdString(), identity,
+                                                                 details, std::move(kept));
+    std::shared_ptr<const pdfwriter::ImageSource> image = file;
+    if (!ended || profile) image = std::make_shared<CompletedJpegImage>(std::move(file), ended, std::move(profile));
     return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, info.orientation, std::move(image))});
 }
 

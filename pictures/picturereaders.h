@@ -62,6 +62,43 @@ bool readWhole(int fd, std::size_t size, std::uint8_t* data);
 bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data);
 bool readWhole(int fd, std::size_t size, pdfwriter::JpegFileImage::Bytes* data);
 
+// A picture's colour profile (ICC) as the PDF takes it: null for none.
+using ColourProfile = std::shared_ptr<const std::vector<std::uint8_t>>;
+
+// The largest profile taken: a file that claims more is kept untagged (profiles are a few
+// kilobytes; the largest printers' profiles about 2 MB).
+constexpr std::size_t maxProfileBytes = std::size_t(4) << 20;
+
+// The number of colour components (1 grey, 3 RGB, 4 CMYK) of the colours a profile describes, from
+// its header; 0 when it is no ICC profile or describes others.
+int profileComponents(const std::vector<std::uint8_t>& profile);
+
+// The profile as the PDF takes it for an image of `components` colour components: null when it
+// is none, larger than maxProfileBytes, for colours other than the image's, or sRGB (the colours
+// of untagged pictures, which the PDF gives no profile).
+ColourProfile usableProfile(std::vector<std::uint8_t> profile, int components);
+
+// The profile a JPEG file's APP2 "ICC_PROFILE" segments carry, joined in the order they number;
+// empty when it has none, or one with segments missing, repeated or larger than maxProfileBytes.
+std::vector<std::uint8_t> jpegProfile(const std::uint8_t* data, std::size_t size);
+
+// What a PNG file says beside its pixels: its iCCP profile (inflated), whether it is sRGB, and its
+// eXIf orientation. Chunks whose checksum fails are ignored.
+struct PngExtras {
+    bool png = false;  // the file is a PNG file
+    std::vector<std::uint8_t> profile;
+    bool srgb = false;
+    int orientation = 1;
+};
+PngExtras pngExtras(int fd, std::int64_t fileSize);
+
+// zlib data inflated; empty when it is damaged or inflates to more than `most` bytes.
+std::vector<std::uint8_t> inflated(const std::uint8_t* data, std::size_t size, std::size_t most);
+
+// The contents of a WebP file's first chunk of this type ("EXIF", "ICCP"); empty when it has none,
+// or one larger than `most` bytes.
+std::vector<std::uint8_t> webpChunk(int fd, std::int64_t fileSize, const char* type, std::size_t most);
+
 // A picture decoded again when it is printed, so a long job holds no pixels in memory: 8-bit
 // grey or RGB samples, and its alpha channel (if it has one) as a soft mask. The file must not
 // have changed since it was checked.
@@ -79,6 +116,10 @@ public:
     // for its facts alone (FactsOnly).
     void keep(QImage image) const;
     static void forgetKept();
+
+    // The picture's colour profile, which its image takes when it is for its colours (grey or
+    // RGB); call before keep.
+    void setProfile(std::vector<std::uint8_t> profile);
 
     // While one lives, the thread's loadings are for the pictures' facts: nothing is kept.
     class FactsOnly {
@@ -116,6 +157,7 @@ private:
     pdfwriter::FileIdentity m_identity;
     int m_width, m_height;
     bool m_gray, m_alpha;
+    ColourProfile m_profile;
     // The alpha channel of the last decoding, kept for the soft mask that follows the data.
     mutable std::mutex m_mutex;
     mutable std::vector<std::uint8_t> m_alphaPlane;

@@ -41,8 +41,10 @@ Picture loadUnended(const QString& path, int fd, const pdfwriter::FileIdentity& 
     if (image.isNull() || !(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
     const auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(),
                                                             image.isGrayscale(), hasTransparency(image), decodeUnended);
+    PngExtras extras = pngExtras(fd, identity.size);
+    if (!extras.srgb) source->setProfile(std::move(extras.profile));
     source->keep(image);
-    return pictureOf({pageOf(image.width(), image.height(), info.xDpi, info.yDpi, 1, source)});
+    return pictureOf({pageOf(image.width(), image.height(), info.xDpi, info.yDpi, extras.orientation, source)});
 }
 
 }  // namespace
@@ -121,9 +123,11 @@ Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& iden
     std::vector<pdfwriter::FileSlicesImage::Slice> slices;
     for (const pdfwriter::PngInfo::Range& r : info.imageData)
         slices.push_back({std::int64_t(r.offset), std::int64_t(r.length)});
+    PngExtras extras = pngExtras(fd, identity.size);
+    if (!extras.srgb) f.iccProfile = usableProfile(std::move(extras.profile), info.colorType == 0 ? 1 : 3);
     auto image = std::make_shared<pdfwriter::FileSlicesImage>(QFile::encodeName(path).toStdString(), identity,
                                                               std::move(f), std::move(slices));
-    return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, 1, std::move(image))});
+    return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, extras.orientation, std::move(image))});
 }
 
 

@@ -174,10 +174,13 @@ Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& id
     const bool alpha = hasTransparency(image);
     const bool gray = image.isGrayscale();
     // A reader that cannot turn the picture leaves it as stored: it is turned when placed.
-    const int orientation = reader.supportsOption(QImageIOHandler::ImageTransformation)
-                                ? 1
-                                : webpOrientation(fd, identity.size);
+    // The colour profile is read from the file: Qt's readers make up profiles for files that have none.
+    PngExtras extras = pngExtras(fd, identity.size);
+    const bool turns = reader.supportsOption(QImageIOHandler::ImageTransformation);
+    const int orientation = turns ? 1 : extras.png ? extras.orientation : webpOrientation(fd, identity.size);
+    if (!extras.png) extras.profile = webpChunk(fd, identity.size, "ICCP", maxProfileBytes);
     const auto source = std::make_shared<RasterFileImage>(path, identity, image.width(), image.height(), gray, alpha);
+    if (!extras.srgb) source->setProfile(std::move(extras.profile));
     source->keep(image);
     return pictureOf({pageOf(image.width(), image.height(), xDpi, yDpi, orientation, source)});
 }

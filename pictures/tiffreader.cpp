@@ -193,7 +193,15 @@ public:
     pdfwriter::ImageFormat format() const override { return m_format; }
     void writeData(const pdfwriter::DataSink& sink) const override {
         OpenedPage page(m_name, m_identity, m_directory);
-        if (!readRows(page.tiff(), m_format.height, &page.file(), sink)) page.fail();
+        // libtiff gives 16-bit samples in the machine's byte order; a PDF holds them big-endian.
+        std::vector<std::uint8_t> swapped;
+        const pdfwriter::DataSink bigEndian = [&](const std::uint8_t* row, std::size_t size) {
+            swapped.resize(size);
+            for (std::size_t i = 0; i + 1 < size; i += 2) swapped[i] = row[i + 1], swapped[i + 1] = row[i];
+            sink(swapped.data(), size);
+        };
+        const bool swap = m_format.bitsPerComponent == 16 && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+        if (!readRows(page.tiff(), m_format.height, &page.file(), swap ? bigEndian : sink)) page.fail();
         page.finish();
     }
     std::string description() const override { return m_name; }
@@ -294,6 +302,18 @@ PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QS
                              counts[0] <= std::uint64_t(identity.size) - offsets[0];
     const bool bilevel = bits == 1 && samples == 1 &&
                          (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK);
+    // Inks: cyan, magenta, yellow and black unless the file names others.
+    std::uint16_t inkSet = INKSET_CMYK;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_INKSET, &inkSet);
+    const bool cmyk = samples == 4 && photometric == PHOTOMETRIC_SEPARATED && inkSet == INKSET_CMYK;
+    // The page's colour profile, given to each kind of image it is for.
+    std::uint32_t profileSize = 0;
+    void* profileData = nullptr;
+    std::vector<std::uint8_t> profile;
+    if (TIFFGetField(tif, TIFFTAG_ICCPROFILE, &profileSize, &profileData) && profileData &&
+        profileSize <= maxProfileBytes)
+        profile.assign(static_cast<const std::uint8_t*>(profileData),
+                       static_cast<const std::uint8_t*>(profileData) + profileSize);
     const std::vector<pdfwriter::FileSlicesImage::Slice> strip =
         stripInFile ? std::vector<pdfwriter::FileSlicesImage::Slice>{{std::int64_t(offsets[0]), std::int64_t(counts[0])}}
                     : std::vector<pdfwriter::FileSlicesImage::Slice>{};
@@ -309,6 +329,7 @@ PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QS
         f.encoding = pdfwriter::ImageEncoding::Ccitt;
         f.bitsPerComponent = 1;
         f.fax.blackIs1 = photometric == PHOTOMETRIC_MINISBLACK;
+        f.iccProfile = usableProfile(profile, 1);
         bool asStored = true;
         if (compression == COMPRESSION_CCITTFAX4) {
             TIFFGetField(tif, TIFFTAG_GROUP4OPTIONS, &options);
@@ -339,7 +360,7 @@ PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QS
     // JPEG data in one strip, with the tables kept apart merged in: a whole JPEG stream, taken
     // when it checks out and needs nothing added.
     if (compression == COMPRESSION_JPEG && stripInFile && bits == 8 && planar == PLANARCONFIG_CONTIG &&
-        ((samples == 1 && photometric == PHOTOMETRIC_MINISBLACK) ||
+        ((samples == 1 && photometric == PHOTOMETRIC_MINISBLACK) || cmyk ||
          (samples == 3 && (photometric == PHOTOMETRIC_YCBCR || photometric == PHOTOMETRIC_RGB)))) {
         std::uint32_t tablesSize = 0;
         const std::uint8_t* tables = nullptr;
@@ -365,8 +386,13 @@ PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QS
             pdfwriter::ImageFormat f;
             f.width = w;
             f.height = h;
-            f.colorSpace = samples == 1 ? pdfwriter::ColorSpace::Gray : pdfwriter::ColorSpace::Rgb;
+            f.colorSpace = samples == 1 ? pdfwriter::ColorSpace::Gray
+                           : cmyk       ? pdfwriter::ColorSpace::Cmyk
+                                        : pdfwriter::ColorSpace::Rgb;
             f.encoding = pdfwriter::ImageEncoding::Dct;
+            // CMYK JPEG data with an Adobe marker holds its inks inverted, as Adobe's programs write it.
+            f.inverted = cmyk && info.hasAdobe;
+            f.iccProfile = usableProfile(profile, samples);
             auto image = std::make_shared<pdfwriter::FileSlicesImage>(name, identity, std::move(f), slices, head);
             // Read for text recognition as the JPEG stream it is.
             image->setGreyReader([name, slice = slices[0], head](int shrink) {
@@ -385,20 +411,40 @@ PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QS
         }
     }
 
-    // Other pages in strips of bilevel, 8-bit grey or 8-bit RGB samples (as scanners make them,
-    // LZW or Deflate): decoded now to see they can be, and again, a row at a time, when printed.
-    const bool gray8 = bits == 8 && samples == 1 &&
-                       (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK);
-    const bool rgb8 = bits == 8 && samples == 3 && photometric == PHOTOMETRIC_RGB && planar == PLANARCONFIG_CONTIG;
-    if ((bilevel || gray8 || rgb8) && !TIFFIsTiled(tif) && compression != COMPRESSION_JPEG &&
-        compression != COMPRESSION_OJPEG) {
+    // Other pages in strips of bilevel, grey, RGB or CMYK samples of 8 or 16 bits, or palette
+    // indices (as scanners and image editors make them, LZW or Deflate): decoded now to see they
+    // can be, and again, a row at a time, when printed.
+    const bool wide = bits == 8 || bits == 16;
+    const bool contiguous = planar == PLANARCONFIG_CONTIG;
+    const bool gray = wide && samples == 1 &&
+                      (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK);
+    const bool rgb = wide && samples == 3 && photometric == PHOTOMETRIC_RGB && contiguous;
+    std::uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
+    const bool palette = (bits == 1 || bits == 2 || bits == 4 || bits == 8) && samples == 1 &&
+                         photometric == PHOTOMETRIC_PALETTE && TIFFGetField(tif, TIFFTAG_COLORMAP, &red, &green, &blue) &&
+                         red && green && blue;
+    if ((bilevel || gray || rgb || (cmyk && wide && contiguous) || palette) && !TIFFIsTiled(tif) &&
+        compression != COMPRESSION_JPEG && compression != COMPRESSION_OJPEG) {
         pdfwriter::ImageFormat f;
         f.width = w;
         f.height = h;
-        f.colorSpace = rgb8 ? pdfwriter::ColorSpace::Rgb : pdfwriter::ColorSpace::Gray;
+        f.colorSpace = rgb       ? pdfwriter::ColorSpace::Rgb
+                       : cmyk    ? pdfwriter::ColorSpace::Cmyk
+                       : palette ? pdfwriter::ColorSpace::Indexed
+                                 : pdfwriter::ColorSpace::Gray;
         f.encoding = pdfwriter::ImageEncoding::Raw;
         f.bitsPerComponent = bits;
         f.inverted = photometric == PHOTOMETRIC_MINISWHITE;
+        if (palette) {
+            // 16-bit colours; some old files hold 8-bit ones, every value below 256.
+            const std::size_t entries = std::size_t(1) << bits;
+            bool eightBit = true;
+            for (std::size_t i = 0; i < entries; ++i) eightBit = eightBit && red[i] < 256 && green[i] < 256 && blue[i] < 256;
+            for (std::size_t i = 0; i < entries; ++i)
+                for (const std::uint16_t* c : {red, green, blue})
+                    f.palette.push_back(std::uint8_t(eightBit ? c[i] : c[i] >> 8));
+        }
+        f.iccProfile = usableProfile(profile, palette ? 3 : int(samples));
         if (!readRows(tif, h, &file, [](const std::uint8_t*, std::size_t) {})) return {};
         return page(std::make_shared<TiffRowsImage>(name, identity, directory, std::move(f)));
     }
@@ -406,10 +452,11 @@ PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QS
     // Everything else libtiff can turn into RGBA.
     const QImage image = decodeRgba(tif, file);
     if (image.isNull()) return {};
-    const bool gray = (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK) &&
+    const bool grey = (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK) &&
                       samples - extraCount == 1;
     const auto source =
-        std::make_shared<TiffDecodedImage>(path, identity, directory, w, h, gray, hasTransparency(image));
+        std::make_shared<TiffDecodedImage>(path, identity, directory, w, h, grey, hasTransparency(image));
+    source->setProfile(std::move(profile));
     source->keep(image);
     return page(source);
 }

@@ -56,30 +56,17 @@ Picture loadWebp(const QString& path, int fd, const pdfwriter::FileIdentity& ide
     if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
     const QImage image = decodeWebp(data);
     if (image.isNull() || !(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
-    const auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(),
-                                                            image.isGrayscale(), hasTransparency(image), decodeWebp);
+    auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(),
+                                                      image.isGrayscale(), hasTransparency(image), decodeWebp);
+    source->setProfile(webpChunk(fd, identity.size, "ICCP", maxProfileBytes));
     source->keep(image);
     return pictureOf({pageOf(image.width(), image.height(), 0, 0, webpOrientation(fd, identity.size), source)});
 }
 
 // Qt's WebP reader does not turn pictures itself, nor does libwebp.
 int webpOrientation(int fd, std::int64_t fileSize) {
-    std::uint8_t h[12];
-    if (::pread(fd, h, 12, 0) != 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "WEBP", 4) != 0)
-        return 1;
-    std::int64_t at = 12;
-    for (int chunks = 0; chunks < 1000 && at + 8 <= fileSize; ++chunks) {
-        if (::pread(fd, h, 8, at) != 8) return 1;
-        const std::int64_t size = le32(h + 4);
-        if (std::memcmp(h, "EXIF", 4) == 0) {
-            if (size > (std::int64_t(1) << 20) || at + 8 + size > fileSize) return 1;
-            std::vector<std::uint8_t> exif(static_cast<std::size_t>(size));
-            if (::pread(fd, exif.data(), exif.size(), at + 8) != ssize_t(exif.size())) return 1;
-            return pdfwriter::exifOrientation(exif.data(), exif.size());
-        }
-        at += 8 + size + (size & 1);
-    }
-    return 1;
+    const std::vector<std::uint8_t> exif = webpChunk(fd, fileSize, "EXIF", std::size_t(1) << 20);
+    return exif.empty() ? 1 : pdfwriter::exifOrientation(exif.data(), exif.size());
 }
 
 }  // namespace pictolio::readers

@@ -6,6 +6,8 @@
 #include <tiffio.h>
 #include <zlib.h>
 
+#include <QBuffer>
+#include <QColorSpace>
 #include <QDir>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -309,6 +311,214 @@ TEST_F(PictureFormatsTest, HeifAndWebpPrintUprightInTheirColours) {
         EXPECT_GE(difference, 0) << c.name;
         EXPECT_LT(difference, 6) << c.name;
     }
+}
+
+// A file as Qt writes it ("jpg" at quality 95, "png"), untagged unless the picture has a colour space.
+QByteArray saved(const QImage& picture, const char* format) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    picture.save(&buffer, format, 95);
+    return bytes;
+}
+
+// The JPEG file with the colour profile in APP2 segments of at most `piece` bytes, written last
+// segment first (their numbers give the order).
+QByteArray withJpegProfile(const QByteArray& jpeg, const QByteArray& profile, int piece) {
+    const int count = int((profile.size() + piece - 1) / piece);
+    QByteArray segments;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray chunk = profile.mid(qsizetype(i) * piece, piece);
+        const int length = 2 + 12 + 2 + int(chunk.size());
+        QByteArray segment("\xFF\xE2", 2);
+        segment += char(length >> 8);
+        segment += char(length & 255);
+        segment += QByteArray("ICC_PROFILE\0", 12);
+        segment += char(i + 1);
+        segment += char(count);
+        segments.prepend(segment + chunk);
+    }
+    return jpeg.left(2) + segments + jpeg.mid(2);
+}
+
+// The PNG file with a chunk of this type added after its header.
+QByteArray withPngChunk(const QByteArray& png, const char* type, const QByteArray& data) {
+    const QByteArray body = QByteArray(type, 4) + data;
+    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(body.constData()), uInt(body.size())));
+    QByteArray chunk;
+    for (const quint32 v : {quint32(data.size())})
+        for (int i = 3; i >= 0; --i) chunk += char(v >> (8 * i));
+    chunk += body;
+    for (int i = 3; i >= 0; --i) chunk += char(crc >> (8 * i));
+    return png.left(33) + chunk + png.mid(33);
+}
+
+// An iCCP chunk's contents: a name, the compression method, the profile deflated.
+QByteArray iccpOf(const QByteArray& profile) { return QByteArray("ICC\0\0", 5) + qCompress(profile).mid(4); }
+
+TEST_F(PictureFormatsTest, ColourProfilesGoInOnceAsIccBasedSpaces) {
+    const QImage picture = testing::cornersPicture(64, 48);
+    const QByteArray adobe = QColorSpace(QColorSpace::AdobeRgb).iccProfile();
+    QByteArray cmykLabelled = adobe, huge = adobe + QByteArray((5 << 20) - adobe.size(), '\0');
+    cmykLabelled.replace(16, 4, "CMYK");
+    for (int i = 0; i < 4; ++i) huge[i] = char(quint32(huge.size()) >> (24 - 8 * i));
+    const QByteArray jpeg = saved(picture, "jpg"), png = saved(picture, "png");
+    QImage tagged = picture, srgb = picture, opaqueArgb = picture.convertToFormat(QImage::Format_ARGB32);
+    tagged.setColorSpace(QColorSpace::AdobeRgb);
+    srgb.setColorSpace(QColorSpace::SRgb);
+    opaqueArgb.setColorSpace(QColorSpace::AdobeRgb);
+    const struct {
+        const char* name;
+        QByteArray file;
+        bool profiled;  // an ICC-based colour space of the Adobe RGB profile; else /DeviceRGB
+    } cases[] = {
+        {"JPEG, in three APP2 segments", withJpegProfile(jpeg, adobe, 200), true},
+        {"PNG, in iCCP", saved(tagged, "png"), true},
+        {"PNG with an alpha channel (decoded)", saved(opaqueArgb, "png"), true},
+        {"JPEG untagged", jpeg, false},
+        {"JPEG, sRGB", saved(srgb, "jpg"), false},
+        {"PNG, sRGB", saved(srgb, "png"), false},
+        {"PNG, a profile and an sRGB chunk", withPngChunk(withPngChunk(png, "iCCP", iccpOf(adobe)), "sRGB", QByteArray(1, '\0')), false},
+        {"JPEG, a CMYK profile on RGB", withJpegProfile(jpeg, cmykLabelled, 1000), false},
+        {"JPEG, a segment missing", withJpegProfile(jpeg, adobe, 200).remove(2, 18 + adobe.size() % 200), false},
+        {"PNG, a profile inflating past 4 MB", withPngChunk(png, "iCCP", iccpOf(huge)), false},
+    };
+    std::vector<QImage> untagged;  // the JPEG and the PNG rendered without a profile
+    for (const QByteArray& file : {jpeg, png}) {
+        const auto rendered = testing::renderPdf(print(decoder.load(put("untagged", file))), 384);
+        ASSERT_EQ(rendered.size(), 1u);
+        untagged.push_back(shown(rendered[0], 64, 48, 4));
+    }
+    for (const auto& c : cases) {
+        const QString path = put("picture", c.file);
+        const Picture loaded = decoder.load(path);
+        ASSERT_FALSE(loaded.isEmpty()) << c.name;
+        const QString pdf = print(loaded);
+        const auto pages = readPdf(pdf);
+        ASSERT_EQ(pages.size(), 1u) << c.name;
+        const testing::PdfImage& image = pages[0].images.at(0);
+        if (!c.profiled) {
+            EXPECT_EQ(image.colorSpace, "/DeviceRGB") << c.name;
+            EXPECT_TRUE(image.profile.empty()) << c.name;
+            if (c.file.startsWith("\xFF\xD8")) {
+                EXPECT_TRUE(QByteArray::fromStdString(image.rawData) == c.file) << c.name;
+            }
+            continue;
+        }
+        EXPECT_TRUE(QByteArray::fromStdString(image.profile) == adobe) << c.name;
+        EXPECT_EQ(image.profileComponents, 3) << c.name;
+        EXPECT_EQ(image.profileAlternate, "/DeviceRGB") << c.name;
+        // Rendered as the picture's pixels with the profile applied, unlike the same untagged.
+        QImage expected = QImage(path).convertToFormat(QImage::Format_RGB32);
+        expected.setColorSpace(QColorSpace::AdobeRgb);
+        expected.convertToColorSpace(QColorSpace::SRgb);
+        const auto rendered = testing::renderPdf(pdf, 384);
+        ASSERT_EQ(rendered.size(), 1u) << c.name;
+        const QImage shows = shown(rendered[0], 64, 48, 4);
+        EXPECT_LT(testing::meanDifference(shows, expected), 1.5) << c.name;
+        EXPECT_GT(testing::meanDifference(shows, untagged[c.file.startsWith("\xFF\xD8") ? 0 : 1]), 4) << c.name;
+        EXPECT_EQ(testing::qpdfCheckProblems(pdf), "") << c.name;
+    }
+
+    // Pages whose pictures share a profile share its stream.
+    const Picture a = decoder.load(put("a.jpg", withJpegProfile(jpeg, adobe, 60000)));
+    const Picture b = decoder.load(put("b.png", saved(tagged, "png")));
+    const QString pdf = dir.filePath("both.pdf");
+    pdfprinter::writeOutputSettings(*registry, pdf);
+    PrinterDevice& dc = service->printer();
+    dc.paintPicture(a, 0, 0);
+    dc.newPage();
+    dc.paintPicture(b, 0, 0);
+    dc.endDoc();
+    service->pdfDriver().waitUntilIdle();
+    const auto pages = readPdf(pdf);
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_NE(pages[0].images.at(0).profileObject, 0);
+    EXPECT_EQ(pages[0].images[0].profileObject, pages[1].images.at(0).profileObject);
+}
+
+// A PNG file's EXIF orientation turns it, as stored and decoded alike.
+TEST_F(PictureFormatsTest, APngTurnsAsItsExifSays) {
+    const QImage upright = testing::cornersPicture(64, 48);
+    // A big-endian TIFF block of one entry: Orientation (0x112), a SHORT, 6.
+    const QByteArray exif("MM\0*\0\0\0\x08\0\x01\x01\x12\0\x03\0\0\0\x01\0\x06\0\0\0\0\0\0", 26);
+    for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_ARGB32}) {
+        const QByteArray png = saved(testing::storedFor(upright, 6).convertToFormat(format), "png");
+        const Picture picture = decoder.load(put("turned.png", withPngChunk(png, "eXIf", exif)));
+        ASSERT_FALSE(picture.isEmpty());
+        EXPECT_EQ(picture.width, 64);
+        EXPECT_EQ(picture.height, 48);
+        const auto rendered = testing::renderPdf(print(picture), 384);
+        ASSERT_EQ(rendered.size(), 1u);
+        EXPECT_LT(testing::meanDifference(shown(rendered[0], 64, 48, 4), upright), 1) << format;
+    }
+}
+
+// TIFF pages keep their inks, their palette and their 16-bit samples, and their profile.
+TEST_F(PictureFormatsTest, TiffPagesKeepTheirColourSpaceAndDepth) {
+    constexpr int width = 6, height = 4;
+    const QByteArray adobe = QColorSpace(QColorSpace::AdobeRgb).iccProfile();
+    const struct {
+        const char* name;
+        int photometric, samples, bits;
+        bool profile;
+        const char* colorSpace;  // how the PDF's /ColorSpace starts
+    } cases[] = {
+        {"CMYK", PHOTOMETRIC_SEPARATED, 4, 8, false, "/DeviceCMYK"},
+        {"CMYK 16-bit", PHOTOMETRIC_SEPARATED, 4, 16, false, "/DeviceCMYK"},
+        {"RGB 16-bit", PHOTOMETRIC_RGB, 3, 16, false, "/DeviceRGB"},
+        {"palette 4-bit", PHOTOMETRIC_PALETTE, 1, 4, false, "[ /Indexed /DeviceRGB 15"},
+        {"RGB with a profile", PHOTOMETRIC_RGB, 3, 8, true, "[ /ICCBased"},
+        {"palette with a profile", PHOTOMETRIC_PALETTE, 1, 8, true, "[ /Indexed [ /ICCBased"},
+    };
+    const QString path = dir.filePath("pages.tif");
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tif, nullptr);
+    std::vector<std::string> samples;  // each page's, big-endian
+    for (const auto& c : cases) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, c.samples);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, c.bits);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, c.photometric);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 2);
+        if (c.profile) TIFFSetField(tif, TIFFTAG_ICCPROFILE, std::uint32_t(adobe.size()), adobe.constData());
+        std::vector<std::uint16_t> map(std::size_t(3) << c.bits);
+        for (std::size_t i = 0; i < map.size(); ++i) map[i] = std::uint16_t(i * 4099 % 65536);
+        if (c.photometric == PHOTOMETRIC_PALETTE)
+            TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data() + (1 << c.bits), map.data() + (2 << c.bits));
+        const int rowBytes = (width * c.samples * c.bits + 7) / 8;
+        std::string all;
+        for (int y = 0; y < height; ++y) {
+            std::string row(std::size_t(rowBytes), '\0');
+            for (int i = 0; i < rowBytes; ++i) row[std::size_t(i)] = char((y * 37 + i * 11) % 256);
+            all += row;
+            std::string stored = row;  // (libtiff takes 16-bit samples in the machine's order)
+            if (c.bits == 16)
+                for (std::size_t i = 0; i + 1 < stored.size(); i += 2) std::swap(stored[i], stored[i + 1]);
+            ASSERT_EQ(TIFFWriteScanline(tif, stored.data(), std::uint32_t(y), 0), 1) << c.name;
+        }
+        samples.push_back(all);
+        ASSERT_TRUE(TIFFWriteDirectory(tif));
+    }
+    TIFFClose(tif);
+    const Picture picture = decoder.load(path);
+    ASSERT_EQ(picture.pageCount(), int(std::size(cases)));
+    const QString pdf = print(picture);
+    const auto pages = readPdf(pdf);
+    ASSERT_EQ(pages.size(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        const testing::PdfImage& image = pages[i].images.at(0);
+        EXPECT_EQ(image.colorSpace.rfind(c.colorSpace, 0), 0u) << c.name << ": " << image.colorSpace;
+        EXPECT_EQ(image.bitsPerComponent, c.bits) << c.name;
+        EXPECT_TRUE(image.decodedData == samples[i]) << c.name;
+        EXPECT_EQ(image.decode, "") << c.name;
+        EXPECT_EQ(QByteArray::fromStdString(image.profile) == adobe, c.profile) << c.name;
+    }
+    EXPECT_EQ(testing::qpdfCheckProblems(pdf), "");
 }
 
 // A picture of more than Qt's usual 128 MB decoded (here 34 megapixels, as a 600-dpi scan of an

@@ -195,6 +195,16 @@ std::vector<PdfPage> readPdf(const QString& path) {
             QPDFObjectHandle dict = stream.getDict();
             image.filter = dict.getKey("/Filter").unparse();
             image.colorSpace = dict.getKey("/ColorSpace").unparse();
+            image.bitsPerComponent = dict.getKey("/BitsPerComponent").getIntValueAsInt();
+            QPDFObjectHandle space = dict.getKey("/ColorSpace");
+            if (space.isArray() && space.getArrayItem(0).isNameAndEquals("/Indexed")) space = space.getArrayItem(1);
+            if (space.isArray() && space.getArrayItem(0).isNameAndEquals("/ICCBased")) {
+                QPDFObjectHandle profile = space.getArrayItem(1);
+                image.profile = text(profile.getStreamData(qpdf_dl_generalized));
+                image.profileComponents = profile.getDict().getKey("/N").getIntValueAsInt();
+                image.profileAlternate = profile.getDict().getKey("/Alternate").unparse();
+                image.profileObject = profile.getObjectID();
+            }
             image.decode = dict.hasKey("/Decode") ? dict.getKey("/Decode").unparse() : "";
             image.width = dict.getKey("/Width").getIntValueAsInt();
             image.height = dict.getKey("/Height").getIntValueAsInt();

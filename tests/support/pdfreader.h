@@ -12,6 +12,7 @@ namespace pictolio::testing {
 struct PdfImage {
     std::string filter;      // "/DCTDecode", "/FlateDecode"
     std::string colorSpace;  // "/DeviceRGB", ...
+    int bitsPerComponent = 0;
     std::string decode;      // the /Decode array as written, "" when absent
     int width = 0;
     int height = 0;
@@ -19,6 +20,12 @@ struct PdfImage {
     std::string decodedData;  // after the stream's filters (Flate only)
     std::string mask;         // the /Mask array as written, "" when absent
     std::string softMask;     // the /SMask image's samples, "" when absent
+    // The ICC-based colour space of the image (of its palette, for an Indexed image): the profile
+    // as the stream holds it decoded, its /N, /Alternate, and its object number; "" and 0 for none.
+    std::string profile;
+    int profileComponents = 0;
+    std::string profileAlternate;
+    int profileObject = 0;
     double matrix[6] = {0, 0, 0, 0, 0, 0};  // the cm before it is drawn
     double clip[4] = {0, 0, 0, 0};          // the re before it is drawn
 };
