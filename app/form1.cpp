@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/form1.h"
+#include "app/previewwindow.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -192,15 +193,7 @@ void Form1::buildControls() {
     addAction(preferences);
 
     // Turning the selected rows' pictures, in the same context menu (and in the preview).
-    for (const auto& [name, text, key, turns] :
-         {std::tuple{"RotateLeft", "Rotate Left", Qt::Key_L, -1}, std::tuple{"RotateRight", "Rotate Right", Qt::Key_R, 1}}) {
-        auto* rotate = new QAction(QString::fromLatin1(text), this);
-        rotate->setObjectName(QString::fromLatin1(name));
-        rotate->setShortcut(QKeySequence(Qt::CTRL | key));
-        rotate->setShortcutContext(Qt::WindowShortcut);
-        connect(rotate, &QAction::triggered, this, [this, turns = turns] { rotateSelected(turns); });
-        addAction(rotate);
-    }
+    addRotateActions(this, [this](int turns) { rotateSelected(turns); });
 
     // Tooltips with each row's picture; thumbnails made off this thread.
     m_thumbnails = std::make_unique<Thumbnailer>();

@@ -31,15 +31,7 @@ PreviewWindow::PreviewWindow(FileList* list, QWidget* parent) : QWidget(parent, 
         const int row = m_list->selectedPosition();
         if (row > 0 && m_list->rowText(row) == m_shown && m_list->rowTurn(row) != m_turn) showImage();
     });
-    for (const auto& [name, text, key, turns] :
-         {std::tuple{"RotateLeft", "Rotate Left", Qt::Key_L, -1}, std::tuple{"RotateRight", "Rotate Right", Qt::Key_R, 1}}) {
-        auto* rotate = new QAction(QString::fromLatin1(text), this);
-        rotate->setObjectName(QString::fromLatin1(name));
-        rotate->setShortcut(QKeySequence(Qt::CTRL | key));
-        rotate->setShortcutContext(Qt::WindowShortcut);
-        connect(rotate, &QAction::triggered, this, [this, turns = turns] { emit turnAsked(turns); });
-        addAction(rotate);
-    }
+    addRotateActions(this, [this](int turns) { emit turnAsked(turns); });
     setContextMenuPolicy(Qt::ActionsContextMenu);
     showSelected();
 }
@@ -113,6 +105,18 @@ void PreviewWindow::keyPressEvent(QKeyEvent* event) {
     if (count > 0 && to != row) {
         m_list->selectRow(to);
         m_list->makeVisible(to);
+    }
+}
+
+void addRotateActions(QWidget* window, const std::function<void(int turns)>& turn) {
+    for (const auto& [name, text, key, turns] :
+         {std::tuple{"RotateLeft", "Rotate Left", Qt::Key_L, -1}, std::tuple{"RotateRight", "Rotate Right", Qt::Key_R, 1}}) {
+        auto* rotate = new QAction(QString::fromLatin1(text), window);
+        rotate->setObjectName(QString::fromLatin1(name));
+        rotate->setShortcut(QKeySequence(Qt::CTRL | key));
+        rotate->setShortcutContext(Qt::WindowShortcut);
+        QObject::connect(rotate, &QAction::triggered, window, [turn, turns = turns] { turn(turns); });
+        window->addAction(rotate);
     }
 }
 

@@ -4,10 +4,15 @@
 #include <QLabel>
 #include <QThreadPool>
 #include <QWidget>
+#include <functional>
 
 namespace pictolio {
 
 class FileList;
+
+// "Rotate Left" and "Rotate Right" (Ctrl+L, Ctrl+R) as actions of the window, which shows them in
+// its context menu; turn gets -1 or 1 quarter turns clockwise.
+void addRotateActions(QWidget* window, const std::function<void(int turns)>& turn);
 
 // A large view of the list's selected picture, upright, its file name in the title. It follows
 // the list's selection; the arrow keys and Page Up/Down move through the list, Escape or Space
