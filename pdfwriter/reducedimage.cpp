@@ -25,7 +25,7 @@ class AreaScaler {
 public:
     AreaScaler(int fromWidth, int fromHeight, int toWidth, int toHeight, int components)
         : m_fromWidth(fromWidth), m_toWidth(toWidth), m_toHeight(toHeight), m_components(components),
-          m_fy(double(fromHeight) / toHeight), m_rowEnd(m_fy) {
+          m_fy(double(fromHeight) / toHeight), m_rowEnd(m_fy), m_same(fromWidth == toWidth && fromHeight == toHeight) {
         const double fx = double(fromWidth) / toWidth;
         for (int x = 0; x < toWidth; ++x) {
             const double from = x * fx, to = (x + 1) * fx;
@@ -39,6 +39,11 @@ public:
 
     void add(const std::uint8_t* row) {
         if (m_y >= m_toHeight) return;
+        if (m_same) {  // a picture kept at its size (black and white): its rows as they are
+            m_out.insert(m_out.end(), row, row + m_across.size());
+            ++m_y;
+            return;
+        }
         std::fill(m_across.begin(), m_across.end(), 0.0);
         const std::size_t c = std::size_t(m_components);
         for (const Tap& t : m_taps)
@@ -51,7 +56,7 @@ public:
             start = upto;
             if (upto >= m_rowEnd - 1e-9) {
                 for (double& v : m_sum) {
-                    m_out.push_back(std::uint8_t(std::clamp(std::lround(v), 0L, 255L)));
+                    m_out.push_back(std::uint8_t(std::min(v + 0.5, 255.0)));  // v is never negative
                     v = 0;
                 }
                 ++m_y;
@@ -74,6 +79,7 @@ private:
     };
     int m_fromWidth, m_toWidth, m_toHeight, m_components;
     double m_fy, m_rowEnd;
+    bool m_same;
     int m_sourceY = 0, m_y = 0;
     std::vector<Tap> m_taps;
     std::vector<double> m_across, m_sum;

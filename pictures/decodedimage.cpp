@@ -58,6 +58,16 @@ void DecodedImage::setProfile(std::vector<std::uint8_t> profile) {
     m_profile = profile.empty() ? nullptr : usableProfile(std::move(profile), m_gray ? 1 : 3);
 }
 
+void DecodedImage::matchSamples(const QImage& image) {
+    const QImage::Format f = image.format();
+    m_deep = f == QImage::Format_RGBA64 || f == QImage::Format_RGBX64 || f == QImage::Format_RGBA64_Premultiplied ||
+             f == QImage::Format_Grayscale16;
+    if (m_gray || f != QImage::Format_Indexed8 || image.colorCount() == 0) return;
+    m_colours = image.colorTable();
+    m_palette.clear();
+    for (const QRgb c : m_colours) m_palette.insert(m_palette.end(), {std::uint8_t(qRed(c)), std::uint8_t(qGreen(c)), std::uint8_t(qBlue(c))});
+}
+
 void DecodedImage::keep(QImage image) const {
     if (factsOnly || spool(image)) return;
     const std::lock_guard lock(keptMutex);
@@ -211,6 +221,8 @@ pdfwriter::ImageFormat DecodedImage::format() const {
     f.width = m_width;
     f.height = m_height;
     f.colorSpace = m_gray ? pdfwriter::ColorSpace::Gray : pdfwriter::ColorSpace::Rgb;
+    if (!m_palette.empty()) f.colorSpace = pdfwriter::ColorSpace::Indexed, f.palette = m_palette;
+    if (m_deep) f.bitsPerComponent = 16;
     f.encoding = pdfwriter::ImageEncoding::Raw;
     f.softMask = m_alpha;
     f.iccProfile = m_profile;
@@ -255,6 +267,22 @@ void DecodedImage::writeData(const pdfwriter::DataSink& sink) const {
 }
 
 void DecodedImage::rowsOf(QImage image, const pdfwriter::DataSink& data, const pdfwriter::DataSink* alpha) const {
+    if (!m_colours.isEmpty()) {
+        // Indices into the palette as checked; a decoding turned by Qt (EXIF) may come back in
+        // another form, whose colours are all the palette's.
+        if (image.format() != QImage::Format_Indexed8 || image.colorTable() != m_colours)
+            image = std::move(image).convertToFormat(QImage::Format_Indexed8, m_colours);
+        std::vector<std::uint8_t> alphaRow(std::size_t(image.width()));
+        for (int y = 0; y < image.height(); ++y) {
+            const uchar* row = image.constScanLine(y);
+            data(row, std::size_t(image.width()));
+            if (!m_alpha || !alpha) continue;
+            for (int x = 0; x < image.width(); ++x) alphaRow[std::size_t(x)] = std::uint8_t(qAlpha(m_colours.value(row[x])));
+            (*alpha)(alphaRow.data(), alphaRow.size());
+        }
+        return;
+    }
+    if (m_deep) return deepRowsOf(std::move(image), data, alpha);
     if (m_gray && !m_alpha) {
         const QImage g = std::move(image).convertToFormat(QImage::Format_Grayscale8);
         for (int y = 0; y < g.height(); ++y) data(g.constScanLine(y), std::size_t(g.width()));
@@ -284,6 +312,24 @@ void DecodedImage::rowsOf(QImage image, const pdfwriter::DataSink& data, const p
                 *to++ = std::uint8_t(qBlue(px[x]));
             }
             alphaRow[std::size_t(x)] = std::uint8_t(qAlpha(px[x]));
+        }
+        data(row.data(), row.size());
+        if (m_alpha && alpha) (*alpha)(alphaRow.data(), alphaRow.size());
+    }
+}
+
+// 16-bit samples, big-endian as the PDF holds them; alpha as 8-bit.
+void DecodedImage::deepRowsOf(QImage image, const pdfwriter::DataSink& data, const pdfwriter::DataSink* alpha) const {
+    const QImage deep = std::move(image).convertToFormat(QImage::Format_RGBA64);
+    const int components = m_gray ? 1 : 3;
+    std::vector<std::uint8_t> row(std::size_t(deep.width()) * std::size_t(components) * 2), alphaRow(std::size_t(deep.width()));
+    for (int y = 0; y < deep.height(); ++y) {
+        const auto* px = reinterpret_cast<const QRgba64*>(deep.constScanLine(y));
+        std::uint8_t* to = row.data();
+        for (int x = 0; x < deep.width(); ++x) {
+            const quint16 samples[3] = {px[x].red(), px[x].green(), px[x].blue()};
+            for (int c = 0; c < components; ++c) *to++ = std::uint8_t(samples[c] >> 8), *to++ = std::uint8_t(samples[c]);
+            alphaRow[std::size_t(x)] = px[x].alpha8();
         }
         data(row.data(), row.size());
         if (m_alpha && alpha) (*alpha)(alphaRow.data(), alphaRow.size());

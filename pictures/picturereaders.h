@@ -120,6 +120,10 @@ public:
     // The picture's colour profile, which its image takes when it is for its colours (grey or
     // RGB); call before keep.
     void setProfile(std::vector<std::uint8_t> profile);
+    // Samples as the decoded image has them: a palette image in colour (a GIF, an 8-bit BMP)
+    // written as indices into its palette, a third of the bytes; 16-bit samples (a PNG with
+    // alpha) kept 16-bit, their alpha as 8-bit. Otherwise 8-bit grey or RGB. Call before keep.
+    void matchSamples(const QImage& image);
 
     // While one lives, the thread's loadings are for the pictures' facts: nothing is kept.
     class FactsOnly {
@@ -151,6 +155,7 @@ private:
     // The image's rows as written: 8-bit grey or RGB samples to data, and (when the picture has
     // an alpha channel and alpha is given) its alpha samples to alpha.
     void rowsOf(QImage image, const pdfwriter::DataSink& data, const pdfwriter::DataSink* alpha) const;
+    void deepRowsOf(QImage image, const pdfwriter::DataSink& data, const pdfwriter::DataSink* alpha) const;
     bool spool(const QImage& image) const;
 
     QString m_path;
@@ -158,6 +163,9 @@ private:
     int m_width, m_height;
     bool m_gray, m_alpha;
     ColourProfile m_profile;
+    QList<QRgb> m_colours;               // a palette image's colours, alpha included; else empty
+    std::vector<std::uint8_t> m_palette;  // the same, three bytes each, as the PDF holds them
+    bool m_deep = false;                  // 16-bit samples
     // The alpha channel of the last decoding, kept for the soft mask that follows the data.
     mutable std::mutex m_mutex;
     mutable std::vector<std::uint8_t> m_alphaPlane;

@@ -136,6 +136,22 @@ bool bmpUnacceptable(int fd, std::int64_t fileSize) {
     return std::int64_t(pixelsAt) + rowBytes * rows > fileSize;
 }
 
+// A GIF's colours as a palette image: Qt's reader gives 32-bit colours, though a frame holds at
+// most 256. Left as it is when it holds more (frames with palettes of their own).
+QImage asPalette(const QImage& image) {
+    if (image.depth() != 32) return image;
+    QList<QRgb> colours;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* px = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if ((colours.isEmpty() || colours.back() != px[x]) && !colours.contains(px[x])) {
+                if (colours.size() == 256) return image;
+                colours.append(px[x]);
+            }
+    }
+    return image.convertToFormat(QImage::Format_Indexed8, colours);
+}
+
 // A picture Qt reads, decoded again (turned upright) when its page is written.
 class RasterFileImage : public DecodedImage {
 public:
@@ -159,8 +175,10 @@ Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& id
     QImageReader reader(path);
     reader.setAutoTransform(true);
     Picture refused;
-    const QImage image = readCleared(reader, &refused.refusal);
+    const bool gif = reader.format() == "gif";  // (known before reading only)
+    QImage image = readCleared(reader, &refused.refusal);
     if (image.isNull()) return refused;
+    if (gif) image = asPalette(image);
     if (!(pdfwriter::FileIdentity::ofPath(QFile::encodeName(path).toStdString()) == identity))
         return {};
     // A file that states no density gets 72 dpi (2835 dots per metre) from some of Qt's readers,
@@ -181,6 +199,7 @@ Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& id
     if (!extras.png) extras.profile = webpChunk(fd, identity.size, "ICCP", maxProfileBytes);
     const auto source = std::make_shared<RasterFileImage>(path, identity, image.width(), image.height(), gray, alpha);
     if (!extras.srgb) source->setProfile(std::move(extras.profile));
+    source->matchSamples(image);
     source->keep(image);
     return pictureOf({pageOf(image.width(), image.height(), xDpi, yDpi, orientation, source)});
 }

@@ -191,6 +191,12 @@ TEST_F(PictureDecoderTest, PixelsARunLengthBmpLeavesUnsetPrintWhite) {
         p.image->writeData([&](const std::uint8_t* d, std::size_t n) {
             samples.append(reinterpret_cast<const char*>(d), qsizetype(n));
         });
+        const pdfwriter::ImageFormat f = p.image->format();
+        if (f.colorSpace == pdfwriter::ColorSpace::Indexed) {  // the colours the indices give
+            QByteArray colours;
+            for (const char i : samples) colours.append(reinterpret_cast<const char*>(f.palette.data()) + 3 * quint8(i), 3);
+            samples = colours;
+        }
         ASSERT_EQ(samples.size(), 4 * 3 * 3) << c.name;
         const QByteArray red("\xFF\0\0", 3), white("\xFF\xFF\xFF", 3);
         QByteArray expected;

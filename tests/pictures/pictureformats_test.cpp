@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QColorSpace>
 #include <QDir>
+#include <QPainter>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <cmath>
@@ -599,6 +600,54 @@ QByteArray makeGif(int width, int height) {
         gif += char(block.size()) + block;
     }
     return gif + QByteArray("\0;", 2);
+}
+
+// Decoded pictures keep their kind of samples: a palette GIF or BMP its palette (a third of the
+// bytes), a 16-bit PNG with alpha its 16 bits; each shows as it did.
+TEST_F(PictureFormatsTest, DecodedPalettesAndDeepSamplesStayAsTheyAre) {
+    QImage deep(24, 16, QImage::Format_RGBA64);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 24; ++x)
+            deep.setPixelColor(x, y, QColor::fromRgba64(quint16(x * 2731 + 7), quint16(y * 4001 + 3), 40000, x < 20 ? 65535 : 30000));
+    QImage bmp = testing::cornersPicture(24, 16).convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
+    const struct {
+        const char* name;
+        QByteArray file;
+        const char* colorSpace;
+        int bits;
+    } cases[] = {
+        {"palette.gif", makeGif(24, 16), "[ /Indexed /DeviceRGB", 8},
+        {"palette.bmp", saved(bmp, "bmp"), "[ /Indexed /DeviceRGB", 8},
+        {"deep.png", saved(deep, "png"), "/DeviceRGB", 16},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = put(c.name, c.file);
+        const Picture picture = decoder.load(path);
+        ASSERT_FALSE(picture.isEmpty());
+        const auto pages = readPdf(print(picture));
+        ASSERT_EQ(pages.size(), 1u);
+        const testing::PdfImage& image = pages[0].images.at(0);
+        EXPECT_EQ(image.colorSpace.rfind(c.colorSpace, 0), 0u) << image.colorSpace;
+        EXPECT_EQ(image.bitsPerComponent, c.bits);
+        if (c.bits == 16) {  // the samples themselves, big-endian
+            std::string samples;
+            for (int y = 0; y < 16; ++y)
+                for (int x = 0; x < 24; ++x)
+                    for (const quint16 v : {deep.pixelColor(x, y).rgba64().red(), deep.pixelColor(x, y).rgba64().green(),
+                                            deep.pixelColor(x, y).rgba64().blue()})
+                        samples += char(v >> 8), samples += char(v & 255);
+            EXPECT_TRUE(image.decodedData == samples);
+        }
+        const QImage expected = QImage(path).convertToFormat(QImage::Format_ARGB32);
+        const auto rendered = testing::renderPdf(print(picture), 4 * 96);
+        ASSERT_EQ(rendered.size(), 1u);
+        // (Transparency shows the white page.)
+        QImage onWhite(expected.size(), QImage::Format_RGB32);
+        onWhite.fill(Qt::white);
+        QPainter(&onWhite).drawImage(0, 0, expected);
+        EXPECT_LT(testing::meanDifference(shown(rendered[0], 24, 16, 4), onWhite), 1.5);
+    }
 }
 
 // A picture larger than the decoder takes says so, and names the limit.
