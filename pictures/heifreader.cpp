@@ -4,7 +4,9 @@
 
 #include <libheif/heif.h>
 
+#include <QColorSpace>
 #include <QFile>
+#include <QPointF>
 #include <QImageReader>
 #include <cstring>
 #include <memory>
@@ -23,9 +25,34 @@ struct HeifDeleter {
 template <typename T>
 using HeifPtr = std::unique_ptr<T, HeifDeleter>;
 
+// The ICC profile of colours described by their code points (ITU-T H.273), as phones write
+// HEIF: empty for sRGB's primaries (the PDF's own RGB), for unstated ones, and for transfers a
+// profile cannot hold (PQ and HLG video).
+std::vector<std::uint8_t> profileOf(const heif_color_profile_nclx& nclx) {
+    if (nclx.color_primaries == heif_color_primaries_ITU_R_BT_709_5 ||
+        nclx.color_primaries == heif_color_primaries_unspecified)
+        return {};
+    QColorSpace::TransferFunction transfer = QColorSpace::TransferFunction::SRgb;
+    float gamma = 0;
+    switch (nclx.transfer_characteristics) {
+        case heif_transfer_characteristic_linear: transfer = QColorSpace::TransferFunction::Linear; break;
+        case heif_transfer_characteristic_ITU_R_BT_470_6_System_M: transfer = QColorSpace::TransferFunction::Gamma, gamma = 2.2f; break;
+        case heif_transfer_characteristic_ITU_R_BT_470_6_System_B_G: transfer = QColorSpace::TransferFunction::Gamma, gamma = 2.8f; break;
+        case heif_transfer_characteristic_ITU_R_BT_2100_0_PQ:
+        case heif_transfer_characteristic_ITU_R_BT_2100_0_HLG: return {};
+        default: break;  // sRGB's, and the video curves of BT.709 and BT.2020, shown alike
+    }
+    const QColorSpace space({nclx.color_primary_white_x, nclx.color_primary_white_y},
+                            {nclx.color_primary_red_x, nclx.color_primary_red_y},
+                            {nclx.color_primary_green_x, nclx.color_primary_green_y},
+                            {nclx.color_primary_blue_x, nclx.color_primary_blue_y}, transfer, gamma);
+    const QByteArray icc = space.isValid() ? space.iccProfile() : QByteArray();
+    return {icc.begin(), icc.end()};
+}
+
 // The primary image of the file's bytes, upright, 8-bit RGB or RGBA; null when it cannot be
 // decoded (damaged, a codec libheif lacks, more memory than Qt allows one picture). profile: gets
-// the image's ICC profile, when it has one.
+// the image's ICC profile, when it has one or its colour code points call for one.
 QImage decodePrimary(const std::vector<std::uint8_t>& data, std::vector<std::uint8_t>* profile) {
     HeifPtr<heif_context> context(heif_context_alloc());
     if (!context) return {};
@@ -56,6 +83,14 @@ QImage decodePrimary(const std::vector<std::uint8_t>& data, std::vector<std::uin
             .code != heif_error_Ok)
         return {};
     HeifPtr<heif_image> image(decoded);
+    // Code points come in a box of the file or in the coded picture; the decoded image has both.
+    if (profile && profile->empty() && kind != heif_color_profile_type_prof && kind != heif_color_profile_type_rICC) {
+        heif_color_profile_nclx* nclx = nullptr;
+        if ((heif_image_handle_get_nclx_color_profile(handle.get(), &nclx).code == heif_error_Ok ||
+             heif_image_get_nclx_color_profile(image.get(), &nclx).code == heif_error_Ok) && nclx)
+            *profile = profileOf(*nclx);
+        heif_nclx_color_profile_free(nclx);
+    }
     int stride = 0;
     const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int w = heif_image_get_width(image.get(), heif_channel_interleaved);

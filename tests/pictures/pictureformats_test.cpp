@@ -375,6 +375,7 @@ TEST_F(PictureFormatsTest, ColourProfilesGoInOnceAsIccBasedSpaces) {
     } cases[] = {
         {"JPEG, in three APP2 segments", withJpegProfile(jpeg, adobe, 200), true},
         {"PNG, in iCCP", saved(tagged, "png"), true},
+        {"WebP, in ICCP", saved(tagged, "webp"), true},
         {"PNG with an alpha channel (decoded)", saved(opaqueArgb, "png"), true},
         {"JPEG untagged", jpeg, false},
         {"JPEG, sRGB", saved(srgb, "jpg"), false},
@@ -648,6 +649,76 @@ TEST_F(PictureFormatsTest, DecodedPalettesAndDeepSamplesStayAsTheyAre) {
         QPainter(&onWhite).drawImage(0, 0, expected);
         EXPECT_LT(testing::meanDifference(shown(rendered[0], 24, 16, 4), onWhite), 1.5);
     }
+}
+
+// A HEIF photo's colours: its ICC profile, or the profile its colour code points describe (a
+// phone's Display P3); sRGB's, unstated and HDR ones stay the PDF's own RGB.
+TEST_F(PictureFormatsTest, HeifColoursComeFromTheirProfileOrCodePoints) {
+    const QImage picture = testing::cornersPicture(64, 48);
+    const QByteArray adobe = QColorSpace(QColorSpace::AdobeRgb).iccProfile();
+    const struct {
+        const char* name;
+        QByteArray file;
+        QColorSpace::Primaries primaries;  // Custom: /DeviceRGB
+    } cases[] = {
+        {"ICC profile", testing::makeHeif(picture, 1, 1, adobe), QColorSpace::Primaries::AdobeRgb},
+        {"Display P3", testing::makeHeif(picture, 1, 1, {}, 12, 13), QColorSpace::Primaries::DciP3D65},
+        {"sRGB", testing::makeHeif(picture, 1, 1, {}, 1, 13), QColorSpace::Primaries::Custom},
+        {"nothing stated", testing::makeHeif(picture, 1), QColorSpace::Primaries::Custom},
+        {"HDR (PQ)", testing::makeHeif(picture, 1, 1, {}, 9, 16), QColorSpace::Primaries::Custom},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Picture loaded = decoder.load(put("photo.heic", c.file));
+        ASSERT_FALSE(loaded.isEmpty());
+        const auto pages = readPdf(print(loaded));
+        ASSERT_EQ(pages.size(), 1u);
+        const testing::PdfImage& image = pages[0].images.at(0);
+        if (c.primaries == QColorSpace::Primaries::Custom) {
+            EXPECT_EQ(image.colorSpace, "/DeviceRGB");
+            continue;
+        }
+        const QColorSpace space = QColorSpace::fromIccProfile(QByteArray::fromStdString(image.profile));
+        EXPECT_EQ(space.primaries(), c.primaries);
+        EXPECT_EQ(space.transferFunction(), c.primaries == QColorSpace::Primaries::AdobeRgb ? QColorSpace::TransferFunction::Gamma
+                                                                                               : QColorSpace::TransferFunction::SRgb);
+        EXPECT_EQ(image.profileComponents, 3);
+    }
+}
+
+// CMYK JPEG data in a TIFF goes in as it is stored, and prints the inks the same page stored
+// uncompressed prints: not inverted (libtiff writes no Adobe marker).
+TEST_F(PictureFormatsTest, CmykJpegInTiffPrintsItsInks) {
+    constexpr int width = 64, height = 48;
+    const QString path = dir.filePath("cmyk.tif");
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    ASSERT_NE(tif, nullptr);
+    for (const int compression : {COMPRESSION_NONE, COMPRESSION_JPEG}) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 4);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_SEPARATED);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, height);  // one strip: the JPEG data whole
+        for (int y = 0; y < height; ++y) {
+            std::vector<std::uint8_t> row;
+            for (int x = 0; x < width; ++x)  // smooth inks: JPEG keeps them close
+                row.insert(row.end(), {std::uint8_t(x * 4), std::uint8_t(y * 5), std::uint8_t(200 - x * 3), std::uint8_t(y)});
+            ASSERT_EQ(TIFFWriteScanline(tif, row.data(), std::uint32_t(y), 0), 1);
+        }
+        ASSERT_TRUE(TIFFWriteDirectory(tif));
+    }
+    TIFFClose(tif);
+    const QString pdf = print(decoder.load(path));
+    const auto pages = readPdf(pdf);
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[1].images.at(0).colorSpace, "/DeviceCMYK");
+    EXPECT_EQ(pages[1].images[0].rawData.rfind("\xFF\xD8", 0), 0u);  // the JPEG data itself
+    const auto rendered = testing::renderPdf(pdf, 4 * 96);
+    ASSERT_EQ(rendered.size(), 2u);
+    EXPECT_LT(testing::meanDifference(shown(rendered[0], width, height, 4), shown(rendered[1], width, height, 4)), 3);
 }
 
 // A picture larger than the decoder takes says so, and names the limit.

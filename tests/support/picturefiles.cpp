@@ -162,7 +162,8 @@ void writeTiff(const QString& path, const std::vector<TiffPage>& pages) {
     TIFFClose(tif);
 }
 
-QByteArray makeHeif(const QImage& upright, int compression, int orientation) {
+QByteArray makeHeif(const QImage& upright, int compression, int orientation, const QByteArray& profile, int primaries,
+                    int transfer) {
     const QImage stored = storedFor(upright, orientation).convertToFormat(QImage::Format_RGB888);
     heif_context* context = heif_context_alloc();
     heif_encoder* encoder = nullptr;
@@ -180,10 +181,20 @@ QByteArray makeHeif(const QImage& upright, int compression, int orientation) {
     std::uint8_t* plane = heif_image_get_plane(image, heif_channel_interleaved, &stride);
     for (int y = 0; y < stored.height(); ++y)
         std::memcpy(plane + std::size_t(y) * std::size_t(stride), stored.constScanLine(y), std::size_t(stored.width()) * 3);
+    if (!profile.isEmpty()) heif_image_set_raw_color_profile(image, "prof", profile.constData(), std::size_t(profile.size()));
+    heif_color_profile_nclx* nclx = heif_nclx_color_profile_alloc();
     heif_encoding_options* options = heif_encoding_options_alloc();
+    if (primaries != 0) {  // (libheif leaves the code points out by default, for macOS)
+        heif_nclx_color_profile_set_color_primaries(nclx, std::uint16_t(primaries));
+        heif_nclx_color_profile_set_transfer_characteristics(nclx, std::uint16_t(transfer));
+        heif_image_set_nclx_color_profile(image, nclx);
+        options->output_nclx_profile = nclx;
+        options->macOS_compatibility_workaround_no_nclx_profile = 0;
+    }
     options->image_orientation = heif_orientation(orientation);
     const heif_error encoded = heif_context_encode_image(context, image, encoder, options, nullptr);
     heif_encoding_options_free(options);
+    heif_nclx_color_profile_free(nclx);
     heif_image_release(image);
     heif_encoder_release(encoder);
     QByteArray out;

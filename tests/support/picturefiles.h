@@ -48,7 +48,10 @@ void writeTiff(const QString& path, const std::vector<TiffPage>& pages);
 
 // HEIF files with libheif's encoders: compression 1 HEVC (HEIC), 2 AV1 (AVIF). The picture is
 // stored turned as the orientation says, with the transformations that show it upright.
-QByteArray makeHeif(const QImage& upright, int compression, int orientation = 1);
+// profile: an ICC profile to embed; else primaries and transfer, when not 0, the colour code points
+// (ITU-T H.273) to state.
+QByteArray makeHeif(const QImage& upright, int compression, int orientation = 1, const QByteArray& profile = {},
+                    int primaries = 0, int transfer = 13);
 
 // WebP files with Qt's writer (quality 100: lossless), with an EXIF orientation when not 1.
 QByteArray makeWebp(const QImage& upright, int quality, int orientation = 1);
