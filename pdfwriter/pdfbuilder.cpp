@@ -3,6 +3,7 @@
 
 #include "appconfig.h"
 #include "pdfwriter/deflate.h"
+#include "pdfwriter/pdffile.h"
 #include "pdfwriter/recognition.h"
 #include "pdfwriter/stagedfile.h"
 #include "pdfwriter/textlayer.h"
@@ -32,118 +33,6 @@
 namespace pdfwriter {
 
 namespace {
-
-// Thrown when the job is abandoned while its file is written.
-struct Abandoned : std::runtime_error {
-    Abandoned() : std::runtime_error("abandoned before it was whole") {}
-};
-
-// The new file, written through a buffer. Parts of other files are copied by the kernel where
-// it can, so a picture's bytes need not pass through the program.
-class FileOutput : public DataOut {
-public:
-    FileOutput(int fd, std::atomic<std::uint64_t>* progress, const std::atomic<bool>* stop)
-        : m_fd(fd), m_progress(progress), m_stop(stop) {}
-
-    // Throws Abandoned once the job is to be dropped.
-    void checkStop() const {
-        if (m_stop && m_stop->load(std::memory_order_relaxed)) throw Abandoned();
-    }
-
-    void put(const std::string& text) {
-        m_buffer += text;
-        if (m_buffer.size() >= bufferSize) flush();
-    }
-
-    void write(const std::uint8_t* data, std::size_t size) override {
-        if (m_buffer.size() + size < bufferSize) {
-            m_buffer.append(reinterpret_cast<const char*>(data), size);
-        } else {
-            flush();
-            writeAll(data, size);
-        }
-        count(size);
-    }
-
-    void copyFrom(int fd, std::int64_t offset, std::int64_t length, const std::string& name) override {
-        flush();
-        while (length > 0 && m_kernelCopies) {
-            checkStop();
-            loff_t from = offset;
-            // (a piece at a time, so that a stop is heard)
-            const ssize_t n =
-                ::copy_file_range(fd, &from, m_fd, nullptr, std::size_t(std::min<std::int64_t>(length, 64 << 20)), 0);
-            if (n > 0) {
-                offset += n, length -= n, m_written += n;
-                count(std::size_t(n));
-            } else if (n == 0) {
-                break;  // the file ended early: reading it says so
-            } else if (errno != EINTR) {
-                // Not between these files (other file systems, some kinds of file), or a
-                // failure reading or writing, which the plain way tells apart.
-                m_kernelCopies = false;
-            }
-        }
-        if (length > 0) DataOut::copyFrom(fd, offset, length, name);
-    }
-
-    void flush() {
-        if (m_buffer.empty()) return;
-        writeAll(reinterpret_cast<const std::uint8_t*>(m_buffer.data()), m_buffer.size());
-        m_buffer.clear();
-    }
-
-    // Leaves the next bytes of the file blank (a hole, read as zeros, white space to a PDF reader).
-    void skip(std::int64_t bytes) {
-        flush();
-        if (::lseek(m_fd, off_t(bytes), SEEK_CUR) < 0) {
-            m_failed = true;
-            throw std::runtime_error(std::string("cannot write: ") + std::strerror(errno));
-        }
-        m_written += bytes;
-    }
-
-    // Writes text over what the file holds at the offset, once everything is written.
-    void overwrite(std::int64_t at, const std::string& text) {
-        flush();
-        if (::pwrite(m_fd, text.data(), text.size(), off_t(at)) != ssize_t(text.size())) {
-            m_failed = true;
-            throw std::runtime_error(std::string("cannot write: ") + std::strerror(errno));
-        }
-    }
-
-    std::int64_t offset() const { return m_written + std::int64_t(m_buffer.size()); }
-    // Whether writing the file itself failed (rather than reading a picture).
-    bool failed() const { return m_failed; }
-
-private:
-    static constexpr std::size_t bufferSize = 64 << 10;
-
-    void writeAll(const std::uint8_t* data, std::size_t size) {
-        checkStop();
-        while (size > 0) {
-            const ssize_t n = ::write(m_fd, data, size);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                m_failed = true;
-                throw std::runtime_error(std::string("cannot write: ") + std::strerror(n < 0 ? errno : ENOSPC));
-            }
-            data += n, size -= std::size_t(n), m_written += n;
-        }
-    }
-
-    void count(std::size_t n) {
-        if (m_progress) m_progress->fetch_add(n, std::memory_order_relaxed);
-    }
-
-    int m_fd;
-    std::atomic<std::uint64_t>* m_progress;
-    const std::atomic<bool>* m_stop;
-    std::string m_buffer;
-    std::int64_t m_written = 0;
-    bool m_kernelCopies = true;
-    bool m_failed = false;
-};
 
 // The streams whose data is a picture's: its image data, or (mask) its alpha channel.
 struct ImageData {
@@ -440,16 +329,34 @@ void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, 
     root.replaceKey("/PageMode", QPDFObjectHandle::newName("/UseOutlines"));
 }
 
-// Builds the document from the pages that still have pictures; false when none has.
-// notes: what the text layer lacks, page by page. Throws when recognition was stopped.
-bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const PrintJob& job, const std::string& path,
-                   ImageStreams& streams, std::vector<std::string>* notes) {
-    pdf.emptyPDF();
-    QPDFPageDocumentHelper pages(pdf);
-    std::optional<QPDFObjectHandle> font;  // the text layer's, made for the first page with text
-    ProfileStreams profiles;
-    for (std::size_t pageNumber = 1; pageNumber <= pagesToWrite.size(); ++pageNumber) {
-        const Page& page = pagesToWrite[pageNumber - 1];
+// The file's identifier: a digest of what the document says of itself (its dates among them)
+// and its size, as PDF suggests: the same pictures and details give the same file, while two
+// documents written at different times, or of different pictures, differ.
+std::string fileIdentifier(QPDFObjectHandle info, std::int64_t size) {
+    QCryptographicHash digest(QCryptographicHash::Md5);
+    digest.addData(QByteArray::fromStdString(info.unparseResolved() + " " + std::to_string(size)));
+    return digest.result().toHex().toStdString();
+}
+
+}  // namespace
+
+// A PDF written page by page: each page's objects as soon as the page is added, a picture's
+// data straight from its file; the catalog, the page tree and what the document says of itself
+// when it ends, then the cross-reference table. The pages of a joined PDF go out while the
+// next pictures are checked, and the file is the same whether its pages came one by one or all
+// at once.
+class DocumentWriter {
+public:
+    DocumentWriter(int fd, const WriteOptions& options) : m_out(fd, options.progress, options.stop) {
+        m_pdf.emptyPDF();
+        m_out.put("%PDF-1.3\n%\xE2\xE3\xCF\xD3\n");  // the version is raised in place at the end
+        if (options.blankAfterHeader > 0) m_out.skip(options.blankAfterHeader);
+    }
+
+    // Adds the page and writes it. notes: what the text layer lacks. Throws when a picture's
+    // data fails (current() names it), when writing fails, and when recognition was stopped.
+    void add(const Page& page, std::vector<std::string>* notes) {
+        const std::size_t pageNumber = m_pages.size() + 1;
         QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
         std::ostringstream content;
         std::string text;
@@ -465,7 +372,7 @@ bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const Print
                 text += textLayerContent(recognised, p.matrix, "/F0");
             }
             const std::string name = "/Im" + std::to_string(n++);
-            xobjects.replaceKey(name, imageStream(pdf, p.image, streams, profiles));
+            xobjects.replaceKey(name, imageStream(m_pdf, p.image, m_streams, m_profiles));
             const Matrix& m = p.matrix;
             content << "q " << num(p.clip.x) << ' ' << num(p.clip.y) << ' '
                     << num(p.clip.width) << ' ' << num(p.clip.height) << " re W n " << num(m.a)
@@ -476,146 +383,118 @@ bool buildDocument(QPDF& pdf, const std::vector<Page>& pagesToWrite, const Print
         QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
         resources.replaceKey("/XObject", xobjects);
         if (!text.empty()) {
-            if (!font) font = textLayerFont(pdf);
+            if (!m_font) m_font = textLayerFont(m_pdf);
             QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
-            fonts.replaceKey("/F0", *font);
+            fonts.replaceKey("/F0", *m_font);
             resources.replaceKey("/Font", fonts);
         }
         QPDFObjectHandle pageDict = QPDFObjectHandle::newDictionary();
         pageDict.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
         pageDict.replaceKey("/MediaBox",
-                            QPDFObjectHandle::parse("[0 0 " + num(page.width > 0 ? page.width : job.pageWidth) + " " +
-                                                    num(page.height > 0 ? page.height : job.pageHeight) + "]"));
+                            QPDFObjectHandle::parse("[0 0 " + num(page.width) + " " + num(page.height) + "]"));
         pageDict.replaceKey("/Resources", resources);
         if (turn != 0) pageDict.replaceKey("/Rotate", QPDFObjectHandle::newInteger(turn));
-        pageDict.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, content.str()));
-        pages.addPage(pdf.makeIndirectObject(pageDict), false);
+        pageDict.replaceKey("/Contents", QPDFObjectHandle::newStream(&m_pdf, content.str()));
+        QPDFPageDocumentHelper(m_pdf).addPage(m_pdf.makeIndirectObject(pageDict), false);
+        m_pages.push_back(page);
+        writeNew();
     }
-    describeDocument(pdf, job, job.details.title.empty() ? titleFor(path) : job.details.title, pagesToWrite);
-    return !pagesToWrite.empty();
-}
 
-// The largest offset a cross-reference table's ten-digit entry holds.
-constexpr std::int64_t tableLimit = 9999999999;
+    // Ends the document: what it says of itself (title: the file's name at path unless the job
+    // gives one), the catalog and page tree, the cross-reference table.
+    void finish(const PrintJob& job, const std::string& path) {
+        describeDocument(m_pdf, job, job.details.title.empty() ? titleFor(path) : job.details.title, m_pages);
+        writeNew();
+        m_final = true;
+        writeNew();
+        const std::string version = versionFor(m_pages);
+        if (version != "1.3") m_out.overwrite(5, version);
+        QPDFObjectHandle trailer = m_pdf.getTrailer();
+        writeCrossReference(m_out, std::move(m_offsets), version,
+                            " /Root " + trailer.getKey("/Root").unparse() + " /Info " + trailer.getKey("/Info").unparse(),
+                            fileIdentifier(trailer.getKey("/Info"), m_out.offset()));
+    }
 
-// The cross-reference section and the trailer, after the objects (offsets[id]: where object id
-// begins, -1 for a number not used), with the trailer's /Root and /Info given. A table of
-// fixed-width entries while every offset fits ten digits; past that, from 10^10 bytes on, a
-// cross-reference stream (PDF 1.5), the header's version raised to match. identifier: the
-// file's, in hex.
-void writeCrossReference(FileOutput& out, std::vector<std::int64_t> offsets, const std::string& version,
-                         const std::string& rootAndInfo, const std::string& identifier) {
-    const std::string id = "<" + identifier + ">";
-    const std::string ids = " /ID [" + id + id + "]";
-    const std::int64_t xref = out.offset();
-    const auto tail = [&] { out.put("startxref\n" + std::to_string(xref) + "\n%%EOF\n"); };
+    // The picture whose data was being written when writing failed.
+    const std::shared_ptr<const ImageSource>& current() const { return m_current; }
+    bool failed() const { return m_out.failed(); }
+    std::size_t pageCount() const { return m_pages.size(); }
 
-    if (*std::max_element(offsets.begin(), offsets.end()) <= tableLimit) {
-        out.put("xref\n0 " + std::to_string(offsets.size()) + "\n0000000000 65535 f \n");
-        char entry[40];
-        for (std::size_t n = 1; n < offsets.size(); ++n) {
-            if (offsets[n] < 0)
-                out.put("0000000000 65535 f \n");  // a number qpdf did not use
-            else {
-                std::snprintf(entry, sizeof entry, "%010lld 00000 n \n", static_cast<long long>(offsets[n]));
-                out.put(entry);
-            }
+private:
+    void begin(int id) {
+        if (m_offsets.size() <= std::size_t(id)) m_offsets.resize(std::size_t(id) + 1, -1);
+        m_offsets[std::size_t(id)] = m_out.offset();
+        m_out.put(std::to_string(id) + " 0 obj\n");
+    }
+
+    // Every object not yet written, in the order of their numbers; the catalog and the page tree
+    // (which change with every page) only at the end.
+    void writeNew() {
+        const int root = m_pdf.getRoot().getObjectID(), tree = m_pdf.getRoot().getKey("/Pages").getObjectID();
+        for (int id = 1; id <= int(m_pdf.getObjectCount()); ++id) {
+            if ((std::size_t(id) < m_offsets.size() && m_offsets[std::size_t(id)] >= 0) ||
+                (!m_final && (id == root || id == tree)))
+                continue;
+            QPDFObjectHandle object = m_pdf.getObjectByID(id, 0);
+            if (object.isNull()) continue;  // a number qpdf did not use
+            m_out.checkStop();
+            write(object);
         }
-        out.put("trailer\n<< /Size " + std::to_string(offsets.size()) + rootAndInfo + ids + " >>\n");
-        tail();
-        out.flush();
-        return;
     }
 
-    // The stream is an object of its own, the last; its entries are a type byte (0 free, 1 in
-    // use), the offset in as many bytes as the largest takes, and a two-byte generation.
-    const std::size_t streamId = offsets.size();
-    offsets.push_back(xref);
-    int width = 1;
-    while (width < 8 && (xref >> (8 * width)) != 0) ++width;
-    std::string entries;
-    entries.reserve(offsets.size() * std::size_t(3 + width));
-    for (std::size_t n = 0; n < offsets.size(); ++n) {
-        const bool used = n > 0 && offsets[n] >= 0;
-        entries += char(used ? 1 : 0);
-        for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
-            entries += char(used ? (offsets[n] >> shift) & 0xFF : 0);
-        entries += used ? std::string(2, '\0') : std::string("\xFF\xFF");
-    }
-    out.put(std::to_string(streamId) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(offsets.size()) +
-            " /W [1 " + std::to_string(width) + " 2]" + rootAndInfo + ids +
-            " /Length " + std::to_string(entries.size()) + " >>\nstream\n");
-    out.put(entries);
-    out.put("\nendstream\nendobj\n");
-    tail();
-    out.flush();
-    if (version < "1.5") out.overwrite(5, "1.5");  // "%PDF-1.x": the same length
-}
-
-// Writes the document: every object in turn, a picture's data straight from its file, then the
-// cross-reference table. *current names the picture whose data is being written.
-// The file's identifier: a digest of what the document says of itself (its dates among them)
-// and its size, as PDF suggests: the same pictures and details give the same file, while two
-// documents written at different times, or of different pictures, differ.
-std::string fileIdentifier(QPDFObjectHandle info, std::int64_t size) {
-    QCryptographicHash digest(QCryptographicHash::Md5);
-    digest.addData(QByteArray::fromStdString(info.unparseResolved() + " " + std::to_string(size)));
-    return digest.result().toHex().toStdString();
-}
-
-void writeDocument(QPDF& pdf, const ImageStreams& streams, const std::string& version, FileOutput& out,
-                   std::shared_ptr<const ImageSource>* current, const WriteOptions& options) {
-    out.put("%PDF-" + version + "\n%\xE2\xE3\xCF\xD3\n");
-    if (options.blankAfterHeader > 0) out.skip(options.blankAfterHeader);
-    std::vector<QPDFObjectHandle> objects = pdf.getAllObjects();
-    int next = 1;  // the first free object number: the lengths of the pictures' data go there
-    for (QPDFObjectHandle& object : objects) next = std::max(next, object.getObjectID() + 1);
-    std::vector<std::int64_t> offsets(std::size_t(next), -1);
-    const auto begin = [&](int id) {
-        if (offsets.size() <= std::size_t(id)) offsets.resize(std::size_t(id) + 1, -1);
-        offsets[std::size_t(id)] = out.offset();
-        out.put(std::to_string(id) + " 0 obj\n");
-    };
-    for (QPDFObjectHandle& object : objects) {
-        out.checkStop();
+    void write(QPDFObjectHandle& object) {
         const int id = object.getObjectID();
         if (!object.isStream()) {
             begin(id);
-            out.put(object.unparseResolved() + "\nendobj\n");
-            continue;
+            m_out.put(object.unparseResolved() + "\nendobj\n");
+            return;
         }
         QPDFObjectHandle dict = object.getDict();
-        const auto image = streams.find(object.getObjGen());
-        if (image == streams.end()) {
+        const auto image = m_streams.find(object.getObjGen());
+        if (image == m_streams.end()) {
             const std::shared_ptr<Buffer> data = object.getRawStreamData();
             dict.replaceKey("/Length", QPDFObjectHandle::newInteger(std::int64_t(data->getSize())));
             begin(id);
-            out.put(dict.unparse() + "\nstream\n");
-            out.write(data->getBuffer(), data->getSize());
-            out.put("\nendstream\nendobj\n");
-            continue;
+            m_out.put(dict.unparse() + "\nstream\n");
+            m_out.write(data->getBuffer(), data->getSize());
+            m_out.put("\nendstream\nendobj\n");
+            return;
         }
         // The length is known once the data is written: it follows as an object of its own.
-        const int lengthId = next++;
+        const int lengthId = m_pdf.makeIndirectObject(QPDFObjectHandle::newInteger(0)).getObjectID();
         dict.removeKey("/Length");
         std::string head = dict.unparse();
         head.insert(head.size() - 2, "/Length " + std::to_string(lengthId) + " 0 R ");
         begin(id);
-        out.put(head + "\nstream\n");
-        const std::int64_t start = out.offset();
-        *current = image->second.image;
-        writeImageData(image->second, out);
-        current->reset();
-        const std::int64_t length = out.offset() - start;
-        out.put("\nendstream\nendobj\n");
+        m_out.put(head + "\nstream\n");
+        const std::int64_t start = m_out.offset();
+        m_current = image->second.image;
+        writeImageData(image->second, m_out);
+        m_current.reset();
+        const std::int64_t length = m_out.offset() - start;
+        m_out.put("\nendstream\nendobj\n");
         begin(lengthId);
-        out.put(std::to_string(length) + "\nendobj\n");
+        m_out.put(std::to_string(length) + "\nendobj\n");
     }
 
-    QPDFObjectHandle trailer = pdf.getTrailer();
-    writeCrossReference(out, std::move(offsets), version,
-                        " /Root " + trailer.getKey("/Root").unparse() + " /Info " + trailer.getKey("/Info").unparse(),
-                        fileIdentifier(trailer.getKey("/Info"), out.offset()));
+    FileOutput m_out;
+    QPDF m_pdf;
+    ImageStreams m_streams;
+    ProfileStreams m_profiles;
+    std::optional<QPDFObjectHandle> m_font;  // the text layer's, made for the first page with text
+    std::vector<Page> m_pages;
+    std::vector<std::int64_t> m_offsets = std::vector<std::int64_t>(1, -1);
+    std::shared_ptr<const ImageSource> m_current;
+    bool m_final = false;
+};
+
+namespace {
+
+// A page as it is written: the job's page size when it gives none of its own.
+Page sized(Page page, const PrintJob& job) {
+    if (page.width <= 0) page.width = job.pageWidth;
+    if (page.height <= 0) page.height = job.pageHeight;
+    return page;
 }
 
 // Writes the pages to a new file at path; "" when done. When a picture's data could not be
@@ -625,19 +504,17 @@ std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWr
                          std::shared_ptr<const ImageSource>* failed, std::vector<std::string>* textNotes) {
     StagedFile file(path, options.fileMode);
     if (file.fd() < 0) return file.error();
-    FileOutput out(file.fd(), options.progress, options.stop);
-    std::shared_ptr<const ImageSource> current;
+    std::optional<DocumentWriter> writer;
     try {
-        QPDF pdf;
-        ImageStreams streams;
+        writer.emplace(file.fd(), options);
         std::vector<std::string> notes;
-        buildDocument(pdf, pagesToWrite, job, path, streams, &notes);
+        for (const Page& page : pagesToWrite) writer->add(sized(page, job), &notes);
+        writer->finish(job, path);
         *textNotes = std::move(notes);
-        writeDocument(pdf, streams, versionFor(pagesToWrite), out, &current, options);
     } catch (const std::exception& e) {
         // (a picture's reader may have passed the stop on as an error of its own)
         if (options.stop && options.stop->load()) return Abandoned().what();
-        if (!out.failed()) *failed = current;
+        if (writer && !writer->failed()) *failed = writer->current();
         return e.what();
     }
     return file.commit();
@@ -684,6 +561,59 @@ WriteResult writePdfFile(const PrintJob& job, const std::string& path, const Wri
                            pagesToWrite.end());
     }
     result.written = result.error.empty();
+    return result;
+}
+
+StreamedPdf::StreamedPdf(const std::string& expectedPath, const WriteOptions& options)
+    : m_folder(expectedPath.substr(0, expectedPath.rfind('/') + 1)), m_stop(options.stop) {
+    m_file = std::make_unique<StagedFile>(expectedPath, options.fileMode);
+    if (m_file->fd() < 0) {
+        drop();
+        return;
+    }
+    try {
+        m_writer = std::make_unique<DocumentWriter>(m_file->fd(), options);
+    } catch (const std::exception&) {
+        drop();
+    }
+}
+
+StreamedPdf::~StreamedPdf() = default;
+
+void StreamedPdf::drop() {
+    m_writer.reset();
+    if (m_file) m_file->abandon();
+}
+
+void StreamedPdf::add(const Page& page) {
+    if (!m_writer) return;
+    // A picture that changed since it was checked is for writePdfFile to leave out.
+    const bool unchanged = page.width > 0 && page.height > 0 &&
+                           std::all_of(page.images.begin(), page.images.end(),
+                                       [](const Placement& p) { return p.image->stillAsChecked(); });
+    try {
+        if (!unchanged) throw std::runtime_error("changed");
+        m_writer->add(page, &m_notes);
+    } catch (const std::exception&) {
+        drop();
+    }
+}
+
+WriteResult StreamedPdf::finish(const PrintJob& job, const std::string& path) {
+    WriteResult result;
+    if (m_writer && job.pages.size() == m_writer->pageCount() &&
+        path.substr(0, path.rfind('/') + 1) == m_folder) {
+        try {
+            m_writer->finish(job, path);
+            result.error = m_file->commitAs(path);
+            result.written = result.error.empty();
+            result.notes = std::move(m_notes);
+        } catch (const std::exception& e) {
+            result.error = e.what();
+        }
+    }
+    if (!result.written && result.error.empty()) result.error = "not written as it was drawn";
+    if (!result.written) drop();
     return result;
 }
 

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,5 +38,40 @@ struct WriteResult {
 // the file is written (the file is then written again without it); a page left with no picture
 // is left out too.
 WriteResult writePdfFile(const PrintJob& job, const std::string& path, const WriteOptions& options = {});
+
+class DocumentWriter;
+class StagedFile;
+
+// A PDF written while its job is still being drawn: each page as soon as it is complete, so
+// that a joined PDF's pictures are copied while the next ones are checked. The file is staged
+// in the folder of the path expected when the job began and must end up in that folder; any
+// failure (a picture changed, the disk full, ...) makes it unusable, and the job is then written
+// whole by writePdfFile at its end. Its file is byte for byte what writePdfFile makes.
+class StreamedPdf {
+public:
+    StreamedPdf(const std::string& expectedPath, const WriteOptions& options);
+    ~StreamedPdf();
+    StreamedPdf(const StreamedPdf&) = delete;
+    StreamedPdf& operator=(const StreamedPdf&) = delete;
+
+    // Whether it can still become the job's file.
+    bool usable() const { return m_writer != nullptr; }
+    // The folder it is staged in, as a path ending in '/'.
+    const std::string& folder() const { return m_folder; }
+    // Writes the next page (sized: its own width and height given).
+    void add(const Page& page);
+    // Ends the file and gives it its name, path being in folder(); the result is as
+    // writePdfFile's, or not written with the error when the job must be written whole.
+    WriteResult finish(const PrintJob& job, const std::string& path);
+
+private:
+    void drop();
+
+    std::unique_ptr<StagedFile> m_file;
+    std::unique_ptr<DocumentWriter> m_writer;
+    std::string m_folder;
+    std::vector<std::string> m_notes;
+    const std::atomic<bool>* m_stop;
+};
 
 }  // namespace pdfwriter

@@ -27,6 +27,11 @@ public:
     // Closes the file and gives it its name, in place of any file of that name; "" when done,
     // else why not (and nothing is left behind).
     std::string commit();
+    // The same, under another name in the same folder.
+    std::string commitAs(const std::string& path) {
+        m_path = path;
+        return commit();
+    }
     // Closes the file and drops it.
     void abandon();
 
