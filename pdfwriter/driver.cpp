@@ -96,7 +96,58 @@ void PdfWriterDriver::logOnce(const QString& complaint) const {
     log(complaint);
 }
 
-std::uint64_t PdfWriterDriver::endJob(PrintJob job) {
+struct PdfWriterDriver::OpenJob {
+    std::string expectedPath;  // where the registry says the file goes, as drawing began
+    std::deque<Page> pages;    // complete, not yet taken by the writer
+    bool ended = false;
+    bool dropped = false;      // killed, or left to be written whole
+    std::uint64_t id = 0;      // once ended: the job's number, the job itself and its file
+    PrintJob job;
+    std::string path;
+};
+
+std::shared_ptr<PdfWriterDriver::OpenJob> PdfWriterDriver::beginJob() {
+    const QMap<QString, QString> values = m_registry.values(registryKey());
+    const QString path = values.value(outputFileValue);
+    if (values.value(bypassValue) != QStringLiteral("1") || path.isEmpty() || !QFileInfo(path).isAbsolute())
+        return nullptr;
+    auto open = std::make_shared<OpenJob>();
+    open->expectedPath = QFile::encodeName(path).toStdString();
+    {
+        std::lock_guard lock(m_mutex);
+        m_queue.push_back({0, {}, {}, open});
+    }
+    m_wake.notify_all();
+    return open;
+}
+
+void PdfWriterDriver::addPage(const std::shared_ptr<OpenJob>& job, const Page& page) {
+    if (!job) return;
+    {
+        std::lock_guard lock(m_mutex);
+        if (job->dropped || job->ended) return;
+        job->pages.push_back(page);
+    }
+    m_wake.notify_all();
+}
+
+void PdfWriterDriver::dropJob(const std::shared_ptr<OpenJob>& job) {
+    if (!job) return;
+    {
+        std::lock_guard lock(m_mutex);
+        job->dropped = true;
+        job->pages.clear();
+    }
+    m_wake.notify_all();
+}
+
+std::uint64_t PdfWriterDriver::endJob(PrintJob job, std::shared_ptr<OpenJob> open) {
+    // (a job dropped here was never going to be written as it was drawn)
+    struct Drop {
+        PdfWriterDriver* driver;
+        std::shared_ptr<OpenJob>& open;
+        ~Drop() { driver->dropJob(open); }
+    } drop{this, open};
     const QString key = registryKey();
     QString unread;
     const QMap<QString, QString> values = m_registry.values(key, &unread);  // both as they stand now
@@ -130,7 +181,16 @@ std::uint64_t PdfWriterDriver::endJob(PrintJob job) {
         while (m_states.size() > 1000) m_states.erase(m_states.begin());
         while (!m_notes.empty() && m_notes.begin()->first + 1000 < id) m_notes.erase(m_notes.begin());
         while (!m_errors.empty() && m_errors.begin()->first + 1000 < id) m_errors.erase(m_errors.begin());
-        m_queue.push_back({id, std::move(job), QFile::encodeName(path).toStdString()});
+        std::string file = QFile::encodeName(path).toStdString();
+        if (open && !open->dropped) {
+            open->ended = true;
+            open->id = id;
+            open->job = std::move(job);
+            open->path = std::move(file);
+            open.reset();  // (not dropped on the way out)
+        } else {
+            m_queue.push_back({id, std::move(job), std::move(file), nullptr});
+        }
     }
     m_wake.notify_all();
     return id;
@@ -167,16 +227,32 @@ void PdfWriterDriver::abandonAll() {
     {
         std::lock_guard lock(m_mutex);
         dropped.swap(m_queue);
-        for (const Pending& pending : dropped) {
+        for (Pending& pending : dropped) {
+            if (pending.open) {
+                // Still being drawn: it is written whole once it ends, as any job ended later.
+                if (!pending.open->ended) {
+                    pending.open->dropped = true;
+                    pending.open->pages.clear();
+                    continue;
+                }
+                pending.id = pending.open->id, pending.path = pending.open->path;
+            }
             m_states[pending.id] = JobState::Failed;
             m_errors[pending.id] = QStringLiteral("abandoned before it was written");
         }
-        if (m_busy) m_abandon = true;
+        if (m_writing && !m_writing->ended) {
+            m_writing->dropped = true;  // (as above)
+            m_writing->pages.clear();
+        } else if (m_busy) {
+            m_abandon = true;
+        }
     }
+    m_wake.notify_all();
     m_idle.notify_all();
     for (const Pending& pending : dropped)
-        log(QStringLiteral("could not write %1: abandoned before it was written")
-                .arg(QFile::decodeName(pending.path.c_str())));
+        if (pending.id != 0)
+            log(QStringLiteral("could not write %1: abandoned before it was written")
+                    .arg(QFile::decodeName(pending.path.c_str())));
 }
 
 void PdfWriterDriver::setState(std::uint64_t id, JobState state) {
@@ -190,6 +266,38 @@ void PdfWriterDriver::waitUntilIdle() {
     m_idle.wait(lock, [this] { return m_queue.empty() && !m_busy; });
 }
 
+WriteOptions PdfWriterDriver::writeOptions() {
+    WriteOptions options;
+    options.fileMode = m_fileMode;
+    options.progress = &m_progress;
+    options.stop = &m_abandon;
+    return options;
+}
+
+bool PdfWriterDriver::writeOpenJob(Pending& pending, WriteResult* result) {
+    const std::shared_ptr<OpenJob> open = pending.open;
+    StreamedPdf pdf(open->expectedPath, writeOptions());
+    std::size_t added = 0;
+    for (;;) {
+        Page page;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [&] { return !open->pages.empty() || open->ended || open->dropped || m_stopping; });
+            if (open->dropped || (open->pages.empty() && !open->ended)) return false;  // (or the driver stops)
+            if (open->pages.empty()) break;  // ended, every page drawn taken
+            page = std::move(open->pages.front());
+            open->pages.pop_front();
+        }
+        pdf.add(page);
+        ++added;
+    }
+    pending.id = open->id, pending.job = std::move(open->job), pending.path = std::move(open->path);
+    for (std::size_t i = added; i < pending.job.pages.size(); ++i) pdf.add(pending.job.pages[i]);
+    *result = pdf.finish(pending.job, pending.path);
+    if (!result->written) *result = writePdfFile(pending.job, pending.path, writeOptions());
+    return true;
+}
+
 void PdfWriterDriver::run() {
     for (;;) {
         Pending pending;
@@ -201,37 +309,41 @@ void PdfWriterDriver::run() {
             m_queue.pop_front();
             m_busy = true;
             m_abandon = false;
+            m_writing = pending.open;
         }
-        const QString path = QFile::decodeName(pending.path.c_str());
-        WriteOptions options;
-        options.fileMode = m_fileMode;
-        options.progress = &m_progress;
-        options.stop = &m_abandon;
-        const WriteResult result = writePdfFile(pending.job, pending.path, options);
-        for (const std::string& note : result.notes) log(QStringLiteral("%1: %2").arg(path, QString::fromStdString(note)));
-        if (!result.notes.empty()) {
-            std::lock_guard lock(m_mutex);
-            m_notes[pending.id] = result.notes;
-        }
-        for (const std::string& picture : result.leftOut)
-            log(QStringLiteral("left out of %1: %2 changed or vanished after it was checked")
-                    .arg(path, QFile::decodeName(picture.c_str())));
-        if (result.written) {
-            log(QStringLiteral("wrote %1").arg(path));
-            setState(pending.id, result.leftOut.empty() ? JobState::Written : JobState::Incomplete);
-        } else {
-            const QString error = QString::fromLocal8Bit(result.error.c_str());
-            log(QStringLiteral("could not write %1: %2").arg(path, error));
-            std::lock_guard lock(m_mutex);
-            m_errors[pending.id] = error;
-            if (const auto it = m_states.find(pending.id); it != m_states.end()) it->second = JobState::Failed;
-        }
+        WriteResult result;
+        if (!pending.open)
+            result = writePdfFile(pending.job, pending.path, writeOptions());
+        if (!pending.open || writeOpenJob(pending, &result)) report(pending, result);
         pending = {};  // lets go of the job's pictures before saying so
         {
             std::lock_guard lock(m_mutex);
             m_busy = false;
+            m_writing.reset();
         }
         m_idle.notify_all();
+    }
+}
+
+void PdfWriterDriver::report(const Pending& pending, const WriteResult& result) {
+    const QString path = QFile::decodeName(pending.path.c_str());
+    for (const std::string& note : result.notes) log(QStringLiteral("%1: %2").arg(path, QString::fromStdString(note)));
+    if (!result.notes.empty()) {
+        std::lock_guard lock(m_mutex);
+        m_notes[pending.id] = result.notes;
+    }
+    for (const std::string& picture : result.leftOut)
+        log(QStringLiteral("left out of %1: %2 changed or vanished after it was checked")
+                .arg(path, QFile::decodeName(picture.c_str())));
+    if (result.written) {
+        log(QStringLiteral("wrote %1").arg(path));
+        setState(pending.id, result.leftOut.empty() ? JobState::Written : JobState::Incomplete);
+    } else {
+        const QString error = QString::fromLocal8Bit(result.error.c_str());
+        log(QStringLiteral("could not write %1: %2").arg(path, error));
+        std::lock_guard lock(m_mutex);
+        m_errors[pending.id] = error;
+        if (const auto it = m_states.find(pending.id); it != m_states.end()) it->second = JobState::Failed;
     }
 }
 

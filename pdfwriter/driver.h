@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <set>
 #include <functional>
 #include <mutex>
@@ -14,6 +15,7 @@
 
 #include "common/registrystore.h"
 #include "pdfwriter/pagesetup.h"
+#include "pdfwriter/pdfbuilder.h"
 #include "pdfwriter/printjob.h"
 #include "pdfwriter/recognition.h"
 
@@ -50,9 +52,20 @@ public:
     // checked.
     enum class JobState { Unknown, Queued, Written, Incomplete, Failed };
 
+    // A job being drawn, written page by page while it is drawn when its file's name is known
+    // beforehand (the registry names it, and no dialog will ask); see StreamedPdf.
+    struct OpenJob;
+    // Starts a job as drawing begins; null when it can only be written once it ends.
+    std::shared_ptr<OpenJob> beginJob();
+    // The job's page, complete: written while the next ones are drawn.
+    void addPage(const std::shared_ptr<OpenJob>& job, const Page& page);
+    // A job that will not end (killed): what was written of it goes.
+    void dropJob(const std::shared_ptr<OpenJob>& job);
+
     // A finished job. Returns at once with the job's number; the file is written in the
-    // background. 0 when the job is dropped at once (cancelled, or no usable file name).
-    std::uint64_t endJob(PrintJob job);
+    // background (or finished, when it was written as it was drawn). 0 when the job is dropped
+    // at once (cancelled, or no usable file name).
+    std::uint64_t endJob(PrintJob job, std::shared_ptr<OpenJob> open = nullptr);
 
     // What became of a job: queued (or being written), written, or failed.
     JobState jobState(std::uint64_t job) const;
@@ -94,9 +107,15 @@ private:
         std::uint64_t id = 0;
         PrintJob job;
         std::string path;
+        std::shared_ptr<OpenJob> open;  // a job queued as drawing began
     };
     void setState(std::uint64_t id, JobState state);
     void run();
+    WriteOptions writeOptions();
+    // Writes an open job's pages as they come; when it ends, its file (finished, or written
+    // whole when that failed). false when the job was dropped before it ended.
+    bool writeOpenJob(Pending& pending, WriteResult* result);
+    void report(const Pending& pending, const WriteResult& result);
 
     pictolio::RegistryStore m_registry;
     QString m_logFile;
@@ -108,6 +127,7 @@ private:
     std::map<std::uint64_t, std::vector<std::string>> m_notes;
     std::map<std::uint64_t, QString> m_errors;
     std::atomic<bool> m_abandon{false};  // the job being written is to be dropped
+    std::shared_ptr<OpenJob> m_writing;   // the open job being written, if one is
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::deque<Pending> m_queue;

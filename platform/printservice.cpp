@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <utility>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QThread>
@@ -77,6 +78,7 @@ void PrinterDevice::place(const Picture& picture, int pageIndex, const pdfwriter
     if (pageIndex > 0) newPage();
     const pdfwriter::PageSetup& s = *m_setup;
     if (m_job.pages.empty()) {
+        m_open = m_service.beginJob();
         m_job.documentName = m_documentName.toStdString();
         m_job.details = {s.title.toStdString(), s.author.toStdString(), s.subject.toStdString(),
                          s.keywords.toStdString(), s.date};
@@ -85,6 +87,7 @@ void PrinterDevice::place(const Picture& picture, int pageIndex, const pdfwriter
         // The page's first picture chooses how it is turned (or, fitting pages, its size).
         const pdfwriter::LaidOut laidPage = pdfwriter::pageFor(s, drawing.pictureWidth, drawing.pictureHeight);
         m_page = laidPage;
+        if (!m_job.pages.empty()) m_service.pageDone(m_open, m_job.pages.back());  // the last page is whole
         pdfwriter::Page& added = m_job.pages.emplace_back();
         added.width = laidPage.pageWidth;
         added.height = laidPage.pageHeight;
@@ -115,7 +118,10 @@ void PrinterDevice::place(const Picture& picture, int pageIndex, const pdfwriter
 
 void PrinterDevice::newPage() { m_pageOpen = false; }
 
+PrinterDevice::~PrinterDevice() { m_service.dropJob(m_open); }
+
 void PrinterDevice::killDoc() {
+    m_service.dropJob(std::exchange(m_open, nullptr));
     m_job = {};
     m_setup.reset();
     m_pageOpen = false;
@@ -126,7 +132,12 @@ quint64 PrinterDevice::endDoc() {
     m_job = {};
     m_setup.reset();
     m_pageOpen = false;
-    return job.pages.empty() ? 0 : m_service.submit(std::move(job));
+    std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> open = std::exchange(m_open, nullptr);
+    if (job.pages.empty()) {
+        m_service.dropJob(open);
+        return 0;
+    }
+    return m_service.submit(std::move(job), std::move(open));
 }
 
 // --- the service ---
@@ -167,8 +178,19 @@ pdfwriter::PageSetup PrintService::pageSetup() const {
     return pdfwriter::PdfWriterDriver::defaultPageSetup();
 }
 
-quint64 PrintService::submit(pdfwriter::PrintJob job) {
-    if (m_current && isPdfWriter(*m_current)) return m_driver->endJob(std::move(job));
+std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> PrintService::beginJob() {
+    return m_current && isPdfWriter(*m_current) ? m_driver->beginJob() : nullptr;
+}
+
+void PrintService::pageDone(const std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob>& job, const pdfwriter::Page& page) {
+    m_driver->addPage(job, page);
+}
+
+void PrintService::dropJob(const std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob>& job) { m_driver->dropJob(job); }
+
+quint64 PrintService::submit(pdfwriter::PrintJob job, std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> open) {
+    if (m_current && isPdfWriter(*m_current)) return m_driver->endJob(std::move(job), std::move(open));
+    dropJob(open);
     if (!m_current) return 0;  // no printer at all
     // Any other printer prints nowhere we can see: the job joins its queue and stays there.
     return m_nextOtherJob++;

@@ -29,6 +29,9 @@ class PrintService;
 class PrinterDevice {
 public:
     explicit PrinterDevice(PrintService& service) : m_service(service) {}
+    ~PrinterDevice();
+    PrinterDevice(const PrinterDevice&) = delete;
+    PrinterDevice& operator=(const PrinterDevice&) = delete;
 
     void setScaleMode(ScaleMode mode) { m_scaleMode = mode; }
     ScaleMode scaleMode() const { return m_scaleMode; }
@@ -70,6 +73,8 @@ private:
     std::optional<pdfwriter::PageSetup> m_setup;  // fixed by the document's first drawing
     bool m_pageOpen = false;
     pdfwriter::LaidOut m_page;  // the open page
+    // The document as the driver writes it while it is drawn, when it can.
+    std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> m_open;
 };
 
 // The printing service: the installed printers, the current printer and its device context.
@@ -106,8 +111,13 @@ public:
 
     // The page the current printer offers.
     pdfwriter::PageSetup pageSetup() const;
+    // A document begins: the PDF printer may write its pages as they are drawn (null: it will
+    // not); each page complete goes to pageDone, a document killed to dropJob.
+    std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> beginJob();
+    void pageDone(const std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob>& job, const pdfwriter::Page& page);
+    void dropJob(const std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob>& job);
     // Hands a finished job to the current printer's driver; its number, or 0 when dropped.
-    quint64 submit(pdfwriter::PrintJob job);
+    quint64 submit(pdfwriter::PrintJob job, std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> open = nullptr);
 
     // Incomplete: printed without pictures that changed or vanished after they were checked.
     enum class JobState { Pending, Done, Incomplete, Failed };
