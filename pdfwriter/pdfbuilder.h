@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "pdfwriter/documentinfo.h"
 #include "pdfwriter/printjob.h"
 
 namespace pdfwriter {
@@ -19,6 +20,8 @@ struct WriteOptions {
     // Bytes left blank after the header, as if pages before took that room (a hole in the file,
     // on file systems that have them): what a file of many gigabytes is like, without writing one.
     std::int64_t blankAfterHeader = 0;
+    // The colour profiles of PDF/A files, where not the system's.
+    ArchiveProfiles profiles = {};
 };
 
 struct WriteResult {

@@ -79,7 +79,7 @@ void PrinterDevice::place(const Picture& picture, int pageIndex, const pdfwriter
     if (m_job.pages.empty()) {
         m_job.documentName = m_documentName.toStdString();
         m_job.details = {s.title.toStdString(), s.author.toStdString(), s.subject.toStdString(),
-                         s.keywords.toStdString(), s.date};
+                         s.keywords.toStdString(), s.date, s.pdfa};
     }
     if (!m_pageOpen) {
         // The page's first picture chooses how it is turned (or, fitting pages, its size).
