@@ -54,6 +54,7 @@ public:
     QSpinBox* maxDpi;        // made smaller: the finest kept
     QSpinBox* jpegQuality;   // made smaller: their JPEG quality
     QLineEdit* author;   // the documents' author
+    QCheckBox* pdfa;     // PDF/A-2b files
     QLabel* textStatus;  // what recognition of the previewed picture found
 
     // The words recognised on the previewed picture, once recognised with the languages and

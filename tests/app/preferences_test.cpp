@@ -59,7 +59,10 @@ TEST_F(Preferences, ChoicesRoundTripThroughThePrintersSettings) {
     first.searchable->setChecked(true);
     first.turnPages->setChecked(false);
     first.author->setText("Ann Ōkubo");
+    EXPECT_FALSE(first.pdfa->isChecked());
+    first.pdfa->setChecked(true);
     ASSERT_TRUE(first.save());
+    EXPECT_EQ(value("Pdfa"), "1");
     EXPECT_EQ(value("Author"), "Ann Ōkubo");
     EXPECT_EQ(value("Ocr"), "eng");  // English, chosen when nothing else was
     EXPECT_EQ(value("TurnPages"), "0");
@@ -82,6 +85,7 @@ TEST_F(Preferences, ChoicesRoundTripThroughThePrintersSettings) {
     EXPECT_TRUE(again.searchable->isChecked());
     EXPECT_EQ(printing->pageSetup().ocr, "eng");
     EXPECT_EQ(again.author->text(), "Ann Ōkubo");
+    EXPECT_TRUE(again.pdfa->isChecked());
     again.paper->setCurrentText("Fit each page to its picture");
     ASSERT_TRUE(again.save());
     EXPECT_EQ(value("PaperSize"), "Fit");
