@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -393,7 +394,9 @@ int main(int argc, char* argv[]) {
     const QStringList arguments = parser.positionalArguments();
     // A joined PDF given its own name is titled after it, as every PDF is after its file.
     const QString named = parser.isSet(output) ? parser.value(output) : QString();
-    if (parser.isSet(join) && !parser.isSet(title) && named.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+    const bool titled = std::any_of(preferences.begin(), preferences.end(),
+                                    [](const auto& p) { return p.first == QLatin1String("Title"); });
+    if (parser.isSet(join) && !titled && named.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
         preferences.append({QStringLiteral("Title"), QFileInfo(named).completeBaseName()});
     if (arguments.isEmpty()) {
         usageError(QStringLiteral("no pictures given"));

@@ -266,6 +266,11 @@ TEST_F(ArchiveFiles, AnyPreferenceCanBeSetForOneRun) {
         EXPECT_NEAR(pages[0].images.at(0).matrix[4], c.x, 0.1) << c.arguments.join(' ').toStdString();
         QFile::remove(out.filePath("photo.pdf"));
     }
+    // A title set so holds for a joined PDF given its own name too.
+    ASSERT_EQ(run({"-j", "-o", "named.pdf", "--set", "title=Trip", photo}), 0) << errors.toStdString();
+    QPDF named;
+    named.processFile(QFile::encodeName(out.filePath("named.pdf")).constData());
+    EXPECT_EQ(named.getTrailer().getKey("/Info").getKey("/Title").getUTF8Value(), "Trip");
 }
 
 }  // namespace
