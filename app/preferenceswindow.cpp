@@ -218,7 +218,11 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     connect(m_poll, &QTimer::timeout, this, [this] { showRecognised(); });
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-        if (save()) accept();
+        // Values that disagree (a margin too large for the paper) are said, and not kept.
+        if (const QString why = disagreement(); !why.isEmpty())
+            textStatus->setText(why);
+        else if (save())
+            accept();
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
@@ -405,6 +409,13 @@ PageSetup PreferencesWindow::shown() const {
     s.stretch = pdfwriter::Stretch(stretch->currentIndex());
     s.center = center->isChecked();
     return s;
+}
+
+QString PreferencesWindow::disagreement() const {
+    QMap<QString, QString> stored;
+    for (const auto& [name, value] : valuesOf(*this))
+        stored.insert(pdfwriter::preferences::valueName(name), pdfwriter::preferences::check(name, value).stored);
+    return pdfwriter::preferences::checkTogether(stored, PdfWriterDriver::localPaperName());
 }
 
 bool PreferencesWindow::save() {

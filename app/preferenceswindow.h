@@ -35,6 +35,9 @@ public:
 
     // The preferences as the controls show them now.
     pdfwriter::PageSetup shown() const;
+    // Why the values shown cannot be kept together (a margin too large for the paper); "" when
+    // they can.
+    QString disagreement() const;
     // Writes them into the printer's registry key; false when that fails.
     bool save();
 

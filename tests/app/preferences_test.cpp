@@ -2,6 +2,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QLabel>
@@ -88,6 +90,14 @@ TEST_F(Preferences, ChoicesRoundTripThroughThePrintersSettings) {
     EXPECT_TRUE(again.pdfa->isChecked());
     again.paper->setCurrentText("Fit each page to its picture");
     ASSERT_TRUE(again.save());
+    EXPECT_EQ(value("PaperSize"), "Fit");
+    // A margin too large for the paper is said, as pictolio-printer says it, and not kept.
+    again.paper->setCurrentText("Custom");
+    again.customWidth->setValue(30);
+    again.customHeight->setValue(30);
+    again.margin->setValue(9);
+    again.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_TRUE(again.textStatus->text().contains("too large for 30x30mm paper")) << again.textStatus->text().toStdString();
     EXPECT_EQ(value("PaperSize"), "Fit");
 }
 
