@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
-#include <ctime>
 #include <map>
 #include <optional>
 #include <qpdf/Buffer.hh>
