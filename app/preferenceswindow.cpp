@@ -190,6 +190,10 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     author->setObjectName(QStringLiteral("author"));
     author->setMaxLength(1000);
     author->setPlaceholderText(tr("Left out of the PDF files when empty"));
+    pdfa = new QCheckBox(tr("Archive (PDF/A-2b)"));
+    pdfa->setObjectName(QStringLiteral("pdfa"));
+    pdfa->setToolTip(tr("PDF files made for archives: each carries the sRGB colour profile (about 3 KB) and "
+                        "its details as XMP metadata"));
 
     auto* form = new QFormLayout;
     form->addRow(tr("Paper:"), paper);
@@ -204,6 +208,7 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     form->addRow(QString(), turnPages);
     form->addRow(tr("Pictures:"), picturesRow);
     form->addRow(tr("Author:"), author);
+    form->addRow(QString(), pdfa);
 
     m_preview = new PagePreview(*this, m_image, m_pictureWidth, m_pictureHeight);
     textStatus = new QLabel;
@@ -213,7 +218,11 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     connect(m_poll, &QTimer::timeout, this, [this] { showRecognised(); });
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-        if (save()) accept();
+        // Values that disagree (a margin too large for the paper) are said, and not kept.
+        if (const QString why = disagreement(); !why.isEmpty())
+            textStatus->setText(why);
+        else if (save())
+            accept();
     });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
@@ -256,6 +265,7 @@ void PreferencesWindow::load() {
     searchable->setChecked(!s.ocr.isEmpty());
     turnPages->setChecked(s.turnPages);
     author->setText(s.author);
+    pdfa->setChecked(s.pdfa);
     pictures->setCurrentIndex(int(s.pictures.mode));
     maxDpi->setValue(s.pictures.maxDpi);
     jpegQuality->setValue(s.pictures.jpegQuality);
@@ -370,6 +380,7 @@ static QList<std::pair<QString, QString>> valuesOf(const PreferencesWindow& w) {
         {QStringLiteral("stretch"), w.stretch->currentIndex() == 0 ? QStringLiteral("fill") : QStringLiteral("proportional")},
         {QStringLiteral("center"), w.center->isChecked() ? QStringLiteral("on") : QStringLiteral("off")},
         {QStringLiteral("author"), w.author->text()},
+        {QStringLiteral("pdfa"), w.pdfa->isChecked() ? QStringLiteral("on") : QStringLiteral("off")},
         {QStringLiteral("pictures"), QString::fromLatin1(std::array{"original", "reduce", "mono"}[std::size_t(w.pictures->currentIndex())])},
         {QStringLiteral("max-dpi"), QString::number(w.maxDpi->value())},
         {QStringLiteral("jpeg-quality"), QString::number(w.jpegQuality->value())},
@@ -398,6 +409,13 @@ PageSetup PreferencesWindow::shown() const {
     s.stretch = pdfwriter::Stretch(stretch->currentIndex());
     s.center = center->isChecked();
     return s;
+}
+
+QString PreferencesWindow::disagreement() const {
+    QMap<QString, QString> stored;
+    for (const auto& [name, value] : valuesOf(*this))
+        stored.insert(pdfwriter::preferences::valueName(name), pdfwriter::preferences::check(name, value).stored);
+    return pdfwriter::preferences::checkTogether(stored, PdfWriterDriver::localPaperName());
 }
 
 bool PreferencesWindow::save() {

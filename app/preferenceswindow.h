@@ -35,6 +35,9 @@ public:
 
     // The preferences as the controls show them now.
     pdfwriter::PageSetup shown() const;
+    // Why the values shown cannot be kept together (a margin too large for the paper); "" when
+    // they can.
+    QString disagreement() const;
     // Writes them into the printer's registry key; false when that fails.
     bool save();
 
@@ -54,6 +57,7 @@ public:
     QSpinBox* maxDpi;        // made smaller: the finest kept
     QSpinBox* jpegQuality;   // made smaller: their JPEG quality
     QLineEdit* author;   // the documents' author
+    QCheckBox* pdfa;     // PDF/A-2b files
     QLabel* textStatus;  // what recognition of the previewed picture found
 
     // The words recognised on the previewed picture, once recognised with the languages and

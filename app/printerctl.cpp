@@ -40,6 +40,17 @@ int preferencesCommand(const QStringList& args, const QString& root, QTextStream
             }
             values.append({pdfwriter::preferences::valueName(name), checked.stored});
         }
+        // Values that depend on each other (the margin on the paper): refused when the new ones
+        // make them disagree.
+        const QMap<QString, QString> before = registry.values(key);
+        QMap<QString, QString> merged = before;
+        for (const auto& [valueName, value] : values) merged.insert(valueName, value);
+        const QString paper = PdfWriterDriver::localPaperName();
+        const QString conflict = pdfwriter::preferences::checkTogether(merged, paper);
+        if (!conflict.isEmpty() && conflict != pdfwriter::preferences::checkTogether(before, paper)) {
+            err << "pictolio-printer: " << conflict << "\nNothing was changed.\n";
+            return 2;
+        }
         registry.createKey(key);
         for (const auto& [valueName, stored] : values) {
             if (!registry.setString(key, valueName, stored)) {

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -280,6 +281,14 @@ int main(int argc, char* argv[]) {
                                     QStringLiteral("Animated GIF and WebP pictures: first frame, or all (each frame a "
                                                    "page). Default: the printer's preference, first unless set."),
                                     QStringLiteral("WHICH"));
+    const QCommandLineOption pdfa(QStringLiteral("pdfa"),
+                                  QStringLiteral("PDF/A-2b files, for archives: each carries the sRGB colour profile "
+                                                 "(about 3 KB) and its details as XMP metadata."));
+    const QCommandLineOption set(QStringLiteral("set"),
+                                 QStringLiteral("Any of the printer's preferences for this run, as pictolio-printer "
+                                                "preferences --set takes it (center=on, resolution=300); may be "
+                                                "given again. The options above win over it."),
+                                 QStringLiteral("NAME=VALUE"));
     const QCommandLineOption sort(QStringLiteral("sort"),
                                   QStringLiteral("The order of the pictures a folder gives: natural (default: p1, p2, "
                                                  "p10) or plain (by character: p1, p10, p2)."),
@@ -287,7 +296,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress, only the problems."));
     parser.addOptions({join, stretch, output, beside, paper, orientation, margin, fit, ocr, title, author, subject,
-                       keywords, date, maxDpi, jpegQuality, mono, original, rotate, frames, sort, quiet});
+                       keywords, date, maxDpi, jpegQuality, mono, original, rotate, frames, pdfa, set, sort,
+                       quiet});
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), QStringLiteral("Pictures, and folders of pictures."),
                                  QStringLiteral("FILE|FOLDER..."));
     if (!parser.parse(app.arguments())) {
@@ -322,8 +332,21 @@ int main(int argc, char* argv[]) {
         usageError(QStringLiteral("--output and --beside cannot go together"));
         return 2;
     }
-    // The page preferences given: checked before anything is done.
+    // The page preferences given: checked before anything is done; --set first, so that the
+    // options named after a preference win.
     QList<std::pair<QString, QString>> preferences;
+    for (const QString& assignment : parser.values(set)) {
+        const qsizetype eq = assignment.indexOf(QLatin1Char('='));
+        const QString name = assignment.left(eq);
+        const auto checked = pdfwriter::preferences::check(name, assignment.mid(eq + 1));
+        if (eq < 0 || !checked.error.isEmpty()) {
+            usageError(QStringLiteral("--set: %1").arg(eq < 0 ? QStringLiteral("\"%1\" is not NAME=VALUE").arg(assignment)
+                                                              : checked.error));
+            return 2;
+        }
+        preferences.append({pdfwriter::preferences::valueName(name), checked.stored});
+    }
+    if (parser.isSet(pdfa)) preferences.append({QStringLiteral("Pdfa"), QStringLiteral("1")});
     for (const auto& [option, name] : {std::pair{&paper, "paper"}, std::pair{&orientation, "orientation"},
                                        std::pair{&margin, "margin"}, std::pair{&fit, "oversize"},
                                        std::pair{&ocr, "ocr"}, std::pair{&title, "title"},
@@ -355,10 +378,25 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(maxDpi) || parser.isSet(jpegQuality)) preferences.append({QStringLiteral("Pictures"), QStringLiteral("Reduce")});
     if (parser.isSet(mono)) preferences.append({QStringLiteral("Pictures"), QStringLiteral("Mono")});
     if (parser.isSet(original)) preferences.append({QStringLiteral("Pictures"), QStringLiteral("Original")});
+    // Values that depend on each other (the margin on the paper), the user's preferences standing
+    // for those not given, refused as the driver would refuse them.
+    const QString key = pdfwriter::PdfWriterDriver::registryKey();
+    const RegistryStore users = PrintService::registryOf(PrintService::defaultRoot());
+    const QMap<QString, QString> stored = users.values(key);
+    QMap<QString, QString> merged = stored;
+    for (const auto& [valueName, value] : preferences) merged.insert(valueName, value);
+    const QString localPaper = pdfwriter::PdfWriterDriver::localPaperName();
+    const QString conflict = pdfwriter::preferences::checkTogether(merged, localPaper);
+    if (!conflict.isEmpty() && conflict != pdfwriter::preferences::checkTogether(stored, localPaper)) {
+        usageError(conflict);
+        return 2;
+    }
     const QStringList arguments = parser.positionalArguments();
     // A joined PDF given its own name is titled after it, as every PDF is after its file.
     const QString named = parser.isSet(output) ? parser.value(output) : QString();
-    if (parser.isSet(join) && !parser.isSet(title) && named.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+    const bool titled = std::any_of(preferences.begin(), preferences.end(),
+                                    [](const auto& p) { return p.first == QLatin1String("Title"); });
+    if (parser.isSet(join) && !titled && named.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
         preferences.append({QStringLiteral("Title"), QFileInfo(named).completeBaseName()});
     if (arguments.isEmpty()) {
         usageError(QStringLiteral("no pictures given"));
@@ -427,8 +465,6 @@ int main(int argc, char* argv[]) {
     const QString printer = pdfprinter::printerName();
     PrintService::addPrinter(root.path(), {printer, QString::fromLatin1(pdfwriter::PdfWriterDriver::port), printer});
     const RegistryStore mine = PrintService::registryOf(root.path());
-    const RegistryStore users = PrintService::registryOf(PrintService::defaultRoot());
-    const QString key = pdfwriter::PdfWriterDriver::registryKey();
     for (const QString& name : pdfwriter::preferences::names()) {
         const QString valueName = pdfwriter::preferences::valueName(name);
         if (const auto value = users.getString(key, valueName)) mine.setString(key, valueName, *value);

@@ -98,6 +98,7 @@ void PdfWriterDriver::logOnce(const QString& complaint) const {
 
 struct PdfWriterDriver::OpenJob {
     std::string expectedPath;  // where the registry says the file goes, as drawing began
+    bool archival = false;
     std::deque<Page> pages;    // complete, not yet taken by the writer
     bool ended = false;
     bool dropped = false;      // killed, or left to be written whole
@@ -106,13 +107,14 @@ struct PdfWriterDriver::OpenJob {
     std::string path;
 };
 
-std::shared_ptr<PdfWriterDriver::OpenJob> PdfWriterDriver::beginJob() {
+std::shared_ptr<PdfWriterDriver::OpenJob> PdfWriterDriver::beginJob(bool archival) {
     const QMap<QString, QString> values = m_registry.values(registryKey());
     const QString path = values.value(outputFileValue);
     if (values.value(bypassValue) != QStringLiteral("1") || path.isEmpty() || !QFileInfo(path).isAbsolute())
         return nullptr;
     auto open = std::make_shared<OpenJob>();
     open->expectedPath = QFile::encodeName(path).toStdString();
+    open->archival = archival;
     {
         std::lock_guard lock(m_mutex);
         m_queue.push_back({0, {}, {}, open});
@@ -276,7 +278,7 @@ WriteOptions PdfWriterDriver::writeOptions() {
 
 bool PdfWriterDriver::writeOpenJob(Pending& pending, WriteResult* result) {
     const std::shared_ptr<OpenJob> open = pending.open;
-    StreamedPdf pdf(open->expectedPath, writeOptions());
+    StreamedPdf pdf(open->expectedPath, writeOptions(), open->archival);
     std::size_t added = 0;
     for (;;) {
         Page page;

@@ -56,7 +56,8 @@ public:
     // beforehand (the registry names it, and no dialog will ask); see StreamedPdf.
     struct OpenJob;
     // Starts a job as drawing begins; null when it can only be written once it ends.
-    std::shared_ptr<OpenJob> beginJob();
+    // archival: a PDF/A file.
+    std::shared_ptr<OpenJob> beginJob(bool archival);
     // The job's page, complete: written while the next ones are drawn.
     void addPage(const std::shared_ptr<OpenJob>& job, const Page& page);
     // A job that will not end (killed): what was written of it goes.

@@ -59,6 +59,7 @@ const Preference all[] = {
     {"keywords", "Keywords", "one line of text"},
     {"date", "Date", "now, seconds since 1970, or a date and time (2026-12-07, 2026-12-07T10:30:00Z)"},
     {"frames", "Frames", "first, all"},
+    {"pdfa", "Pdfa", "on, off"},
 };
 
 // A detail of the document: one line of text, of a sensible length.
@@ -151,6 +152,11 @@ QString paperText(const PaperChoice& paper) {
     if (paper.name != customName) return paper.name;
     return QString::number(std::round(paper.width / mm * 10) / 10) + QLatin1Char('x') +
            QString::number(std::round(paper.height / mm * 10) / 10) + QStringLiteral("mm");
+}
+
+// Whether a margin leaves enough of the paper: half an inch at least between the margins.
+bool marginFits(double margin, double paperWidth, double paperHeight) {
+    return 2 * margin < std::min(paperWidth, paperHeight) - inch / 2;
 }
 
 }  // namespace
@@ -289,7 +295,7 @@ Checked check(const QString& name, const QString& value) {
             if (!why.isEmpty()) return {{}, why};
             stored = value.trimmed();
         }
-    } else if (key == QLatin1String("turn-pages")) {
+    } else if (key == QLatin1String("turn-pages") || key == QLatin1String("pdfa")) {
         stored = choice(value, {{"on", "1"}, {"1", "1"}, {"yes", "1"}, {"true", "1"},
                                 {"off", "0"}, {"0", "0"}, {"no", "0"}, {"false", "0"}});
     } else if (key == QLatin1String("pictures")) {
@@ -311,6 +317,19 @@ Checked check(const QString& name, const QString& value) {
                         .arg(value, key, QString::fromLatin1(p->accepted))};
     }
     return {*stored, {}};
+}
+
+QString checkTogether(const QMap<QString, QString>& stored, const QString& defaultPaper) {
+    const auto margin = stored.constFind(QStringLiteral("Margin"));
+    const auto points = margin == stored.constEnd() ? std::nullopt : parseLength(*margin, 1);
+    if (!points) return {};  // the default margin fits every paper
+    auto paper = parsePaper(stored.value(QStringLiteral("PaperSize")));
+    if (!paper) paper = parsePaper(defaultPaper);
+    if (!paper || paper->name == fitName || marginFits(*points, paper->width, paper->height)) return {};
+    const double most = (std::min(paper->width, paper->height) - inch / 2) / 2;
+    return QStringLiteral("the margin %1 is too large for %2 paper: at most %3mm leaves half an inch between "
+                          "the margins")
+        .arg(lengthText(*points), paperText(*paper), QString::number(std::floor(most / mm * 10 - 1e-6) / 10));
 }
 
 PageSetup defaults(const QString& paper) {
@@ -360,8 +379,7 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
     }
     if (const auto v = value("Margin")) {
         const auto points = parseLength(*v, 1);
-        const double smallest = std::min(setup.paperWidth, setup.paperHeight);
-        if (points && *points <= largestMargin + 1e-6 && 2 * *points < smallest - inch / 2)
+        if (points && *points <= largestMargin + 1e-6 && marginFits(*points, setup.paperWidth, setup.paperHeight))
             setup.margin = *points;
         else
             refuse("Margin", *v);
@@ -395,11 +413,12 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
             else if (complain) complain(QStringLiteral("no text recognition: %1").arg(why));
         }
     }
-    if (const auto v = value("TurnPages")) {
-        const auto o = choice(*v, {{"1", "1"}, {"0", "0"}, {"on", "1"}, {"off", "0"}});
-        if (!o) refuse("TurnPages", *v);
-        else setup.turnPages = *o == QLatin1String("1");
-    }
+    for (const auto& [name, field] : {std::pair{"TurnPages", &setup.turnPages}, std::pair{"Pdfa", &setup.pdfa}})
+        if (const auto v = value(name)) {
+            const auto o = choice(*v, {{"1", "1"}, {"0", "0"}, {"on", "1"}, {"off", "0"}});
+            if (!o) refuse(name, *v);
+            else *field = *o == QLatin1String("1");
+        }
     if (const auto v = value("Pictures")) {
         const auto o = choice(*v, {{"original", "O"}, {"reduce", "R"}, {"mono", "M"}});
         if (!o) refuse("Pictures", *v);
@@ -461,6 +480,7 @@ QList<std::pair<QString, QString>> describe(const PageSetup& s) {
         {QStringLiteral("keywords"), s.keywords},
         {QStringLiteral("date"), s.date < 0 ? QStringLiteral("now") : QString::number(s.date)},
         {QStringLiteral("frames"), s.allFrames ? QStringLiteral("all") : QStringLiteral("first")},
+        {QStringLiteral("pdfa"), s.pdfa ? QStringLiteral("on") : QStringLiteral("off")},
     };
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -41,6 +42,7 @@ struct PageSetup {
     QString title, author, subject, keywords;
     qint64 date = -1;  // seconds since 1970 for the documents' dates; -1: SOURCE_DATE_EPOCH, or now
     bool allFrames = false;  // every frame of an animated picture (GIF, WebP) a page; else the first
+    bool pdfa = false;       // PDF/A-2b files, for archives
 
     // The page the program sees, in device pixels: the paper turned as the orientation says;
     // with Automatic orientation (and Fit) the upright paper. Each page that is printed may
@@ -99,6 +101,7 @@ LaidOut layOut(const PageSetup& setup, LaidOut page, const Drawing& drawing);
 //   Title, Author, Subject, Keywords   the documents' details, any text of one line
 //   Date        the documents' dates, in seconds since 1970 (UTC); "now" or none: the time written
 //   Frames      First, All: the frames of an animated picture printed, each on a page of its own
+//   Pdfa        1, 0: PDF/A-2b files (for archives)
 namespace preferences {
 
 // The names users give them (paper, orientation, margin, oversize, stretch, center, resolution)
@@ -113,6 +116,11 @@ struct Checked {
     QString error;
 };
 Checked check(const QString& name, const QString& value);
+
+// Checks values that depend on each other (the margin on the paper), as the registry would keep
+// them (by value name; what is missing has its default, the paper defaultPaper). "" when they
+// agree, else why not. The driver takes the default margin where they do not.
+QString checkTogether(const QMap<QString, QString>& stored, const QString& defaultPaper);
 
 // The preferences with nothing set, on the given paper.
 PageSetup defaults(const QString& paper);

@@ -3,6 +3,7 @@
 
 #include "appconfig.h"
 #include "pdfwriter/deflate.h"
+#include "pdfwriter/documentinfo.h"
 #include "pdfwriter/pdffile.h"
 #include "pdfwriter/recognition.h"
 #include "pdfwriter/stagedfile.h"
@@ -18,7 +19,6 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdlib>
-#include <ctime>
 #include <map>
 #include <optional>
 #include <qpdf/Buffer.hh>
@@ -116,10 +116,14 @@ QPDFObjectHandle profileSpace(QPDF& pdf, const ImageFormat& f, int components, P
 }
 
 // The image's stream and the stream of its alpha channel when it has one, their data to come from
-// the picture when the file is written.
+// the picture when the file is written. archive: for PDF/A, the profiles that stand for the
+// device colour spaces it does not take (CMYK); null otherwise.
 QPDFObjectHandle imageStream(QPDF& pdf, const std::shared_ptr<const ImageSource>& image, ImageStreams& streams,
-                             ProfileStreams& profiles) {
-    const ImageFormat f = image->format();
+                             ProfileStreams& profiles, const ArchiveProfiles* archive) {
+    ImageFormat f = image->format();
+    // PDF/A takes no DeviceCMYK beside an sRGB output intent: the inks get a CMYK profile.
+    if (archive && f.colorSpace == ColorSpace::Cmyk && profileSpace(pdf, f, 4, profiles).isNull())
+        f.iccProfile = systemProfile(*archive, true);
     QPDFObjectHandle space;
     int components = 3;
     switch (f.colorSpace) {
@@ -189,8 +193,10 @@ QPDFObjectHandle imageStream(QPDF& pdf, const std::shared_ptr<const ImageSource>
     return stream;
 }
 
-// The PDF version the images need: 1.4 for soft masks, 1.5 for 16-bit samples.
-std::string versionFor(const std::vector<Page>& pages) {
+// The PDF version the images need: 1.4 for soft masks, 1.5 for 16-bit samples; 1.7, which
+// PDF/A-2 is made of, for PDF/A.
+std::string versionFor(const std::vector<Page>& pages, bool archival) {
+    if (archival) return "1.7";
     std::string version = "1.3";
     for (const Page& page : pages)
         for (const Placement& p : page.images) {
@@ -199,134 +205,6 @@ std::string versionFor(const std::vector<Page>& pages) {
             if (f.softMask) version = "1.4";
         }
     return version;
-}
-
-// The document's title: the file's name without ".pdf", as the file system spells it.
-std::string titleFor(const std::string& path) {
-    std::string name = path.substr(path.rfind('/') + 1);
-    if (name.size() > 4 && QUtil::str_compare_nocase(name.substr(name.size() - 4).c_str(), ".pdf") == 0)
-        name.resize(name.size() - 4);
-    return name;
-}
-
-std::string xmlEscaped(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += c;
-        }
-    }
-    return out;
-}
-
-// The documents' time: the one the job gives, else SOURCE_DATE_EPOCH's (so that the same
-// pictures make the same file), else now.
-std::time_t documentTime(const DocumentDetails& details) {
-    if (details.date >= 0) return std::time_t(details.date);
-    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
-        char* end = nullptr;
-        const long long seconds = std::strtoll(epoch, &end, 10);
-        if (*epoch && end && !*end && seconds >= 0) return std::time_t(seconds);
-    }
-    return std::time(nullptr);
-}
-
-// A time as PDF dates ("D:20261207103243+01'00'") and XMP dates ("2026-12-07T10:32:43+01:00")
-// give it: in the local time zone, or in UTC for a time that was fixed (the same everywhere).
-std::pair<std::string, std::string> datesOf(std::time_t t, bool utc) {
-    std::tm when{};
-    if (utc) gmtime_r(&t, &when);
-    else localtime_r(&t, &when);
-    char stamp[32], zone[8];
-    std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &when);
-    std::strftime(zone, sizeof zone, "%z", &when);  // +0100
-    const std::string z = utc ? std::string("+0000") : std::string(zone);
-    const std::string pdfDate = "D:" + std::string(stamp) + (utc ? std::string("Z") : z.substr(0, 3) + "'" + z.substr(3, 2) + "'");
-    char iso[32];
-    std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%S", &when);
-    return {pdfDate, std::string(iso) + (utc ? std::string("Z") : z.substr(0, 3) + ":" + z.substr(3, 2))};
-}
-
-// The document information and the same in XMP metadata; for more than one page, a bookmark
-// per page named after its picture. The viewer opens on the first page.
-void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, const std::vector<Page>& pages) {
-    const std::string producer = std::string("Tenbrook PDF Writer ") + pictolio::config::version;
-    const std::string creator = job.documentName.empty() ? "Pictolio" : job.documentName;
-    const DocumentDetails& details = job.details;
-    const bool fixedTime = details.date >= 0 || std::getenv("SOURCE_DATE_EPOCH");
-    const auto [pdfDate, xmpDate] = datesOf(documentTime(details), fixedTime);
-    QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
-    info.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(title));
-    if (!details.author.empty()) info.replaceKey("/Author", QPDFObjectHandle::newUnicodeString(details.author));
-    if (!details.subject.empty()) info.replaceKey("/Subject", QPDFObjectHandle::newUnicodeString(details.subject));
-    if (!details.keywords.empty()) info.replaceKey("/Keywords", QPDFObjectHandle::newUnicodeString(details.keywords));
-    info.replaceKey("/Creator", QPDFObjectHandle::newUnicodeString(creator));
-    info.replaceKey("/Producer", QPDFObjectHandle::newUnicodeString(producer));
-    info.replaceKey("/CreationDate", QPDFObjectHandle::newString(pdfDate));
-    info.replaceKey("/ModDate", QPDFObjectHandle::newString(pdfDate));
-    pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(info));
-
-    const std::string xmp =
-        "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
-        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
-        " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
-        "  <rdf:Description rdf:about=\"\"\n"
-        "    xmlns:dc=\"http://purl.org/dc/elements/1.1/\"\n"
-        "    xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
-        "    xmlns:pdf=\"http://ns.adobe.com/pdf/1.3/\">\n"
-        "   <dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">" + xmlEscaped(title) + "</rdf:li></rdf:Alt></dc:title>\n"
-        "   <dc:format>application/pdf</dc:format>\n" +
-        (details.author.empty() ? std::string()
-                                : "   <dc:creator><rdf:Seq><rdf:li>" + xmlEscaped(details.author) + "</rdf:li></rdf:Seq></dc:creator>\n") +
-        (details.subject.empty() ? std::string()
-                                 : "   <dc:description><rdf:Alt><rdf:li xml:lang=\"x-default\">" + xmlEscaped(details.subject) +
-                                       "</rdf:li></rdf:Alt></dc:description>\n") +
-        (details.keywords.empty() ? std::string() : "   <pdf:Keywords>" + xmlEscaped(details.keywords) + "</pdf:Keywords>\n") +
-        "   <xmp:CreatorTool>" + xmlEscaped(creator) + "</xmp:CreatorTool>\n"
-        "   <xmp:CreateDate>" + xmpDate + "</xmp:CreateDate>\n"
-        "   <xmp:ModifyDate>" + xmpDate + "</xmp:ModifyDate>\n"
-        "   <pdf:Producer>" + xmlEscaped(producer) + "</pdf:Producer>\n"
-        "  </rdf:Description>\n"
-        " </rdf:RDF>\n"
-        "</x:xmpmeta>\n"
-        "<?xpacket end=\"w\"?>";
-    QPDFObjectHandle metadata = QPDFObjectHandle::newStream(&pdf, xmp);
-    metadata.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/Metadata"));
-    metadata.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/XML"));
-    QPDFObjectHandle root = pdf.getRoot();
-    root.replaceKey("/Metadata", metadata);
-
-    const std::vector<QPDFObjectHandle> pageObjects = pdf.getAllPages();
-    if (pageObjects.empty()) return;
-    root.replaceKey("/OpenAction", QPDFObjectHandle::parse("[null /Fit]"));
-    root.getKey("/OpenAction").setArrayItem(0, pageObjects.front());
-    if (pageObjects.size() < 2) return;
-    QPDFObjectHandle outlines = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
-    outlines.replaceKey("/Type", QPDFObjectHandle::newName("/Outlines"));
-    std::vector<QPDFObjectHandle> items;
-    for (std::size_t i = 0; i < pageObjects.size(); ++i) {
-        QPDFObjectHandle item = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
-        const std::string name = pages[i].title.empty() ? "Page " + std::to_string(i + 1) : pages[i].title;
-        item.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(name));
-        item.replaceKey("/Parent", outlines);
-        QPDFObjectHandle dest = QPDFObjectHandle::parse("[null /Fit]");
-        dest.setArrayItem(0, pageObjects[i]);
-        item.replaceKey("/Dest", dest);
-        if (!items.empty()) {
-            item.replaceKey("/Prev", items.back());
-            items.back().replaceKey("/Next", item);
-        }
-        items.push_back(item);
-    }
-    outlines.replaceKey("/First", items.front());
-    outlines.replaceKey("/Last", items.back());
-    outlines.replaceKey("/Count", QPDFObjectHandle::newInteger(int(items.size())));
-    root.replaceKey("/Outlines", outlines);
-    root.replaceKey("/PageMode", QPDFObjectHandle::newName("/UseOutlines"));
 }
 
 // The file's identifier: a digest of what the document says of itself (its dates among them)
@@ -347,7 +225,9 @@ std::string fileIdentifier(QPDFObjectHandle info, std::int64_t size) {
 // at once.
 class DocumentWriter {
 public:
-    DocumentWriter(int fd, const WriteOptions& options) : m_out(fd, options.progress, options.stop) {
+    // archival: a PDF/A file, with the profiles options give.
+    DocumentWriter(int fd, const WriteOptions& options, bool archival)
+        : m_out(fd, options.progress, options.stop), m_archive(options.profiles), m_archival(archival) {
         m_pdf.emptyPDF();
         m_out.put("%PDF-1.3\n%\xE2\xE3\xCF\xD3\n");  // the version is raised in place at the end
         if (options.blankAfterHeader > 0) m_out.skip(options.blankAfterHeader);
@@ -372,7 +252,7 @@ public:
                 text += textLayerContent(recognised, p.matrix, "/F0");
             }
             const std::string name = "/Im" + std::to_string(n++);
-            xobjects.replaceKey(name, imageStream(m_pdf, p.image, m_streams, m_profiles));
+            xobjects.replaceKey(name, imageStream(m_pdf, p.image, m_streams, m_profiles, m_archival ? &m_archive : nullptr));
             const Matrix& m = p.matrix;
             content << "q " << num(p.clip.x) << ' ' << num(p.clip.y) << ' '
                     << num(p.clip.width) << ' ' << num(p.clip.height) << " re W n " << num(m.a)
@@ -403,11 +283,11 @@ public:
     // Ends the document: what it says of itself (title: the file's name at path unless the job
     // gives one), the catalog and page tree, the cross-reference table.
     void finish(const PrintJob& job, const std::string& path) {
-        describeDocument(m_pdf, job, job.details.title.empty() ? titleFor(path) : job.details.title, m_pages);
+        describeDocument(m_pdf, job, job.details.title.empty() ? titleFor(path) : job.details.title, m_pages, m_archive);
         writeNew();
         m_final = true;
         writeNew();
-        const std::string version = versionFor(m_pages);
+        const std::string version = versionFor(m_pages, m_archival);
         if (version != "1.3") m_out.overwrite(5, version);
         QPDFObjectHandle trailer = m_pdf.getTrailer();
         writeCrossReference(m_out, std::move(m_offsets), version,
@@ -485,6 +365,8 @@ private:
     std::vector<Page> m_pages;
     std::vector<std::int64_t> m_offsets = std::vector<std::int64_t>(1, -1);
     std::shared_ptr<const ImageSource> m_current;
+    ArchiveProfiles m_archive;
+    bool m_archival;
     bool m_final = false;
 };
 
@@ -506,7 +388,7 @@ std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWr
     if (file.fd() < 0) return file.error();
     std::optional<DocumentWriter> writer;
     try {
-        writer.emplace(file.fd(), options);
+        writer.emplace(file.fd(), options, job.details.pdfa);
         std::vector<std::string> notes;
         for (const Page& page : pagesToWrite) writer->add(sized(page, job), &notes);
         writer->finish(job, path);
@@ -564,7 +446,7 @@ WriteResult writePdfFile(const PrintJob& job, const std::string& path, const Wri
     return result;
 }
 
-StreamedPdf::StreamedPdf(const std::string& expectedPath, const WriteOptions& options)
+StreamedPdf::StreamedPdf(const std::string& expectedPath, const WriteOptions& options, bool archival)
     : m_folder(expectedPath.substr(0, expectedPath.rfind('/') + 1)), m_stop(options.stop) {
     m_file = std::make_unique<StagedFile>(expectedPath, options.fileMode);
     if (m_file->fd() < 0) {
@@ -572,7 +454,7 @@ StreamedPdf::StreamedPdf(const std::string& expectedPath, const WriteOptions& op
         return;
     }
     try {
-        m_writer = std::make_unique<DocumentWriter>(m_file->fd(), options);
+        m_writer = std::make_unique<DocumentWriter>(m_file->fd(), options, archival);
     } catch (const std::exception&) {
         drop();
     }

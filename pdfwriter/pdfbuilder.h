@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "pdfwriter/documentinfo.h"
 #include "pdfwriter/printjob.h"
 
 namespace pdfwriter {
@@ -20,6 +21,8 @@ struct WriteOptions {
     // Bytes left blank after the header, as if pages before took that room (a hole in the file,
     // on file systems that have them): what a file of many gigabytes is like, without writing one.
     std::int64_t blankAfterHeader = 0;
+    // The colour profiles of PDF/A files, where not the system's.
+    ArchiveProfiles profiles = {};
 };
 
 struct WriteResult {
@@ -49,7 +52,8 @@ class StagedFile;
 // whole by writePdfFile at its end. Its file is byte for byte what writePdfFile makes.
 class StreamedPdf {
 public:
-    StreamedPdf(const std::string& expectedPath, const WriteOptions& options);
+    // archival: a PDF/A file.
+    StreamedPdf(const std::string& expectedPath, const WriteOptions& options, bool archival);
     ~StreamedPdf();
     StreamedPdf(const StreamedPdf&) = delete;
     StreamedPdf& operator=(const StreamedPdf&) = delete;

@@ -44,6 +44,7 @@ struct DocumentDetails {
     std::string title;  // "": the file's name
     std::string author, subject, keywords;
     std::int64_t date = -1;  // seconds since 1970 (UTC) for its dates; -1: SOURCE_DATE_EPOCH, or now
+    bool pdfa = false;       // a PDF/A-2b file, for archives
 };
 
 // A finished print job, as the printing service hands it to the driver.

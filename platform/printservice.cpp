@@ -78,10 +78,10 @@ void PrinterDevice::place(const Picture& picture, int pageIndex, const pdfwriter
     if (pageIndex > 0) newPage();
     const pdfwriter::PageSetup& s = *m_setup;
     if (m_job.pages.empty()) {
-        m_open = m_service.beginJob();
         m_job.documentName = m_documentName.toStdString();
         m_job.details = {s.title.toStdString(), s.author.toStdString(), s.subject.toStdString(),
-                         s.keywords.toStdString(), s.date};
+                         s.keywords.toStdString(), s.date, s.pdfa};
+        m_open = m_service.beginJob(s.pdfa);
     }
     if (!m_pageOpen) {
         // The page's first picture chooses how it is turned (or, fitting pages, its size).
@@ -178,8 +178,8 @@ pdfwriter::PageSetup PrintService::pageSetup() const {
     return pdfwriter::PdfWriterDriver::defaultPageSetup();
 }
 
-std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> PrintService::beginJob() {
-    return m_current && isPdfWriter(*m_current) ? m_driver->beginJob() : nullptr;
+std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> PrintService::beginJob(bool archival) {
+    return m_current && isPdfWriter(*m_current) ? m_driver->beginJob(archival) : nullptr;
 }
 
 void PrintService::pageDone(const std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob>& job, const pdfwriter::Page& page) {

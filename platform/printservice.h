@@ -113,7 +113,7 @@ public:
     pdfwriter::PageSetup pageSetup() const;
     // A document begins: the PDF printer may write its pages as they are drawn (null: it will
     // not); each page complete goes to pageDone, a document killed to dropJob.
-    std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> beginJob();
+    std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> beginJob(bool archival);
     void pageDone(const std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob>& job, const pdfwriter::Page& page);
     void dropJob(const std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob>& job);
     // Hands a finished job to the current printer's driver; its number, or 0 when dropped.

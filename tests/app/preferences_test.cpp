@@ -2,6 +2,8 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QLabel>
@@ -59,7 +61,10 @@ TEST_F(Preferences, ChoicesRoundTripThroughThePrintersSettings) {
     first.searchable->setChecked(true);
     first.turnPages->setChecked(false);
     first.author->setText("Ann Ōkubo");
+    EXPECT_FALSE(first.pdfa->isChecked());
+    first.pdfa->setChecked(true);
     ASSERT_TRUE(first.save());
+    EXPECT_EQ(value("Pdfa"), "1");
     EXPECT_EQ(value("Author"), "Ann Ōkubo");
     EXPECT_EQ(value("Ocr"), "eng");  // English, chosen when nothing else was
     EXPECT_EQ(value("TurnPages"), "0");
@@ -82,8 +87,17 @@ TEST_F(Preferences, ChoicesRoundTripThroughThePrintersSettings) {
     EXPECT_TRUE(again.searchable->isChecked());
     EXPECT_EQ(printing->pageSetup().ocr, "eng");
     EXPECT_EQ(again.author->text(), "Ann Ōkubo");
+    EXPECT_TRUE(again.pdfa->isChecked());
     again.paper->setCurrentText("Fit each page to its picture");
     ASSERT_TRUE(again.save());
+    EXPECT_EQ(value("PaperSize"), "Fit");
+    // A margin too large for the paper is said, as pictolio-printer says it, and not kept.
+    again.paper->setCurrentText("Custom");
+    again.customWidth->setValue(30);
+    again.customHeight->setValue(30);
+    again.margin->setValue(9);
+    again.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    EXPECT_TRUE(again.textStatus->text().contains("too large for 30x30mm paper")) << again.textStatus->text().toStdString();
     EXPECT_EQ(value("PaperSize"), "Fit");
 }
 

@@ -117,6 +117,11 @@ TEST_F(ConvertCommand, BadCommandLinesChangeNothing) {
         {{"--sort", "random", a}, "random"},
         {{"--rotate", "45", a}, "45"},
         {{"--frames", "some", a}, "some"},
+        {{"--margin", "9mm", "--paper", "30x30mm", a}, "the margin 9mm is too large for 30x30mm paper"},
+        {{"--set", "paper=30x30mm", "--set", "margin=9mm", a}, "at most 8.6mm"},
+        {{"--set", "shade=on", a}, "shade"},
+        {{"--set", "center", a}, "NAME=VALUE"},
+        {{"--set", "pdfa=maybe", a}, "maybe"},
         {{}, "no pictures"},
     };
     for (const auto& c : cases) {

@@ -13,6 +13,7 @@
 #include <functional>
 #include <tuple>
 
+#include "appconfig.h"
 #include "tests/support/pdfreader.h"
 #include "tests/support/testpictures.h"
 
@@ -109,6 +110,51 @@ TEST(PdfBuilder, PictureBytesGoInAsTheFileHoldsThemFromAnyFileSystem) {
         ASSERT_EQ(read.size(), 2u);
         EXPECT_EQ(read[0].images.at(0).rawData, plain.toStdString()) << folder->path().toStdString();
         EXPECT_EQ(read[1].images.at(0).rawData, rgbPrinted.toStdString()) << folder->path().toStdString();
+    }
+}
+
+// A PDF/A file takes its colour profiles from the system's files, each only when needed: one that
+// cannot be read is named with its package, and no file is made.
+TEST(PdfBuilder, APdfaFileSaysWhichColourProfileItLacks) {
+    QTemporaryDir dir;
+    const auto page = [&](const char* name, pictolio::testing::JpegRecipe::Kind kind, int components) {
+        const QString path = dir.filePath(name);
+        pictolio::testing::writeFile(path, makeJpeg({.width = 40, .height = 30, .kind = kind}));
+        const std::string file = QFile::encodeName(path).toStdString();
+        Placement p;
+        p.image = std::make_shared<JpegFileImage>(file, FileIdentity::ofPath(file),
+                                                  JpegFileImage::Details{.width = 40, .height = 30, .components = components});
+        p.matrix = {40, 0, 0, 30, 0, 0};
+        p.clip = {0, 0, 40, 30};
+        return Page{{p}};
+    };
+    using Kind = pictolio::testing::JpegRecipe::Kind;
+    const Page rgb = page("rgb.jpg", Kind::YCbCr, 3), cmyk = page("cmyk.jpg", Kind::PlainCmyk, 4);
+    const std::string missing = QFile::encodeName(dir.filePath("missing.icc")).toStdString();
+    const struct {
+        const char* name;
+        Page page;
+        ArchiveProfiles profiles;
+        const char* error;  // "": written
+    } cases[] = {
+        {"no sRGB profile", rgb, {missing, ""}, "icc-profiles-free"},
+        {"no CMYK profile, a CMYK picture", cmyk, {"", missing}, "libgs-common"},
+        {"no CMYK profile, no CMYK picture", rgb, {"", missing}, ""},
+        {"an RGB profile for CMYK", cmyk, {"", pictolio::config::srgbProfile}, "libgs-common"},
+    };
+    for (const auto& c : cases) {
+        const QString out = dir.filePath("archive.pdf");
+        PrintJob job{"job", 200, 200, {c.page}};
+        job.details.pdfa = true;
+        WriteOptions options;
+        options.profiles = c.profiles;
+        const WriteResult result = writePdfFile(job, QFile::encodeName(out).toStdString(), options);
+        EXPECT_EQ(result.written, !*c.error) << c.name << ": " << result.error;
+        EXPECT_EQ(QFile::exists(out), !*c.error) << c.name;
+        if (*c.error) {
+            EXPECT_NE(result.error.find(c.error), std::string::npos) << c.name << ": " << result.error;
+        }
+        QFile::remove(out);
     }
 }
 

@@ -503,6 +503,11 @@ TEST(PrinterInstallation, TheStartUpCheckFollowsTheInstallCommand) {
     EXPECT_EQ(service.pdfDriver().pageSetup().ocr, "eng");
     EXPECT_EQ(run({"preferences", "--show"}), 0);
     EXPECT_TRUE(said.contains("ocr=eng\n")) << said.toStdString();
+    // A margin too large for the paper is refused as the driver would refuse it.
+    EXPECT_EQ(run({"preferences", "--set", "paper=30x30mm", "margin=9mm"}), 2);
+    EXPECT_EQ(run({"preferences", "--set", "pdfa=on", "paper=30x30mm", "margin=8mm"}), 0);
+    EXPECT_TRUE(said.contains("margin=8mm\n") && said.contains("pdfa=on\n")) << said.toStdString();
+    EXPECT_TRUE(service.pdfDriver().pageSetup().pdfa);
 }
 
 TEST(PrinterInstallation, NamesAreComparedExactly) {
