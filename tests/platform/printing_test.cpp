@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cmath>
 #include <functional>
 #include <sys/stat.h>
@@ -334,6 +335,49 @@ TEST_F(PrintingTest, EachJobGoesWhereOutputFileSaidWhenItEnded) {
     // Only the finished PDFs are in the folder: no temporary file stays behind.
     EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
               (QStringList{"first.pdf", "second %2 100%.pdf"}));
+}
+
+// A joined job's pages go out while the next ones are drawn. The file is the one the job written
+// whole makes (named only at its end, in the save dialog), in the folder the job ends with; a job
+// killed half way leaves nothing.
+TEST_F(PrintingTest, PagesWrittenWhileDrawnMakeTheSameFileWhereTheJobEnds) {
+    qputenv("SOURCE_DATE_EPOCH", "1700000000");
+    const std::vector<Picture> pictures = {load("a.jpg"), load("b.jpg", {.width = 90, .height = 50}), load("c.jpg")};
+    QTemporaryDir streamed, moved, movedTo, asked, killed;
+    PrinterDevice& dc = service->printer();
+    const auto draw = [&](const QString& path) {
+        pdfprinter::writeOutputSettings(*registry, path);
+        for (const Picture& picture : pictures) {
+            dc.paintPicture(picture, 0, 0);
+            dc.newPage();
+        }
+    };
+    const auto entries = [](const QTemporaryDir& dir) {
+        return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    };
+    const quint64 before = service->progress();
+    draw(streamed.filePath("x.pdf"));
+    for (int i = 0; i < 500 && service->progress() == before; ++i) QThread::msleep(10);
+    EXPECT_GT(service->progress(), before);  // written before the job ends
+    dc.endDoc();
+    draw(moved.filePath("x.pdf"));
+    pdfprinter::writeOutputSettings(*registry, movedTo.filePath("x.pdf"));  // named elsewhere at the end
+    dc.endDoc();
+    draw(killed.filePath("x.pdf"));
+    dc.killDoc();
+    saveAsAnswer = asked.filePath("x.pdf");
+    draw(asked.filePath("ignored.pdf"));
+    setPreference("BypassSaveAs", "0");
+    dc.endDoc();
+    service->pdfDriver().waitUntilIdle();
+    qunsetenv("SOURCE_DATE_EPOCH");
+    const QByteArray whole = testing::readFile(asked.filePath("x.pdf"));
+    EXPECT_EQ(readPdf(asked.filePath("x.pdf")).size(), 3u);
+    EXPECT_TRUE(testing::readFile(streamed.filePath("x.pdf")) == whole);
+    EXPECT_TRUE(testing::readFile(movedTo.filePath("x.pdf")) == whole);
+    EXPECT_EQ(entries(moved), QStringList{});
+    EXPECT_EQ(entries(killed), QStringList{});
+    EXPECT_EQ(prompts.size(), 1);
 }
 
 TEST_F(PrintingTest, WithoutBypassTheDriverAsks) {
