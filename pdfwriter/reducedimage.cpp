@@ -91,27 +91,29 @@ private:
 // pixel, 1 for black, rows padded to whole bytes.
 std::vector<std::uint8_t> blackAndWhite(const std::vector<std::uint8_t>& grey, int width, int height) {
     const std::size_t w = std::size_t(width), h = std::size_t(height);
-    std::vector<std::uint64_t> integral((w + 1) * (h + 1), 0);
-    for (std::size_t y = 0; y < h; ++y) {
-        std::uint64_t row = 0;
-        for (std::size_t x = 0; x < w; ++x) {
-            row += grey[y * w + x];
-            integral[(y + 1) * (w + 1) + x + 1] = integral[y * (w + 1) + x + 1] + row;
-        }
-    }
     const std::size_t half = std::max<std::size_t>(4, w / 16);
     const std::size_t rowBytes = (w + 7) / 8;
     std::vector<std::uint8_t> bits(rowBytes * h, 0);
+    // The square's sums, a row at a time: each column's sum over the square's rows, moved down
+    // a row as the rows go (memory for one row, not for the picture), then summed across.
+    std::vector<std::uint32_t> columns(w, 0);
+    std::vector<std::uint64_t> across(w + 1, 0);
+    std::size_t top = 0, bottom = 0;  // the rows in the column sums: [top, bottom)
     for (std::size_t y = 0; y < h; ++y) {
         const std::size_t y0 = y > half ? y - half : 0, y1 = std::min(h, y + half + 1);
+        for (; bottom < y1; ++bottom)
+            for (std::size_t x = 0; x < w; ++x) columns[x] += grey[bottom * w + x];
+        for (; top < y0; ++top)
+            for (std::size_t x = 0; x < w; ++x) columns[x] -= grey[top * w + x];
+        for (std::size_t x = 0; x < w; ++x) across[x + 1] = across[x] + columns[x];
+        const std::uint8_t* row = grey.data() + y * w;
+        std::uint8_t* out = bits.data() + y * rowBytes;
         for (std::size_t x = 0; x < w; ++x) {
             const std::size_t x0 = x > half ? x - half : 0, x1 = std::min(w, x + half + 1);
-            const std::uint64_t sum = integral[y1 * (w + 1) + x1] - integral[y0 * (w + 1) + x1] -
-                                      integral[y1 * (w + 1) + x0] + integral[y0 * (w + 1) + x0];
+            const std::uint64_t sum = across[x1] - across[x0];
             const std::uint64_t area = (y1 - y0) * (x1 - x0);
             // Darker than 85 % of the mean around it.
-            if (std::uint64_t(grey[y * w + x]) * area * 100 < sum * 85)
-                bits[y * rowBytes + x / 8] |= std::uint8_t(0x80 >> (x % 8));
+            if (std::uint64_t(row[x]) * area * 100 < sum * 85) out[x / 8] |= std::uint8_t(0x80 >> (x % 8));
         }
     }
     return bits;
