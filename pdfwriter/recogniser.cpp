@@ -158,6 +158,21 @@ int Recogniser::detectTurn(const GreyImage& image, int dpi) {
 RecognisedText Recogniser::recognise(const GreyImage& stored, int dpi, int knownTurn, bool findTurn,
                                      const std::atomic<bool>* cancel,
                                      std::atomic<std::uint64_t>* progress) {
+    if (!findTurn || !m_api) return read(stored, dpi, knownTurn, cancel, progress, nullptr);
+    // Most pages stand upright: read as they stand, they are looked at for a turn only when they
+    // read badly (orientation detection costs a fifth of a reading).
+    int confidence = 0;
+    RecognisedText upright = read(stored, dpi, 0, cancel, progress, &confidence);
+    if (!upright.error.empty() || (confidence >= readsWell && upright.words.size() >= 3)) return upright;
+    const int turn = detectTurn(stored, dpi);
+    if (turn == 0) return upright;
+    RecognisedText text = read(stored, dpi, turn, cancel, progress, nullptr);
+    text.turnsPage = true;
+    return text;
+}
+
+RecognisedText Recogniser::read(const GreyImage& stored, int dpi, int turn, const std::atomic<bool>* cancel,
+                                std::atomic<std::uint64_t>* progress, int* confidence) {
     RecognisedText text;
     text.width = stored.width;
     text.height = stored.height;
@@ -165,8 +180,7 @@ RecognisedText Recogniser::recognise(const GreyImage& stored, int dpi, int known
         text.error = m_error;
         return text;
     }
-    text.turn = knownTurn;
-    if (findTurn) text.turn = detectTurn(stored, dpi), text.turnsPage = text.turn != 0;
+    text.turn = turn;
     const GreyImage turnedImage = text.turn ? turned(stored, text.turn) : GreyImage{};
     const GreyImage& image = text.turn ? turnedImage : stored;
     m_api->SetImage(image.pixels.data(), image.width, image.height, 1, image.width);
@@ -203,6 +217,12 @@ RecognisedText Recogniser::recognise(const GreyImage& stored, int dpi, int known
             if (word.right > word.left && word.bottom > word.top) text.words.push_back(std::move(word));
         } while (it->Next(tesseract::RIL_WORD));
     }
+    // Tesseract reads lines on their side as they stand, each word as sure as upright: a page
+    // whose longer words stand taller than wide does not read well, however sure the words.
+    std::size_t longWords = 0, tall = 0;
+    for (const RecognisedWord& word : text.words)
+        if (word.text.size() >= 4) ++longWords, tall += word.bottom - word.top > word.right - word.left;
+    if (confidence) *confidence = tall * 2 > longWords ? 0 : m_api->MeanTextConf();
     m_api->Clear();
     return text;
 }

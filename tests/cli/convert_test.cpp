@@ -505,7 +505,7 @@ TEST_F(ConvertCommand, InterruptedRunsLeaveNoPartialPdf) {
         QDir().mkpath(out.path());
         QProcess p;
         QObject::connect(&p, &QProcess::readyReadStandardError, [&] {
-            if (p.state() == QProcess::Running) ::kill(pid_t(p.processId()), joined ? SIGINT : SIGTERM);
+            if (p.state() == QProcess::Running && p.processId() > 0) ::kill(pid_t(p.processId()), joined ? SIGINT : SIGTERM);
         });
         const int code = run((joined ? QStringList{"--join"} : QStringList{}) + sources, &p);
         EXPECT_EQ(code, 1) << joined << errors.toStdString();
