@@ -82,30 +82,31 @@ public:
     // The row that holds the path being dragged; invalid once that row is gone.
     QPersistentModelIndex DraggedRow;
 
-    // Controls, by their names.
-    FileList* ListView1;
-    QPushButton* PushButton1;
-    QPushButton* PushButton2;
-    QPushButton* PushButton3;
-    QPushButton* PushButton4;
-    QPushButton* PushButton5;
-    QPushButton* PushButton6;
-    QPushButton* PushButton7;
-    QPushButton* PushButton8;
-    QPushButton* PushButton9;
-    QGroupBox* Frame1;
-    QGroupBox* Frame2;
-    QGroupBox* Frame5;
-    QFrame* Frame3;  // no caption, no border
-    QRadioButton* Option1;
-    QRadioButton* Option2;
-    QRadioButton* Option3;
-    QRadioButton* Option4;
-    QRadioButton* Option5;
-    QRadioButton* Option6;
-    QLineEdit* Text1;
-    ProgressBar* ProgressBar1;
-    PictureBox* Creator;
+    // Controls, by their names (the window's saved settings and its error reports use them),
+    // each with its role.
+    FileList* ListView1;        // the list of pictures
+    QPushButton* PushButton1;   // "Add JPG File(s)": the open-file dialog
+    QPushButton* PushButton2;   // "Start Converting"
+    QPushButton* PushButton3;   // "Add All File(s) In Folder": the folder scan
+    QPushButton* PushButton4;   // "Move Up"
+    QPushButton* PushButton5;   // "Move Down"
+    QPushButton* PushButton6;   // "Clear List"
+    QPushButton* PushButton7;   // "Load Sample/Example Files"
+    QPushButton* PushButton8;   // "Help"
+    QPushButton* PushButton9;   // "...": choose the output folder
+    QGroupBox* Frame1;          // conversion mode: one PDF per picture or one joined PDF
+    QGroupBox* Frame2;          // picture size: own size or stretched over the page
+    QGroupBox* Frame5;          // where the PDFs go
+    QFrame* Frame3;             // the output folder's field and button (no caption, no border)
+    QRadioButton* Option1;      // one PDF per picture
+    QRadioButton* Option2;      // all pictures joined into one PDF
+    QRadioButton* Option3;      // stretched over the printable page
+    QRadioButton* Option4;      // at the picture's own size
+    QRadioButton* Option5;      // into the folder in Text1
+    QRadioButton* Option6;      // beside each picture
+    QLineEdit* Text1;           // the output folder
+    ProgressBar* ProgressBar1;  // the run's progress, picture by picture
+    PictureBox* Creator;        // a picture box the window keeps hidden
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
