@@ -311,10 +311,14 @@ private:
     // (which change with every page) only at the end.
     void writeNew() {
         const int root = m_pdf.getRoot().getObjectID(), tree = m_pdf.getRoot().getKey("/Pages").getObjectID();
-        for (int id = 1; id <= int(m_pdf.getObjectCount()); ++id) {
+        // (from the first number not yet looked at: a joined PDF of a thousand pages has tens of
+        // thousands of objects)
+        for (int id = m_final ? 1 : m_next; id <= int(m_pdf.getObjectCount()); ++id) {
+            if (!m_final) m_next = id + 1;
             if ((std::size_t(id) < m_offsets.size() && m_offsets[std::size_t(id)] >= 0) ||
                 (!m_final && (id == root || id == tree)))
                 continue;
+            if (m_final && id < m_next && id != root && id != tree) continue;  // looked at before
             QPDFObjectHandle object = m_pdf.getObjectByID(id, 0);
             if (object.isNull()) continue;  // a number qpdf did not use
             m_out.checkStop();
@@ -368,6 +372,7 @@ private:
     ArchiveProfiles m_archive;
     bool m_archival;
     bool m_final = false;
+    int m_next = 1;  // the first object number not yet looked at
 };
 
 namespace {
