@@ -9,6 +9,8 @@
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QUtil.hh>
 #include <stdexcept>
 

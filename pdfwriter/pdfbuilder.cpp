@@ -452,7 +452,7 @@ WriteResult writePdfFile(const PrintJob& job, const std::string& path, const Wri
 }
 
 StreamedPdf::StreamedPdf(const std::string& expectedPath, const WriteOptions& options, bool archival)
-    : m_folder(expectedPath.substr(0, expectedPath.rfind('/') + 1)), m_stop(options.stop) {
+    : m_folder(expectedPath.substr(0, expectedPath.rfind('/') + 1)) {
     m_file = std::make_unique<StagedFile>(expectedPath, options.fileMode);
     if (m_file->fd() < 0) {
         drop();

@@ -75,7 +75,6 @@ private:
     std::unique_ptr<DocumentWriter> m_writer;
     std::string m_folder;
     std::vector<std::string> m_notes;
-    const std::atomic<bool>* m_stop;
 };
 
 }  // namespace pdfwriter
