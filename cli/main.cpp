@@ -494,12 +494,14 @@ int main(int argc, char* argv[]) {
         if (!why.isEmpty()) report.whyNotCreated.insert(path, why);
     }
 
+    // "not a picture: PATH: why", the reason as the decoder gave it.
     for (const QString& path : report.invalidPictures) {
-        if (const QString why = report.refusals.value(path); !why.isEmpty())
-            std::fprintf(stderr, "pictolio-convert: %s: %s\n", qPrintable(path), qPrintable(why));
+        const QString why = report.refusals.value(path);
+        if (!QFileInfo::exists(path))
+            std::fprintf(stderr, "pictolio-convert: no such file: %s\n", qPrintable(path));
         else
-            std::fprintf(stderr, "pictolio-convert: %s: %s\n",
-                         QFileInfo::exists(path) ? "not a picture" : "no such file", qPrintable(path));
+            std::fprintf(stderr, "pictolio-convert: not a picture: %s%s%s\n", qPrintable(path),
+                         why.isEmpty() ? "" : ": ", qPrintable(why));
     }
     for (const QString& path : report.notCreated) {
         const QString why = report.whyNotCreated.value(path);

@@ -156,10 +156,14 @@ void ConversionJob::keepPaceWithRecognition() {
     }
 }
 
-// A row that is not a picture, and why, when the decoder said.
+// A row that is not a picture, and why, as the decoder said; the reason goes to the printer's log
+// too, beside the PDFs not made.
 void ConversionJob::noteInvalid(const QString& source) {
     m_report.invalidPictures << source;
-    if (!m_caller.holder->refusal.isEmpty()) m_report.refusals.insert(source, m_caller.holder->refusal);
+    const QString& why = m_caller.holder->refusal;
+    if (why.isEmpty()) return;
+    m_report.refusals.insert(source, why);
+    m_printing.pdfDriver().log(QStringLiteral("%1 not a picture: %2").arg(source, why));
 }
 
 // Loads the row's picture into the holder at step `line`, turned as the row says.

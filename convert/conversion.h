@@ -32,7 +32,7 @@ struct RowOptions {
 // come, and those that came without some pictures (changed or removed after they were checked).
 struct ConversionReport {
     QStringList invalidPictures;
-    QHash<QString, QString> refusals;  // why a file of invalidPictures is none, when known ("too large: ...")
+    QHash<QString, QString> refusals;  // why a file of invalidPictures is none ("truncated JPEG: ...")
     QStringList created;
     QStringList notCreated;
     QMap<QString, QString> whyNotCreated;  // a path of notCreated: why it was not made, when known

@@ -70,6 +70,12 @@ TEST(ConversionJob, EveryModeAndPlaceInOneTable) {
         for (const QString& rel : c.created) created << (c.beside ? pics.filePath(rel) : out.filePath(rel));
         EXPECT_EQ(report.created, created) << c.name;
         EXPECT_EQ(report.invalidPictures, c.rows.contains(bad) ? QStringList{bad} : QStringList{}) << c.name;
+        // Why it is none, in the report and in the printer's log.
+        const QString why = "not a JPEG file: the file starts with the bytes 6E 6F 74 20 61 20 70 69 which no "
+                            "supported picture format begins with";
+        EXPECT_EQ(report.refusals.value(bad), c.rows.contains(bad) ? why : QString()) << c.name;
+        const QString log = QString::fromUtf8(testing::readFile(root.filePath("pdfwriter.log")));
+        EXPECT_TRUE(!c.rows.contains(bad) || log.contains(bad + " not a picture: " + why)) << c.name;
         EXPECT_TRUE(report.notCreated.isEmpty()) << c.name;
         EXPECT_EQ(report.pages, c.pages) << c.name;
         int pages = 0;
