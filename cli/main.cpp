@@ -58,13 +58,6 @@ void usageError(const QString& text) {
     std::fprintf(stderr, "pictolio-convert: %s\nTry 'pictolio-convert --help'.\n", qPrintable(text));
 }
 
-// The extensions of the pictures a folder gives: other files in it are passed over quietly.
-bool looksLikePicture(const QString& name) {
-    static const QStringList extensions{"jpg",  "jpeg", "jpe", "jfif", "png",  "bmp",  "gif",  "tif",
-                                        "tiff", "webp", "heic", "heif", "avif", "ico",  "ppm",  "pgm"};
-    return extensions.contains(QFileInfo(name).suffix().toLower());
-}
-
 // Everything from one descriptor to the other, a piece at a time, each write checked: a PDF of
 // any size costs one piece of memory, and a reader that went away (EPIPE) is a failure. "" when
 // done, else why not.
@@ -396,7 +389,7 @@ int main(int argc, char* argv[]) {
             scan.getSubDirectories2016(folders);
             lostInEncoding << scan.foldersLostInEncoding();
             for (const QString& row : scan.filesOf(folders, QStringLiteral("*.*"))) {
-                if (!looksLikePicture(row)) continue;
+                if (!PictureDecoder::hasPictureExtension(row)) continue;  // others are passed over quietly
                 if (nameLostInEncoding(row))
                     lostInEncoding << row;
                 else

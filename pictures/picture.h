@@ -91,8 +91,11 @@ public:
     static constexpr double defaultDpi = 96.0;
 
     // The file name extensions of the pictures it takes, in lower case without the dot
-    // ("jpg", "png", "tif", ...).
+    // ("jpg", "png", "tif", ...): the one list the window's open dialog and pictolio-convert's
+    // folder search both go by. Qt's readers are found once, the first time it is asked for.
     static QStringList fileExtensions();
+    // Whether the file's name ends in one of them, in any case ("a.HIF").
+    static bool hasPictureExtension(const QString& path);
 
 private:
     Use m_use;

@@ -93,12 +93,20 @@ Picture PictureDecoder::load(const QString& path, Frames frames) const {
 }
 
 QStringList PictureDecoder::fileExtensions() {
-    QStringList names = {"jpg", "jpeg", "jpe", "jfif", "png", "tif", "tiff", "heic", "heif", "hif", "avif", "webp"};
-    for (const QByteArray& format : QImageReader::supportedImageFormats()) {
-        const QString name = QString::fromLatin1(format).toLower();
-        if (!names.contains(name)) names << name;
-    }
+    static const QStringList names = [] {
+        QStringList known = {"jpg", "jpeg", "jpe", "jfif", "png", "tif", "tiff", "heic", "heif", "hif", "avif", "webp"};
+        for (const QByteArray& format : QImageReader::supportedImageFormats()) {
+            const QString name = QString::fromLatin1(format).toLower();
+            if (!known.contains(name)) known << name;
+        }
+        return known;
+    }();
     return names;
+}
+
+bool PictureDecoder::hasPictureExtension(const QString& path) {
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    return dot > path.lastIndexOf(QLatin1Char('/')) && fileExtensions().contains(path.mid(dot + 1).toLower());
 }
 
 }  // namespace pictolio

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Why a file is not a picture, as pictolio-convert says it: for every reader, a file cut short,
-// one of another kind under its name, one too large and one of a kind it does not take.
+// What pictolio-convert makes of the files it is given: for every reader, why a file is not a
+// picture (cut short, another kind under its name, too large, a kind it does not take); and which
+// files of a folder are pictures.
 #include <gtest/gtest.h>
 
 #include <tiffio.h>
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 
 #include "common/outcome.h"
+#include "pictures/picture.h"
 #include "tests/support/picturefiles.h"
 #include "tests/support/testpictures.h"
 
@@ -50,6 +52,20 @@ QByteArray tiffOf(const QString& path, std::uint32_t width, std::uint32_t height
     for (std::uint32_t y = 0; y < std::min<std::uint32_t>(height, 8); ++y) TIFFWriteScanline(tif, row.data(), y, 0);
     TIFFClose(tif);
     return testing::readFile(path);
+}
+
+// Runs pictolio-convert with its configuration and cache in `home`; its exit code and what it
+// wrote to standard error.
+int convert(const QString& home, const QStringList& arguments, QString* errors) {
+    QProcess convert;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", home);
+    env.insert("XDG_CACHE_HOME", home + "/cache");
+    convert.setProcessEnvironment(env);
+    convert.start(QCoreApplication::applicationDirPath() + "/pictolio-convert", arguments);
+    if (!convert.waitForFinished(120000)) convert.kill();
+    *errors = QString::fromUtf8(convert.readAllStandardError());
+    return convert.exitStatus() == QProcess::NormalExit ? convert.exitCode() : -1;
 }
 
 TEST(NotAPicture, EveryReaderSaysWhy) {
@@ -119,19 +135,29 @@ TEST(NotAPicture, EveryReaderSaysWhy) {
         paths << dir.filePath(c.name);
         testing::writeFile(paths.last(), c.file);
     }
-    QProcess convert;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", home.path());
-    env.insert("XDG_CACHE_HOME", home.filePath("cache"));
-    convert.setProcessEnvironment(env);
-    convert.start(QCoreApplication::applicationDirPath() + "/pictolio-convert",
-                  QStringList{"--output", home.path()} + paths);
-    ASSERT_TRUE(convert.waitForFinished(120000));
-    EXPECT_EQ(convert.exitCode(), 1);
-    const QString errors = QString::fromUtf8(convert.readAllStandardError());
+    QString errors;
+    EXPECT_EQ(convert(home.path(), QStringList{"--output", home.path()} + paths, &errors), 1);
     for (qsizetype i = 0; i < paths.size(); ++i)
         EXPECT_TRUE(errors.contains("pictolio-convert: not a picture: " + paths[i] + ": " + cases[i].says))
             << cases[i].name << "\n" << errors.toStdString();
+}
+
+// A folder gives every file whose extension the decoder lists (the window's open dialog offers the
+// same list), in either case, and passes over the rest.
+TEST(NotAPicture, AFolderGivesEveryExtensionTheDecoderTakes) {
+    QTemporaryDir dir, home;
+    ASSERT_TRUE(dir.isValid() && home.isValid());
+    const QByteArray jpeg = testing::makeJpeg({});  // the decoder goes by what a file holds
+    const QStringList extensions = PictureDecoder::fileExtensions();
+    for (const QString& extension : extensions) testing::writeFile(dir.filePath("a." + extension), jpeg);
+    testing::writeFile(dir.filePath("b.HIF"), jpeg);
+    testing::writeFile(dir.filePath("notes.txt"), jpeg);
+    testing::writeFile(dir.filePath("noextension"), jpeg);
+    QString errors;
+    EXPECT_EQ(convert(home.path(), {"--join", "--output", home.path(), dir.path()}, &errors), 0) << errors.toStdString();
+    EXPECT_TRUE(errors.contains(QString("made 1 PDF file, %1 pages in all").arg(extensions.size() + 1)))
+        << errors.toStdString();
+    EXPECT_TRUE(extensions.contains("hif"));
 }
 
 }  // namespace
