@@ -449,7 +449,7 @@ int main(int argc, char* argv[]) {
         o.stretch = parser.isSet(stretch);
         return o;
     };
-    caller.beginPass = [&](int row, int, QString* source) {
+    caller.beginPass = [&](int row, QString* source) {
         if (interrupted || row > rows.size()) return false;
         *source = rows[row - 1];
         if (!quietly) progress.file(row, *source);

@@ -47,15 +47,38 @@ struct ConversionReport {
 // window drives it from "Start Converting", pictolio-convert from the command line.
 class ConversionJob {
 public:
+    // The steps of a run, as its caller is told of them (the window numbers them for its error
+    // report). A joined run decides its output path first, then goes through the rows.
+    enum class Step {
+        CountRows,      // how many rows there are
+        AskInFolder,    // whether the PDF goes into the folder
+        PathInFolder,   // its path in the folder
+        AskBeside,      // whether it goes beside its picture
+        PathBeside,     // its path beside the picture
+        CleanPath,      // doubled separators taken out of the path
+        WriteSettings,  // the path handed to the PDF printer's settings
+        SelectPrinter,  // the PDF printer made the current printer
+        LoadPicture,    // the row's picture loaded into the holder
+        PixelScale,     // the printer's scale set to pixels
+        AskOwnSize,     // whether the picture is drawn at its own size
+        DrawOwnSize,
+        AskStretch,     // whether it is stretched over the printable area
+        DrawStretched,
+        AskMoreRows,    // joined: whether a row follows
+        NewPage,        // joined: the next page begun
+        EndDoc,         // the document handed to the printer
+        WaitForPdf,     // joined: the wait for its PDF
+    };
+
     struct Caller {
         std::function<int()> rowCount;            // asked again at every pass
         std::function<QString(int row)> rowText;  // rows from 1
         std::function<RowOptions()> options;      // asked whenever a row's output or drawing is decided
-        // Runs step number `line` of the run (the window: under its error trap). Default: runs it.
-        std::function<void(int line, const std::function<void()>& step)> step;
-        // The start of pass `row` (its steps numbered from line): sets *source to the row's text.
-        // False ends the run. Default: reads the row.
-        std::function<bool(int row, int line, QString* source)> beginPass;
+        // Runs a step of the run (the window: under its error trap). Default: runs it.
+        std::function<void(Step, const std::function<void()>& step)> step;
+        // The start of pass `row`: sets *source to the row's text. False ends the run. Default:
+        // reads the row.
+        std::function<bool(int row, QString* source)> beginPass;
         // True stops the run where it is (the window closed, Ctrl+C): no joined PDF is made.
         std::function<bool()> cancelled;
         // The picture being printed (the window's picture holder).
@@ -72,12 +95,12 @@ public:
     ConversionReport runJoined();
 
 private:
-    QString outputPathFor(int line, const QString& source);
-    bool drawPicture(int line);
-    bool loadPicture(int row, int line, const QString& source, QString* invalid);
-    void step(int line, const std::function<void()>& f);
+    QString outputPathFor(const QString& source);
+    bool drawPicture();
+    bool loadPicture(int row, const QString& source, QString* invalid);
+    void step(Step step, const std::function<void()>& f);
     bool cancelled() const { return m_caller.cancelled && m_caller.cancelled(); }
-    bool beginPass(int row, int line, QString* source);
+    bool beginPass(int row, QString* source);
     bool outputIsUsable(const QString& outputPath, const QString& source);
     bool lockSettings(pdfprinter::SettingsLock& lock, const QString& outputPath, bool* abandoned);
     void keepPaceWithRecognition();
