@@ -211,9 +211,54 @@ QString ConversionJob::clearOfRunOutputs(const QString& outputPath, const QStrin
     }
 }
 
+// Takes the PDF printer's settings for the output path and hands it over, then makes the PDF
+// printer the current printer. False when no PDF is to be printed there (see outputIsUsable);
+// *abandoned: the run was stopped while it waited for the settings.
+bool ConversionJob::openOutput(pdfprinter::SettingsLock& lock, const QString& output, const QString& source,
+                               bool* abandoned) {
+    if (!lockSettings(lock, output, abandoned)) return false;
+    step(Step::WriteSettings, [&] { pdfprinter::writeOutputSettings(m_registry, output); });
+    step(Step::SelectPrinter, [&] { pdfprinter::selectPdfPrinter(m_printing); });
+    return outputIsUsable(output, source);
+}
+
+// Loads the row's picture into the holder and, when its PDF can be made, draws it at the
+// printer's pixel scale. Every row is loaded, also when the PDF cannot be made, so that every row
+// that is not a picture is listed.
+ConversionJob::Printed ConversionJob::printRow(int row, const QString& source, bool usable) {
+    QString invalid;
+    const bool ok = loadPicture(row, source, &invalid);
+    if (!ok) noteInvalid(source);
+    if (!ok || !usable) return Printed::Skipped;
+    step(Step::PixelScale, [&] { m_printing.printer().setScaleMode(ScaleMode::Pixels); });
+    return drawPicture() ? Printed::Drawn : Printed::Nothing;
+}
+
+// Hands the document to the printer, lets go of its settings, and waits for its PDF when
+// anything was drawn (the wait a step of its own in a joined run).
+void ConversionJob::endDocument(pdfprinter::SettingsLock& lock, const QString& output, bool drawn, bool waitIsAStep) {
+    PrinterDevice& printer = m_printing.printer();
+    const int pages = printer.pageCount();
+    const pdfwriter::FileIdentity before = outputFileIdentity(output);
+    quint64 job = 0;
+    step(Step::EndDoc, [&] { job = printer.endDoc(); });
+    lock.release();
+    if (!drawn) return;
+    if (waitIsAStep)
+        step(Step::WaitForPdf, [&] { waitForOutput(output, before, job, pages); });
+    else
+        waitForOutput(output, before, job, pages);
+}
+
+// The report of the run as it ends; a run stopped on the way stops the recognition under way too.
+ConversionReport ConversionJob::finish(bool stopped) {
+    m_report.stopped = stopped;
+    if (m_report.stopped) m_printing.pdfDriver().recognition().stopAll();
+    return m_report;
+}
+
 ConversionReport ConversionJob::runPerPicture() {
     noteRunSources();
-    PrinterDevice& printer = m_printing.printer();
     int n = 0;
     step(Step::CountRows, [&] { n = m_caller.rowCount(); });
     QString source;
@@ -223,31 +268,14 @@ ConversionReport ConversionJob::runPerPicture() {
         const QString output = clearOfRunOutputs(outputPathFor(source), source);
         pdfprinter::SettingsLock lock(m_printing.root() + QStringLiteral("/pdfwriter-settings.lock"));
         bool abandoned = false;
-        bool usable = lockSettings(lock, output, &abandoned);
+        const bool usable = openOutput(lock, output, source, &abandoned);
         if (abandoned) break;
-        if (usable) {
-            step(Step::WriteSettings, [&] { pdfprinter::writeOutputSettings(m_registry, output); });
-            step(Step::SelectPrinter, [&] { pdfprinter::selectPdfPrinter(m_printing); });
-            usable = outputIsUsable(output, source);
-        }
-        // Loaded whatever became of the output, so that every row that is not a picture is listed.
-        QString invalid;
-        const bool ok = loadPicture(i, source, &invalid);
-        if (!ok) noteInvalid(source);
-        if (!ok || !usable) continue;
-        step(Step::PixelScale, [&] { printer.setScaleMode(ScaleMode::Pixels); });
-        const bool drawn = drawPicture();
-        const int pages = printer.pageCount();
-        const pdfwriter::FileIdentity before = outputFileIdentity(output);
-        quint64 job = 0;
-        step(Step::EndDoc, [&] { job = printer.endDoc(); });
-        lock.release();
-        if (drawn) waitForOutput(output, before, job, pages);
+        const Printed printed = printRow(i, source, usable);
+        if (printed == Printed::Skipped) continue;
+        endDocument(lock, output, printed == Printed::Drawn, false);
         if (cancelled()) break;
     }
-    m_report.stopped = cancelled();
-    if (m_report.stopped) m_printing.pdfDriver().recognition().stopAll();
-    return m_report;
+    return finish(cancelled());
 }
 
 ConversionReport ConversionJob::runJoined() {
@@ -257,15 +285,10 @@ ConversionReport ConversionJob::runJoined() {
     const QString output = outputPathFor(m_caller.rowText(1));
     pdfprinter::SettingsLock lock(m_printing.root() + QStringLiteral("/pdfwriter-settings.lock"));
     bool abandoned = false;
-    bool usable = lockSettings(lock, output, &abandoned);
+    const bool usable = openOutput(lock, output, m_caller.rowText(1), &abandoned);
     if (abandoned) {
         m_report.stopped = true;
         return m_report;
-    }
-    if (usable) {
-        step(Step::WriteSettings, [&] { pdfprinter::writeOutputSettings(m_registry, output); });
-        step(Step::SelectPrinter, [&] { pdfprinter::selectPdfPrinter(m_printing); });
-        usable = outputIsUsable(output, m_caller.rowText(1));
     }
     int n = 0;
     step(Step::CountRows, [&] { n = m_caller.rowCount(); });
@@ -273,14 +296,9 @@ ConversionReport ConversionJob::runJoined() {
     QString source;
     for (int i = 1; i <= n; ++i) {
         if (!beginPass(i, &source)) break;
-        // Every row is loaded, also when the PDF cannot be made, so that every row that is not a
-        // picture is listed.
-        QString invalid;
-        const bool ok = loadPicture(i, source, &invalid);
-        if (!ok) noteInvalid(source);
-        if (!ok || !usable) continue;
-        step(Step::PixelScale, [&] { printer.setScaleMode(ScaleMode::Pixels); });
-        if (drawPicture()) ++drawn;
+        const Printed printed = printRow(i, source, usable);
+        if (printed == Printed::Skipped) continue;
+        if (printed == Printed::Drawn) ++drawn;
         keepPaceWithRecognition();
         bool more = false;
         step(Step::AskMoreRows, [&] { more = i < m_caller.rowCount(); });
@@ -290,19 +308,10 @@ ConversionReport ConversionJob::runJoined() {
         // Stopped half way (a PDF of some of the pictures is not what was asked), or the PDF
         // cannot be made.
         printer.killDoc();
-        m_report.stopped = cancelled();
-        if (m_report.stopped) m_printing.pdfDriver().recognition().stopAll();
-        return m_report;
+        return finish(cancelled());
     }
-    const int pages = printer.pageCount();
-    const pdfwriter::FileIdentity before = outputFileIdentity(output);
-    quint64 job = 0;
-    step(Step::EndDoc, [&] { job = printer.endDoc(); });
-    lock.release();
-    if (drawn > 0) step(Step::WaitForPdf, [&] { waitForOutput(output, before, job, pages); });
-    m_report.stopped = cancelled();
-    if (m_report.stopped) m_printing.pdfDriver().recognition().stopAll();
-    return m_report;
+    endDocument(lock, output, drawn > 0, true);
+    return finish(cancelled());
 }
 
 }  // namespace pictolio

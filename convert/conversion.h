@@ -102,6 +102,12 @@ private:
     bool cancelled() const { return m_caller.cancelled && m_caller.cancelled(); }
     bool beginPass(int row, QString* source);
     bool outputIsUsable(const QString& outputPath, const QString& source);
+    // The steps both kinds of run take, in the order they take them.
+    bool openOutput(pdfprinter::SettingsLock& lock, const QString& output, const QString& source, bool* abandoned);
+    enum class Printed { Skipped, Nothing, Drawn };  // Skipped: not a picture, or no PDF to be made
+    Printed printRow(int row, const QString& source, bool usable);
+    void endDocument(pdfprinter::SettingsLock& lock, const QString& output, bool drawn, bool waitIsAStep);
+    ConversionReport finish(bool stopped);
     bool lockSettings(pdfprinter::SettingsLock& lock, const QString& outputPath, bool* abandoned);
     void keepPaceWithRecognition();
     void waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job, int pages);
