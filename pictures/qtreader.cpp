@@ -177,15 +177,16 @@ PictureRead loadOther(const QString& path, int fd, const pdfwriter::FileIdentity
                            .arg(byteCount(identity.size))};
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    if (!reader.canRead()) {
-        std::uint8_t head[8] = {};
-        const ssize_t got = ::pread(fd, head, sizeof head, 0);
-        return unknownSignature(path, head, got > 0 ? std::size_t(got) : 0);
-    }
     const QString format = QString::fromLatin1(reader.format()).toUpper();
     std::optional<Failure> refused;
     const QImage image = readCleared(reader, &refused);
     if (refused) return *refused;
+    if (image.isNull() && reader.error() == QImageReader::UnsupportedFormatError) {
+        // No reader takes what the file starts with.
+        std::uint8_t head[8] = {};
+        const ssize_t got = ::pread(fd, head, sizeof head, 0);
+        return unknownSignature(path, head, got > 0 ? std::size_t(got) : 0);
+    }
     if (image.isNull()) {
         const QString said = ReadingFile::firstMessage();
         return Failure{QStringLiteral("damaged %1: %2")
