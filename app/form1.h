@@ -131,7 +131,7 @@ private:
     // The conversion run's pieces.
     bool passIsOver(int i) const;
     bool beginPass(class ErrorTrap& trap, int i, int line, QString* source);
-    ConversionJob::Caller conversionCaller(class ErrorTrap& trap);
+    ConversionJob::Caller conversionCaller(class ErrorTrap& trap, bool joined);
     QString notReadyMessage() const;
 
     // Seeing the pictures: row tooltips and the preview.

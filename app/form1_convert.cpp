@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include "app/conversionlines.h"
 #include "app/form1.h"
 #include "common/errortrap.h"
 #include "convert/conversion.h"
@@ -52,7 +53,7 @@ QString Form1::notReadyMessage() const {
 
 // The run as the window drives it: the rows and options read from the controls for every row,
 // each step under the handler's error trap, the picture in the picture holder.
-ConversionJob::Caller Form1::conversionCaller(ErrorTrap& trap) {
+ConversionJob::Caller Form1::conversionCaller(ErrorTrap& trap, bool joined) {
     ConversionJob::Caller caller;
     caller.rowCount = [this] { return ListView1->rowCount(); };
     caller.rowText = [this](int row) { return ListView1->rowText(row); };
@@ -65,8 +66,13 @@ ConversionJob::Caller Form1::conversionCaller(ErrorTrap& trap) {
         o.stretch = Option3->isChecked();
         return o;
     };
-    caller.step = [&trap](int line, const std::function<void()>& step) { trap.at(line, step); };
-    caller.beginPass = [this, &trap](int row, int line, QString* source) { return beginPass(trap, row, line, source); };
+    // The run's steps at the handler's line numbers.
+    caller.step = [&trap, joined](ConversionJob::Step step, const std::function<void()>& f) {
+        trap.at(conversionLine(joined, step), f);
+    };
+    caller.beginPass = [this, &trap, joined](int row, QString* source) {
+        return beginPass(trap, row, passLine(joined), source);
+    };
     caller.cancelled = [this] { return m_unloading; };
     caller.holder = &Creator->pictureSlot();
     caller.rowTurn = [this](int row) { return ListView1->rowTurn(row); };
@@ -99,7 +105,7 @@ void Form1::PushButton2_Click() {
                 bool perPicture = true;
                 trap.at(110, [&] { perPicture = Option1->isChecked(); });
                 ConversionJob job(m_services.printing, m_services.registry, m_services.decoder, m_config.outputWaitMs,
-                                  conversionCaller(trap));
+                                  conversionCaller(trap, !perPicture));
                 const ConversionReport report = perPicture ? job.runPerPicture() : job.runJoined();
                 if (m_unloading) return;  // the window is gone: no report
                 const auto lines = [](const QStringList& paths) {

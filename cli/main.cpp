@@ -59,13 +59,6 @@ void usageError(const QString& text) {
     std::fprintf(stderr, "pictolio-convert: %s\nTry 'pictolio-convert --help'.\n", qPrintable(text));
 }
 
-// The extensions of the pictures a folder gives: other files in it are passed over quietly.
-bool looksLikePicture(const QString& name) {
-    static const QStringList extensions{"jpg",  "jpeg", "jpe", "jfif", "png",  "bmp",  "gif",  "tif",
-                                        "tiff", "webp", "heic", "heif", "avif", "ico",  "ppm",  "pgm"};
-    return extensions.contains(QFileInfo(name).suffix().toLower());
-}
-
 // Everything from one descriptor to the other, a piece at a time, each write checked: a PDF of
 // any size costs one piece of memory, and a reader that went away (EPIPE) is a failure. "" when
 // done, else why not.
@@ -434,7 +427,7 @@ int main(int argc, char* argv[]) {
             scan.getSubDirectories2016(folders);
             lostInEncoding << scan.foldersLostInEncoding();
             for (const QString& row : scan.filesOf(folders, QStringLiteral("*.*"))) {
-                if (!looksLikePicture(row)) continue;
+                if (!PictureDecoder::hasPictureExtension(row)) continue;  // others are passed over quietly
                 if (nameLostInEncoding(row))
                     lostInEncoding << row;
                 else
@@ -492,7 +485,7 @@ int main(int argc, char* argv[]) {
         o.stretch = parser.isSet(stretch);
         return o;
     };
-    caller.beginPass = [&](int row, int, QString* source) {
+    caller.beginPass = [&](int row, QString* source) {
         if (interrupted || row > rows.size()) return false;
         *source = rows[row - 1];
         if (!quietly) progress.file(row, *source);
@@ -530,12 +523,14 @@ int main(int argc, char* argv[]) {
         if (!why.isEmpty()) report.whyNotCreated.insert(path, why);
     }
 
+    // "not a picture: PATH: why", the reason as the decoder gave it.
     for (const QString& path : report.invalidPictures) {
-        if (const QString why = report.refusals.value(path); !why.isEmpty())
-            std::fprintf(stderr, "pictolio-convert: %s: %s\n", qPrintable(path), qPrintable(why));
+        const QString why = report.refusals.value(path);
+        if (!QFileInfo::exists(path))
+            std::fprintf(stderr, "pictolio-convert: no such file: %s\n", qPrintable(path));
         else
-            std::fprintf(stderr, "pictolio-convert: %s: %s\n",
-                         QFileInfo::exists(path) ? "not a picture" : "no such file", qPrintable(path));
+            std::fprintf(stderr, "pictolio-convert: not a picture: %s%s%s\n", qPrintable(path),
+                         why.isEmpty() ? "" : ": ", qPrintable(why));
     }
     for (const QString& path : report.notCreated) {
         const QString why = report.whyNotCreated.value(path);

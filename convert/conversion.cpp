@@ -19,56 +19,54 @@ ConversionJob::ConversionJob(PrintService& printing, Registry& registry, const P
     if (!m_caller.holder) m_caller.holder = &m_ownHolder;
 }
 
-void ConversionJob::step(int line, const std::function<void()>& f) {
+void ConversionJob::step(Step s, const std::function<void()>& f) {
     if (m_caller.step)
-        m_caller.step(line, f);
+        m_caller.step(s, f);
     else
         f();
 }
 
-bool ConversionJob::beginPass(int row, int line, QString* source) {
-    if (m_caller.beginPass) return m_caller.beginPass(row, line, source) && !cancelled();
+bool ConversionJob::beginPass(int row, QString* source) {
+    if (m_caller.beginPass) return m_caller.beginPass(row, source) && !cancelled();
     if (cancelled() || row > m_caller.rowCount()) return false;
     *source = m_caller.rowText(row);
     return true;
 }
 
-// The output path made from one row, each step at its own line from `line` on: test the folder
-// choice, the path in the folder, else test the beside choice, the path beside the picture,
-// then the doubled separators cleaned out.
-QString ConversionJob::outputPathFor(int line, const QString& source) {
+// The output path made from one row: test the folder choice, the path in the folder, else test
+// the beside choice, the path beside the picture; then the doubled separators cleaned out.
+QString ConversionJob::outputPathFor(const QString& source) {
     const QString separator = pathSeparator(nativePathStyle);
     QString path;
     bool inFolder = false;
-    step(line, [&] { inFolder = m_caller.options().inFolder; });
+    step(Step::AskInFolder, [&] { inFolder = m_caller.options().inFolder; });
     if (inFolder) {
-        step(line + 2, [&] { path = m_caller.options().folder + separator + pdfFileName(source); });
+        step(Step::PathInFolder, [&] { path = m_caller.options().folder + separator + pdfFileName(source); });
     } else {
         bool beside = false;
-        step(line + 4, [&] { beside = m_caller.options().besideSource; });
-        if (beside) step(line + 6, [&] { path = extractFolder(source) + separator + pdfFileName(source); });
+        step(Step::AskBeside, [&] { beside = m_caller.options().besideSource; });
+        if (beside) step(Step::PathBeside, [&] { path = extractFolder(source) + separator + pdfFileName(source); });
     }
-    step(line + 8, [&] { path = collapseSeparators(path); });
+    step(Step::CleanPath, [&] { path = collapseSeparators(path); });
     return path;
 }
 
-// Draws the picture in the holder as the size options say, each step at its own line from
-// `line` on: test own size, draw at own size, else test stretch, draw stretched. False when
-// nothing was drawn.
-bool ConversionJob::drawPicture(int line) {
+// Draws the picture in the holder as the size options say: test own size, draw at own size, else
+// test stretch, draw stretched. False when nothing was drawn.
+bool ConversionJob::drawPicture() {
     PrinterDevice& printer = m_printing.printer();
     bool keepSize = false, stretch = false, drawn = false;
-    step(line, [&] { keepSize = m_caller.options().keepSize; });
+    step(Step::AskOwnSize, [&] { keepSize = m_caller.options().keepSize; });
     if (keepSize) {
-        step(line + 2, [&] {
+        step(Step::DrawOwnSize, [&] {
             printer.paintPicture(*m_caller.holder, 0, 0);
             drawn = true;
         });
         return drawn;
     }
-    step(line + 4, [&] { stretch = m_caller.options().stretch; });
+    step(Step::AskStretch, [&] { stretch = m_caller.options().stretch; });
     if (stretch) {
-        step(line + 6, [&] {
+        step(Step::DrawStretched, [&] {
             printer.paintPicture(*m_caller.holder, 0, 0, float(printer.scaleWidth()), float(printer.scaleHeight()));
             drawn = true;
         });
@@ -156,16 +154,20 @@ void ConversionJob::keepPaceWithRecognition() {
     }
 }
 
-// A row that is not a picture, and why, when the decoder said.
+// A row that is not a picture, and why, as the decoder said; the reason goes to the printer's log
+// too, beside the PDFs not made.
 void ConversionJob::noteInvalid(const QString& source) {
     m_report.invalidPictures << source;
-    if (!m_caller.holder->refusal.isEmpty()) m_report.refusals.insert(source, m_caller.holder->refusal);
+    const QString& why = m_caller.holder->refusal;
+    if (why.isEmpty()) return;
+    m_report.refusals.insert(source, why);
+    m_printing.pdfDriver().log(QStringLiteral("%1 not a picture: %2").arg(source, why));
 }
 
-// Loads the row's picture into the holder at step `line`, turned as the row says.
-bool ConversionJob::loadPicture(int row, int line, const QString& source, QString* invalid) {
+// Loads the row's picture into the holder, turned as the row says.
+bool ConversionJob::loadPicture(int row, const QString& source, QString* invalid) {
     bool ok = false;
-    step(line, [&] { ok = tryLoadPicture(*m_caller.holder, m_decoder, source, invalid, m_frames); });
+    step(Step::LoadPicture, [&] { ok = tryLoadPicture(*m_caller.holder, m_decoder, source, invalid, m_frames); });
     if (ok && m_caller.rowTurn) turnPicture(*m_caller.holder, m_caller.rowTurn(row));
     return ok;
 }
@@ -209,98 +211,107 @@ QString ConversionJob::clearOfRunOutputs(const QString& outputPath, const QStrin
     }
 }
 
-ConversionReport ConversionJob::runPerPicture() {
-    noteRunSources();
+// Takes the PDF printer's settings for the output path and hands it over, then makes the PDF
+// printer the current printer. False when no PDF is to be printed there (see outputIsUsable);
+// *abandoned: the run was stopped while it waited for the settings.
+bool ConversionJob::openOutput(pdfprinter::SettingsLock& lock, const QString& output, const QString& source,
+                               bool* abandoned) {
+    if (!lockSettings(lock, output, abandoned)) return false;
+    step(Step::WriteSettings, [&] { pdfprinter::writeOutputSettings(m_registry, output); });
+    step(Step::SelectPrinter, [&] { pdfprinter::selectPdfPrinter(m_printing); });
+    return outputIsUsable(output, source);
+}
+
+// Loads the row's picture into the holder and, when its PDF can be made, draws it at the
+// printer's pixel scale. Every row is loaded, also when the PDF cannot be made, so that every row
+// that is not a picture is listed.
+ConversionJob::Printed ConversionJob::printRow(int row, const QString& source, bool usable) {
+    QString invalid;
+    const bool ok = loadPicture(row, source, &invalid);
+    if (!ok) noteInvalid(source);
+    if (!ok || !usable) return Printed::Skipped;
+    step(Step::PixelScale, [&] { m_printing.printer().setScaleMode(ScaleMode::Pixels); });
+    return drawPicture() ? Printed::Drawn : Printed::Nothing;
+}
+
+// Hands the document to the printer, lets go of its settings, and waits for its PDF when
+// anything was drawn (the wait a step of its own in a joined run).
+void ConversionJob::endDocument(pdfprinter::SettingsLock& lock, const QString& output, bool drawn, bool waitIsAStep) {
     PrinterDevice& printer = m_printing.printer();
-    int n = 0;
-    step(112, [&] { n = m_caller.rowCount(); });
-    QString source;
-    for (int i = 1; i <= n; ++i) {
-        if (!beginPass(i, 114, &source)) break;
-        m_passSource = outputFileIdentity(source);
-        const QString output = clearOfRunOutputs(outputPathFor(126, source), source);
-        pdfprinter::SettingsLock lock(m_printing.root() + QStringLiteral("/pdfwriter-settings.lock"));
-        bool abandoned = false;
-        bool usable = lockSettings(lock, output, &abandoned);
-        if (abandoned) break;
-        if (usable) {
-            step(136, [&] { pdfprinter::writeOutputSettings(m_registry, output); });
-            step(148, [&] { pdfprinter::selectPdfPrinter(m_printing); });
-            usable = outputIsUsable(output, source);
-        }
-        // Loaded whatever became of the output, so that every row that is not a picture is listed.
-        QString invalid;
-        const bool ok = loadPicture(i, 154, source, &invalid);
-        if (!ok) noteInvalid(source);
-        if (!ok || !usable) continue;
-        step(156, [&] { printer.setScaleMode(ScaleMode::Pixels); });
-        const bool drawn = drawPicture(158);
-        const int pages = printer.pageCount();
-        const pdfwriter::FileIdentity before = outputFileIdentity(output);
-        quint64 job = 0;
-        step(166, [&] { job = printer.endDoc(); });
-        lock.release();
-        if (drawn) waitForOutput(output, before, job, pages);
-        if (cancelled()) break;
-    }
-    m_report.stopped = cancelled();
+    const int pages = printer.pageCount();
+    const pdfwriter::FileIdentity before = outputFileIdentity(output);
+    quint64 job = 0;
+    step(Step::EndDoc, [&] { job = printer.endDoc(); });
+    lock.release();
+    if (!drawn) return;
+    if (waitIsAStep)
+        step(Step::WaitForPdf, [&] { waitForOutput(output, before, job, pages); });
+    else
+        waitForOutput(output, before, job, pages);
+}
+
+// The report of the run as it ends; a run stopped on the way stops the recognition under way too.
+ConversionReport ConversionJob::finish(bool stopped) {
+    m_report.stopped = stopped;
     if (m_report.stopped) m_printing.pdfDriver().recognition().stopAll();
     return m_report;
+}
+
+ConversionReport ConversionJob::runPerPicture() {
+    noteRunSources();
+    int n = 0;
+    step(Step::CountRows, [&] { n = m_caller.rowCount(); });
+    QString source;
+    for (int i = 1; i <= n; ++i) {
+        if (!beginPass(i, &source)) break;
+        m_passSource = outputFileIdentity(source);
+        const QString output = clearOfRunOutputs(outputPathFor(source), source);
+        pdfprinter::SettingsLock lock(m_printing.root() + QStringLiteral("/pdfwriter-settings.lock"));
+        bool abandoned = false;
+        const bool usable = openOutput(lock, output, source, &abandoned);
+        if (abandoned) break;
+        const Printed printed = printRow(i, source, usable);
+        if (printed == Printed::Skipped) continue;
+        endDocument(lock, output, printed == Printed::Drawn, false);
+        if (cancelled()) break;
+    }
+    return finish(cancelled());
 }
 
 ConversionReport ConversionJob::runJoined() {
     noteRunSources();
     PrinterDevice& printer = m_printing.printer();
     m_passSource = {};
-    const QString output = outputPathFor(174, m_caller.rowText(1));
+    const QString output = outputPathFor(m_caller.rowText(1));
     pdfprinter::SettingsLock lock(m_printing.root() + QStringLiteral("/pdfwriter-settings.lock"));
     bool abandoned = false;
-    bool usable = lockSettings(lock, output, &abandoned);
+    const bool usable = openOutput(lock, output, m_caller.rowText(1), &abandoned);
     if (abandoned) {
         m_report.stopped = true;
         return m_report;
     }
-    if (usable) {
-        step(184, [&] { pdfprinter::writeOutputSettings(m_registry, output); });
-        step(196, [&] { pdfprinter::selectPdfPrinter(m_printing); });
-        usable = outputIsUsable(output, m_caller.rowText(1));
-    }
     int n = 0;
-    step(202, [&] { n = m_caller.rowCount(); });
+    step(Step::CountRows, [&] { n = m_caller.rowCount(); });
     int drawn = 0;
     QString source;
     for (int i = 1; i <= n; ++i) {
-        if (!beginPass(i, 204, &source)) break;
-        // Every row is loaded, also when the PDF cannot be made, so that every row that is not a
-        // picture is listed.
-        QString invalid;
-        const bool ok = loadPicture(i, 216, source, &invalid);
-        if (!ok) noteInvalid(source);
-        if (!ok || !usable) continue;
-        step(218, [&] { printer.setScaleMode(ScaleMode::Pixels); });
-        if (drawPicture(220)) ++drawn;
+        if (!beginPass(i, &source)) break;
+        const Printed printed = printRow(i, source, usable);
+        if (printed == Printed::Skipped) continue;
+        if (printed == Printed::Drawn) ++drawn;
         keepPaceWithRecognition();
         bool more = false;
-        step(228, [&] { more = i < m_caller.rowCount(); });
-        if (more) step(230, [&] { printer.newPage(); });
+        step(Step::AskMoreRows, [&] { more = i < m_caller.rowCount(); });
+        if (more) step(Step::NewPage, [&] { printer.newPage(); });
     }
     if (cancelled() || !usable) {
         // Stopped half way (a PDF of some of the pictures is not what was asked), or the PDF
         // cannot be made.
         printer.killDoc();
-        m_report.stopped = cancelled();
-        if (m_report.stopped) m_printing.pdfDriver().recognition().stopAll();
-        return m_report;
+        return finish(cancelled());
     }
-    const int pages = printer.pageCount();
-    const pdfwriter::FileIdentity before = outputFileIdentity(output);
-    quint64 job = 0;
-    step(234, [&] { job = printer.endDoc(); });
-    lock.release();
-    if (drawn > 0) step(236, [&] { waitForOutput(output, before, job, pages); });
-    m_report.stopped = cancelled();
-    if (m_report.stopped) m_printing.pdfDriver().recognition().stopAll();
-    return m_report;
+    endDocument(lock, output, drawn > 0, true);
+    return finish(cancelled());
 }
 
 }  // namespace pictolio

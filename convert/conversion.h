@@ -32,7 +32,7 @@ struct RowOptions {
 // come, and those that came without some pictures (changed or removed after they were checked).
 struct ConversionReport {
     QStringList invalidPictures;
-    QHash<QString, QString> refusals;  // why a file of invalidPictures is none, when known ("too large: ...")
+    QHash<QString, QString> refusals;  // why a file of invalidPictures is none ("truncated JPEG: ...")
     QStringList created;
     QStringList notCreated;
     QMap<QString, QString> whyNotCreated;  // a path of notCreated: why it was not made, when known
@@ -47,15 +47,38 @@ struct ConversionReport {
 // window drives it from "Start Converting", pictolio-convert from the command line.
 class ConversionJob {
 public:
+    // The steps of a run, as its caller is told of them (the window numbers them for its error
+    // report). A joined run decides its output path first, then goes through the rows.
+    enum class Step {
+        CountRows,      // how many rows there are
+        AskInFolder,    // whether the PDF goes into the folder
+        PathInFolder,   // its path in the folder
+        AskBeside,      // whether it goes beside its picture
+        PathBeside,     // its path beside the picture
+        CleanPath,      // doubled separators taken out of the path
+        WriteSettings,  // the path handed to the PDF printer's settings
+        SelectPrinter,  // the PDF printer made the current printer
+        LoadPicture,    // the row's picture loaded into the holder
+        PixelScale,     // the printer's scale set to pixels
+        AskOwnSize,     // whether the picture is drawn at its own size
+        DrawOwnSize,
+        AskStretch,     // whether it is stretched over the printable area
+        DrawStretched,
+        AskMoreRows,    // joined: whether a row follows
+        NewPage,        // joined: the next page begun
+        EndDoc,         // the document handed to the printer
+        WaitForPdf,     // joined: the wait for its PDF
+    };
+
     struct Caller {
         std::function<int()> rowCount;            // asked again at every pass
         std::function<QString(int row)> rowText;  // rows from 1
         std::function<RowOptions()> options;      // asked whenever a row's output or drawing is decided
-        // Runs step number `line` of the run (the window: under its error trap). Default: runs it.
-        std::function<void(int line, const std::function<void()>& step)> step;
-        // The start of pass `row` (its steps numbered from line): sets *source to the row's text.
-        // False ends the run. Default: reads the row.
-        std::function<bool(int row, int line, QString* source)> beginPass;
+        // Runs a step of the run (the window: under its error trap). Default: runs it.
+        std::function<void(Step, const std::function<void()>& step)> step;
+        // The start of pass `row`: sets *source to the row's text. False ends the run. Default:
+        // reads the row.
+        std::function<bool(int row, QString* source)> beginPass;
         // True stops the run where it is (the window closed, Ctrl+C): no joined PDF is made.
         std::function<bool()> cancelled;
         // The picture being printed (the window's picture holder).
@@ -72,13 +95,19 @@ public:
     ConversionReport runJoined();
 
 private:
-    QString outputPathFor(int line, const QString& source);
-    bool drawPicture(int line);
-    bool loadPicture(int row, int line, const QString& source, QString* invalid);
-    void step(int line, const std::function<void()>& f);
+    QString outputPathFor(const QString& source);
+    bool drawPicture();
+    bool loadPicture(int row, const QString& source, QString* invalid);
+    void step(Step step, const std::function<void()>& f);
     bool cancelled() const { return m_caller.cancelled && m_caller.cancelled(); }
-    bool beginPass(int row, int line, QString* source);
+    bool beginPass(int row, QString* source);
     bool outputIsUsable(const QString& outputPath, const QString& source);
+    // The steps both kinds of run take, in the order they take them.
+    bool openOutput(pdfprinter::SettingsLock& lock, const QString& output, const QString& source, bool* abandoned);
+    enum class Printed { Skipped, Nothing, Drawn };  // Skipped: not a picture, or no PDF to be made
+    Printed printRow(int row, const QString& source, bool usable);
+    void endDocument(pdfprinter::SettingsLock& lock, const QString& output, bool drawn, bool waitIsAStep);
+    ConversionReport finish(bool stopped);
     bool lockSettings(pdfprinter::SettingsLock& lock, const QString& outputPath, bool* abandoned);
     void keepPaceWithRecognition();
     void waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job, int pages);

@@ -2,7 +2,8 @@
 #pragma once
 
 // What the fuzz targets share: the input as a file (the decoder and the PDF writer read files),
-// and a check that stops the run with a message when the program breaks a promise.
+// the picture the decoder makes of it, and a check that stops the run with a message when the
+// program breaks a promise.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "pictures/picture.h"
 
 namespace fuzz {
 
@@ -70,6 +73,16 @@ inline std::string inputFile(const std::uint8_t* data, std::size_t size, const c
 // Qt's image readers say what they think of damaged files on stderr: not wanted here.
 inline void quietQt() {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+}
+
+// The input loaded by the picture decoder as the program loads a file. The empty picture has no
+// image, and says why it is none.
+inline pictolio::Picture loadedPicture(const std::uint8_t* data, std::size_t size) {
+    const std::string path = inputFile(data, size, "picture");
+    pictolio::Picture picture = pictolio::PictureDecoder().load(QString::fromStdString(path));
+    require(!picture.isEmpty() || picture.image == nullptr, "the empty picture has no image");
+    require(!picture.isEmpty() || !picture.refusal.isEmpty(), "the empty picture says why");
+    return picture;
 }
 
 }  // namespace fuzz

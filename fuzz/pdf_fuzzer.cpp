@@ -19,8 +19,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string path = fuzz::inputFile(data, size, "picture");
-    const pictolio::Picture picture = pictolio::PictureDecoder().load(QString::fromStdString(path));
+    const pictolio::Picture picture = fuzz::loadedPicture(data, size);
     if (picture.isEmpty()) return 0;
 
     // Stretched over an A4 page less the margins, turned upright.

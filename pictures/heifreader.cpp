@@ -50,17 +50,46 @@ std::vector<std::uint8_t> profileOf(const heif_color_profile_nclx& nclx) {
     return {icc.begin(), icc.end()};
 }
 
-// The primary image of the file's bytes, upright, 8-bit RGB or RGBA; null when it cannot be
-// decoded (damaged, a codec libheif lacks, more memory than Qt allows one picture). profile: gets
-// the image's ICC profile, when it has one or its colour code points call for one.
-QImage decodePrimary(const std::vector<std::uint8_t>& data, std::vector<std::uint8_t>* profile) {
+// Why libheif refused the file's bytes, in its own words.
+Failure heifFault(const heif_error& error, const std::vector<std::uint8_t>& data) {
+    const QString kind = data.size() >= 12 && std::memcmp(data.data() + 8, "avi", 3) == 0 ? QStringLiteral("AVIF")
+                                                                                          : QStringLiteral("HEIF");
+    const QString said = QString::fromUtf8(error.message ? error.message : "");
+    // A top-level box that runs past the end: the file is cut short, whatever libheif makes of it.
+    for (std::uint64_t at = 0; at + 8 <= data.size();) {
+        const std::uint8_t* box = data.data() + at;
+        std::uint64_t size = (std::uint64_t(box[0]) << 24) | (box[1] << 16) | (box[2] << 8) | box[3];
+        if (size == 1 && at + 16 <= data.size())
+            for (int i = 8; i < 16; ++i) size = (i == 8 ? 0 : size << 8) | box[i];
+        if (size == 0) break;  // to the end of the file
+        if (size < 8) break;   // damaged
+        if (at + size > data.size())
+            return {QStringLiteral("truncated %1: its '%2' box runs to byte %3, the file ends at byte %4")
+                        .arg(kind, QString::fromLatin1(reinterpret_cast<const char*>(box + 4), 4),
+                             byteCount(qint64(at + size)), byteCount(qint64(data.size())))};
+        at += size;
+    }
+    if (error.code == heif_error_Invalid_input && error.subcode == heif_suberror_End_of_data)
+        return {QStringLiteral("truncated %1: the data ends at byte %2 (libheif: %3)")
+                    .arg(kind, byteCount(qint64(data.size())), said)};
+    if (error.code == heif_error_Unsupported_feature || error.code == heif_error_Unsupported_filetype ||
+        error.code == heif_error_Plugin_loading_error)
+        return {QStringLiteral("unsupported %1: libheif: %2").arg(kind, said)};
+    return {QStringLiteral("damaged %1: libheif: %2").arg(kind, said)};
+}
+
+// The primary image of the file's bytes, upright, 8-bit RGB or RGBA; or why it cannot be
+// decoded (damaged, a codec libheif lacks, more memory than Qt allows one picture). profile:
+// gets the image's ICC profile, when it has one or its colour code points call for one.
+Outcome<QImage> decodePrimary(const std::vector<std::uint8_t>& data, std::vector<std::uint8_t>* profile) {
     HeifPtr<heif_context> context(heif_context_alloc());
-    if (!context) return {};
-    if (heif_context_read_from_memory_without_copy(context.get(), data.data(), data.size(), nullptr).code !=
-        heif_error_Ok)
-        return {};
+    if (!context) return Failure{QStringLiteral("unsupported HEIF: libheif cannot start")};
+    if (const heif_error e = heif_context_read_from_memory_without_copy(context.get(), data.data(), data.size(), nullptr);
+        e.code != heif_error_Ok)
+        return heifFault(e, data);
     heif_image_handle* h = nullptr;
-    if (heif_context_get_primary_image_handle(context.get(), &h).code != heif_error_Ok) return {};
+    if (const heif_error e = heif_context_get_primary_image_handle(context.get(), &h); e.code != heif_error_Ok)
+        return heifFault(e, data);
     const HeifPtr<heif_image_handle> handle(h);
     const heif_color_profile_type kind = heif_image_handle_get_color_profile_type(handle.get());
     if (profile && (kind == heif_color_profile_type_prof || kind == heif_color_profile_type_rICC)) {
@@ -74,14 +103,15 @@ QImage decodePrimary(const std::vector<std::uint8_t>& data, std::vector<std::uin
     const int height = heif_image_handle_get_height(handle.get());
     const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
     const int limitMb = QImageReader::allocationLimit();
-    if (width <= 0 || height <= 0 ||
-        (limitMb > 0 && std::uint64_t(width) * std::uint64_t(height) * 4 > (std::uint64_t(limitMb) << 20)))
-        return {};
+    if (width <= 0 || height <= 0) return Failure{QStringLiteral("damaged HEIF: its primary image has no size")};
+    if (limitMb > 0 && std::uint64_t(width) * std::uint64_t(height) * 4 > (std::uint64_t(limitMb) << 20))
+        return tooLarge(width, height, std::uint64_t(width) * std::uint64_t(height) * 4, limitMb, "HEIF");
     heif_image* decoded = nullptr;
-    if (heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
-                          alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, nullptr)
-            .code != heif_error_Ok)
-        return {};
+    if (const heif_error e = heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
+                                               alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
+                                               nullptr);
+        e.code != heif_error_Ok)
+        return heifFault(e, data);
     HeifPtr<heif_image> image(decoded);
     // Code points come in a box of the file or in the coded picture; the decoded image has both.
     if (profile && profile->empty() && kind != heif_color_profile_type_prof && kind != heif_color_profile_type_rICC) {
@@ -95,16 +125,17 @@ QImage decodePrimary(const std::vector<std::uint8_t>& data, std::vector<std::uin
     const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
     const int w = heif_image_get_width(image.get(), heif_channel_interleaved);
     const int h2 = heif_image_get_height(image.get(), heif_channel_interleaved);
-    if (!plane || w <= 0 || h2 <= 0 || stride < w * (alpha ? 4 : 3)) return {};
+    if (!plane || w <= 0 || h2 <= 0 || stride < w * (alpha ? 4 : 3))
+        return Failure{QStringLiteral("damaged HEIF: libheif decodes no pixels of it")};
     // The picture is the decoded plane itself, let go of with the last copy of the image.
     QImage out(plane, w, h2, stride, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888,
                [](void* owner) { heif_image_release(static_cast<heif_image*>(owner)); }, image.get());
-    if (out.isNull()) return {};
+    if (out.isNull()) return Failure{QStringLiteral("too large: no memory for %1 x %2 pixels").arg(w).arg(h2)};
     image.release();
     return out;
 }
 
-QImage decodeHeif(const std::vector<std::uint8_t>& data) { return decodePrimary(data, nullptr); }
+QImage decodeHeif(const std::vector<std::uint8_t>& data) { return decodePrimary(data, nullptr).valueOr({}); }
 
 }  // namespace
 
@@ -114,12 +145,14 @@ bool isHeif(const std::uint8_t* head, std::size_t size) {
     return kind == heif_filetype_yes_supported || kind == heif_filetype_yes_unsupported;
 }
 
-Picture loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+PictureRead loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
     std::vector<std::uint8_t> data;
-    if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
+    if (!readWhole(fd, std::size_t(identity.size), &data)) return unreadable();
     std::vector<std::uint8_t> profile;
-    const QImage image = decodePrimary(data, &profile);
-    if (image.isNull() || !(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
+    const Outcome<QImage> decoded = decodePrimary(data, &profile);
+    if (!decoded) return Failure{decoded.reason()};
+    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
+    const QImage& image = *decoded;
     const auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(), false,
                                                             hasTransparency(image), decodeHeif);
     source->setProfile(std::move(profile));

@@ -125,9 +125,46 @@ bool wholeButForItsEnd(const std::uint8_t* data, std::size_t size, pdfwriter::Jp
            decodesWhole(ended.data(), ended.size());
 }
 
+// Why the check refused the data, as far as its frame header tells.
+Failure jpegFault(const std::uint8_t* data, std::size_t size, pdfwriter::JpegStatus status) {
+    using pdfwriter::JpegStatus;
+    if (status == JpegStatus::Truncated)
+        return {QStringLiteral("truncated JPEG: the data ends at byte %1, before its end-of-image marker")
+                    .arg(byteCount(qint64(size)))};
+    if (status != JpegStatus::Unsupported && status != JpegStatus::TooLarge)
+        return {QStringLiteral("damaged JPEG: a marker, segment or table in it is wrong")};
+    // The start-of-frame segment: its process, sample precision and size.
+    unsigned marker = 0, precision = 8, width = 0, height = 0;
+    for (std::size_t at = 2; at + 9 <= size && data[at] == 0xFF; at += 2 + ((data[at + 2] << 8) | data[at + 3])) {
+        const unsigned m = data[at + 1];
+        if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) {
+            marker = m, precision = data[at + 4];
+            height = (data[at + 5] << 8) | data[at + 6], width = (data[at + 7] << 8) | data[at + 8];
+            break;
+        }
+    }
+    if (status == JpegStatus::TooLarge)
+        return {QStringLiteral("too large: %1 x %2 pixels, more than the %3 a JPEG picture may have")
+                    .arg(width)
+                    .arg(height)
+                    .arg(byteCount(qint64(pdfwriter::maxJpegPixels)))};
+    QString kind;
+    if (marker == 0xC3 || marker == 0xC7 || marker == 0xCB || marker == 0xCF)
+        kind = QStringLiteral("lossless coding");
+    else if (marker == 0xC5 || marker == 0xC6 || marker == 0xCD || marker == 0xCE)
+        kind = QStringLiteral("hierarchical coding");
+    else if (precision != 8)
+        kind = QStringLiteral("%1-bit samples (only 8-bit ones are taken)").arg(precision);
+    else if (width == 0 || height == 0)
+        kind = QStringLiteral("no size in its frame header");
+    else
+        kind = QStringLiteral("more than %1 scans").arg(pdfwriter::maxJpegScans);
+    return {QStringLiteral("unsupported JPEG: %1").arg(kind)};
+}
+
 }  // namespace
 
-Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+PictureRead loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
     pdfwriter::JpegInfo info;
     // The bytes go into the picture while the budget for kept bytes lasts; otherwise the file
     // is read for the check alone, and its bytes are copied from the file when it is printed.
@@ -136,20 +173,21 @@ Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& ide
     std::optional<CheckBuffer> buffer;
     const std::uint8_t* data;
     if (pdfwriter::JpegFileImage::mayKeep(identity.size)) {
-        if (!readWhole(fd, size, &kept)) return {};
+        if (!readWhole(fd, size, &kept)) return unreadable();
         data = kept.data();
     } else {
         buffer.emplace(size);
-        if (!readWhole(fd, size, buffer->data())) return {};
+        if (!readWhole(fd, size, buffer->data())) return unreadable();
         data = buffer->data();
     }
     bool ended = true;
-    if (pdfwriter::checkJpeg(data, size, &info) != pdfwriter::JpegStatus::Ok) {
-        if (!wholeButForItsEnd(data, size, &info)) return {};
+    if (const pdfwriter::JpegStatus status = pdfwriter::checkJpeg(data, size, &info);
+        status != pdfwriter::JpegStatus::Ok) {
+        if (!wholeButForItsEnd(data, size, &info)) return jpegFault(data, size, status);
         ended = false;
     }
     // The bytes checked must be the bytes printed: a file written meanwhile is not taken.
-    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
+    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
 
     const auto details = pdfwriter::JpegFileImage::Details::of(info);
     ColourProfile profile = usableProfile(jpegProfile(data, size), info.components);

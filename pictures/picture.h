@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/outcome.h"
 #include "pdfwriter/imagesource.h"
 
 namespace pictolio {
@@ -33,8 +34,8 @@ struct Picture {
     std::shared_ptr<const pdfwriter::ImageSource> image;
     // The pages after the first, in file order (a multi-page TIFF file).
     std::vector<PicturePage> morePages;
-    // The empty picture: why the file is none it can take, when that is known and more than
-    // "not a picture" ("too large: ..."); "" otherwise.
+    // The empty picture: why the file is none it can take, in words a person can read
+    // ("truncated JPEG: ..."); "" for a picture.
     QString refusal;
 
     bool isEmpty() const { return handle == 0; }
@@ -80,14 +81,21 @@ public:
     // Frames::All: every frame of an animated picture (GIF, WebP) is a page, each composed as the
     // animation shows it; First: its first frame alone.
     enum class Frames { First, All };
+    // The picture, or why the file is none ("truncated JPEG: the data ends at byte 51,200 ...").
+    Outcome<Picture> read(const QString& path, Frames frames = Frames::First) const;
+    // As read, for a picture holder: the empty picture for a file that is none, with the reason
+    // in its refusal.
     Picture load(const QString& path, Frames frames = Frames::First) const;
 
     // The density assumed when a file states none.
     static constexpr double defaultDpi = 96.0;
 
     // The file name extensions of the pictures it takes, in lower case without the dot
-    // ("jpg", "png", "tif", ...).
+    // ("jpg", "png", "tif", ...): the one list the window's open dialog and pictolio-convert's
+    // folder search both go by. Qt's readers are found once, the first time it is asked for.
     static QStringList fileExtensions();
+    // Whether the file's name ends in one of them, in any case ("a.HIF").
+    static bool hasPictureExtension(const QString& path);
 
 private:
     Use m_use;

@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QImageReader>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -40,50 +41,72 @@ PictureDecoder::PictureDecoder(Use use) : m_use(use) {
     });
 }
 
-Picture PictureDecoder::load(const QString& path, Frames frames) const {
+Outcome<Picture> PictureDecoder::read(const QString& path, Frames frames) const {
     const readers::DecodedImage::FactsOnly facts(m_use == Use::Facts);
     if (m_use == Use::Printing) readers::DecodedImage::forgetKept();  // before another picture's pixels are decoded
-    if (path.isEmpty() || path.contains(QChar(0))) return {};
+    if (path.isEmpty() || path.contains(QChar(0))) return Failure{QStringLiteral("no file given")};
     const ReadingFile reading(path);
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return {};
-    struct stat st {};
-    Picture picture;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
-        st.st_size <= maxFileSize) {
+    if (fd < 0) return Failure{QStringLiteral("cannot be opened: %1").arg(QString::fromLocal8Bit(std::strerror(errno)))};
+    const auto picture = [&]() -> PictureRead {
+        struct stat st {};
+        if (::fstat(fd, &st) != 0) return unreadable();
+        if (S_ISDIR(st.st_mode)) return Failure{QStringLiteral("a folder, not a file")};
+        if (!S_ISREG(st.st_mode)) return Failure{QStringLiteral("not a regular file")};
+        if (st.st_size == 0) return Failure{QStringLiteral("an empty file")};
+        if (st.st_size > maxFileSize)
+            return Failure{QStringLiteral("too large: the file has %1 bytes, more than the %2 a picture file may have")
+                               .arg(byteCount(st.st_size), byteCount(maxFileSize))};
         const pdfwriter::FileIdentity identity = pdfwriter::FileIdentity::ofDescriptor(fd);
         std::uint8_t head[32] = {};
         const ssize_t n = ::pread(fd, head, sizeof head, 0);
         const std::size_t got = n > 0 ? std::size_t(n) : 0;
+        PictureRead read = Failure{};
         if (got >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF)
-            picture = loadJpeg(path, fd, identity);
+            read = loadJpeg(path, fd, identity);
         else if (got >= 8 && std::memcmp(head, "\x89PNG\r\n\x1a\n", 8) == 0)
-            picture = loadPng(path, fd, identity);
+            read = loadPng(path, fd, identity);
         else if (isTiff(head, got))
-            picture = loadTiff(path, fd, identity);
+            read = loadTiff(path, fd, identity);
         else if (isHeif(head, got))
-            picture = loadHeif(path, fd, identity);
+            read = loadHeif(path, fd, identity);
         else if (isStillWebp(head, got))
-            picture = loadWebp(path, fd, identity);
+            read = loadWebp(path, fd, identity);
         else
-            picture = loadOther(path, fd, identity);
+            read = loadOther(path, fd, identity);
         // Animated pictures are read by Qt's readers (still WebP files by libwebp).
-        if (frames == Frames::All && !picture.isEmpty() && !isStillWebp(head, got) && got >= 4 &&
+        if (frames == Frames::All && read && !isStillWebp(head, got) && got >= 4 &&
             (std::memcmp(head, "GIF8", 4) == 0 || std::memcmp(head, "RIFF", 4) == 0))
-            addFrames(picture, path, identity);
-    }
+            addFrames(*read, path, identity);
+        return read;
+    }();
     ::close(fd);
     return picture;
 }
 
+Picture PictureDecoder::load(const QString& path, Frames frames) const {
+    Outcome<Picture> picture = read(path, frames);
+    Picture empty;
+    empty.refusal = picture.reason();
+    return std::move(picture).valueOr(std::move(empty));
+}
+
 QStringList PictureDecoder::fileExtensions() {
-    QStringList names = {"jpg", "jpeg", "jpe", "jfif", "png", "tif", "tiff", "heic", "heif", "hif", "avif", "webp"};
-    for (const QByteArray& format : QImageReader::supportedImageFormats()) {
-        const QString name = QString::fromLatin1(format).toLower();
-        if (!names.contains(name)) names << name;
-    }
+    static const QStringList names = [] {
+        QStringList known = {"jpg", "jpeg", "jpe", "jfif", "png", "tif", "tiff", "heic", "heif", "hif", "avif", "webp"};
+        for (const QByteArray& format : QImageReader::supportedImageFormats()) {
+            const QString name = QString::fromLatin1(format).toLower();
+            if (!known.contains(name)) known << name;
+        }
+        return known;
+    }();
     return names;
+}
+
+bool PictureDecoder::hasPictureExtension(const QString& path) {
+    const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+    return dot > path.lastIndexOf(QLatin1Char('/')) && fileExtensions().contains(path.mid(dot + 1).toLower());
 }
 
 }  // namespace pictolio

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "common/outcome.h"
 #include "pictures/picture.h"
 
 namespace pictolio::readers {
@@ -23,6 +24,9 @@ inline std::uint32_t le32(const std::uint8_t* p) {
            (std::uint32_t(p[3]) << 24);
 }
 
+// What a reader gives: the picture, or why the file is none.
+using PictureRead = Outcome<Picture>;
+
 // While one lives, the messages Qt's image readers and the libraries under them (libpng, ...)
 // write from this thread name the file they are about: "x.png: libpng warning: ...".
 class ReadingFile {
@@ -33,14 +37,26 @@ public:
     ReadingFile& operator=(const ReadingFile&) = delete;
     // Puts the message handler that does so in place, once, in front of the one there was.
     static void nameFilesInMessages();
+    // The first warning or error such a library wrote about the file being read on this thread
+    // ("libpng error: IDAT: invalid distance too far back"); "" when none.
+    static QString firstMessage();
 
 private:
     const QString* m_was;
+    QString m_messageWas;
 };
 
 // Why a picture of width x height pixels that would take `bytes` decoded is not read, past a
-// limit of limitMb.
-QString tooLarge(int width, int height, std::uint64_t bytes, int limitMb);
+// limit of limitMb; `kind` names the format ("TIFF"), when it is one the limit is for.
+Failure tooLarge(int width, int height, std::uint64_t bytes, int limitMb, const char* kind = nullptr);
+// Why a file could not be read whole, or was written to while it was read.
+Failure unreadable();
+Failure changedWhileRead();
+// The file, named `path`, starts with bytes no reader takes: which format its name promises,
+// and the bytes it starts with.
+Failure unknownSignature(const QString& path, const std::uint8_t* head, std::size_t size);
+// The format a file's name promises ("JPEG" for x.jpg); "" when its extension names none.
+QString formatOfName(const QString& path);
 
 // A density that can be believed (dots per inch); else the decoder's default.
 double usableDpi(double dpi);
@@ -194,14 +210,14 @@ private:
 };
 
 // JPEG files, checked whole and kept as they are.
-Picture loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+PictureRead loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
 
 // PNG files: as stored where a PDF can hold them, else decoded by loadOther.
-Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+PictureRead loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
 
 // Whatever Qt's image readers take, decoded; xDpi, yDpi: the density the file states, when its
 // own reader has found it.
-Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity, double xDpi = 0,
+PictureRead loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity, double xDpi = 0,
                   double yDpi = 0);
 
 // The frames after the first of an animated picture Qt's readers take (GIF, WebP), added to it as
@@ -210,17 +226,17 @@ void addFrames(Picture& picture, const QString& path, const pdfwriter::FileIdent
 
 // TIFF files: every page, in file order.
 bool isTiff(const std::uint8_t* head, std::size_t size);
-Picture loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+PictureRead loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
 
 // HEIF files (HEIC, AVIF): the primary image, turned as the file says.
 bool isHeif(const std::uint8_t* head, std::size_t size);
-Picture loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+PictureRead loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
 // The primary image of a HEIF file, upright; null when the file is none or cannot be decoded.
 QImage decodeHeifFile(const QString& path);
 
 // WebP files of one picture (animated ones are left to Qt's reader, which gives the first frame).
 bool isStillWebp(const std::uint8_t* head, std::size_t size);
-Picture loadWebp(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+PictureRead loadWebp(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
 // The orientation a WebP file's EXIF chunk gives; 1 when it has none.
 int webpOrientation(int fd, std::int64_t fileSize);
 

@@ -27,18 +27,19 @@ QImage decodeUnended(const std::vector<std::uint8_t>& data) {
 
 // A PNG file whose image data is whole but which lacks its closing chunk, and which has to be
 // decoded (Qt's reader would stop at the end of the file).
-Picture loadUnended(const QString& path, int fd, const pdfwriter::FileIdentity& identity,
-                    const pdfwriter::PngInfo& info) {
-    Picture refused;
+PictureRead loadUnended(const QString& path, int fd, const pdfwriter::FileIdentity& identity,
+                        const pdfwriter::PngInfo& info) {
     const std::uint64_t bytes = std::uint64_t(info.width) * std::uint64_t(info.height) * 4;
-    if (bytes > (std::uint64_t(qtDefaultLimitMb) << 20)) {
-        refused.refusal = tooLarge(info.width, info.height, bytes, qtDefaultLimitMb);
-        return refused;
-    }
+    if (bytes > (std::uint64_t(qtDefaultLimitMb) << 20))
+        return tooLarge(info.width, info.height, bytes, qtDefaultLimitMb);
     std::vector<std::uint8_t> data;
-    if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
+    if (!readWhole(fd, std::size_t(identity.size), &data)) return unreadable();
     const QImage image = decodeUnended(data);
-    if (image.isNull() || !(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
+    if (image.isNull())
+        return Failure{QStringLiteral("damaged PNG: %1").arg(ReadingFile::firstMessage().isEmpty()
+                                                                 ? QStringLiteral("its image data cannot be decoded")
+                                                                 : ReadingFile::firstMessage())};
+    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
     const auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(),
                                                             image.isGrayscale(), hasTransparency(image), decodeUnended);
     PngExtras extras = pngExtras(fd, identity.size);
@@ -51,7 +52,7 @@ Picture loadUnended(const QString& path, int fd, const pdfwriter::FileIdentity& 
 
 // not interlaced, transparency (if any) a single colour or a range of palette entries. Other
 // PNG files are decoded, their alpha channel kept.
-Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+PictureRead loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
     pdfwriter::PngInfo info;
     bool unended = false;
     const auto read = [fd](std::size_t offset, std::size_t length, std::uint8_t* to) {
@@ -71,14 +72,19 @@ Picture loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& iden
             }
             return true;
         };
-        info = {};
-        status = pdfwriter::checkPng(size + sizeof iend, ended, &info);
-        if (status == pdfwriter::PngStatus::Ok) unended = true;
+        pdfwriter::PngInfo endedInfo;
+        if (pdfwriter::checkPng(size + sizeof iend, ended, &endedInfo) == pdfwriter::PngStatus::Ok) {
+            info = std::move(endedInfo);
+            status = pdfwriter::PngStatus::Ok;
+            unended = true;
+        }
     }
     // A file cut short is no picture (Qt's reader would show what it has of it).
-    if (status == pdfwriter::PngStatus::Truncated) return {};
+    if (status == pdfwriter::PngStatus::Truncated)
+        return Failure{QStringLiteral("truncated PNG: the data ends at byte %1, before its last chunk")
+                           .arg(byteCount(identity.size))};
     if (status != pdfwriter::PngStatus::Ok) return loadOther(path, fd, identity);
-    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
+    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
     pdfwriter::ImageFormat f;
     f.width = info.width;
     f.height = info.height;

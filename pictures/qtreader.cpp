@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "pictures/picturereaders.h"
@@ -22,7 +23,7 @@ namespace {
 // the paper: transparent where the image has transparency, white elsewhere; in a palette image
 // they hold an index past the picture's palette, which is made white.
 // refusal: set to why the picture is not read, when it is too large.
-QImage readCleared(QImageReader& reader, QString* refusal = nullptr) {
+QImage readCleared(QImageReader& reader, std::optional<Failure>* refusal = nullptr) {
     const QSize size = reader.size();
     const QImage::Format format = reader.imageFormat();
     // The limit on one picture's memory, as Qt applies it to an image it makes: a reader that
@@ -60,11 +61,12 @@ QImage readCleared(QImageReader& reader, QString* refusal = nullptr) {
 // leaves the missing rows unwritten, where the picture is damaged.
 // A GIF file whose screen (which Qt's reader makes whole, whatever the frames in it) would take
 // more memory than Qt's usual limit: a few bytes can claim one.
-bool gifUnacceptable(int fd) {
+std::optional<Failure> gifTooLarge(int fd) {
     std::uint8_t h[10];
-    if (::pread(fd, h, sizeof h, 0) != ssize_t(sizeof h) || std::memcmp(h, "GIF8", 4) != 0) return false;
+    if (::pread(fd, h, sizeof h, 0) != ssize_t(sizeof h) || std::memcmp(h, "GIF8", 4) != 0) return {};
     const std::uint64_t width = h[6] | (h[7] << 8), height = h[8] | (h[9] << 8);
-    return width * height * 4 > (std::uint64_t(qtDefaultLimitMb) << 20);
+    if (width * height * 4 <= (std::uint64_t(qtDefaultLimitMb) << 20)) return {};
+    return tooLarge(int(width), int(height), width * height * 4, qtDefaultLimitMb, "GIF");
 }
 
 // Whether a GIF file ends inside one of its blocks (cut off in a download or a copy): Qt's reader
@@ -103,13 +105,14 @@ bool gifCutShort(int fd, std::int64_t fileSize) {
     return at > size;
 }
 
-// A BMP file Qt would take that is no picture to print: uncompressed pixels that end before the
-// last row, sizes past any picture's, or run-length data far too short for the size it declares
-// (a file of a hundred bytes announcing millions of rows keeps the reader busy for a minute).
-bool bmpUnacceptable(int fd, std::int64_t fileSize) {
+// A BMP file Qt would take that is no picture to print, and why: uncompressed pixels that end
+// before the last row, sizes past any picture's, or run-length data far too short for the size
+// it declares (a file of a hundred bytes announcing millions of rows keeps the reader busy for a
+// minute); or one Qt does not take, of JPEG or PNG data.
+std::optional<Failure> bmpFault(int fd, std::int64_t fileSize) {
     std::uint8_t h[34] = {};
     if (::pread(fd, h, sizeof h, 0) != ssize_t(sizeof h) || h[0] != 'B' || h[1] != 'M')
-        return false;
+        return {};
     const std::uint32_t pixelsAt = le32(h + 10), headerSize = le32(h + 14);
     std::int64_t width, height, bits;
     std::uint32_t compression = 0;
@@ -123,17 +126,29 @@ bool bmpUnacceptable(int fd, std::int64_t fileSize) {
         height = std::int32_t(le32(h + 22));
         bits = h[28] | (h[29] << 8);
     } else {
-        return false;
+        return {};
     }
     constexpr std::int64_t most = std::int64_t(1) << 24;
     if (width <= 0 || width > most || height < -most || height > most || height == 0 || bits <= 0 || bits > 32)
-        return true;
+        return Failure{QStringLiteral("damaged BMP: its header gives %1 x %2 pixels of %3 bits, past any picture's")
+                           .arg(width)
+                           .arg(height)
+                           .arg(bits)};
     const std::int64_t rows = height < 0 ? -height : height;
     // Run-length data: each pair of bytes gives at most 255 pixels.
-    if (compression == 1 || compression == 2) return width * rows > fileSize * 256;
-    if (compression != 0 && compression != 3 && compression != 6) return false;  // left to Qt
+    if ((compression == 1 || compression == 2) && width * rows > fileSize * 256)
+        return Failure{QStringLiteral("damaged BMP: %1 bytes of run-length data cannot hold %2 x %3 pixels")
+                           .arg(byteCount(fileSize))
+                           .arg(width)
+                           .arg(rows)};
+    if (compression == 4 || compression == 5)
+        return Failure{QStringLiteral("unsupported BMP: %1 data inside").arg(compression == 4 ? "JPEG" : "PNG")};
+    if (compression != 0 && compression != 3 && compression != 6) return {};  // left to Qt
     const std::int64_t rowBytes = (width * bits + 31) / 32 * 4;
-    return std::int64_t(pixelsAt) + rowBytes * rows > fileSize;
+    if (std::int64_t(pixelsAt) + rowBytes * rows <= fileSize) return {};
+    return Failure{QStringLiteral("truncated BMP: the data ends at byte %1 of the %2 its %3 rows take")
+                       .arg(byteCount(fileSize), byteCount(std::int64_t(pixelsAt) + rowBytes * rows))
+                       .arg(rows)};
 }
 
 // A GIF's colours as a palette image: Qt's reader gives 32-bit colours, though a frame holds at
@@ -169,18 +184,34 @@ protected:
 
 
 // xDpi, yDpi: the density the file states, when its own reader has found it.
-Picture loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity, double xDpi,
-                  double yDpi) {
-    if (bmpUnacceptable(fd, identity.size) || gifUnacceptable(fd) || gifCutShort(fd, identity.size)) return {};
+PictureRead loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity, double xDpi,
+                      double yDpi) {
+    if (std::optional<Failure> fault = bmpFault(fd, identity.size)) return *fault;
+    if (std::optional<Failure> fault = gifTooLarge(fd)) return *fault;
+    if (gifCutShort(fd, identity.size))
+        return Failure{QStringLiteral("truncated GIF: the data ends at byte %1, inside a block")
+                           .arg(byteCount(identity.size))};
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    Picture refused;
-    const bool gif = reader.format() == "gif";  // (known before reading only)
-    QImage image = readCleared(reader, &refused.refusal);
-    if (image.isNull()) return refused;
-    if (gif) image = asPalette(image);
+    const QString format = QString::fromLatin1(reader.format()).toUpper();  // (known before reading only)
+    std::optional<Failure> refused;
+    QImage image = readCleared(reader, &refused);
+    if (refused) return *refused;
+    if (image.isNull() && reader.error() == QImageReader::UnsupportedFormatError) {
+        // No reader takes what the file starts with.
+        std::uint8_t head[8] = {};
+        const ssize_t got = ::pread(fd, head, sizeof head, 0);
+        return unknownSignature(path, head, got > 0 ? std::size_t(got) : 0);
+    }
+    if (image.isNull()) {
+        const QString said = ReadingFile::firstMessage();
+        return Failure{QStringLiteral("damaged %1: %2")
+                           .arg(format, said.isEmpty() ? QStringLiteral("Qt's reader says \"%1\"").arg(reader.errorString())
+                                                       : said)};
+    }
+    if (format == QLatin1String("GIF")) image = asPalette(image);
     if (!(pdfwriter::FileIdentity::ofPath(QFile::encodeName(path).toStdString()) == identity))
-        return {};
+        return changedWhileRead();
     // A file that states no density gets 72 dpi (2835 dots per metre) from some of Qt's readers,
     // and the density of a new image from others: the screen's, or 100 dpi without one. Neither
     // is the picture's: it gets the decoder's default, as every other picture does.

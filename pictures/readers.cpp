@@ -3,12 +3,14 @@
 
 #include <unistd.h>
 
+#include <QHash>
 #include <QImage>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 
 #include "pictures/picturereaders.h"
 
@@ -19,9 +21,12 @@ namespace readers {
 namespace {
 std::atomic<quint64> nextHandle{1};
 thread_local const QString* fileBeingRead = nullptr;
+thread_local QString firstMessageOfFile;
 QtMessageHandler handlerBefore = nullptr;
 
 void nameTheFile(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (fileBeingRead && type != QtDebugMsg && type != QtInfoMsg && firstMessageOfFile.isEmpty())
+        firstMessageOfFile = message;
     const QString text = fileBeingRead ? *fileBeingRead + QStringLiteral(": ") + message : message;
     if (handlerBefore)
         handlerBefore(type, context, text);
@@ -30,21 +35,60 @@ void nameTheFile(QtMsgType type, const QMessageLogContext& context, const QStrin
 }
 }  // namespace
 
-ReadingFile::ReadingFile(const QString& path) : m_was(fileBeingRead) { fileBeingRead = &path; }
-ReadingFile::~ReadingFile() { fileBeingRead = m_was; }
+ReadingFile::ReadingFile(const QString& path) : m_was(fileBeingRead), m_messageWas(std::move(firstMessageOfFile)) {
+    fileBeingRead = &path;
+    firstMessageOfFile.clear();
+}
+ReadingFile::~ReadingFile() {
+    fileBeingRead = m_was;
+    firstMessageOfFile = std::move(m_messageWas);
+}
+
+QString ReadingFile::firstMessage() { return firstMessageOfFile; }
 
 void ReadingFile::nameFilesInMessages() {
     static std::once_flag installed;
     std::call_once(installed, [] { handlerBefore = qInstallMessageHandler(nameTheFile); });
 }
 
-QString tooLarge(int width, int height, std::uint64_t bytes, int limitMb) {
-    return QStringLiteral("too large: %1 x %2 pixels take %3 MB decoded, more than the %4 MB a picture of this "
-                          "kind may take")
-        .arg(width)
-        .arg(height)
-        .arg((bytes + (1 << 20) - 1) >> 20)
-        .arg(limitMb);
+Failure tooLarge(int width, int height, std::uint64_t bytes, int limitMb, const char* kind) {
+    const QString picture = kind ? QStringLiteral("a %1 picture").arg(QLatin1String(kind))
+                                 : QStringLiteral("a picture of this kind");
+    return {QStringLiteral("too large: %1 x %2 pixels take %3 MB decoded, more than the %4 MB %5 may take")
+                .arg(width)
+                .arg(height)
+                .arg((bytes + (1 << 20) - 1) >> 20)
+                .arg(limitMb)
+                .arg(picture)};
+}
+
+Failure unreadable() {
+    const int error = errno;
+    return {QStringLiteral("cannot be read whole: %1")
+                .arg(error ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("it got shorter"))};
+}
+
+Failure changedWhileRead() { return {QStringLiteral("changed while it was read")}; }
+
+QString formatOfName(const QString& path) {
+    const QString extension = path.section(QLatin1Char('.'), -1).toLower();
+    if (extension == path.toLower() || extension.contains(QLatin1Char('/'))) return {};
+    static const QHash<QString, QString> formats = {
+        {"jpg", "JPEG"}, {"jpeg", "JPEG"}, {"jpe", "JPEG"}, {"jfif", "JPEG"}, {"tif", "TIFF"},
+        {"tiff", "TIFF"}, {"heic", "HEIF"}, {"heif", "HEIF"}, {"hif", "HEIF"}, {"avif", "AVIF"},
+        {"webp", "WebP"}, {"png", "PNG"}};
+    if (const auto known = formats.constFind(extension); known != formats.constEnd()) return *known;
+    return PictureDecoder::fileExtensions().contains(extension) ? extension.toUpper() : QString();
+}
+
+Failure unknownSignature(const QString& path, const std::uint8_t* head, std::size_t size) {
+    QString bytes;
+    for (std::size_t i = 0; i < std::min<std::size_t>(size, 8); ++i)
+        bytes += QStringLiteral("%1 ").arg(head[i], 2, 16, QLatin1Char('0')).toUpper();
+    const QString format = formatOfName(path);
+    return {QStringLiteral("%1: the file starts with the bytes %2which no supported picture format begins with")
+                .arg(format.isEmpty() ? QStringLiteral("not a picture") : QStringLiteral("not a %1 file").arg(format),
+                     bytes)};
 }
 
 double usableDpi(double dpi) { return (dpi >= 10 && dpi <= 10000) ? dpi : PictureDecoder::defaultDpi; }

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <algorithm>
 #include <stdexcept>
 
 #include "pdfwriter/jpegfile.h"
@@ -215,14 +217,19 @@ private:
 };
 
 // The page at the current directory as 8-bit RGBA, as stored (not turned); null when it cannot
-// be decoded or would take more memory than Qt allows one picture.
-QImage decodeRgba(TIFF* tif, const TiffFile& file) {
+// be decoded or would take more memory than Qt allows one picture (and why, in *why, when it is
+// not damage that libtiff reports).
+QImage decodeRgba(TIFF* tif, const TiffFile& file, std::optional<Failure>* why = nullptr) {
     char message[1024] = {};
     TIFFRGBAImage img{};
-    if (!TIFFRGBAImageOK(tif, message) || !TIFFRGBAImageBegin(&img, tif, 1, message)) return {};
+    if (!TIFFRGBAImageOK(tif, message) || !TIFFRGBAImageBegin(&img, tif, 1, message)) {
+        if (why && !file.failed()) *why = Failure{QStringLiteral("unsupported TIFF: libtiff: %1").arg(QString::fromUtf8(message))};
+        return {};
+    }
     const std::uint64_t bytes = std::uint64_t(img.width) * img.height * 4;
     const int limitMb = QImageReader::allocationLimit();
     if (img.width == 0 || img.height == 0 || (limitMb > 0 && bytes > (std::uint64_t(limitMb) << 20))) {
+        if (why) *why = tooLarge(int(img.width), int(img.height), bytes, limitMb, "TIFF");
         TIFFRGBAImageEnd(&img);
         return {};
     }
@@ -261,18 +268,37 @@ private:
     tdir_t m_directory;
 };
 
-// What one page of the file is and how it goes into the PDF; null image when it cannot be
-// printed.
-PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QString& path,
+// Why the page at the current directory (number `page` from 1) cannot be read: its data runs
+// past the end of the file, or libtiff's first error.
+Failure tiffFault(TIFF* tif, const TiffFile& file, int page, std::int64_t fileSize) {
+    std::uint64_t* offsets = nullptr;
+    std::uint64_t* counts = nullptr;
+    const std::uint32_t parts = TIFFIsTiled(tif) ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
+    std::uint64_t end = 0;
+    if (TIFFGetField(tif, TIFFTAG_STRIPOFFSETS, &offsets) && TIFFGetField(tif, TIFFTAG_STRIPBYTECOUNTS, &counts) &&
+        offsets && counts)
+        for (std::uint32_t i = 0; i < parts; ++i) end = std::max(end, offsets[i] + counts[i]);
+    if (end > std::uint64_t(fileSize))
+        return {QStringLiteral("truncated TIFF: page %1's data runs to byte %2, the file ends at byte %3")
+                    .arg(page)
+                    .arg(byteCount(qint64(end)), byteCount(fileSize))};
+    if (!file.error().empty())
+        return {QStringLiteral("damaged TIFF: libtiff: %1").arg(QString::fromStdString(file.error()))};
+    return {QStringLiteral("damaged TIFF: page %1 cannot be decoded").arg(page)};
+}
+
+// What one page of the file is and how it goes into the PDF, or why it cannot be printed.
+Outcome<PicturePage> readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QString& path,
                      const std::string& name, int fd, const pdfwriter::FileIdentity& identity) {
     std::uint32_t width = 0, height = 0;
     std::uint16_t bits = 1, samples = 1, photometric = 0, compression = 1, planar = 1, fillOrder = 1;
     std::uint16_t orientation = 1, unit = RESUNIT_INCH, extraCount = 0;
     std::uint16_t* extra = nullptr;
     float xRes = 0, yRes = 0;
+    const int number = int(directory) + 1;
     if (!TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height) ||
         !TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric))
-        return {};
+        return Failure{QStringLiteral("damaged TIFF: page %1 lacks its width, height or photometric tag").arg(number)};
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
@@ -283,9 +309,13 @@ PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QS
     TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
     if (!TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xRes)) xRes = 0;
     if (!TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yRes)) yRes = xRes;
-    if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF ||
-        std::uint64_t(width) * height > pdfwriter::maxJpegPixels)
-        return {};
+    if (width == 0 || height == 0)
+        return Failure{QStringLiteral("damaged TIFF: page %1 is %2 x %3 pixels").arg(number).arg(width).arg(height)};
+    if (width > 0x7FFFFFFF || height > 0x7FFFFFFF || std::uint64_t(width) * height > pdfwriter::maxJpegPixels)
+        return Failure{QStringLiteral("too large: %1 x %2 pixels, more than the %3 a TIFF page may have")
+                           .arg(width)
+                           .arg(height)
+                           .arg(byteCount(qint64(pdfwriter::maxJpegPixels)))};
     const double perInch = unit == RESUNIT_INCH ? 1.0 : unit == RESUNIT_CENTIMETER ? 2.54 : 0.0;
     const double xDpi = xRes * perInch, yDpi = yRes * perInch;
     const int w = int(width), h = int(height);
@@ -445,13 +475,15 @@ PicturePage readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QS
                     f.palette.push_back(std::uint8_t(eightBit ? c[i] : c[i] >> 8));
         }
         f.iccProfile = usableProfile(profile, palette ? 3 : int(samples));
-        if (!readRows(tif, h, &file, [](const std::uint8_t*, std::size_t) {})) return {};
+        if (!readRows(tif, h, &file, [](const std::uint8_t*, std::size_t) {}))
+            return tiffFault(tif, file, number, identity.size);
         return page(std::make_shared<TiffRowsImage>(name, identity, directory, std::move(f)));
     }
 
     // Everything else libtiff can turn into RGBA.
-    const QImage image = decodeRgba(tif, file);
-    if (image.isNull()) return {};
+    std::optional<Failure> why;
+    const QImage image = decodeRgba(tif, file, &why);
+    if (image.isNull()) return why && !file.failed() ? *why : tiffFault(tif, file, number, identity.size);
     const bool grey = (photometric == PHOTOMETRIC_MINISWHITE || photometric == PHOTOMETRIC_MINISBLACK) &&
                       samples - extraCount == 1;
     const auto source =
@@ -469,24 +501,39 @@ bool isTiff(const std::uint8_t* head, std::size_t size) {
            (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43));
 }
 
-Picture loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+PictureRead loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
     const std::string name = QFile::encodeName(path).toStdString();
     TiffFile file(fd, identity.size, name);
     TIFF* tif = file.get();
-    if (!tif) return {};
+    if (!tif) {
+        // The first directory past the end of the file: cut short (libtiff calls it a seek error).
+        std::uint8_t h[16] = {};
+        const bool big = ::pread(fd, h, sizeof h, 0) >= 8 && (h[2] == 43 || h[3] == 43);
+        const int bytes = big ? 8 : 4, from = big ? 8 : 4;
+        std::uint64_t at = 0;
+        for (int i = 0; i < bytes; ++i) at = (at << 8) | h[from + (h[0] == 'I' ? bytes - 1 - i : i)];
+        if (at >= std::uint64_t(identity.size))
+            return Failure{QStringLiteral("truncated TIFF: its first directory is at byte %1, the file ends at byte %2")
+                               .arg(byteCount(qint64(at)), byteCount(identity.size))};
+        return Failure{QStringLiteral("damaged TIFF: libtiff: %1").arg(QString::fromStdString(file.error()))};
+    }
     std::vector<PicturePage> pages;
     tdir_t directory = 0;
     do {
         std::uint32_t kind = 0;
         TIFFGetFieldDefaulted(tif, TIFFTAG_SUBFILETYPE, &kind);
         if (kind & FILETYPE_REDUCEDIMAGE) continue;  // a thumbnail of another page
-        PicturePage page = readPage(tif, file, directory, path, name, fd, identity);
-        if (!page.image || file.failed() || pages.size() >= std::size_t(maxPages)) return {};
-        pages.push_back(std::move(page));
+        Outcome<PicturePage> page = readPage(tif, file, directory, path, name, fd, identity);
+        if (!page) return Failure{page.reason()};
+        if (file.failed()) return tiffFault(tif, file, int(directory) + 1, identity.size);
+        if (pages.size() >= std::size_t(maxPages))
+            return Failure{QStringLiteral("unsupported TIFF: more than %1 pages").arg(maxPages)};
+        pages.push_back(std::move(*page));
     } while (++directory > 0 && TIFFReadDirectory(tif));
     // A directory that cannot be read is damage, not the end of the file.
-    if (file.failed() || pages.empty()) return {};
-    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
+    if (file.failed()) return tiffFault(tif, file, int(directory) + 1, identity.size);
+    if (pages.empty()) return Failure{QStringLiteral("damaged TIFF: it has no page but thumbnails")};
+    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
     return pictureOf(std::move(pages));
 }
 

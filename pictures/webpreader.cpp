@@ -17,31 +17,50 @@ namespace pictolio::readers {
 
 namespace {
 
-// The picture as stored (not turned); null when it cannot be decoded or would take more memory
+// What libwebp's status says of a file that is no picture.
+Failure webpFault(VP8StatusCode status, const std::vector<std::uint8_t>& data) {
+    if (status == VP8_STATUS_NOT_ENOUGH_DATA) {
+        // The RIFF header gives the size of the whole file.
+        const std::size_t declared = data.size() >= 8 ? std::size_t(le32(data.data() + 4)) + 8 : 0;
+        return {QStringLiteral("truncated WebP: the data ends at byte %1 of %2")
+                    .arg(byteCount(qint64(data.size())), byteCount(qint64(declared)))};
+    }
+    if (status == VP8_STATUS_UNSUPPORTED_FEATURE)
+        return {QStringLiteral("unsupported WebP: libwebp does not take a feature it uses")};
+    return {QStringLiteral("damaged WebP: libwebp finds %1")
+                .arg(status == VP8_STATUS_BITSTREAM_ERROR ? QStringLiteral("an error in its data")
+                                                          : QStringLiteral("it invalid (status %1)").arg(int(status)))};
+}
+
+// The picture as stored (not turned), or why it cannot be decoded or would take more memory
 // than one picture may.
-QImage decodeWebp(const std::vector<std::uint8_t>& data) {
+Outcome<QImage> decodeWebp(const std::vector<std::uint8_t>& data) {
     WebPBitstreamFeatures features;
-    if (WebPGetFeatures(data.data(), data.size(), &features) != VP8_STATUS_OK || features.has_animation)
-        return {};
+    if (const VP8StatusCode status = WebPGetFeatures(data.data(), data.size(), &features); status != VP8_STATUS_OK)
+        return webpFault(status, data);
+    if (features.has_animation) return Failure{QStringLiteral("unsupported WebP: animated, yet read as still")};
     const int width = features.width, height = features.height;
     const int bytes = features.has_alpha ? 4 : 3;
     const int limitMb = QImageReader::allocationLimit();
-    if (width <= 0 || height <= 0 ||
-        (limitMb > 0 && std::uint64_t(width) * std::uint64_t(height) * bytes > (std::uint64_t(limitMb) << 20)))
-        return {};
+    if (width <= 0 || height <= 0) return Failure{QStringLiteral("damaged WebP: it declares no size")};
+    if (limitMb > 0 && std::uint64_t(width) * std::uint64_t(height) * bytes > (std::uint64_t(limitMb) << 20))
+        return tooLarge(width, height, std::uint64_t(width) * std::uint64_t(height) * bytes, limitMb, "WebP");
     QImage image(width, height, features.has_alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
-    if (image.isNull()) return {};
+    if (image.isNull()) return Failure{QStringLiteral("too large: no memory for %1 x %2 pixels").arg(width).arg(height)};
     WebPDecoderConfig config;
-    if (!WebPInitDecoderConfig(&config)) return {};
+    if (!WebPInitDecoderConfig(&config)) return Failure{QStringLiteral("unsupported WebP: libwebp cannot start")};
     config.output.colorspace = features.has_alpha ? MODE_RGBA : MODE_RGB;
     config.output.is_external_memory = 1;
     config.output.u.RGBA.rgba = image.bits();
     config.output.u.RGBA.stride = int(image.bytesPerLine());
     config.output.u.RGBA.size = std::size_t(image.sizeInBytes());
-    const bool ok = WebPDecode(data.data(), data.size(), &config) == VP8_STATUS_OK;
+    const VP8StatusCode status = WebPDecode(data.data(), data.size(), &config);
     WebPFreeDecBuffer(&config.output);
-    return ok ? image : QImage();
+    if (status != VP8_STATUS_OK) return webpFault(status, data);
+    return image;
 }
+
+QImage decodeWebpImage(const std::vector<std::uint8_t>& data) { return decodeWebp(data).valueOr({}); }
 
 }  // namespace
 
@@ -51,13 +70,15 @@ bool isStillWebp(const std::uint8_t* head, std::size_t size) {
     return !animated;
 }
 
-Picture loadWebp(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+PictureRead loadWebp(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
     std::vector<std::uint8_t> data;
-    if (!readWhole(fd, std::size_t(identity.size), &data)) return {};
-    const QImage image = decodeWebp(data);
-    if (image.isNull() || !(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return {};
+    if (!readWhole(fd, std::size_t(identity.size), &data)) return unreadable();
+    const Outcome<QImage> decoded = decodeWebp(data);
+    if (!decoded) return Failure{decoded.reason()};
+    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
+    const QImage& image = *decoded;
     auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(),
-                                                      image.isGrayscale(), hasTransparency(image), decodeWebp);
+                                                      image.isGrayscale(), hasTransparency(image), decodeWebpImage);
     source->setProfile(webpChunk(fd, identity.size, "ICCP", maxProfileBytes));
     source->keep(image);
     return pictureOf({pageOf(image.width(), image.height(), 0, 0, webpOrientation(fd, identity.size), source)});

@@ -254,6 +254,9 @@ TEST_F(FileListEditing, AddingFilesFromTheDialog) {
     const QStringList patterns = filter[3].split(';');
     for (const char* kind : {"jpg", "jpeg", "png", "tif", "tiff", "webp", "heic", "heif", "avif", "bmp", "gif"})
         EXPECT_TRUE(patterns.contains(QStringLiteral("*.") + kind)) << kind;
+    // The decoder's one list, as pictolio-convert's folder search takes it.
+    for (const QString& kind : PictureDecoder::fileExtensions()) EXPECT_TRUE(patterns.contains("*." + kind)) << kind.toStdString();
+    EXPECT_TRUE(patterns.contains("*.hif"));
     EXPECT_TRUE(r.multiSelect);
     EXPECT_EQ(r.bufferSize, 30000);
     // No duplicate check: the same file again is a second row.

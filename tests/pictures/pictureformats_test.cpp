@@ -19,6 +19,7 @@
 #include "platform/printservice.h"
 #include "platform/registry.h"
 #include "tests/support/pdfreader.h"
+#include "tests/support/printingfixture.h"
 #include "tests/support/picturefiles.h"
 #include "tests/support/testpictures.h"
 
@@ -29,17 +30,9 @@ using testing::readPdf;
 
 // Every picture printed on a page of its own size, without margins, so the rendered page is
 // the picture.
-class PictureFormatsTest : public ::testing::Test {
+class PictureFormatsTest : public testing::PrintingFixture {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(PrintService::addPrinter(root.path(), {"Tenbrook PDF Writer", "CPW2:", "Tenbrook PDF Writer"}));
-        const RegistryStore store = PrintService::registryOf(root.path());
-        store.setString(pdfwriter::PdfWriterDriver::registryKey(), "PaperSize", "Fit");
-        store.setString(pdfwriter::PdfWriterDriver::registryKey(), "Margin", "0");
-        service = std::make_unique<PrintService>(root.path());
-        registry = std::make_unique<Registry>(PrintService::registryOf(root.path()));
-        ASSERT_TRUE(pdfprinter::selectPdfPrinter(*service));
-    }
+    void SetUp() override { installPrinting({{"PaperSize", "Fit"}, {"Margin", "0"}}); }
 
     QString put(const QString& name, const QByteArray& data) {
         const QString path = dir.filePath(name);
@@ -62,10 +55,7 @@ protected:
         return path;
     }
 
-    QTemporaryDir root, dir;
-    PictureDecoder decoder;
-    std::unique_ptr<PrintService> service;
-    std::unique_ptr<Registry> registry;
+    QTemporaryDir dir;
     int printed = 0;
 };
 

@@ -13,6 +13,7 @@
 #include "platform/printservice.h"
 #include "platform/registry.h"
 #include "tests/support/pdfreader.h"
+#include "tests/support/printingfixture.h"
 #include "tests/support/testpictures.h"
 
 namespace pictolio {
@@ -21,18 +22,13 @@ namespace {
 using pdfwriter::PdfWriterDriver;
 constexpr double mm = 72 / 25.4;
 
-class PageLayout : public ::testing::Test {
+class PageLayout : public testing::PrintingFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(root.isValid() && out.isValid());
-        ASSERT_TRUE(PrintService::addPrinter(root.path(), {"Tenbrook PDF Writer", "CPW2:", "Tenbrook PDF Writer"}));
-        service = std::make_unique<PrintService>(root.path());
-        registry = std::make_unique<Registry>(PrintService::registryOf(root.path()));
-        ASSERT_TRUE(pdfprinter::selectPdfPrinter(*service));
+        ASSERT_TRUE(out.isValid());
+        installPrinting();
     }
-    void set(const QString& value, const QString& text) {
-        PrintService::registryOf(root.path()).setString(PdfWriterDriver::registryKey(), value, text);
-    }
+    void set(const QString& value, const QString& text) { setPreference(value, text); }
     Picture load(const QString& name, const testing::JpegRecipe& recipe) {
         const QString path = out.filePath(name);
         testing::writeFile(path, testing::makeJpeg(recipe));
@@ -60,10 +56,7 @@ protected:
     }
     QString log() const { return QString::fromUtf8(testing::readFile(service->pdfDriver().logFile())); }
 
-    QTemporaryDir root, out;
-    PictureDecoder decoder;
-    std::unique_ptr<PrintService> service;
-    std::unique_ptr<Registry> registry;
+    QTemporaryDir out;
 };
 
 // The box the image covers on the page: x, y, width, height.

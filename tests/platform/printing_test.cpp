@@ -22,6 +22,7 @@
 #include "platform/registry.h"
 #include "tests/fakes/fakedialogs.h"
 #include "tests/support/pdfreader.h"
+#include "tests/support/printingfixture.h"
 #include "tests/support/testpictures.h"
 
 namespace pictolio {
@@ -34,25 +35,17 @@ using testing::readPdf;
 constexpr double a4Width = 210 / 25.4 * 72, a4Height = 297 / 25.4 * 72;
 
 // A user's printing set-up in a temporary folder: the PDF printer installed, A4 paper.
-class PrintingTest : public ::testing::Test {
+class PrintingTest : public testing::PrintingFixture {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(root.isValid() && out.isValid() && pics.isValid());
-        ASSERT_TRUE(PrintService::addPrinter(root.path(), {"Tenbrook PDF Writer", "CPW2:",
-                                                           "Tenbrook PDF Writer"}));
-        setPaper("A4");
-        service = std::make_unique<PrintService>(root.path(), [this](const QString& suggested) {
+        ASSERT_TRUE(out.isValid() && pics.isValid());
+        installPrinting({{"PaperSize", "A4"}}, [this](const QString& suggested) {
             prompts << suggested;
             return saveAsAnswer;
         });
-        registry = std::make_unique<Registry>(PrintService::registryOf(root.path()));
-        ASSERT_TRUE(pdfprinter::selectPdfPrinter(*service));
     }
 
     void setPaper(const QString& name) { setPreference("PaperSize", name); }
-    void setPreference(const QString& value, const QString& text) {
-        PrintService::registryOf(root.path()).setString(pdfwriter::PdfWriterDriver::registryKey(), value, text);
-    }
 
     QString picture(const QString& name, const QByteArray& data) {
         const QString path = pics.filePath(name);
@@ -82,10 +75,7 @@ protected:
 
     QString log() const { return QString::fromUtf8(testing::readFile(service->pdfDriver().logFile())); }
 
-    QTemporaryDir root, out, pics;
-    PictureDecoder decoder;
-    std::unique_ptr<PrintService> service;
-    std::unique_ptr<Registry> registry;
+    QTemporaryDir out, pics;
     QStringList prompts;
     QString saveAsAnswer;
 };

@@ -1,0 +1,164 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What pictolio-convert makes of the files it is given: for every reader, why a file is not a
+// picture (cut short, another kind under its name, too large, a kind it does not take); and which
+// files of a folder are pictures.
+#include <gtest/gtest.h>
+
+#include <tiffio.h>
+#include <zlib.h>
+
+#include <QBuffer>
+#include <QtEndian>
+#include <QCoreApplication>
+#include <QPainter>
+#include <QImage>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "common/outcome.h"
+#include "pictures/picture.h"
+#include "tests/support/picturefiles.h"
+#include "tests/support/testpictures.h"
+
+namespace pictolio {
+namespace {
+
+// The bytes with `with` written over them at `at`.
+QByteArray patched(QByteArray bytes, qsizetype at, const QByteArray& with) {
+    return bytes.replace(at, with.size(), with);
+}
+// A PNG file whose image data does not inflate, with checksums that match.
+QByteArray uninflatable(QByteArray png) {
+    const qsizetype idat = png.indexOf("IDAT"), length = qFromBigEndian<quint32>(png.constData() + idat - 4);
+    for (qsizetype i = idat + 6; i < idat + 4 + length; ++i) png[i] = char(0xA5);
+    const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef*>(png.constData() + idat), uInt(length + 4)));
+    qToBigEndian(crc, png.data() + idat + 4 + length);
+    return png;
+}
+QByteArray be16(int v) { return QByteArray::fromHex(QByteArray::number(v, 16).rightJustified(4, '0')); }
+
+// A TIFF file of one page of width x height samples of `bits` (32: floating point), with the
+// data of its first rows only: libtiff reads the page's tags all the same.
+QByteArray tiffOf(const QString& path, std::uint32_t width, std::uint32_t height, int bits) {
+    TIFF* tif = TIFFOpen(path.toLocal8Bit().constData(), "w");
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, bits == 32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
+    std::vector<std::uint8_t> row(std::size_t(width) * std::size_t(bits) / 8);
+    for (std::uint32_t y = 0; y < std::min<std::uint32_t>(height, 8); ++y) TIFFWriteScanline(tif, row.data(), y, 0);
+    TIFFClose(tif);
+    return testing::readFile(path);
+}
+
+// Runs pictolio-convert with its configuration and cache in `home`; its exit code and what it
+// wrote to standard error.
+int convert(const QString& home, const QStringList& arguments, QString* errors) {
+    QProcess convert;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", home);
+    env.insert("XDG_CACHE_HOME", home + "/cache");
+    convert.setProcessEnvironment(env);
+    convert.start(QCoreApplication::applicationDirPath() + "/pictolio-convert", arguments);
+    if (!convert.waitForFinished(120000)) convert.kill();
+    *errors = QString::fromUtf8(convert.readAllStandardError());
+    return convert.exitStatus() == QProcess::NormalExit ? convert.exitCode() : -1;
+}
+
+TEST(NotAPicture, EveryReaderSaysWhy) {
+    QTemporaryDir dir, home;
+    ASSERT_TRUE(dir.isValid() && home.isValid());
+    const QByteArray text = "this is not a picture\n";
+    const QImage colour = testing::cornersPicture(64, 48);
+    const QByteArray jpeg = testing::makeJpeg({});
+    const qsizetype sof = jpeg.indexOf("\xFF\xC0");
+    const QByteArray png = testing::makePng({});
+    testing::writeTiff(dir.filePath("whole.tif"), {{.upright = colour, .compression = COMPRESSION_LZW}});
+    const QByteArray tiff = testing::readFile(dir.filePath("whole.tif"));
+    const QByteArray heic = testing::makeHeif(colour, 1);
+    const qsizetype ispe = heic.lastIndexOf("ispe") + 8;  // the primary image's (a grid of tiles)
+    const QByteArray webp = testing::makeWebp(colour, 100);  // lossless: a VP8L header after byte 20
+    QImage flat(40, 30, QImage::Format_RGB32);  // few colours, as a GIF takes them
+    flat.fill(Qt::red);
+    QPainter(&flat).fillRect(10, 10, 20, 10, Qt::blue);
+    const QByteArray gif = testing::makeAnimatedGif({{flat}});
+    QByteArray bmp;
+    {
+        QBuffer buffer(&bmp);
+        ASSERT_TRUE(colour.save(&buffer, "BMP"));
+    }
+    const struct {
+        const char* name;
+        QByteArray file;
+        QString says;  // what the reason says, after "not a picture: <path>: "
+    } cases[] = {
+        {"cut.jpg", jpeg.left(jpeg.size() * 2 / 3),
+         "truncated JPEG: the data ends at byte " + byteCount(jpeg.size() * 2 / 3) + ", before its end-of-image marker"},
+        {"text.jpg", text, "not a JPEG file: the file starts with the bytes 74 68 69 73 20 69 73 20 which"},
+        {"large.jpg", patched(jpeg, sof + 5, be16(30000) + be16(30000)),
+         "too large: 30000 x 30000 pixels, more than the 400,000,000 a JPEG picture may have"},
+        {"12-bit.jpg", patched(jpeg, sof + 4, QByteArray(1, 12)), "unsupported JPEG: 12-bit samples"},
+        {"cut.png", png.chopped(20), "truncated PNG: the data ends at byte " + byteCount(png.size() - 20)},
+        {"text.png", text, "not a PNG file: the file starts"},
+        {"damaged.png", uninflatable(png), "damaged PNG: Qt's reader says \"Unable to read image data\""},
+        {"large.png", testing::transparentPng(6000, 6000), "too large: 6000 x 6000 pixels take 138 MB decoded"},
+        {"cut.tif", tiff.left(tiff.size() / 2), "truncated TIFF: "},
+        {"text.tif", text, "not a TIFF file: the file starts"},
+        {"large.tif", tiffOf(dir.filePath("large"), 30000, 30000, 8),
+         "too large: 30000 x 30000 pixels, more than the 400,000,000 a TIFF page may have"},
+        {"float.tif", tiffOf(dir.filePath("float"), 8, 8, 32), "unsupported TIFF: libtiff: "},
+        {"cut.heic", heic.left(heic.size() / 2),
+         "truncated HEIF: its 'meta' box runs to byte " + byteCount(heic.indexOf("mdat") - 4) + ", the file ends at byte " +
+             byteCount(heic.size() / 2)},
+        {"text.heic", text, "not a HEIF file: the file starts"},
+        {"large.heic", patched(heic, ispe, QByteArray::fromHex("0000753000007530")),
+         "too large: 30000 x 30000 pixels take 3434 MB decoded, more than the 512 MB a HEIF picture may take"},
+        {"cut.webp", webp.left(webp.size() / 2),
+         "truncated WebP: the data ends at byte " + byteCount(webp.size() / 2) + " of " + byteCount(webp.size())},
+        {"text.webp", text, "not a WebP file: the file starts"},
+        // Width and height 16384 in the VP8L header (14 bits each, less one), its other bits kept.
+        {"large.webp", patched(webp, 21, QByteArray::fromHex("ffffff") + char((webp[24] & 0xF0) | 0x0F)),
+         "too large: 16384 x 16384 pixels take 768 MB decoded, more than the 512 MB a WebP picture may take"},
+        {"cut.gif", gif.left(gif.size() / 2), "truncated GIF: the data ends at byte " + byteCount(gif.size() / 2)},
+        {"text.gif", text, "not a GIF file: the file starts"},
+        {"large.gif", patched(gif, 6, QByteArray::fromHex("ffffffff")),
+         "too large: 65535 x 65535 pixels take 16384 MB decoded, more than the 128 MB a GIF picture may take"},
+        {"cut.bmp", bmp.left(bmp.size() / 2), "truncated BMP: the data ends at byte " + byteCount(bmp.size() / 2)},
+        {"text.bmp", text, "not a BMP file: the file starts"},
+        {"jpeg-inside.bmp", patched(bmp, 30, QByteArray::fromHex("04000000")), "unsupported BMP: JPEG data inside"},
+    };
+    QStringList paths;
+    for (const auto& c : cases) {
+        paths << dir.filePath(c.name);
+        testing::writeFile(paths.last(), c.file);
+    }
+    QString errors;
+    EXPECT_EQ(convert(home.path(), QStringList{"--output", home.path()} + paths, &errors), 1);
+    for (qsizetype i = 0; i < paths.size(); ++i)
+        EXPECT_TRUE(errors.contains("pictolio-convert: not a picture: " + paths[i] + ": " + cases[i].says))
+            << cases[i].name << "\n" << errors.toStdString();
+}
+
+// A folder gives every file whose extension the decoder lists (the window's open dialog offers the
+// same list), in either case, and passes over the rest.
+TEST(NotAPicture, AFolderGivesEveryExtensionTheDecoderTakes) {
+    QTemporaryDir dir, home;
+    ASSERT_TRUE(dir.isValid() && home.isValid());
+    const QByteArray jpeg = testing::makeJpeg({});  // the decoder goes by what a file holds
+    const QStringList extensions = PictureDecoder::fileExtensions();
+    for (const QString& extension : extensions) testing::writeFile(dir.filePath("a." + extension), jpeg);
+    testing::writeFile(dir.filePath("b.HIF"), jpeg);
+    testing::writeFile(dir.filePath("notes.txt"), jpeg);
+    testing::writeFile(dir.filePath("noextension"), jpeg);
+    QString errors;
+    EXPECT_EQ(convert(home.path(), {"--join", "--output", home.path(), dir.path()}, &errors), 0) << errors.toStdString();
+    EXPECT_TRUE(errors.contains(QString("made 1 PDF file, %1 pages in all").arg(extensions.size() + 1)))
+        << errors.toStdString();
+    EXPECT_TRUE(extensions.contains("hif"));
+}
+
+}  // namespace
+}  // namespace pictolio
