@@ -21,17 +21,10 @@ struct PicturePage {
     std::shared_ptr<const pdfwriter::ImageSource> image;
 };
 
-// A decoded picture as a picture holder keeps it. The pixel data itself stays in the file
-// until the picture is printed.
-struct Picture {
+// A decoded picture as a picture holder keeps it: its first (usually only) page, and the pages
+// after it. The pixel data itself stays in the file until the picture is printed.
+struct Picture : PicturePage {
     quint64 handle = 0;  // 0: the empty picture
-    // The first (usually only) page.
-    int width = 0;       // pixels, upright
-    int height = 0;
-    double widthHimetric = 0;  // physical size, hundredths of a millimetre, upright
-    double heightHimetric = 0;
-    int orientation = 1;  // how the stored image turns upright (EXIF values 1 to 8)
-    std::shared_ptr<const pdfwriter::ImageSource> image;
     // The pages after the first, in file order (a multi-page TIFF file).
     std::vector<PicturePage> morePages;
     // The empty picture: why the file is none it can take, in words a person can read
@@ -40,10 +33,9 @@ struct Picture {
 
     bool isEmpty() const { return handle == 0; }
     int pageCount() const { return 1 + int(morePages.size()); }
-    PicturePage page(int index) const {
-        if (index > 0) return morePages.at(std::size_t(index - 1));
-        return {width, height, widthHimetric, heightHimetric, orientation, image};
-    }
+    PicturePage page(int index) const { return index > 0 ? morePages.at(std::size_t(index - 1)) : firstPage(); }
+    const PicturePage& firstPage() const { return *this; }
+    PicturePage& firstPage() { return *this; }
 };
 
 // The EXIF orientation (1 to 8) of a picture stored as `orientation` says, turned a further

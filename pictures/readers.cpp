@@ -110,13 +110,7 @@ PicturePage pageOf(int storedWidth, int storedHeight, double xDpi, double yDpi, 
 
 Picture pictureOf(std::vector<PicturePage> pages) {
     Picture picture;
-    const PicturePage& first = pages.front();
-    picture.width = first.width;
-    picture.height = first.height;
-    picture.widthHimetric = first.widthHimetric;
-    picture.heightHimetric = first.heightHimetric;
-    picture.orientation = first.orientation;
-    picture.image = first.image;
+    picture.firstPage() = std::move(pages.front());
     picture.morePages.assign(std::make_move_iterator(pages.begin() + 1), std::make_move_iterator(pages.end()));
     picture.handle = nextHandle++;
     return picture;

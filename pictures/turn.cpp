@@ -26,17 +26,14 @@ int turnedOrientation(int orientation, int quarterTurns) {
 
 void turnPicture(Picture& picture, int quarterTurns) {
     if (picture.isEmpty()) return;
-    const auto turn = [quarterTurns](int& width, int& height, double& widthHimetric,
-                                     double& heightHimetric, int& orientation) {
-        orientation = turnedOrientation(orientation, quarterTurns);
+    const auto turn = [quarterTurns](PicturePage& page) {
+        page.orientation = turnedOrientation(page.orientation, quarterTurns);
         if (quarterTurns % 2 == 0) return;
-        std::swap(width, height);
-        std::swap(widthHimetric, heightHimetric);
+        std::swap(page.width, page.height);
+        std::swap(page.widthHimetric, page.heightHimetric);
     };
-    turn(picture.width, picture.height, picture.widthHimetric, picture.heightHimetric,
-         picture.orientation);
-    for (PicturePage& page : picture.morePages)
-        turn(page.width, page.height, page.widthHimetric, page.heightHimetric, page.orientation);
+    turn(picture.firstPage());
+    for (PicturePage& page : picture.morePages) turn(page);
 }
 
 }  // namespace pictolio
