@@ -17,6 +17,7 @@
 
 #include "common/outcome.h"
 #include "pictures/picture.h"
+#include "tests/cli/commandfixture.h"
 #include "tests/support/picturefiles.h"
 #include "tests/support/testpictures.h"
 
@@ -54,23 +55,10 @@ QByteArray tiffOf(const QString& path, std::uint32_t width, std::uint32_t height
     return testing::readFile(path);
 }
 
-// Runs pictolio-convert with its configuration and cache in `home`; its exit code and what it
-// wrote to standard error.
-int convert(const QString& home, const QStringList& arguments, QString* errors) {
-    QProcess convert;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", home);
-    env.insert("XDG_CACHE_HOME", home + "/cache");
-    convert.setProcessEnvironment(env);
-    convert.start(QCoreApplication::applicationDirPath() + "/pictolio-convert", arguments);
-    if (!convert.waitForFinished(120000)) convert.kill();
-    *errors = QString::fromUtf8(convert.readAllStandardError());
-    return convert.exitStatus() == QProcess::NormalExit ? convert.exitCode() : -1;
-}
+using NotAPicture = testing::ConvertCommand;
 
-TEST(NotAPicture, EveryReaderSaysWhy) {
-    QTemporaryDir dir, home;
-    ASSERT_TRUE(dir.isValid() && home.isValid());
+TEST_F(NotAPicture, EveryReaderSaysWhy) {
+    const QTemporaryDir& dir = pics;
     const QByteArray text = "this is not a picture\n";
     const QImage colour = testing::cornersPicture(64, 48);
     const QByteArray jpeg = testing::makeJpeg({});
@@ -135,8 +123,7 @@ TEST(NotAPicture, EveryReaderSaysWhy) {
         paths << dir.filePath(c.name);
         testing::writeFile(paths.last(), c.file);
     }
-    QString errors;
-    EXPECT_EQ(convert(home.path(), QStringList{"--output", home.path()} + paths, &errors), 1);
+    EXPECT_EQ(run(QStringList{"--output", out.path()} + paths), 1);
     for (qsizetype i = 0; i < paths.size(); ++i)
         EXPECT_TRUE(errors.contains("pictolio-convert: not a picture: " + paths[i] + ": " + cases[i].says))
             << cases[i].name << "\n" << errors.toStdString();
@@ -144,17 +131,15 @@ TEST(NotAPicture, EveryReaderSaysWhy) {
 
 // A folder gives every file whose extension the decoder lists (the window's open dialog offers the
 // same list), in either case, and passes over the rest.
-TEST(NotAPicture, AFolderGivesEveryExtensionTheDecoderTakes) {
-    QTemporaryDir dir, home;
-    ASSERT_TRUE(dir.isValid() && home.isValid());
+TEST_F(NotAPicture, AFolderGivesEveryExtensionTheDecoderTakes) {
+    const QTemporaryDir& dir = pics;
     const QByteArray jpeg = testing::makeJpeg({});  // the decoder goes by what a file holds
     const QStringList extensions = PictureDecoder::fileExtensions();
     for (const QString& extension : extensions) testing::writeFile(dir.filePath("a." + extension), jpeg);
     testing::writeFile(dir.filePath("b.HIF"), jpeg);
     testing::writeFile(dir.filePath("notes.txt"), jpeg);
     testing::writeFile(dir.filePath("noextension"), jpeg);
-    QString errors;
-    EXPECT_EQ(convert(home.path(), {"--join", "--output", home.path(), dir.path()}, &errors), 0) << errors.toStdString();
+    EXPECT_EQ(run({"--join", "--output", out.path(), dir.path()}), 0) << errors.toStdString();
     EXPECT_TRUE(errors.contains(QString("made 1 PDF file, %1 pages in all").arg(extensions.size() + 1)))
         << errors.toStdString();
     EXPECT_TRUE(extensions.contains("hif"));

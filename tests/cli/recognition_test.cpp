@@ -18,6 +18,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include "tests/cli/commandfixture.h"
 #include "tests/support/pdfreader.h"
 #include "tests/support/picturefiles.h"
 #include "tests/support/testpictures.h"
@@ -93,31 +94,17 @@ std::vector<int> rotationsOf(const QString& path) {
     return turns;
 }
 
-class Recognition : public ::testing::Test {
+class Recognition : public testing::ConvertCommand {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(home.isValid() && pics.isValid() && out.isValid());
+        ConvertCommand::SetUp();
+        waitMs = 300000;
         if (qEnvironmentVariableIsSet("KEEPPICS")) pics.setAutoRemove(false);
-    }
-    int run(const QStringList& arguments, QProcess* process = nullptr, const std::function<void(QProcess&)>& during = {}) {
-        QProcess own;
-        QProcess& p = process ? *process : own;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", home.path());
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(out.path());
-        p.start(QCoreApplication::applicationDirPath() + "/pictolio-convert", arguments);
-        if (during) during(p);
-        p.waitForFinished(300000);
-        errors = QString::fromUtf8(p.readAllStandardError());
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
     QString write(const QString& name, const QByteArray& data) {
         testing::writeFile(pics.filePath(name), data);
         return pics.filePath(name);
     }
-    QTemporaryDir home, pics, out;
-    QString errors;
 };
 
 // Each word of the PDF's text layer lies on the word drawn in the picture, wherever the page
@@ -239,7 +226,7 @@ TEST_F(Recognition, MissingLanguagesAreRefusedAndAStoppedRunLeavesNothing) {
     for (int i = 0; i < 60; ++i) many << picture;
     QElapsedTimer stopping;
     QProcess p;
-    const int code = run(QStringList{"--ocr", "eng", "--join", "-o", "all.pdf"} + many, &p, [&](QProcess& running) {
+    const int code = run(QStringList{"--ocr", "eng", "--join", "-o", "all.pdf"} + many, &p, "pictolio-convert", [&](QProcess& running) {
         running.waitForStarted();
         running.waitForFinished(1500);  // into the recognition of the first pages
         stopping.start();
