@@ -60,11 +60,10 @@ public:
 
     // Whether it can still become the job's file.
     bool usable() const { return m_writer != nullptr; }
-    // The folder it is staged in, as a path ending in '/'.
-    const std::string& folder() const { return m_folder; }
     // Writes the next page (sized: its own width and height given).
     void add(const Page& page);
-    // Ends the file and gives it its name, path being in folder(); the result is as
+    // Ends the file and gives it its name, path being in the folder it is staged in (that of
+    // expectedPath); the result is as
     // writePdfFile's, or not written with the error when the job must be written whole.
     WriteResult finish(const PrintJob& job, const std::string& path);
 
@@ -73,7 +72,7 @@ private:
 
     std::unique_ptr<StagedFile> m_file;
     std::unique_ptr<DocumentWriter> m_writer;
-    std::string m_folder;
+    std::string m_folder;  // where it is staged, as a path ending in '/'
     std::vector<std::string> m_notes;
 };
 
