@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <memory>
 
 namespace pdfwriter {
@@ -78,9 +79,16 @@ std::vector<Rows> rowsOf(const PngInfo& info) {
 // How much of the file is read at a time.
 constexpr std::size_t pieceSize = std::size_t(1) << 16;
 
+// 1234567 as "1,234,567".
+std::string grouped(std::uint64_t n) {
+    std::string digits = std::to_string(n);
+    for (int at = int(digits.size()) - 3; at > 0; at -= 3) digits.insert(std::size_t(at), ",");
+    return digits;
+}
+
 // Inflates the image data and follows its rows: every row's filter byte known, exactly the
-// rows declared, nothing after the stream.
-PngStatus checkImageData(const ReadAt& read, const PngInfo& info) {
+// rows declared, nothing after the stream. why: as checkPng's.
+PngStatus checkImageData(const ReadAt& read, const PngInfo& info, std::string* why) {
     const std::vector<Rows> rows = rowsOf(info);
     std::size_t part = 0;  // which group of rows
     std::uint64_t rowsLeft = rows.empty() ? 0 : rows[0].count;
@@ -111,8 +119,10 @@ PngStatus checkImageData(const ReadAt& read, const PngInfo& info) {
                     ended = true;
                 else if (r == Z_BUF_ERROR)
                     break;  // nothing more without more data
-                else if (r != Z_OK)
+                else if (r != Z_OK) {
+                    *why = std::string("its image data cannot be inflated (zlib: ") + (z.msg ? z.msg : "error") + ")";
                     return PngStatus::Corrupt;
+                }
                 full = z.avail_out == 0;
                 const std::size_t produced = chunk - z.avail_out;
                 for (std::size_t at = 0; at < produced;) {
@@ -123,7 +133,11 @@ PngStatus checkImageData(const ReadAt& read, const PngInfo& info) {
                         continue;
                     }
                     if (done) return PngStatus::Unsupported;  // more data than rows
-                    if (out[at] > 4) return PngStatus::Corrupt;
+                    if (out[at] > 4) {
+                        *why = "a row of its image data has filter type " + std::to_string(out[at]) +
+                               ", which is none of the five";
+                        return PngStatus::Corrupt;
+                    }
                     ++at;
                     untilFilter = rows[part].bytes;
                     if (--rowsLeft == 0) {
@@ -137,13 +151,19 @@ PngStatus checkImageData(const ReadAt& read, const PngInfo& info) {
             if (ended && z.avail_in > 0) return PngStatus::Unsupported;
         }
     }
-    if (!ended || !done || untilFilter > 0) return PngStatus::Truncated;
+    if (!ended || !done || untilFilter > 0) {
+        *why = "its image data stops short of the " + grouped(std::uint64_t(info.height)) + " rows its header declares";
+        return PngStatus::Truncated;
+    }
     return PngStatus::Ok;
 }
 
 }  // namespace
 
-PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info) {
+PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info, std::string* why) {
+    std::string unsaid;
+    if (!why) why = &unsaid;
+    why->clear();
     PngInfo out;
     std::uint8_t head[8];
     if (size < 8 || !read(0, 8, head) || std::memcmp(head, signature, 8) != 0) return PngStatus::NotPng;
@@ -187,7 +207,11 @@ PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info) {
             if (!read(at + 8 + length, 4, stored)) return PngStatus::Truncated;
             crcOk = std::uint32_t(crc) == be32(stored);
         }
-        if (critical && !crcOk) return PngStatus::Corrupt;
+        if (critical && !crcOk) {
+            *why = "its " + std::string(reinterpret_cast<const char*>(type), 4) + " chunk at byte " + grouped(at) +
+                   " fails its checksum";
+            return PngStatus::Corrupt;
+        }
         const std::uint8_t* contents = body.data();
         const std::size_t next = at + 12 + length;
 
@@ -235,7 +259,7 @@ PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info) {
         }
         at = next;
     }
-    const PngStatus image = checkImageData(read, out);
+    const PngStatus image = checkImageData(read, out, why);
     if (image != PngStatus::Ok) return image;
     *info = std::move(out);
     return PngStatus::Ok;

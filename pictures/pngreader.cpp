@@ -59,7 +59,8 @@ PictureRead loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& 
         return readAt(fd, offset, length, to);
     };
     const auto size = std::size_t(identity.size);
-    pdfwriter::PngStatus status = pdfwriter::checkPng(size, read, &info);
+    std::string why;
+    pdfwriter::PngStatus status = pdfwriter::checkPng(size, read, &info, &why);
     if (status == pdfwriter::PngStatus::Truncated) {
         // A file whose image data is whole, which lacks only its closing IEND chunk (a copy that
         // stopped just short): taken as the file with that chunk after it.
@@ -79,7 +80,12 @@ PictureRead loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& 
             unended = true;
         }
     }
+    // What every decoder refuses is told here, in its own words (libpng would print its own).
+    if (status == pdfwriter::PngStatus::Corrupt && !why.empty())
+        return Failure{QStringLiteral("damaged PNG: ") + QString::fromStdString(why)};
     // A file cut short is no picture (Qt's reader would show what it has of it).
+    if (status == pdfwriter::PngStatus::Truncated && !why.empty())
+        return Failure{QStringLiteral("truncated PNG: ") + QString::fromStdString(why)};
     if (status == pdfwriter::PngStatus::Truncated)
         return Failure{QStringLiteral("truncated PNG: the data ends at byte %1, before its last chunk")
                            .arg(byteCount(identity.size))};

@@ -91,7 +91,9 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
         {"12-bit.jpg", patched(jpeg, sof + 4, QByteArray(1, 12)), "unsupported JPEG: 12-bit samples"},
         {"cut.png", png.chopped(20), "truncated PNG: the data ends at byte " + byteCount(png.size() - 20)},
         {"text.png", text, "not a PNG file: the file starts"},
-        {"damaged.png", uninflatable(png), "damaged PNG: Qt's reader says \"Unable to read image data\""},
+        {"damaged.png", uninflatable(png), "damaged PNG: its image data cannot be inflated (zlib: "},
+        {"checksum.png", patched(png, png.indexOf("IDAT") + 6, "?"),
+         "damaged PNG: its IDAT chunk at byte " + byteCount(png.indexOf("IDAT") - 4) + " fails its checksum"},
         {"large.png", testing::transparentPng(6000, 6000), "too large: 6000 x 6000 pixels take 138 MB decoded"},
         {"cut.tif", tiff.left(tiff.size() / 2), "truncated TIFF: "},
         {"text.tif", text, "not a TIFF file: the file starts"},
@@ -127,6 +129,7 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
     for (qsizetype i = 0; i < paths.size(); ++i)
         EXPECT_TRUE(errors.contains("pictolio-convert: not a picture: " + paths[i] + ": " + cases[i].says))
             << cases[i].name << "\n" << errors.toStdString();
+    EXPECT_FALSE(errors.contains("libpng")) << "a decoder's own lines, not the program's:\n" << errors.toStdString();
 }
 
 // A folder gives every file whose extension the decoder lists (the window's open dialog offers the
