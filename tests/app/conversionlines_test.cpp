@@ -9,19 +9,19 @@
 
 #include "platform/printservice.h"
 #include "platform/registry.h"
+#include "tests/support/printingfixture.h"
 #include "tests/support/testpictures.h"
 
 namespace pictolio {
 namespace {
 
+using ConversionEngine = testing::PrintingFixture;
+
 // The steps the run reports, by the line numbers the window's error report gives them: each
 // mode, output place and drawing, with a row that is a picture and one that is not.
-TEST(ConversionJob, StepsAreReportedByTheirLines) {
-    QTemporaryDir root, pics, out;
-    ASSERT_TRUE(PrintService::addPrinter(root.path(), {"Tenbrook PDF Writer", "CPW2:", "Tenbrook PDF Writer"}));
-    PrintService printing(root.path());
-    Registry registry(PrintService::registryOf(root.path()));
-    PictureDecoder decoder;
+TEST_F(ConversionEngine, StepsAreReportedByTheirLines) {
+    installPrinting();
+    QTemporaryDir pics, out;
     const QString a = pics.filePath("a.jpg"), bad = pics.filePath("bad.jpg");
     testing::writeFile(a, testing::makeJpeg({}));
     testing::writeFile(bad, "not a picture");
@@ -68,7 +68,7 @@ TEST(ConversionJob, StepsAreReportedByTheirLines) {
                     *source = rows[row - 1];
                     return true;
                 };
-                ConversionJob job(printing, registry, decoder, 5000, caller);
+                ConversionJob job(*service, *registry, decoder, 5000, caller);
                 const ConversionReport report = joined ? job.runJoined() : job.runPerPicture();
                 EXPECT_EQ(report.created.size(), 1) << joined << beside << stretch;
                 EXPECT_EQ(steps, expected) << "joined " << joined << ", beside " << beside << ", stretch " << stretch;

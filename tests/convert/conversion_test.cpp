@@ -11,17 +11,17 @@
 #include "platform/printservice.h"
 #include "platform/registry.h"
 #include "tests/support/pdfreader.h"
+#include "tests/support/printingfixture.h"
 #include "tests/support/testpictures.h"
 
 namespace pictolio {
 namespace {
 
-TEST(ConversionJob, EveryModeAndPlaceInOneTable) {
-    QTemporaryDir root, pics, out;
-    ASSERT_TRUE(PrintService::addPrinter(root.path(), {"Tenbrook PDF Writer", "CPW2:", "Tenbrook PDF Writer"}));
-    PrintService printing(root.path());
-    Registry registry(PrintService::registryOf(root.path()));
-    PictureDecoder decoder;
+using ConversionEngine = testing::PrintingFixture;
+
+TEST_F(ConversionEngine, EveryModeAndPlaceInOneTable) {
+    installPrinting();
+    QTemporaryDir pics, out;
     QDir().mkpath(pics.filePath("x"));
     const QString a = pics.filePath("a.jpg"), b = pics.filePath("x/b.jpg"), bad = pics.filePath("bad.jpg");
     const QString otherA = pics.filePath("x/a.jpeg"), linkedA = pics.filePath("y/a.jpg");
@@ -64,7 +64,7 @@ TEST(ConversionJob, EveryModeAndPlaceInOneTable) {
             o.folder = out.path();
             return o;
         };
-        ConversionJob job(printing, registry, decoder, 5000, caller);
+        ConversionJob job(*service, *registry, decoder, 5000, caller);
         const ConversionReport report = c.joined ? job.runJoined() : job.runPerPicture();
         QStringList created;
         for (const QString& rel : c.created) created << (c.beside ? pics.filePath(rel) : out.filePath(rel));

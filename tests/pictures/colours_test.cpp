@@ -1,27 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include <fcntl.h>
+// Pictures in colour: their ICC profiles, palettes, deep samples and inks, as a PDF shows them.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <tiffio.h>
-#include <zlib.h>
 
-#include <QBuffer>
 #include <QColorSpace>
-#include <QDir>
 #include <QPainter>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <cmath>
 
-#include "convert/pdfprinter.h"
-#include "pictures/picture.h"
-#include "platform/printservice.h"
-#include "platform/registry.h"
 #include "tests/pictures/formatsfixture.h"
 #include "tests/support/pdfreader.h"
-#include "tests/support/picturefiles.h"
-#include "tests/support/testpictures.h"
 
 namespace pictolio {
 namespace {
