@@ -225,7 +225,10 @@ PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info, std::str
             if (w == 0 || h == 0 || w > largestChunk || h > largestChunk) return PngStatus::Corrupt;
             if (!validDepth(out.colorType, out.bitDepth)) return PngStatus::Corrupt;
             if (contents[10] != 0 || contents[12] > 1) return PngStatus::Corrupt;
-            if (contents[11] != 0) return PngStatus::Unsupported;  // a filter method of MNG's
+            if (contents[11] != 0) {  // a filter method of MNG's
+                *why = "filter method " + std::to_string(contents[11]) + ", which only MNG files use";
+                return PngStatus::Unsupported;
+            }
             if (std::uint64_t(w) * h > maxPngPixels) return PngStatus::TooLarge;
             out.width = int(w);
             out.height = int(h);
@@ -246,7 +249,9 @@ PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info, std::str
             if (idatRun == 0) return PngStatus::Corrupt;
             ended = true;
         } else if (critical) {
-            return PngStatus::Unsupported;  // a critical chunk we do not know
+            *why = "its chunk " + std::string(reinterpret_cast<const char*>(type), 4) +
+                   " must be understood to show the picture, and is of no kind PNG defines";
+            return PngStatus::Unsupported;
         } else if (crcOk && idatRun == 0 && isType(type, "tRNS")) {
             const bool fits = out.colorType == 0   ? length == 2
                               : out.colorType == 2 ? length == 6

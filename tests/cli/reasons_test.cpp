@@ -36,6 +36,11 @@ QByteArray uninflatable(QByteArray png) {
     qToBigEndian(crc, png.data() + idat + 4 + length);
     return png;
 }
+// The PNG file with its header's checksum made to match the header.
+QByteArray withHeaderChecksum(QByteArray png) {
+    qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(png.constData() + 12), 17)), png.data() + 29);
+    return png;
+}
 QByteArray be16(int v) { return QByteArray::fromHex(QByteArray::number(v, 16).rightJustified(4, '0')); }
 
 // A TIFF file of one page of width x height samples of `bits` (32: floating point), with the
@@ -94,6 +99,8 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
         {"damaged.png", uninflatable(png), "damaged PNG: its image data cannot be inflated (zlib: "},
         {"checksum.png", patched(png, png.indexOf("IDAT") + 6, "?"),
          "damaged PNG: its IDAT chunk at byte " + byteCount(png.indexOf("IDAT") - 4) + " fails its checksum"},
+        {"mng-filter.png", withHeaderChecksum(patched(png, 27, QByteArray(1, 64))),
+         "unsupported PNG: filter method 64, which only MNG"},
         {"large.png", testing::transparentPng(6000, 6000), "too large: 6000 x 6000 pixels take 138 MB decoded"},
         {"cut.tif", tiff.left(tiff.size() / 2), "truncated TIFF: "},
         {"text.tif", text, "not a TIFF file: the file starts"},
