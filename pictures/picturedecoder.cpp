@@ -82,6 +82,7 @@ Outcome<Picture> PictureDecoder::read(const QString& path, Frames frames) const 
         return read;
     }();
     ::close(fd);
+    if (!picture) ReadingFile::dropMessages();  // its reason says the first of them
     return picture;
 }
 

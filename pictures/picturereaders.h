@@ -28,7 +28,9 @@ inline std::uint32_t le32(const std::uint8_t* p) {
 using PictureRead = Outcome<Picture>;
 
 // While one lives, the messages Qt's image readers and the libraries under them (libpng, ...)
-// write from this thread name the file they are about: "x.png: libpng warning: ...".
+// write from this thread name the file they are about: "x.png: libpng warning: ...". They are
+// held until it ends, and written then unless dropped (a file that is no picture: its reason
+// says what the first of them said).
 class ReadingFile {
 public:
     explicit ReadingFile(const QString& path);
@@ -40,10 +42,19 @@ public:
     // The first warning or error such a library wrote about the file being read on this thread
     // ("libpng error: IDAT: invalid distance too far back"); "" when none.
     static QString firstMessage();
+    // Forgets the messages held about the file being read on this thread.
+    static void dropMessages();
+
+    struct Message {
+        QtMsgType type;
+        const char* category;  // a logging category's name, which lives as long as the program
+        QString text;
+    };
 
 private:
     const QString* m_was;
     QString m_messageWas;
+    std::vector<Message> m_heldWas;
 };
 
 // Why a picture of width x height pixels that would take `bytes` decoded is not read, past a

@@ -22,29 +22,47 @@ namespace {
 std::atomic<quint64> nextHandle{1};
 thread_local const QString* fileBeingRead = nullptr;
 thread_local QString firstMessageOfFile;
+thread_local std::vector<ReadingFile::Message> heldMessages;
 QtMessageHandler handlerBefore = nullptr;
 
-void nameTheFile(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (fileBeingRead && type != QtDebugMsg && type != QtInfoMsg && firstMessageOfFile.isEmpty())
-        firstMessageOfFile = message;
-    const QString text = fileBeingRead ? *fileBeingRead + QStringLiteral(": ") + message : message;
+void write(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (handlerBefore)
         handlerBefore(type, context, text);
     else
         std::fprintf(stderr, "%s\n", qPrintable(text));
 }
+
+void nameTheFile(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (!fileBeingRead || type == QtFatalMsg) return write(type, context, message);
+    if (type != QtDebugMsg && type != QtInfoMsg && firstMessageOfFile.isEmpty()) firstMessageOfFile = message;
+    heldMessages.push_back({type, context.category, *fileBeingRead + QStringLiteral(": ") + message});
+}
 }  // namespace
 
-ReadingFile::ReadingFile(const QString& path) : m_was(fileBeingRead), m_messageWas(std::move(firstMessageOfFile)) {
+ReadingFile::ReadingFile(const QString& path)
+    : m_was(fileBeingRead), m_messageWas(std::move(firstMessageOfFile)), m_heldWas(std::move(heldMessages)) {
     fileBeingRead = &path;
     firstMessageOfFile.clear();
+    heldMessages.clear();
 }
 ReadingFile::~ReadingFile() {
+    std::vector<Message> held = std::move(heldMessages);
     fileBeingRead = m_was;
     firstMessageOfFile = std::move(m_messageWas);
+    heldMessages = std::move(m_heldWas);
+    for (Message& m : held) {
+        if (fileBeingRead) {  // held with those of the file read around this one
+            heldMessages.push_back(std::move(m));
+            continue;
+        }
+        const QMessageLogContext context(nullptr, 0, nullptr, m.category);
+        write(m.type, context, m.text);
+    }
 }
 
 QString ReadingFile::firstMessage() { return firstMessageOfFile; }
+
+void ReadingFile::dropMessages() { heldMessages.clear(); }
 
 void ReadingFile::nameFilesInMessages() {
     static std::once_flag installed;
