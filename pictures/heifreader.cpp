@@ -63,10 +63,12 @@ Failure heifFault(const heif_error& error, const std::vector<std::uint8_t>& data
             for (int i = 8; i < 16; ++i) size = (i == 8 ? 0 : size << 8) | box[i];
         if (size == 0) break;  // to the end of the file
         if (size < 8) break;   // damaged
-        if (at + size > data.size())
+        const QString type = QString::fromLatin1(reinterpret_cast<const char*>(box + 4), 4);
+        if (size > data.size() - at && size > (std::uint64_t(1) << 48))  // past any file's end (and 2^64)
+            return {QStringLiteral("damaged %1: its '%2' box claims %3 bytes").arg(kind, type).arg(size)};
+        if (size > data.size() - at)
             return {QStringLiteral("truncated %1: its '%2' box runs to byte %3, the file ends at byte %4")
-                        .arg(kind, QString::fromLatin1(reinterpret_cast<const char*>(box + 4), 4),
-                             byteCount(qint64(at + size)), byteCount(qint64(data.size())))};
+                        .arg(kind, type, byteCount(qint64(at + size)), byteCount(qint64(data.size())))};
         at += size;
     }
     if (error.code == heif_error_Invalid_input && error.subcode == heif_suberror_End_of_data)

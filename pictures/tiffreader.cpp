@@ -216,6 +216,85 @@ private:
     pdfwriter::ImageFormat m_format;
 };
 
+// libtiff 4.5 refuses an uncompressed tile read into a buffer of its own, which it makes a whole
+// number of KiB ("Invalid tile byte count for tile 0. Expected 768, got 1024"): while one lives,
+// such tiles are read into one of their exact size.
+class ExactTileBuffer {
+public:
+    explicit ExactTileBuffer(TIFF* tif) : m_tif(tif) {
+        std::uint16_t compression = COMPRESSION_NONE;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+        if (!TIFFIsTiled(tif) || compression != COMPRESSION_NONE || TIFFTileSize64(tif) == 0) return;
+        m_buffer.resize(std::size_t(TIFFTileSize64(tif)));
+        TIFFReadBufferSetup(tif, m_buffer.data(), tmsize_t(m_buffer.size()));
+    }
+    ~ExactTileBuffer() {
+        if (!m_buffer.empty()) TIFFReadBufferSetup(m_tif, nullptr, 1024);  // libtiff's own again
+    }
+    ExactTileBuffer(const ExactTileBuffer&) = delete;
+    ExactTileBuffer& operator=(const ExactTileBuffer&) = delete;
+
+private:
+    TIFF* m_tif;
+    std::vector<std::uint8_t> m_buffer;
+};
+
+// A page of grey samples and alpha, 8 or 16 bits each, in one plane, as stored (libtiff's RGBA
+// reading drops 16-bit alpha, and shifts the rows of partial 8-bit tiles); null when it cannot
+// be decoded.
+QImage greyAndAlpha(TIFF* tif, const TiffFile& file, int bits, bool associated) {
+    std::uint32_t width = 0, height = 0, tileWidth = 0, tileHeight = 0;
+    std::uint16_t samples = 0, photometric = PHOTOMETRIC_MINISBLACK;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    const bool tiled = TIFFIsTiled(tif);
+    if (tiled && (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth) || !TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileHeight) ||
+                  tileWidth == 0 || tileHeight == 0))
+        return {};
+    if (samples < 2) return {};
+    const QImage::Format format = bits == 16 ? (associated ? QImage::Format_RGBA64_Premultiplied : QImage::Format_RGBA64)
+                                             : (associated ? QImage::Format_RGBA8888_Premultiplied : QImage::Format_RGBA8888);
+    QImage image(int(width), int(height), format);
+    if (image.isNull()) return {};
+    // Pixels from `count` of `samples` each at `in`, to row y from column x.
+    const auto put = [&](const std::uint8_t* in, std::uint32_t x, std::uint32_t y, std::uint32_t count) {
+        std::uint8_t* out = image.scanLine(int(y)) + std::size_t(x) * (bits == 16 ? 8 : 4);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const std::size_t at = std::size_t(i) * samples;
+            const auto sample = [&](std::size_t k) {
+                return bits == 16 ? reinterpret_cast<const std::uint16_t*>(in)[at + k] : std::uint16_t(in[at + k]);
+            };
+            const std::uint16_t a = sample(1), white = associated ? a : std::uint16_t(bits == 16 ? 65535 : 255);
+            std::uint16_t g = sample(0);
+            if (photometric == PHOTOMETRIC_MINISWHITE) g = std::uint16_t(white - std::min(g, white));
+            if (bits == 16)
+                reinterpret_cast<QRgba64*>(out)[i] = QRgba64::fromRgba64(g, g, g, a);
+            else
+                out[4 * i] = out[4 * i + 1] = out[4 * i + 2] = std::uint8_t(g), out[4 * i + 3] = std::uint8_t(a);
+        }
+    };
+    if (!tiled)
+        return readRows(tif, int(height), &file,
+                        [&, y = 0u](const std::uint8_t* row, std::size_t size) mutable {
+                            put(row, 0, y++, std::min<std::uint32_t>(width, std::uint32_t(size / (samples * bits / 8))));
+                        })
+                   ? image
+                   : QImage();
+    const ExactTileBuffer exact(tif);
+    std::vector<std::uint8_t> tile(std::size_t(TIFFTileSize64(tif)));
+    const std::size_t tileRow = std::size_t(tileWidth) * samples * std::size_t(bits / 8);
+    if (tile.size() < tileRow * tileHeight) return {};
+    for (std::uint32_t ty = 0; ty < height; ty += tileHeight)
+        for (std::uint32_t tx = 0; tx < width; tx += tileWidth) {
+            if (TIFFReadTile(tif, tile.data(), tx, ty, 0, 0) < 0 || file.failed()) return {};
+            for (std::uint32_t y = ty; y < std::min(height, ty + tileHeight); ++y)
+                put(tile.data() + (y - ty) * tileRow, tx, y, std::min(tileWidth, width - tx));
+        }
+    return image;
+}
+
 // The page at the current directory as 8-bit RGBA, as stored (not turned); null when it cannot
 // be decoded or would take more memory than Qt allows one picture (and why, in *why, when it is
 // not damage that libtiff reports).
@@ -236,9 +315,21 @@ QImage decodeRgba(TIFF* tif, const TiffFile& file, std::optional<Failure>* why =
     // Rows as stored, top first: the orientation is applied when the page is placed.
     img.orientation = ORIENTATION_TOPLEFT;
     img.req_orientation = ORIENTATION_TOPLEFT;
+    const bool grey = img.photometric == PHOTOMETRIC_MINISBLACK || img.photometric == PHOTOMETRIC_MINISWHITE;
+    std::uint16_t planar = PLANARCONFIG_CONTIG;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    if (grey && img.alpha && (img.bitspersample == 8 || img.bitspersample == 16) && planar == PLANARCONFIG_CONTIG) {
+        QImage image = greyAndAlpha(tif, file, img.bitspersample, img.alpha == EXTRASAMPLE_ASSOCALPHA);
+        TIFFRGBAImageEnd(&img);
+        return image;
+    }
+    // libtiff premultiplies unassociated alpha for colour samples only: grey ones come as stored.
     QImage image(int(img.width), int(img.height),
-                 img.alpha ? QImage::Format_RGBA8888_Premultiplied : QImage::Format_RGBX8888);
+                 !img.alpha                                        ? QImage::Format_RGBX8888
+                 : grey && img.alpha == EXTRASAMPLE_UNASSALPHA ? QImage::Format_RGBA8888
+                                                                   : QImage::Format_RGBA8888_Premultiplied);
     bool ok = !image.isNull() && image.bytesPerLine() == qsizetype(img.width) * 4;
+    const ExactTileBuffer exact(tif);
     if (ok) {
         image.fill(0);
         ok = TIFFRGBAImageGet(&img, reinterpret_cast<std::uint32_t*>(image.bits()), img.width, img.height) &&
@@ -311,6 +402,16 @@ Outcome<PicturePage> readPage(TIFF* tif, const TiffFile& file, tdir_t directory,
     if (!TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yRes)) yRes = xRes;
     if (width == 0 || height == 0)
         return Failure{QStringLiteral("damaged TIFF: page %1 is %2 x %3 pixels").arg(number).arg(width).arg(height)};
+    std::uint16_t sampleFormat = SAMPLEFORMAT_UINT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+    if (sampleFormat == SAMPLEFORMAT_INT || sampleFormat == SAMPLEFORMAT_IEEEFP || sampleFormat >= SAMPLEFORMAT_COMPLEXINT) {
+        const char* kind = sampleFormat == SAMPLEFORMAT_INT      ? "signed integer"
+                           : sampleFormat == SAMPLEFORMAT_IEEEFP ? "floating-point"
+                                                                 : "complex";
+        return Failure{QStringLiteral("unsupported TIFF: page %1 holds %2 samples, which have no one way to be shown")
+                           .arg(number)
+                           .arg(QLatin1String(kind))};
+    }
     if (width > 0x7FFFFFFF || height > 0x7FFFFFFF || std::uint64_t(width) * height > pdfwriter::maxJpegPixels)
         return Failure{QStringLiteral("too large: %1 x %2 pixels, more than the %3 a TIFF page may have")
                            .arg(width)

@@ -43,14 +43,15 @@ QByteArray withHeaderChecksum(QByteArray png) {
 }
 QByteArray be16(int v) { return QByteArray::fromHex(QByteArray::number(v, 16).rightJustified(4, '0')); }
 
-// A TIFF file of one page of width x height samples of `bits` (32: floating point), with the
+// A TIFF file of one page of width x height samples of `bits` in `format` (SAMPLEFORMAT_*), with the
 // data of its first rows only: libtiff reads the page's tags all the same.
-QByteArray tiffOf(const QString& path, std::uint32_t width, std::uint32_t height, int bits) {
+QByteArray tiffOf(const QString& path, std::uint32_t width, std::uint32_t height, int bits,
+                 int format = SAMPLEFORMAT_UINT) {
     TIFF* tif = TIFFOpen(path.toLocal8Bit().constData(), "w");
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, width);
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, height);
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
-    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, bits == 32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT);
+    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, format);
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 1);
@@ -108,11 +109,19 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
         {"text.tif", text, "not a TIFF file: the file starts"},
         {"large.tif", tiffOf(dir.filePath("large"), 30000, 30000, 8),
          "too large: 30000 x 30000 pixels, more than the 400,000,000 a TIFF page may have"},
-        {"float.tif", tiffOf(dir.filePath("float"), 8, 8, 32), "unsupported TIFF: libtiff: "},
+        {"float.tif", tiffOf(dir.filePath("float"), 8, 8, 32, SAMPLEFORMAT_IEEEFP),
+         "unsupported TIFF: page 1 holds floating-point samples"},
+        {"signed.tif", tiffOf(dir.filePath("signed"), 8, 8, 16, SAMPLEFORMAT_INT),
+         "unsupported TIFF: page 1 holds signed integer samples"},
         {"cut.heic", heic.left(heic.size() / 2),
          "truncated HEIF: its 'meta' box runs to byte " + byteCount(heic.indexOf("mdat") - 4) + ", the file ends at byte " +
              byteCount(heic.size() / 2)},
         {"text.heic", text, "not a HEIF file: the file starts"},
+        // A box of 2^64 - 24 bytes after the first one of 24: its end wraps round to the file's start.
+        {"wrapping.heic",
+         QByteArray::fromHex("00000018") + "ftypheic" + QByteArray(4, 0) + "mif1heic" + QByteArray::fromHex("00000001") +
+             "meta" + QByteArray::fromHex("ffffffffffffffe8"),
+         "damaged HEIF: its 'meta' box claims 18446744073709551592 bytes"},
         {"large.heic", patched(heic, ispe, QByteArray::fromHex("0000753000007530")),
          "too large: 30000 x 30000 pixels take 3434 MB decoded, more than the 512 MB a HEIF picture may take"},
         {"cut.webp", webp.left(webp.size() / 2),

@@ -10,6 +10,7 @@
 #include <QColorSpace>
 #include <QDir>
 #include <QPainter>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <cmath>
@@ -170,6 +171,12 @@ TEST_F(PictureFormatsTest, EveryPageOfATiffPrintsInOrderUpright) {
     const QImage grey = colour.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_RGB32);
     QImage translucent = colour.convertToFormat(QImage::Format_ARGB32);
     for (int x = 0; x < 40; ++x) translucent.setPixel(x, 3, qRgba(10, 20, 30, x * 6));
+    QImage greyTranslucent = translucent;
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) {
+            const QRgb p = translucent.pixel(x, y);
+            greyTranslucent.setPixel(x, y, qRgba(qGray(p), qGray(p), qGray(p), qAlpha(p)));
+        }
     const struct {
         const char* name;
         P page;
@@ -200,6 +207,11 @@ TEST_F(PictureFormatsTest, EveryPageOfATiffPrintsInOrderUpright) {
          {.upright = grey, .compression = COMPRESSION_LZW, .rowsPerStrip = 7, .gray = true}, "/FlateDecode", 0},
         {"Deflate with alpha", {.upright = translucent, .compression = COMPRESSION_ADOBE_DEFLATE, .alpha = true},
          "/FlateDecode", 0.5},
+        {"grey with alpha", {.upright = greyTranslucent, .compression = COMPRESSION_LZW, .alpha = true, .gray = true},
+         "/FlateDecode", 0.5},
+        {"16-bit grey with alpha",
+         {.upright = greyTranslucent, .compression = COMPRESSION_LZW, .alpha = true, .gray = true, .bits = 16},
+         "/FlateDecode", 0.5},
     };
     std::vector<P> pages;
     for (const auto& c : cases) pages.push_back(c.page);
@@ -227,6 +239,17 @@ TEST_F(PictureFormatsTest, EveryPageOfATiffPrintsInOrderUpright) {
         EXPECT_LE(difference, c.meanDifference) << c.name;
     }
     EXPECT_EQ(testing::qpdfCheckProblems(pdf), "");
+
+    // Uncompressed tiles of a size that is no whole number of KiB, as libtiff's own tool writes them.
+    const QString tiled = dir.filePath("tiled.tif");
+    ASSERT_EQ(QProcess::execute("tiffcp", {"-t", "-w", "16", "-l", "16", "-c", "none", file + ",8,9,10,11", tiled}), 0);
+    const std::vector<QImage> tiles = testing::renderPdf(print(decoder.load(tiled)), 508);
+    ASSERT_EQ(tiles.size(), 4u);
+    for (std::size_t i = 0; i < tiles.size(); ++i) {
+        const QImage expected = overWhite(cases[i + 8].page.upright);
+        EXPECT_LE(testing::meanDifference(shown(tiles[i], expected.width(), expected.height(), 4), expected), 0.5)
+            << "tiled " << cases[i + 8].name;
+    }
 
     // Stretched, each page fills a page of its own too.
     const auto stretched = readPdf(print(picture, true));

@@ -110,10 +110,11 @@ void writeTiff(const QString& path, const std::vector<TiffPage>& pages) {
     for (const TiffPage& p : pages) {
         const QImage stored = storedFor(p.upright, p.orientation).convertToFormat(QImage::Format_ARGB32);
         const int w = stored.width(), h = stored.height();
-        const int samples = p.bilevel || p.gray ? 1 : p.alpha ? 4 : 3;
+        const int samples = (p.bilevel || p.gray ? 1 : 3) + (p.alpha ? 1 : 0);
+        const int bits = p.bilevel ? 1 : p.gray ? p.bits : 8;
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
         TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, p.bilevel ? 1 : 8);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
         TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
         TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
         TIFFSetField(tif, TIFFTAG_COMPRESSION, p.compression);
@@ -139,7 +140,13 @@ void writeTiff(const QString& path, const std::vector<TiffPage>& pages) {
             TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
         if (p.compression == COMPRESSION_CCITTFAX3) TIFFSetField(tif, TIFFTAG_GROUP3OPTIONS, p.group3Options);
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, p.rowsPerStrip > 0 ? p.rowsPerStrip : h);
-        std::vector<std::uint8_t> row(std::size_t(w) * 4);
+        std::vector<std::uint8_t> row(std::size_t(w) * 8);
+        const auto put = [&](int sample, int value) {  // a sample of 0 to 255, in the machine's order
+            if (bits == 16)
+                reinterpret_cast<std::uint16_t*>(row.data())[sample] = std::uint16_t(value * 257);
+            else
+                row[std::size_t(sample)] = std::uint8_t(value);
+        };
         for (int y = 0; y < h; ++y) {
             std::fill(row.begin(), row.end(), 0);
             const auto* px = reinterpret_cast<const QRgb*>(stored.constScanLine(y));
@@ -148,7 +155,8 @@ void writeTiff(const QString& path, const std::vector<TiffPage>& pages) {
                     const bool black = qGray(px[x]) < 128;
                     if (black == p.whiteIsZero) row[std::size_t(x / 8)] |= std::uint8_t(0x80 >> (x % 8));
                 } else if (p.gray) {
-                    row[std::size_t(x)] = std::uint8_t(255 - qGray(px[x]));
+                    put(x * samples, 255 - qGray(px[x]));
+                    if (p.alpha) put(x * samples + 1, qAlpha(px[x]));
                 } else {
                     std::uint8_t* s = &row[std::size_t(x) * samples];
                     s[0] = std::uint8_t(qRed(px[x])), s[1] = std::uint8_t(qGreen(px[x])), s[2] = std::uint8_t(qBlue(px[x]));

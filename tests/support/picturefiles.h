@@ -41,8 +41,9 @@ struct TiffPage {
     int rowsPerStrip = 0;      // 0: the whole page in one strip
     int orientation = 1;
     double dpi = 127;
-    bool alpha = false;        // RGBA with unassociated alpha
-    bool gray = false;         // 8-bit grey, white is zero, with the horizontal predictor
+    bool alpha = false;        // with unassociated alpha
+    bool gray = false;         // grey, white is zero, with the horizontal predictor
+    int bits = 8;              // of grey samples and alpha: 8 or 16
 };
 void writeTiff(const QString& path, const std::vector<TiffPage>& pages);
 
