@@ -215,21 +215,43 @@ PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info, std::str
         const std::uint8_t* contents = body.data();
         const std::size_t next = at + 12 + length;
 
-        if (!haveHeader && !isType(type, "IHDR")) return PngStatus::Corrupt;
+        const std::string name(reinterpret_cast<const char*>(type), 4);
+        if (!haveHeader && !isType(type, "IHDR")) {
+            *why = "its first chunk is " + name + ", not the header (IHDR)";
+            return PngStatus::Corrupt;
+        }
         if (idatRun == 1 && !isType(type, "IDAT")) idatRun = 2;
         if (isType(type, "IHDR")) {
-            if (haveHeader || length != 13) return PngStatus::Corrupt;
+            if (haveHeader || length != 13) {
+                *why = haveHeader ? "it has a second header (IHDR)" : "its header (IHDR) is not 13 bytes long";
+                return PngStatus::Corrupt;
+            }
             const std::uint32_t w = be32(contents), h = be32(contents + 4);
             out.bitDepth = contents[8];
             out.colorType = contents[9];
-            if (w == 0 || h == 0 || w > largestChunk || h > largestChunk) return PngStatus::Corrupt;
-            if (!validDepth(out.colorType, out.bitDepth)) return PngStatus::Corrupt;
-            if (contents[10] != 0 || contents[12] > 1) return PngStatus::Corrupt;
+            if (w == 0 || h == 0 || w > largestChunk || h > largestChunk) {
+                *why = "its header gives " + std::to_string(w) + " x " + std::to_string(h) + " pixels";
+                return PngStatus::Corrupt;
+            }
+            if (!validDepth(out.colorType, out.bitDepth)) {
+                *why = "its header gives samples of " + std::to_string(out.bitDepth) + " bits in colour type " +
+                       std::to_string(out.colorType) + ", which PNG does not have";
+                return PngStatus::Corrupt;
+            }
+            if (contents[10] != 0 || contents[12] > 1) {
+                *why = "its header gives compression method " + std::to_string(contents[10]) + " and interlace method " +
+                       std::to_string(contents[12]) + " (PNG has 0, and 0 or 1)";
+                return PngStatus::Corrupt;
+            }
             if (contents[11] != 0) {  // a filter method of MNG's
                 *why = "filter method " + std::to_string(contents[11]) + ", which only MNG files use";
                 return PngStatus::Unsupported;
             }
-            if (std::uint64_t(w) * h > maxPngPixels) return PngStatus::TooLarge;
+            if (std::uint64_t(w) * h > maxPngPixels) {
+                *why = std::to_string(w) + " x " + std::to_string(h) + " pixels, more than the " + grouped(maxPngPixels) +
+                       " a PNG picture may have";
+                return PngStatus::TooLarge;
+            }
             out.width = int(w);
             out.height = int(h);
             out.interlaced = contents[12] == 1;
@@ -241,12 +263,21 @@ PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info, std::str
             if (out.colorType == 3) out.palette.assign(contents, contents + length);
             havePalette = true;
         } else if (isType(type, "IDAT")) {
-            if (idatRun == 2) return PngStatus::Corrupt;  // image data in pieces apart
-            if (out.colorType == 3 && out.palette.empty()) return PngStatus::Corrupt;
+            if (idatRun == 2) {
+                *why = "its image data is in pieces (IDAT chunks) with other chunks between them";
+                return PngStatus::Corrupt;
+            }
+            if (out.colorType == 3 && out.palette.empty()) {
+                *why = "its image data (IDAT) comes before its palette (PLTE), or it has none";
+                return PngStatus::Corrupt;
+            }
             idatRun = 1;
             out.imageData.push_back({at + 8, length});
         } else if (isType(type, "IEND")) {
-            if (idatRun == 0) return PngStatus::Corrupt;
+            if (idatRun == 0) {
+                *why = "it ends (IEND) before any image data (IDAT)";
+                return PngStatus::Corrupt;
+            }
             ended = true;
         } else if (critical) {
             *why = "its chunk " + std::string(reinterpret_cast<const char*>(type), 4) +

@@ -53,8 +53,9 @@ inline constexpr std::uint64_t maxPngPixels = 400'000'000;
 // known filter, and nothing after the zlib stream. A file that passes can go into a PDF as it is.
 // The file is read through read (length bytes from offset into to; false when they cannot be
 // had) a piece at a time, so a large file is never held whole. why: set, for image data that
-// is damaged or stops short, a critical chunk's wrong checksum, and a critical chunk or filter
-// method PNG does not define (where every decoder refuses the file), to what is wrong in words ("its IDAT chunk at byte 1,234 fails its
+// is damaged or stops short, a critical chunk's wrong checksum, a header or chunk order every
+// decoder refuses, a critical chunk or filter method PNG does not define, and too many pixels,
+// to what is wrong in words ("its IDAT chunk at byte 1,234 fails its
 // checksum"); empty otherwise.
 using ReadAt = std::function<bool(std::size_t offset, std::size_t length, std::uint8_t* to)>;
 PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info, std::string* why = nullptr);

@@ -96,9 +96,12 @@ Picture PictureDecoder::load(const QString& path, Frames frames) const {
 QStringList PictureDecoder::fileExtensions() {
     static const QStringList names = [] {
         QStringList known = {"jpg", "jpeg", "jpe", "jfif", "png", "tif", "tiff", "heic", "heif", "hif", "avif", "webp"};
+        // Not documents drawn in lines and text, which Qt's plugins may read too: a folder of
+        // pictures would take its own PDFs on the next run.
+        const QStringList drawings = {"pdf", "svg", "svgz"};
         for (const QByteArray& format : QImageReader::supportedImageFormats()) {
             const QString name = QString::fromLatin1(format).toLower();
-            if (!known.contains(name)) known << name;
+            if (!known.contains(name) && !drawings.contains(name)) known << name;
         }
         return known;
     }();

@@ -83,6 +83,8 @@ PictureRead loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& 
     // What every decoder refuses is told here, in its own words (libpng would print its own).
     if (status == pdfwriter::PngStatus::Corrupt && !why.empty())
         return Failure{QStringLiteral("damaged PNG: ") + QString::fromStdString(why)};
+    if (status == pdfwriter::PngStatus::TooLarge && !why.empty())
+        return Failure{QStringLiteral("too large: ") + QString::fromStdString(why)};
     if (status == pdfwriter::PngStatus::Unsupported && !why.empty())
         return Failure{QStringLiteral("unsupported PNG: ") + QString::fromStdString(why)};
     // A file cut short is no picture (Qt's reader would show what it has of it).

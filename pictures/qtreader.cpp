@@ -193,7 +193,8 @@ PictureRead loadOther(const QString& path, int fd, const pdfwriter::FileIdentity
                            .arg(byteCount(identity.size))};
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    const QString format = QString::fromLatin1(reader.format()).toUpper();  // (known before reading only)
+    QString format = QString::fromLatin1(reader.format()).toUpper();  // (known before reading only)
+    if (format == QLatin1String("WEBP")) format = QStringLiteral("WebP");
     std::optional<Failure> refused;
     QImage image = readCleared(reader, &refused);
     if (refused) return *refused;

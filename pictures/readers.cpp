@@ -33,7 +33,13 @@ void write(QtMsgType type, const QMessageLogContext& context, const QString& tex
 }
 
 void nameTheFile(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (!fileBeingRead || type == QtFatalMsg) return write(type, context, message);
+    if (!fileBeingRead) return write(type, context, message);
+    if (type == QtFatalMsg) {  // the program ends: what was held first, then this, naming the file
+        for (const ReadingFile::Message& m : heldMessages)
+            write(m.type, QMessageLogContext(nullptr, 0, nullptr, m.category), m.text);
+        heldMessages.clear();
+        return write(type, context, *fileBeingRead + QStringLiteral(": ") + message);
+    }
     if (type != QtDebugMsg && type != QtInfoMsg && firstMessageOfFile.isEmpty()) firstMessageOfFile = message;
     heldMessages.push_back({type, context.category, *fileBeingRead + QStringLiteral(": ") + message});
 }
@@ -104,9 +110,11 @@ Failure unknownSignature(const QString& path, const std::uint8_t* head, std::siz
     for (std::size_t i = 0; i < std::min<std::size_t>(size, 8); ++i)
         bytes += QStringLiteral("%1 ").arg(head[i], 2, 16, QLatin1Char('0')).toUpper();
     const QString format = formatOfName(path);
-    return {QStringLiteral("%1: the file starts with the bytes %2which no supported picture format begins with")
-                .arg(format.isEmpty() ? QStringLiteral("not a picture") : QStringLiteral("not a %1 file").arg(format),
-                     bytes)};
+    const QString starts = QStringLiteral("the file starts with the bytes %1which no supported picture format begins with")
+                               .arg(bytes);
+    if (format.isEmpty()) return {starts};  // (said after "not a picture")
+    const bool an = QStringLiteral("AEIOX").contains(format.front());  // "an ICO file", "a PNG file"
+    return {QStringLiteral("not %1 %2 file: %3").arg(an ? QStringLiteral("an") : QStringLiteral("a"), format, starts)};
 }
 
 double usableDpi(double dpi) { return (dpi >= 10 && dpi <= 10000) ? dpi : PictureDecoder::defaultDpi; }
@@ -151,7 +159,8 @@ bool readAt(int fd, std::size_t offset, std::size_t length, std::uint8_t* to) {
     while (done < length) {
         const ssize_t n = ::pread(fd, to + done, length - done, off_t(offset + done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;  // an error, or the file got shorter
+        if (n == 0) errno = 0;     // the file got shorter: no error to tell
+        if (n <= 0) return false;
         done += std::size_t(n);
     }
     return true;

@@ -29,6 +29,7 @@ protected:
     void SetUp() override {
         ConvertCommand::SetUp();
         variables = {{"TZ", "UTC"}, {"SOURCE_DATE_EPOCH", QString()}};
+        waitMs = 180000;
     }
 };
 
