@@ -165,13 +165,27 @@ QStringList argumentsLostInEncoding(int argc, char* argv[]) {
 }
 
 // Shows how far the run is: a bar redrawn in place on a terminal, a line per file otherwise.
+// A file's path as a line of the terminal shows it: control characters in the name (a newline)
+// written as \n, \t or \xHH, so that one file stays one line.
+QString shown(const QString& path) {
+    QString out;
+    for (const QChar c : path) {
+        if (c == QLatin1Char('\n')) out += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\t')) out += QStringLiteral("\\t");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else out += c;
+    }
+    return out;
+}
+
 class Progress {
 public:
     explicit Progress(int total) : m_total(total), m_terminal(::isatty(STDERR_FILENO)) { m_clock.start(); }
     void file(int index, const QString& path) {
         const QString name = QFileInfo(path).fileName();
         if (!m_terminal) {
-            std::fprintf(stderr, "[%d/%d] %s\n", index, m_total, qPrintable(path));
+            std::fprintf(stderr, "[%d/%d] %s\n", index, m_total, qPrintable(shown(path)));
             return;
         }
         const double seconds = m_clock.elapsed() / 1000.0;
@@ -182,7 +196,7 @@ public:
         const QString eta = left < 0 ? QStringLiteral("--:--")
                                      : QStringLiteral("%1:%2").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
         std::fprintf(stderr, "\r\033[K[%s] %d/%d %.1f files/s %s left  %s", qPrintable(bar), index, m_total, rate,
-                     qPrintable(eta), qPrintable(name.left(40)));
+                     qPrintable(eta), qPrintable(shown(name).left(40)));
         std::fflush(stderr);
     }
     void done() {
@@ -439,7 +453,7 @@ int main(int argc, char* argv[]) {
     }
     for (const QString& path : lostInEncoding)
         std::fprintf(stderr, "pictolio-convert: %s: cannot be opened: the name is not valid in the file-name encoding\n",
-                     qPrintable(path));
+                     qPrintable(shown(path)));
     if (rows.isEmpty()) {
         if (!lostInEncoding.isEmpty()) return 1;
         std::fprintf(stderr, "pictolio-convert: no pictures found\n");
@@ -526,22 +540,22 @@ int main(int argc, char* argv[]) {
     // "not a picture: PATH: why", the reason as the decoder gave it.
     for (const QString& path : report.invalidPictures) {
         const QString why = report.refusals.value(path);
-        if (!QFileInfo::exists(path))
-            std::fprintf(stderr, "pictolio-convert: no such file: %s\n", qPrintable(path));
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())  // (a link that leads nowhere has a reason)
+            std::fprintf(stderr, "pictolio-convert: no such file: %s\n", qPrintable(shown(path)));
         else
-            std::fprintf(stderr, "pictolio-convert: not a picture: %s%s%s\n", qPrintable(path),
+            std::fprintf(stderr, "pictolio-convert: not a picture: %s%s%s\n", qPrintable(shown(path)),
                          why.isEmpty() ? "" : ": ", qPrintable(why));
     }
     for (const QString& path : report.notCreated) {
         const QString why = report.whyNotCreated.value(path);
-        std::fprintf(stderr, "pictolio-convert: PDF not created: %s%s%s\n", qPrintable(path), why.isEmpty() ? "" : ": ",
+        std::fprintf(stderr, "pictolio-convert: PDF not created: %s%s%s\n", qPrintable(shown(path)), why.isEmpty() ? "" : ": ",
                      qPrintable(why));
     }
     for (const QString& note : report.textNotes)
         std::fprintf(stderr, "pictolio-convert: %s\n", qPrintable(note));
     for (const QString& path : report.incomplete)
         std::fprintf(stderr, "pictolio-convert: PDF lacks pictures that changed while it was made: %s\n",
-                     qPrintable(path));
+                     qPrintable(shown(path)));
     if (interrupted) std::fprintf(stderr, "pictolio-convert: interrupted\n");
     if (!quietly && joinedFile != QLatin1String("-"))
         for (const QString& path : report.created) std::printf("%s\n", qPrintable(path));

@@ -99,6 +99,7 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
         {"12-bit.jpg", patched(jpeg, sof + 4, QByteArray(1, 12)), "unsupported JPEG: 12-bit samples"},
         {"cut.png", png.chopped(20), "truncated PNG: the data ends at byte " + byteCount(png.size() - 20)},
         {"text.png", text, "not a PNG file: the file starts"},
+        {"new\nline.png", text, "not a PNG file: the file starts"},  // shown on one line
         {"damaged.png", uninflatable(png), "damaged PNG: its image data cannot be inflated (zlib: "},
         {"checksum.png", patched(png, png.indexOf("IDAT") + 6, "?"),
          "damaged PNG: its IDAT chunk at byte " + byteCount(png.indexOf("IDAT") - 4) + " fails its checksum"},
@@ -150,7 +151,8 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
     }
     EXPECT_EQ(run(QStringList{"--output", out.path()} + paths), 1);
     for (qsizetype i = 0; i < paths.size(); ++i)
-        EXPECT_TRUE(errors.contains("pictolio-convert: not a picture: " + paths[i] + ": " + cases[i].says))
+        EXPECT_TRUE(errors.contains("pictolio-convert: not a picture: " + QString(paths[i]).replace('\n', "\\n") + ": " +
+                                    cases[i].says))
             << cases[i].name << "\n" << errors.toStdString();
     // What a library said of a file that is no picture is its reason, not a line of its own.
     for (const QString& line : errors.split('\n', Qt::SkipEmptyParts))
