@@ -338,6 +338,7 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
         const std::size_t segLen = length - 2;
         const std::size_t next = pos + length;
 
+        if (marker == 0xF7) return JpegStatus::Unsupported;  // a JPEG-LS frame
         if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
             marker != 0xCC) {  // start of frame
             if (sawFrame) return JpegStatus::Corrupt;

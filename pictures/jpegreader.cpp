@@ -137,7 +137,7 @@ Failure jpegFault(const std::uint8_t* data, std::size_t size, pdfwriter::JpegSta
     unsigned marker = 0, precision = 8, width = 0, height = 0;
     for (std::size_t at = 2; at + 9 <= size && data[at] == 0xFF; at += 2 + ((data[at + 2] << 8) | data[at + 3])) {
         const unsigned m = data[at + 1];
-        if (m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) {
+        if ((m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) || m == 0xF7) {
             marker = m, precision = data[at + 4];
             height = (data[at + 5] << 8) | data[at + 6], width = (data[at + 7] << 8) | data[at + 8];
             break;
@@ -149,7 +149,9 @@ Failure jpegFault(const std::uint8_t* data, std::size_t size, pdfwriter::JpegSta
                     .arg(height)
                     .arg(byteCount(qint64(pdfwriter::maxJpegPixels)))};
     QString kind;
-    if (marker == 0xC3 || marker == 0xC7 || marker == 0xCB || marker == 0xCF)
+    if (marker == 0xF7)
+        kind = QStringLiteral("JPEG-LS coding");
+    else if (marker == 0xC3 || marker == 0xC7 || marker == 0xCB || marker == 0xCF)
         kind = QStringLiteral("lossless coding");
     else if (marker == 0xC5 || marker == 0xC6 || marker == 0xCD || marker == 0xCE)
         kind = QStringLiteral("hierarchical coding");

@@ -130,7 +130,7 @@ std::optional<Failure> bmpFault(int fd, std::int64_t fileSize) {
     }
     constexpr std::int64_t most = std::int64_t(1) << 24;
     if (width <= 0 || width > most || height < -most || height > most || height == 0 || bits <= 0 || bits > 32)
-        return Failure{QStringLiteral("damaged BMP: its header gives %1 x %2 pixels of %3 bits, past any picture's")
+        return Failure{QStringLiteral("damaged BMP: its header gives %1 x %2 pixels of %3 bits, which no picture has")
                            .arg(width)
                            .arg(height)
                            .arg(bits)};
@@ -144,6 +144,9 @@ std::optional<Failure> bmpFault(int fd, std::int64_t fileSize) {
     if (compression == 4 || compression == 5)
         return Failure{QStringLiteral("unsupported BMP: %1 data inside").arg(compression == 4 ? "JPEG" : "PNG")};
     if (compression != 0 && compression != 3 && compression != 6) return {};  // left to Qt
+    if (std::int64_t(pixelsAt) >= fileSize)
+        return Failure{QStringLiteral("damaged BMP: its pixels are said to start at byte %1, the file ends at byte %2")
+                           .arg(byteCount(pixelsAt), byteCount(fileSize))};
     const std::int64_t rowBytes = (width * bits + 31) / 32 * 4;
     if (std::int64_t(pixelsAt) + rowBytes * rows <= fileSize) return {};
     return Failure{QStringLiteral("truncated BMP: the data ends at byte %1 of the %2 its %3 rows take")

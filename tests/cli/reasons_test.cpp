@@ -97,6 +97,7 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
         {"large.jpg", patched(jpeg, sof + 5, be16(30000) + be16(30000)),
          "too large: 30000 x 30000 pixels, more than the 400,000,000 a JPEG picture may have"},
         {"12-bit.jpg", patched(jpeg, sof + 4, QByteArray(1, 12)), "unsupported JPEG: 12-bit samples"},
+        {"jpeg-ls.jpg", patched(jpeg, sof + 1, "\xF7"), "unsupported JPEG: JPEG-LS coding"},
         {"cut.png", png.chopped(20), "truncated PNG: the data ends at byte " + byteCount(png.size() - 20)},
         {"text.png", text, "not a PNG file: the file starts"},
         {"new\nline.png", text, "not a PNG file: the file starts"},  // shown on one line
