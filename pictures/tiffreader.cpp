@@ -33,7 +33,7 @@ constexpr int maxPages = 10000;
 // error is kept.
 class TiffFile {
 public:
-    TiffFile(int fd, std::int64_t size, const std::string& name) : m_fd(fd), m_size(size) {
+    TiffFile(int fd, std::int64_t size, const std::string& name) : m_fd(fd), m_size(size), m_name(name) {
         TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
         TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(QImageReader::allocationLimit()) << 20);
         TIFFOpenOptionsSetErrorHandlerExtR(options, &TiffFile::onError, this);
@@ -80,6 +80,8 @@ private:
             char text[512];
             std::vsnprintf(text, sizeof text, format, args);
             f->m_error = text;
+            // (some of libtiff's messages start with the file's name, which the reason has already)
+            if (f->m_error.rfind(f->m_name + ": ", 0) == 0) f->m_error.erase(0, f->m_name.size() + 2);
         }
         f->m_failed = true;
         return 1;
@@ -89,6 +91,7 @@ private:
     int m_fd;
     std::int64_t m_size;
     std::int64_t m_at = 0;
+    std::string m_name;
     TIFF* m_tiff = nullptr;
     bool m_failed = false;
     std::string m_error;
@@ -402,6 +405,10 @@ Outcome<PicturePage> readPage(TIFF* tif, const TiffFile& file, tdir_t directory,
     if (!TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yRes)) yRes = xRes;
     if (width == 0 || height == 0)
         return Failure{QStringLiteral("damaged TIFF: page %1 is %2 x %3 pixels").arg(number).arg(width).arg(height)};
+    if (!TIFFIsCODECConfigured(compression))
+        return Failure{QStringLiteral("unsupported TIFF: page %1 is compressed by scheme %2, which libtiff cannot decode")
+                           .arg(number)
+                           .arg(compression)};
     std::uint16_t sampleFormat = SAMPLEFORMAT_UINT;
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
     if (sampleFormat == SAMPLEFORMAT_INT || sampleFormat == SAMPLEFORMAT_IEEEFP || sampleFormat >= SAMPLEFORMAT_COMPLEXINT) {
@@ -616,6 +623,17 @@ PictureRead loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity&
         if (at >= std::uint64_t(identity.size))
             return Failure{QStringLiteral("truncated TIFF: its first directory is at byte %1, the file ends at byte %2")
                                .arg(byteCount(qint64(at)), byteCount(identity.size))};
+        // Its entries (12 bytes each, 20 in a BigTIFF file) past the end of the file.
+        std::uint8_t c[8] = {};
+        if (::pread(fd, c, big ? 8 : 2, off_t(at)) == (big ? 8 : 2)) {
+            std::uint64_t count = 0;
+            for (int i = 0; i < (big ? 8 : 2); ++i) count = (count << 8) | c[h[0] == 'I' ? (big ? 7 : 1) - i : i];
+            const std::uint64_t end = at + (big ? 8 : 2) + count * (big ? 20 : 12);
+            if (count < (std::uint64_t(1) << 32) && end > std::uint64_t(identity.size))
+                return Failure{QStringLiteral("truncated TIFF: its first directory runs to byte %1, the file ends at byte %2")
+                                   .arg(byteCount(qint64(end)), byteCount(identity.size))};
+        }
+        if (file.error().empty()) return Failure{QStringLiteral("damaged TIFF: libtiff cannot read it")};
         return Failure{QStringLiteral("damaged TIFF: libtiff: %1").arg(QString::fromStdString(file.error()))};
     }
     std::vector<PicturePage> pages;

@@ -72,6 +72,9 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
     const QByteArray png = testing::makePng({});
     testing::writeTiff(dir.filePath("whole.tif"), {{.upright = colour, .compression = COMPRESSION_LZW}});
     const QByteArray tiff = testing::readFile(dir.filePath("whole.tif"));
+    // A compression scheme no codec has, set by libtiff's own tool.
+    QFile::copy(dir.filePath("whole.tif"), dir.filePath("scheme.tif"));
+    ASSERT_EQ(QProcess::execute("tiffset", {"-s", "259", "12345", dir.filePath("scheme.tif")}), 0);
     const QByteArray heic = testing::makeHeif(colour, 1);
     const qsizetype ispe = heic.lastIndexOf("ispe") + 8;  // the primary image's (a grid of tiles)
     const QByteArray webp = testing::makeWebp(colour, 100);  // lossless: a VP8L header after byte 20
@@ -115,6 +118,8 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
         {"text.tif", text, "not a TIFF file: the file starts"},
         {"large.tif", tiffOf(dir.filePath("large"), 30000, 30000, 8),
          "too large: 30000 x 30000 pixels, more than the 400,000,000 a TIFF page may have"},
+        {"scheme.tif", testing::readFile(dir.filePath("scheme.tif")),
+         "unsupported TIFF: page 1 is compressed by scheme 12345, which libtiff cannot decode"},
         {"float.tif", tiffOf(dir.filePath("float"), 8, 8, 32, SAMPLEFORMAT_IEEEFP),
          "unsupported TIFF: page 1 holds floating-point samples"},
         {"signed.tif", tiffOf(dir.filePath("signed"), 8, 8, 16, SAMPLEFORMAT_INT),
