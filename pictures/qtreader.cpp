@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QImageReader>
 #include <cstring>
+#include <cctype>
 #include <optional>
 #include <vector>
 
@@ -154,6 +155,57 @@ std::optional<Failure> bmpFault(int fd, std::int64_t fileSize) {
                        .arg(rows)};
 }
 
+// A binary PNM file (PBM, PGM, PPM) that ends before the pixels its header declares.
+std::optional<Failure> netpbmFault(int fd, std::int64_t fileSize) {
+    char h[256] = {};
+    const ssize_t got = ::pread(fd, h, sizeof h - 1, 0);
+    if (got < 3 || h[0] != 'P' || h[1] < '4' || h[1] > '6') return {};
+    // Three numbers (two for a bitmap), separated by white space and comments, then one space.
+    std::int64_t values[3] = {0, 0, 1};
+    const int count = h[1] == '4' ? 2 : 3;
+    qsizetype at = 2;
+    for (int i = 0; i < count; ++i) {
+        while (at < got && (std::isspace(uchar(h[at])) || h[at] == '#'))
+            if (h[at] == '#')
+                while (at < got && h[at] != '\n') ++at;
+            else
+                ++at;
+        if (at >= got || !std::isdigit(uchar(h[at]))) return {};  // left to Qt's reader
+        for (values[i] = 0; at < got && std::isdigit(uchar(h[at])) && values[i] < (std::int64_t(1) << 32); ++at)
+            values[i] = values[i] * 10 + (h[at] - '0');
+    }
+    const std::int64_t width = values[0], height = values[1], most = values[2];
+    if (at >= got || width <= 0 || height <= 0 || most <= 0 || width > (1 << 24) || height > (1 << 24)) return {};
+    const std::int64_t sample = most > 255 ? 2 : 1;
+    const std::int64_t row = h[1] == '4' ? (width + 7) / 8 : width * sample * (h[1] == '6' ? 3 : 1);
+    const std::int64_t end = at + 1 + row * height;
+    if (end <= fileSize) return {};
+    return Failure{QStringLiteral("truncated %1: the data ends at byte %2 of the %3 its %4 x %5 pixels take")
+                       .arg(QLatin1String(h[1] == '4' ? "PBM" : h[1] == '5' ? "PGM" : "PPM"), byteCount(fileSize),
+                            byteCount(end))
+                       .arg(width)
+                       .arg(height)};
+}
+
+// An icon file (ICO) of no pictures, or whose pictures lie past its end.
+std::optional<Failure> iconFault(int fd, std::int64_t fileSize) {
+    std::uint8_t h[6] = {};
+    if (::pread(fd, h, sizeof h, 0) != ssize_t(sizeof h) || h[0] || h[1] || h[2] != 1 || h[3]) return {};
+    const int count = h[4] | (h[5] << 8);
+    if (count == 0) return Failure{QStringLiteral("damaged ICO: it holds no pictures")};
+    std::vector<std::uint8_t> entries(std::size_t(count) * 16);
+    if (6 + std::int64_t(entries.size()) > fileSize ||
+        ::pread(fd, entries.data(), entries.size(), 6) != ssize_t(entries.size()))
+        return Failure{QStringLiteral("truncated ICO: the data ends at byte %1, inside its list of %2 pictures")
+                           .arg(byteCount(fileSize))
+                           .arg(count)};
+    std::int64_t end = 0;
+    for (int i = 0; i < count; ++i)
+        end = std::max(end, std::int64_t(le32(&entries[std::size_t(i) * 16 + 8])) + le32(&entries[std::size_t(i) * 16 + 12]));
+    if (end <= fileSize) return {};
+    return Failure{QStringLiteral("truncated ICO: the data ends at byte %1 of %2").arg(byteCount(fileSize), byteCount(end))};
+}
+
 // A GIF's colours as a palette image: Qt's reader gives 32-bit colours, though a frame holds at
 // most 256. Left as it is when it holds more (frames with palettes of their own).
 QImage asPalette(const QImage& image) {
@@ -191,6 +243,8 @@ PictureRead loadOther(const QString& path, int fd, const pdfwriter::FileIdentity
                       double yDpi) {
     if (std::optional<Failure> fault = bmpFault(fd, identity.size)) return *fault;
     if (std::optional<Failure> fault = gifTooLarge(fd)) return *fault;
+    if (std::optional<Failure> fault = netpbmFault(fd, identity.size)) return *fault;
+    if (std::optional<Failure> fault = iconFault(fd, identity.size)) return *fault;
     if (gifCutShort(fd, identity.size))
         return Failure{QStringLiteral("truncated GIF: the data ends at byte %1, inside a block")
                            .arg(byteCount(identity.size))};

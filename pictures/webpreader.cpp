@@ -22,8 +22,10 @@ Failure webpFault(VP8StatusCode status, const std::vector<std::uint8_t>& data) {
     if (status == VP8_STATUS_NOT_ENOUGH_DATA) {
         // The RIFF header gives the size of the whole file.
         const std::size_t declared = data.size() >= 8 ? std::size_t(le32(data.data() + 4)) + 8 : 0;
-        return {QStringLiteral("truncated WebP: the data ends at byte %1 of %2")
-                    .arg(byteCount(qint64(data.size())), byteCount(qint64(declared)))};
+        if (declared > data.size())
+            return {QStringLiteral("truncated WebP: the data ends at byte %1 of %2")
+                        .arg(byteCount(qint64(data.size())), byteCount(qint64(declared)))};
+        return {QStringLiteral("damaged WebP: its image data ends before its picture does")};
     }
     if (status == VP8_STATUS_UNSUPPORTED_FEATURE)
         return {QStringLiteral("unsupported WebP: libwebp does not take a feature it uses")};
@@ -65,8 +67,9 @@ QImage decodeWebpImage(const std::vector<std::uint8_t>& data) { return decodeWeb
 }  // namespace
 
 bool isStillWebp(const std::uint8_t* head, std::size_t size) {
-    if (size < 21 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WEBP", 4) != 0) return false;
-    const bool animated = std::memcmp(head + 12, "VP8X", 4) == 0 && (head[20] & 0x02);
+    if (size < 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WEBP", 4) != 0) return false;
+    // (a file cut off before its flags is read as still: libwebp tells how it is cut short)
+    const bool animated = size >= 21 && std::memcmp(head + 12, "VP8X", 4) == 0 && (head[20] & 0x02);
     return !animated;
 }
 

@@ -88,7 +88,8 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
         picture.save(&buffer, format);
         return bytes;
     };
-    const QByteArray bmp = encoded(colour, "BMP"), xpm = encoded(flat, "XPM");
+    const QByteArray bmp = encoded(colour, "BMP"), xpm = encoded(flat, "XPM"), ppm = encoded(flat, "PPM"),
+                     ico = encoded(flat, "ICO");
     const struct {
         const char* name;
         QByteArray file;
@@ -148,6 +149,10 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
         {"cut.bmp", bmp.left(bmp.size() / 2), "truncated BMP: the data ends at byte " + byteCount(bmp.size() / 2)},
         {"text.bmp", text, "not a BMP file: the file starts"},
         {"cut.xpm", xpm.left(xpm.size() / 2), "damaged XPM: "},
+        {"cut.ppm", ppm.left(ppm.size() / 2),
+         "truncated PPM: the data ends at byte " + byteCount(ppm.size() / 2) + " of the " + byteCount(ppm.size()) +
+             " its 40 x 30 pixels take"},
+        {"cut.ico", ico.left(ico.size() / 2), "truncated ICO: the data ends at byte " + byteCount(ico.size() / 2)},
         {"jpeg-inside.bmp", patched(bmp, 30, QByteArray::fromHex("04000000")), "unsupported BMP: JPEG data inside"},
     };
     QStringList paths;
