@@ -255,6 +255,10 @@ PictureRead loadOther(const QString& path, int fd, const pdfwriter::FileIdentity
     std::optional<Failure> refused;
     QImage image = readCleared(reader, &refused);
     if (refused) return *refused;
+    // TGA files have no signature; Qt's reader takes uncompressed true-colour ones that end in the
+    // TGA 2.0 footer, and other readers claim the rest (a TGA file may start as an icon does).
+    if (image.isNull() && path.endsWith(QLatin1String(".tga"), Qt::CaseInsensitive))
+        return Failure{QStringLiteral("unsupported TGA: only uncompressed true-colour TGA 2.0 files are read")};
     if (image.isNull() && reader.error() == QImageReader::UnsupportedFormatError) {
         // No reader takes what the file starts with.
         std::uint8_t head[8] = {};

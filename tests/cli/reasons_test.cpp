@@ -149,6 +149,9 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
         {"cut.bmp", bmp.left(bmp.size() / 2), "truncated BMP: the data ends at byte " + byteCount(bmp.size() / 2)},
         {"text.bmp", text, "not a BMP file: the file starts"},
         {"cut.xpm", xpm.left(xpm.size() / 2), "damaged XPM: "},
+        // 2 x 2 pixels of 24 bits, without the footer of TGA 2.0 (it starts as an icon file of cursors does).
+        {"plain.tga", QByteArray::fromHex("000002000000000000000000020002001800") + QByteArray(12, char(0x80)),
+         "unsupported TGA: only uncompressed true-colour TGA 2.0 files are read"},
         {"cut.ppm", ppm.left(ppm.size() / 2),
          "truncated PPM: the data ends at byte " + byteCount(ppm.size() / 2) + " of the " + byteCount(ppm.size()) +
              " its 40 x 30 pixels take"},
