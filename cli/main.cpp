@@ -263,7 +263,8 @@ int main(int argc, char* argv[]) {
                                          QStringLiteral("Q"));
     const QCommandLineOption mono(QStringLiteral("mono"),
                                   QStringLiteral("Black and white (documents): pictures turned to one bit, at most "
-                                                 "300 dpi, stored as fax data (CCITT Group 4)."));
+                                                 "300 dpi, stored as fax data (CCITT Group 4); those with "
+                                                 "transparency keep their colours."));
     const QCommandLineOption original(QStringLiteral("original"),
                                       QStringLiteral("Every picture as it is, whatever the printer's preferences say."));
     const QCommandLineOption title(QStringLiteral("title"),
