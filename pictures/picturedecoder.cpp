@@ -44,7 +44,8 @@ PictureDecoder::PictureDecoder(Use use) : m_use(use) {
 Outcome<Picture> PictureDecoder::read(const QString& path, Frames frames) const {
     const readers::DecodedImage::FactsOnly facts(m_use == Use::Facts);
     if (m_use == Use::Printing) readers::DecodedImage::forgetKept();  // before another picture's pixels are decoded
-    if (path.isEmpty() || path.contains(QChar(0))) return Failure{QStringLiteral("no file given")};
+    if (path.isEmpty()) return Failure{QStringLiteral("no file given")};
+    if (path.contains(QChar(0))) return Failure{QStringLiteral("no file can have this name: it holds a NUL character")};
     const ReadingFile reading(path);
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
