@@ -252,6 +252,10 @@ PictureRead loadOther(const QString& path, int fd, const pdfwriter::FileIdentity
     reader.setAutoTransform(true);
     QString format = QString::fromLatin1(reader.format()).toUpper();  // (known before reading only)
     if (format == QLatin1String("WEBP")) format = QStringLiteral("WebP");
+    // Drawings some of Qt's plugins also read (they need a running GUI for their fonts, and are
+    // no pictures to place on a page as they are).
+    if (format == QLatin1String("SVG") || format == QLatin1String("SVGZ") || format == QLatin1String("PDF"))
+        return Failure{QStringLiteral("unsupported %1: a drawing, not a picture").arg(format)};
     std::optional<Failure> refused;
     QImage image = readCleared(reader, &refused);
     if (refused) return *refused;
