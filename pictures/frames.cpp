@@ -10,6 +10,10 @@ namespace pictolio::readers {
 
 namespace {
 
+// The most frames of one animation taken as pages, and the most pixels of them all.
+constexpr int maxFrames = 1000;
+constexpr std::uint64_t maxFramePixels = 1'000'000'000;
+
 // Frame `index` (from 0) of an animated picture, decoded again when its page is written: the
 // frames before it are read first, since each is drawn over the last.
 class FrameImage : public DecodedImage {
@@ -36,10 +40,13 @@ private:
 
 }  // namespace
 
-void addFrames(Picture& picture, const QString& path, const pdfwriter::FileIdentity& identity) {
+std::optional<Failure> addFrames(Picture& picture, const QString& path, const pdfwriter::FileIdentity& identity) {
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    if (!reader.supportsAnimation() || reader.imageCount() == 1 || reader.read().isNull()) return;
+    if (!reader.supportsAnimation() || reader.imageCount() == 1 || reader.read().isNull()) return {};
+    // Each frame is a page of the animation's whole size, however little of it the frame
+    // changes: a few bytes a frame could otherwise ask for hours of work.
+    std::uint64_t pixels = std::uint64_t(picture.width) * std::uint64_t(picture.height);
     // Every frame has the first one's density and orientation.
     const PicturePage first = picture.page(0);
     const bool turned = first.orientation >= 5;
@@ -52,6 +59,11 @@ void addFrames(Picture& picture, const QString& path, const pdfwriter::FileIdent
     for (int index = 1;; ++index) {
         const QImage frame = reader.read();
         if (frame.isNull()) break;
+        pixels += std::uint64_t(frame.width()) * std::uint64_t(frame.height());
+        if (index >= maxFrames || pixels > maxFramePixels)
+            return Failure{QStringLiteral("too large: its frames come to more than %1 pages or %2 pixels in all")
+                               .arg(maxFrames)
+                               .arg(byteCount(qint64(maxFramePixels)))};
         const auto source =
             std::make_shared<FrameImage>(path, identity, frame.width(), frame.height(),
                                          frame.isGrayscale(), hasTransparency(frame), index);
@@ -59,6 +71,7 @@ void addFrames(Picture& picture, const QString& path, const pdfwriter::FileIdent
         picture.morePages.push_back(
             pageOf(frame.width(), frame.height(), xDpi, yDpi, first.orientation, source));
     }
+    return {};
 }
 
 }  // namespace pictolio::readers

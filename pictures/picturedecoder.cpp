@@ -50,7 +50,7 @@ Outcome<Picture> PictureDecoder::read(const QString& path, Frames frames) const 
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return Failure{QStringLiteral("cannot be opened: %1").arg(QString::fromLocal8Bit(std::strerror(errno)))};
-    const auto picture = [&]() -> PictureRead {
+    const auto readOpen = [&]() -> PictureRead {
         struct stat st {};
         if (::fstat(fd, &st) != 0) return unreadable();
         if (S_ISDIR(st.st_mode)) return Failure{QStringLiteral("a folder, not a file")};
@@ -79,9 +79,15 @@ Outcome<Picture> PictureDecoder::read(const QString& path, Frames frames) const 
         // Animated pictures are read by Qt's readers (still WebP files by libwebp).
         if (frames == Frames::All && read && !isStillWebp(head, got) && got >= 4 &&
             (std::memcmp(head, "GIF8", 4) == 0 || std::memcmp(head, "RIFF", 4) == 0))
-            addFrames(*read, path, identity);
+            if (std::optional<Failure> fault = addFrames(*read, path, identity)) return *fault;
         return read;
-    }();
+    };
+    PictureRead picture = Failure{};
+    try {
+        picture = readOpen();
+    } catch (const std::bad_alloc&) {  // a size no check foresaw: this file, not the whole run
+        picture = Failure{QStringLiteral("too large: there is not enough memory to read it")};
+    }
     ::close(fd);
     if (!picture) ReadingFile::dropMessages();  // its reason says the first of them
     return picture;

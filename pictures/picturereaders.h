@@ -232,8 +232,9 @@ PictureRead loadOther(const QString& path, int fd, const pdfwriter::FileIdentity
                   double yDpi = 0);
 
 // The frames after the first of an animated picture Qt's readers take (GIF, WebP), added to it as
-// pages, each composed as the animation shows it; nothing for a picture of one frame.
-void addFrames(Picture& picture, const QString& path, const pdfwriter::FileIdentity& identity);
+// pages, each composed as the animation shows it; nothing for a picture of one frame. Why it is
+// not taken, when its frames are too many or too large in all.
+std::optional<Failure> addFrames(Picture& picture, const QString& path, const pdfwriter::FileIdentity& identity);
 
 // TIFF files: every page, in file order.
 bool isTiff(const std::uint8_t* head, std::size_t size);

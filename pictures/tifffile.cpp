@@ -95,7 +95,7 @@ QImage greyAndAlpha(TIFF* tif, const TiffFile& file, int bits, bool associated) 
 // row in memory at a time; false when its data cannot be decoded.
 bool readRows(TIFF* tif, int height, const TiffFile* file, const pdfwriter::DataSink& sink) {
     const tmsize_t rowBytes = TIFFScanlineSize(tif);
-    if (rowBytes <= 0) return false;
+    if (rowBytes <= 0 || std::uint64_t(rowBytes) > (std::uint64_t(QImageReader::allocationLimit()) << 20)) return false;
     std::vector<std::uint8_t> row(static_cast<std::size_t>(rowBytes));
     for (int y = 0; y < height; ++y) {
         if (TIFFReadScanline(tif, row.data(), std::uint32_t(y), 0) != 1 || (file && file->failed())) return false;

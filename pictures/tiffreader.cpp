@@ -227,6 +227,25 @@ Outcome<PicturePage> readPage(TIFF* tif, const TiffFile& file, tdir_t directory,
         return pageOf(w, h, xDpi, yDpi, orientation, std::move(image));
     };
 
+    // Buffers sized by the header: a tile larger than the page, or a row or tile of more bytes
+    // than one picture may take, is refused before anything is allocated for it.
+    const std::uint64_t limit = std::uint64_t(QImageReader::allocationLimit()) << 20;
+    std::uint32_t tileWidth = 0, tileHeight = 0;
+    if (TIFFIsTiled(tif) && (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth) ||
+                             !TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileHeight) || tileWidth > width + 16 ||
+                             tileHeight > height + 16 || (limit > 0 && TIFFTileSize64(tif) > limit)))
+        return Failure{QStringLiteral("damaged TIFF: page %1 of %2 x %3 pixels has tiles of %4 x %5")
+                           .arg(number)
+                           .arg(width)
+                           .arg(height)
+                           .arg(tileWidth)
+                           .arg(tileHeight)};
+    if (limit > 0 && TIFFScanlineSize64(tif) > limit)
+        return Failure{QStringLiteral("too large: a row of page %1 takes %2 MB, more than the %3 MB a picture may take")
+                           .arg(number)
+                           .arg(TIFFScanlineSize64(tif) >> 20)
+                           .arg(limit >> 20)};
+
     const bool oneStrip = !TIFFIsTiled(tif) && TIFFNumberOfStrips(tif) == 1;
     std::uint64_t* offsets = nullptr;
     std::uint64_t* counts = nullptr;

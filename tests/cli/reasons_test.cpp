@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <QBuffer>
+#include <array>
 #include <QtEndian>
 #include <QCoreApplication>
 #include <QPainter>
@@ -40,6 +41,18 @@ QByteArray uninflatable(QByteArray png) {
 QByteArray withHeaderChecksum(QByteArray png) {
     qToBigEndian(quint32(crc32(0, reinterpret_cast<const Bytef*>(png.constData() + 12), 17)), png.data() + 29);
     return png;
+}
+// A little-endian TIFF file of one directory of these (tag, type, value) entries, then 16 bytes of
+// data (at byte 134 after ten entries, 122 after nine).
+QByteArray tiffWithTags(const std::vector<std::array<quint32, 3>>& entries) {
+    QByteArray file("II*\0\x08\0\0\0", 8);
+    const auto put = [&](quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i) file += char(value >> (8 * i));
+    };
+    put(quint32(entries.size()), 2);
+    for (const auto& [tag, type, value] : entries) put(tag, 2), put(type, 2), put(1, 4), put(value, 4);
+    put(0, 4);
+    return file + QByteArray(16, char(0x80));
 }
 QByteArray be16(int v) { return QByteArray::fromHex(QByteArray::number(v, 16).rightJustified(4, '0')); }
 
@@ -82,6 +95,7 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
     flat.fill(Qt::red);
     QPainter(&flat).fillRect(10, 10, 20, 10, Qt::blue);
     const QByteArray gif = testing::makeAnimatedGif({{flat}});
+    const QByteArray flicker = testing::makeAnimatedGif(std::vector<testing::GifFrame>(1001, {flat.copy(0, 0, 1, 1)}));
     const auto encoded = [](const QImage& picture, const char* format) {  // empty when it cannot be
         QByteArray bytes;
         QBuffer buffer(&bytes);
@@ -121,6 +135,14 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
          "too large: 30000 x 30000 pixels, more than the 400,000,000 a TIFF page may have"},
         {"scheme.tif", testing::readFile(dir.filePath("scheme.tif")),
          "unsupported TIFF: page 1 is compressed by scheme 12345, which libtiff cannot decode"},
+        {"tiles.tif",
+         tiffWithTags({{256, 3, 1}, {257, 3, 1}, {258, 3, 8}, {259, 3, 1}, {262, 3, 1}, {277, 3, 1}, {322, 4, 1 << 20},
+                       {323, 4, 1 << 20}, {324, 4, 134}, {325, 4, 16}}),
+         "damaged TIFF: page 1 of 1 x 1 pixels has tiles of 1048576 x 1048576"},
+        {"wide.tif",
+         tiffWithTags({{256, 4, 400000000}, {257, 3, 1}, {258, 3, 16}, {259, 3, 1}, {262, 3, 5}, {273, 4, 122},
+                       {277, 3, 4}, {278, 4, 1}, {279, 4, 16}}),
+         "too large: a row of page 1 takes 3051 MB, more than the 512 MB a picture may take"},
         {"float.tif", tiffOf(dir.filePath("float"), 8, 8, 32, SAMPLEFORMAT_IEEEFP),
          "unsupported TIFF: page 1 holds floating-point samples"},
         {"signed.tif", tiffOf(dir.filePath("signed"), 8, 8, 16, SAMPLEFORMAT_INT),
@@ -142,6 +164,7 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
         // Width and height 16384 in the VP8L header (14 bits each, less one), its other bits kept.
         {"large.webp", patched(webp, 21, QByteArray::fromHex("ffffff") + char((webp[24] & 0xF0) | 0x0F)),
          "too large: 16384 x 16384 pixels take 768 MB decoded, more than the 512 MB a WebP picture may take"},
+        {"flicker.gif", flicker, "too large: its frames come to more than 1000 pages or 1,000,000,000 pixels in all"},
         {"cut.gif", gif.left(gif.size() / 2), "truncated GIF: the data ends at byte " + byteCount(gif.size() / 2)},
         {"text.gif", text, "not a GIF file: the file starts"},
         {"large.gif", patched(gif, 6, QByteArray::fromHex("ffffffff")),
@@ -163,7 +186,7 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
         paths << dir.filePath(c.name);
         testing::writeFile(paths.last(), c.file);
     }
-    EXPECT_EQ(run(QStringList{"--output", out.path()} + paths), 1);
+    EXPECT_EQ(run(QStringList{"--frames", "all", "--output", out.path()} + paths), 1);
     for (qsizetype i = 0; i < paths.size(); ++i)
         EXPECT_TRUE(errors.contains("pictolio-convert: not a picture: " + QString(paths[i]).replace('\n', "\\n") + ": " +
                                     cases[i].says))
