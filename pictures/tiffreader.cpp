@@ -167,7 +167,8 @@ Failure tiffFault(TIFF* tif, const TiffFile& file, int page, std::int64_t fileSi
     std::uint64_t end = 0;
     if (TIFFGetField(tif, TIFFTAG_STRIPOFFSETS, &offsets) && TIFFGetField(tif, TIFFTAG_STRIPBYTECOUNTS, &counts) &&
         offsets && counts)
-        for (std::uint32_t i = 0; i < parts; ++i) end = std::max(end, offsets[i] + counts[i]);
+        for (std::uint32_t i = 0; i < parts; ++i)  // (the sum kept from wrapping past 2^64)
+            end = std::max(end, offsets[i] + std::min(counts[i], ~std::uint64_t(0) - offsets[i]));
     if (end > std::uint64_t(fileSize))
         return {QStringLiteral("truncated TIFF: page %1's data runs to byte %2, the file ends at byte %3")
                     .arg(page)
