@@ -228,13 +228,14 @@ Outcome<PicturePage> readPage(TIFF* tif, const TiffFile& file, tdir_t directory,
         return pageOf(w, h, xDpi, yDpi, orientation, std::move(image));
     };
 
-    // Buffers sized by the header: a tile larger than the page, or a row or tile of more bytes
-    // than one picture may take, is refused before anything is allocated for it.
+    // Buffers sized by the header: a tile far larger than the page (writers use tiles of up to
+    // 4096 pixels on small pages too), or a row or tile of more bytes than one picture may take,
+    // is refused before anything is allocated for it.
     const std::uint64_t limit = std::uint64_t(QImageReader::allocationLimit()) << 20;
     std::uint32_t tileWidth = 0, tileHeight = 0;
     if (TIFFIsTiled(tif) && (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth) ||
-                             !TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileHeight) || tileWidth > width + 16 ||
-                             tileHeight > height + 16 || (limit > 0 && TIFFTileSize64(tif) > limit)))
+                             !TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileHeight) || tileWidth > std::max(width, 4096u) + 16 ||
+                             tileHeight > std::max(height, 4096u) + 16 || (limit > 0 && TIFFTileSize64(tif) > limit)))
         return Failure{QStringLiteral("damaged TIFF: page %1 of %2 x %3 pixels has tiles of %4 x %5")
                            .arg(number)
                            .arg(width)
