@@ -66,6 +66,9 @@ Failure changedWhileRead();
 // The file, named `path`, starts with bytes no reader takes: which format its name promises,
 // and the bytes it starts with.
 Failure unknownSignature(const QString& path, const std::uint8_t* head, std::size_t size);
+// The format an extension or a Qt reader's format names, as people write it ("JPEG" for jpg,
+// "WebP" for webp, "GIF" for gif).
+QString formatNamed(const QString& extension);
 // The format a file's name promises ("JPEG" for x.jpg); "" when its extension names none.
 QString formatOfName(const QString& path);
 

@@ -81,15 +81,15 @@ PictureRead loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& 
         }
     }
     // What every decoder refuses is told here, in its own words (libpng would print its own).
-    if (status == pdfwriter::PngStatus::Corrupt && !why.empty())
-        return Failure{QStringLiteral("damaged PNG: ") + QString::fromStdString(why)};
-    if (status == pdfwriter::PngStatus::TooLarge && !why.empty())
-        return Failure{QStringLiteral("too large: ") + QString::fromStdString(why)};
-    if (status == pdfwriter::PngStatus::Unsupported && !why.empty())
-        return Failure{QStringLiteral("unsupported PNG: ") + QString::fromStdString(why)};
+    if (status != pdfwriter::PngStatus::Ok && !why.empty()) {
+        using pdfwriter::PngStatus;
+        const char* kind = status == PngStatus::Corrupt     ? "damaged PNG: "
+                           : status == PngStatus::Truncated ? "truncated PNG: "
+                           : status == PngStatus::TooLarge  ? "too large: "
+                                                            : "unsupported PNG: ";
+        return Failure{QLatin1String(kind) + QString::fromStdString(why)};
+    }
     // A file cut short is no picture (Qt's reader would show what it has of it).
-    if (status == pdfwriter::PngStatus::Truncated && !why.empty())
-        return Failure{QStringLiteral("truncated PNG: ") + QString::fromStdString(why)};
     if (status == pdfwriter::PngStatus::Truncated)
         return Failure{QStringLiteral("truncated PNG: the data ends at byte %1, before its last chunk")
                            .arg(byteCount(identity.size))};

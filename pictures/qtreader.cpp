@@ -250,8 +250,7 @@ PictureRead loadOther(const QString& path, int fd, const pdfwriter::FileIdentity
                            .arg(byteCount(identity.size))};
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    QString format = QString::fromLatin1(reader.format()).toUpper();  // (known before reading only)
-    if (format == QLatin1String("WEBP")) format = QStringLiteral("WebP");
+    const QString format = formatNamed(QString::fromLatin1(reader.format()));  // (known before reading only)
     // Drawings some of Qt's plugins also read (they need a running GUI for their fonts, and are
     // no pictures to place on a page as they are).
     if (format == QLatin1String("SVG") || format == QLatin1String("SVGZ") || format == QLatin1String("PDF"))

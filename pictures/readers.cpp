@@ -94,15 +94,18 @@ Failure unreadable() {
 
 Failure changedWhileRead() { return {QStringLiteral("changed while it was read")}; }
 
-QString formatOfName(const QString& path) {
-    const QString extension = path.section(QLatin1Char('.'), -1).toLower();
-    if (extension == path.toLower() || extension.contains(QLatin1Char('/'))) return {};
+QString formatNamed(const QString& extension) {
     static const QHash<QString, QString> formats = {
         {"jpg", "JPEG"}, {"jpeg", "JPEG"}, {"jpe", "JPEG"}, {"jfif", "JPEG"}, {"tif", "TIFF"},
         {"tiff", "TIFF"}, {"heic", "HEIF"}, {"heif", "HEIF"}, {"hif", "HEIF"}, {"avif", "AVIF"},
         {"webp", "WebP"}, {"png", "PNG"}};
-    if (const auto known = formats.constFind(extension); known != formats.constEnd()) return *known;
-    return PictureDecoder::fileExtensions().contains(extension) ? extension.toUpper() : QString();
+    return formats.value(extension.toLower(), extension.toUpper());
+}
+
+QString formatOfName(const QString& path) {
+    const QString extension = path.section(QLatin1Char('.'), -1).toLower();
+    if (extension == path.toLower() || extension.contains(QLatin1Char('/'))) return {};
+    return PictureDecoder::fileExtensions().contains(extension) ? formatNamed(extension) : QString();
 }
 
 Failure unknownSignature(const QString& path, const std::uint8_t* head, std::size_t size) {

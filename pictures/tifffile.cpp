@@ -36,13 +36,11 @@ private:
 // A page of grey samples and alpha, 8 or 16 bits each, in one plane, as stored (libtiff's RGBA
 // reading drops 16-bit alpha, and shifts the rows of partial 8-bit tiles); null when it cannot
 // be decoded.
-QImage greyAndAlpha(TIFF* tif, const TiffFile& file, int bits, bool associated) {
-    std::uint32_t width = 0, height = 0, tileWidth = 0, tileHeight = 0;
-    std::uint16_t samples = 0, photometric = PHOTOMETRIC_MINISBLACK;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+QImage greyAndAlpha(TIFF* tif, const TiffFile& file, const TIFFRGBAImage& img) {
+    const std::uint32_t width = img.width, height = img.height;
+    const int bits = img.bitspersample, samples = img.samplesperpixel;
+    const bool associated = img.alpha == EXTRASAMPLE_ASSOCALPHA;
+    std::uint32_t tileWidth = 0, tileHeight = 0;
     const bool tiled = TIFFIsTiled(tif);
     if (tiled && (!TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileWidth) || !TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileHeight) ||
                   tileWidth == 0 || tileHeight == 0))
@@ -62,7 +60,7 @@ QImage greyAndAlpha(TIFF* tif, const TiffFile& file, int bits, bool associated) 
             };
             const std::uint16_t a = sample(1), white = associated ? a : std::uint16_t(bits == 16 ? 65535 : 255);
             std::uint16_t g = sample(0);
-            if (photometric == PHOTOMETRIC_MINISWHITE) g = std::uint16_t(white - std::min(g, white));
+            if (img.photometric == PHOTOMETRIC_MINISWHITE) g = std::uint16_t(white - std::min(g, white));
             if (bits == 16)
                 reinterpret_cast<QRgba64*>(out)[i] = QRgba64::fromRgba64(g, g, g, a);
             else
@@ -125,7 +123,7 @@ QImage decodeRgba(TIFF* tif, const TiffFile& file, std::optional<Failure>* why) 
     std::uint16_t planar = PLANARCONFIG_CONTIG;
     TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
     if (grey && img.alpha && (img.bitspersample == 8 || img.bitspersample == 16) && planar == PLANARCONFIG_CONTIG) {
-        QImage image = greyAndAlpha(tif, file, img.bitspersample, img.alpha == EXTRASAMPLE_ASSOCALPHA);
+        QImage image = greyAndAlpha(tif, file, img);
         TIFFRGBAImageEnd(&img);
         return image;
     }
