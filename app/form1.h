@@ -12,7 +12,7 @@
 #include "app/widgets.h"
 #include "convert/conversion.h"
 #include "filelist/filelist.h"
-#include "pdfwriter/imagesource.h"
+#include "imaging/imagesource.h"
 #include "platform/skincontrol.h"
 
 class QFrame;

@@ -62,7 +62,7 @@ protected:
             const pdfwriter::LaidOut laid = pdfwriter::layOut(setup, page, drawings[i]);
             const double k = std::min(box.width() / laid.pageWidth, box.height() / laid.pageHeight);
             const QPointF origin(box.center().x() - laid.pageWidth * k / 2, box.center().y() - laid.pageHeight * k / 2);
-            const auto toWidget = [&](const pdfwriter::Rect& r) {
+            const auto toWidget = [&](const imaging::Rect& r) {
                 return QRectF(origin.x() + r.x * k, origin.y() + (laid.pageHeight - r.y - r.height) * k, r.width * k,
                               r.height * k);
             };
@@ -164,8 +164,8 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     searchable->setObjectName(QStringLiteral("searchable"));
     languages = new QListWidget;
     languages->setObjectName(QStringLiteral("languages"));
-    for (const QString& code : pdfwriter::languages::installed()) {
-        auto* item = new QListWidgetItem(QStringLiteral("%1 (%2)").arg(pdfwriter::languages::displayName(code), code));
+    for (const QString& code : recognition::languages::installed()) {
+        auto* item = new QListWidgetItem(QStringLiteral("%1 (%2)").arg(recognition::languages::displayName(code), code));
         item->setData(Qt::UserRole, code);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Unchecked);
@@ -318,7 +318,7 @@ void PreferencesWindow::recognisePreview() {
     m_poll->stop();
     textStatus->setText(QString());
     if (!on) return;
-    if (!m_recognition) m_recognition = std::make_unique<pdfwriter::TextRecognition>(nullptr, 1);
+    if (!m_recognition) m_recognition = std::make_unique<recognition::TextRecognition>(nullptr, 1);
     m_pending = m_recognition->start(m_source, languagesShown.toStdString(), m_dpi, m_orientation,
                                      turnPages->isChecked() && m_orientation == 1);
     textStatus->setText(tr("Recognising the text of this picture…"));
@@ -328,7 +328,7 @@ void PreferencesWindow::recognisePreview() {
 void PreferencesWindow::showRecognised() {
     if (!m_pending || !m_pending->ready()) return;
     m_poll->stop();
-    const pdfwriter::RecognisedText& text = m_pending->get();
+    const recognition::RecognisedText& text = m_pending->get();
     // Words stand in the picture turned to read upright; the preview shows it as its EXIF
     // orientation turns it.
     const double w = text.width, h = text.height;
@@ -338,7 +338,7 @@ void PreferencesWindow::showRecognised() {
                                                                                                               : 0;
     const bool shownAcross = shownTurn == 90 || shownTurn == 270;
     m_words.clear();
-    for (const pdfwriter::RecognisedWord& word : text.words) {
+    for (const recognition::RecognisedWord& word : text.words) {
         const auto share = [&](QPointF corner) {
             const QPointF stored = turnedPoint(corner, across ? h : w, across ? w : h, (360 - text.turn) % 360);
             const QPointF shown = turnedPoint(stored, w, h, shownTurn);

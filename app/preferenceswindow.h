@@ -7,7 +7,7 @@
 
 #include "common/registrystore.h"
 #include "pdfwriter/pagesetup.h"
-#include "pdfwriter/recognition.h"
+#include "recognition/recognition.h"
 
 class QCheckBox;
 class QLabel;
@@ -74,11 +74,11 @@ private:
     QWidget* m_preview;
     QImage m_image;                    // the picture, upright, small enough to draw quickly
     double m_pictureWidth = 4, m_pictureHeight = 3;  // its physical size, any unit
-    std::shared_ptr<const pdfwriter::ImageSource> m_source;  // the picture as printed; null for the stand-in
+    std::shared_ptr<const imaging::ImageSource> m_source;  // the picture as printed; null for the stand-in
     int m_orientation = 1;
     double m_dpi = 96;
-    std::unique_ptr<pdfwriter::TextRecognition> m_recognition;
-    std::shared_ptr<const pdfwriter::PendingText> m_pending;
+    std::unique_ptr<recognition::TextRecognition> m_recognition;
+    std::shared_ptr<const recognition::PendingText> m_pending;
     QString m_pendingFor;  // languages and turning of m_pending ("eng+deu/turn")
     QList<QRectF> m_words;
     QTimer* m_poll;

@@ -28,7 +28,7 @@
 #include "convert/pdfprinter.h"
 #include "filelist/folderscan.h"
 #include "pdfwriter/driver.h"
-#include "pdfwriter/stagedfile.h"
+#include "pdffile/stagedfile.h"
 #include "platform/filesystem.h"
 #include "pictures/picture.h"
 #include "platform/printservice.h"
@@ -101,7 +101,7 @@ QString moveTo(const QString& made, const QString& target) {
         return failure;
     }
     // The mode the driver gave the PDF.
-    pdfwriter::StagedFile out(QFile::encodeName(target).toStdString(), st.st_mode & 0777);
+    pdffile::StagedFile out(QFile::encodeName(target).toStdString(), st.st_mode & 0777);
     QString failure = out.fd() < 0 ? QString::fromLocal8Bit(out.error().c_str()) : copyAll(in, out.fd());
     ::close(in);
     if (failure.isEmpty() && ::fsync(out.fd()) != 0) failure = QString::fromLocal8Bit(std::strerror(errno));

@@ -85,9 +85,9 @@ bool ConversionJob::outputIsUsable(const QString& outputPath, const QString& sou
         notCreated(outputPath, QStringLiteral("the folder %1 is gone").arg(options.folder));
         return false;
     }
-    const pdfwriter::FileIdentity existing = outputFileIdentity(outputPath);
+    const imaging::FileIdentity existing = outputFileIdentity(outputPath);
     if (existing.size >= 0) {
-        const auto sameFile = [&](const pdfwriter::FileIdentity& id) {
+        const auto sameFile = [&](const imaging::FileIdentity& id) {
             return id.device == existing.device && id.inode == existing.inode;
         };
         if (sameFile(outputFileIdentity(source)) || std::any_of(m_runSources.begin(), m_runSources.end(), sameFile)) {
@@ -125,7 +125,7 @@ bool ConversionJob::lockSettings(pdfprinter::SettingsLock& lock, const QString& 
     return result == Result::Acquired;
 }
 
-void ConversionJob::waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job,
+void ConversionJob::waitForOutput(const QString& outputPath, const imaging::FileIdentity& before, quint64 job,
                                   int pages) {
     const WaitResult result =
         waitForOutputFile(outputPath, before, m_printing, job, m_waitMs, [this] { return cancelled(); });
@@ -146,7 +146,7 @@ void ConversionJob::waitForOutput(const QString& outputPath, const pdfwriter::Fi
 // to do: the progress shown moves with the pages recognised, and pictures are not checked long
 // before they can be recognised.
 void ConversionJob::keepPaceWithRecognition() {
-    pdfwriter::TextRecognition& recognition = m_printing.pdfDriver().recognition();
+    recognition::TextRecognition& recognition = m_printing.pdfDriver().recognition();
     const int ahead = recognition.workers() + 1;
     while (recognition.unfinished() > ahead && !cancelled()) {
         doEvents();
@@ -181,7 +181,7 @@ void ConversionJob::noteRunSources() {
     m_runOutputs.clear();
     const int n = m_caller.rowCount();
     for (int i = 1; i <= n; ++i) {
-        const pdfwriter::FileIdentity id = outputFileIdentity(m_caller.rowText(i));
+        const imaging::FileIdentity id = outputFileIdentity(m_caller.rowText(i));
         if (id.size >= 0) m_runSources.push_back(id);
     }
 }
@@ -192,13 +192,13 @@ void ConversionJob::noteRunSources() {
 // its PDF again under the same name, and PDFs from before the run are replaced as ever, so a run
 // made again gives the same names.
 QString ConversionJob::clearOfRunOutputs(const QString& outputPath, const QString& source) const {
-    const pdfwriter::FileIdentity picture = outputFileIdentity(source);
-    const auto sameFile = [](const pdfwriter::FileIdentity& a, const pdfwriter::FileIdentity& b) {
+    const imaging::FileIdentity picture = outputFileIdentity(source);
+    const auto sameFile = [](const imaging::FileIdentity& a, const imaging::FileIdentity& b) {
         return a.device == b.device && a.inode == b.inode;
     };
     // True when the run made a PDF at path from another picture than this one.
     const auto madeByRun = [&](const QString& path) {
-        const pdfwriter::FileIdentity id = outputFileIdentity(path);
+        const imaging::FileIdentity id = outputFileIdentity(path);
         return id.size >= 0 && std::any_of(m_runOutputs.begin(), m_runOutputs.end(), [&](const RunOutput& made) {
                    return sameFile(made.pdf, id) && !(picture.size >= 0 && sameFile(made.picture, picture));
                });
@@ -239,7 +239,7 @@ ConversionJob::Printed ConversionJob::printRow(int row, const QString& source, b
 void ConversionJob::endDocument(pdfprinter::SettingsLock& lock, const QString& output, bool drawn, bool waitIsAStep) {
     PrinterDevice& printer = m_printing.printer();
     const int pages = printer.pageCount();
-    const pdfwriter::FileIdentity before = outputFileIdentity(output);
+    const imaging::FileIdentity before = outputFileIdentity(output);
     quint64 job = 0;
     step(Step::EndDoc, [&] { job = printer.endDoc(); });
     lock.release();

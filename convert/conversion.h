@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "convert/pdfprinter.h"
-#include "pdfwriter/imagesource.h"
+#include "imaging/imagesource.h"
 #include "pictures/picture.h"
 
 namespace pictolio {
@@ -110,7 +110,7 @@ private:
     ConversionReport finish(bool stopped);
     bool lockSettings(pdfprinter::SettingsLock& lock, const QString& outputPath, bool* abandoned);
     void keepPaceWithRecognition();
-    void waitForOutput(const QString& outputPath, const pdfwriter::FileIdentity& before, quint64 job, int pages);
+    void waitForOutput(const QString& outputPath, const imaging::FileIdentity& before, quint64 job, int pages);
     void noteRunSources();
     QString clearOfRunOutputs(const QString& outputPath, const QString& source) const;
     void notCreated(const QString& outputPath, const QString& why, bool logged = false);
@@ -123,12 +123,12 @@ private:
     Caller m_caller;
     Picture m_ownHolder;
     ConversionReport m_report;
-    std::vector<pdfwriter::FileIdentity> m_runSources;  // the files in the list when the run began
+    std::vector<imaging::FileIdentity> m_runSources;  // the files in the list when the run began
     struct RunOutput {
-        pdfwriter::FileIdentity pdf, picture;
+        imaging::FileIdentity pdf, picture;
     };
     std::vector<RunOutput> m_runOutputs;  // the PDFs the run has made, and the pictures they came from
-    pdfwriter::FileIdentity m_passSource;  // the picture of the pass under way
+    imaging::FileIdentity m_passSource;  // the picture of the pass under way
     bool m_settingsLockGivenUp = false;
     PictureDecoder::Frames m_frames = PictureDecoder::Frames::First;  // the printer's preference, read as the run begins
 };

@@ -10,24 +10,24 @@
 
 namespace pictolio {
 
-pdfwriter::FileIdentity outputFileIdentity(const QString& path) {
-    return pdfwriter::FileIdentity::ofPath(QFile::encodeName(path).toStdString());
+imaging::FileIdentity outputFileIdentity(const QString& path) {
+    return imaging::FileIdentity::ofPath(QFile::encodeName(path).toStdString());
 }
 
 namespace {
 
-bool isNewFile(const QString& path, const pdfwriter::FileIdentity& before) {
+bool isNewFile(const QString& path, const imaging::FileIdentity& before) {
     const QByteArray name = QFile::encodeName(path);
     struct stat st {};
     if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    return !(pdfwriter::FileIdentity::ofPath(name.toStdString()) == before);
+    return !(imaging::FileIdentity::ofPath(name.toStdString()) == before);
 }
 
 constexpr int lookEveryMs = 5;
 
 }  // namespace
 
-WaitResult waitForOutputFile(const QString& path, const pdfwriter::FileIdentity& before,
+WaitResult waitForOutputFile(const QString& path, const imaging::FileIdentity& before,
                              const PrintService& printing, quint64 job, int noProgressMs,
                              const std::function<bool()>& abandon) {
     QElapsedTimer stalled;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz/fuzzsupport.h"
-#include "pdfwriter/jpegfile.h"
+#include "imaging/jpegfile.h"
 #include "pictures/picture.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::require(picture.width > 0 && picture.height > 0, "a picture has a size");
     fuzz::require(picture.widthHimetric > 0 && picture.heightHimetric > 0,
                   "a picture has a physical size");
-    const pdfwriter::ImageFormat format = picture.image->format();
+    const imaging::ImageFormat format = picture.image->format();
     const bool turned = picture.orientation >= 5 && picture.orientation <= 8;
     fuzz::require((turned ? format.height : format.width) == picture.width &&
                       (turned ? format.width : format.height) == picture.height,
@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::vector<std::uint8_t>& profile = *format.iccProfile;
         fuzz::require(profile.size() >= 132 && profile.size() <= (std::size_t(4) << 20), "a colour profile of a bounded size");
         const std::string kind(profile.begin() + 16, profile.begin() + 20);
-        const int components = format.colorSpace == pdfwriter::ColorSpace::Gray   ? 1
-                               : format.colorSpace == pdfwriter::ColorSpace::Cmyk ? 4
+        const int components = format.colorSpace == imaging::ColorSpace::Gray   ? 1
+                               : format.colorSpace == imaging::ColorSpace::Cmyk ? 4
                                                                                   : 3;
         fuzz::require(kind == (components == 1 ? "GRAY" : components == 4 ? "CMYK" : "RGB "),
                       "a colour profile for the image's colours");
@@ -48,16 +48,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fprintf(stderr, "%s\n", e.what());
         fuzz::require(false, "a picture that loaded can be printed");
     }
-    if (format.encoding == pdfwriter::ImageEncoding::Dct) {
-        pdfwriter::JpegInfo info;
+    if (format.encoding == imaging::ImageEncoding::Dct) {
+        imaging::JpegInfo info;
         fuzz::require(
-            pdfwriter::checkJpeg(out.data(), out.size(), &info) == pdfwriter::JpegStatus::Ok,
+            imaging::checkJpeg(out.data(), out.size(), &info) == imaging::JpegStatus::Ok,
             "JPEG data passes the check");
         fuzz::require(info.width == format.width && info.height == format.height,
                       "JPEG data has the picture's size");
-    } else if (format.encoding == pdfwriter::ImageEncoding::Raw) {
-        const std::size_t samples = format.colorSpace == pdfwriter::ColorSpace::Rgb    ? 3
-                                    : format.colorSpace == pdfwriter::ColorSpace::Cmyk ? 4
+    } else if (format.encoding == imaging::ImageEncoding::Raw) {
+        const std::size_t samples = format.colorSpace == imaging::ColorSpace::Rgb    ? 3
+                                    : format.colorSpace == imaging::ColorSpace::Cmyk ? 4
                                                                                        : 1;
         const std::size_t rowBytes = (std::size_t(format.width) * samples * std::size_t(format.bitsPerComponent) + 7) / 8;
         fuzz::require(out.size() == rowBytes * std::size_t(format.height), "one row of samples per pixel row");
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::require(!out.empty(), "PNG and fax data as stored");
     }
     // The same pixels read in grey for text recognition, halved each way.
-    const pdfwriter::GreyImage grey = picture.image->grey(2);
+    const imaging::GreyImage grey = picture.image->grey(2);
     fuzz::require(grey.isNull() || grey.pixels.size() == std::size_t(grey.width) * std::size_t(grey.height),
                   "a grey picture holds its pixels");
     fuzz::require(grey.isNull() || (grey.width <= format.width && grey.height <= format.height),

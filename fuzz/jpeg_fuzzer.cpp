@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "fuzz/fuzzsupport.h"
-#include "pdfwriter/imagesource.h"
-#include "pdfwriter/jpegfile.h"
+#include "imaging/imagesource.h"
+#include "imaging/jpegfile.h"
 
-using namespace pdfwriter;
+using namespace imaging;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     JpegInfo info;

@@ -9,8 +9,8 @@
 
 #include "fuzz/fuzzsupport.h"
 #include "fuzz/pdfcheck.h"
-#include "pdfwriter/jpegfile.h"
-#include "pdfwriter/pdfbuilder.h"
+#include "imaging/jpegfile.h"
+#include "pdffile/pdfbuilder.h"
 #include "pictures/picture.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -23,12 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (picture.isEmpty()) return 0;
 
     // Stretched over an A4 page less the margins, turned upright.
-    const pdfwriter::Rect target{12, 12, 571, 818};
-    pdfwriter::PrintJob job{"fuzz", 595, 842, {}};
+    const imaging::Rect target{12, 12, 571, 818};
+    pdffile::PrintJob job{"fuzz", 595, 842, {}};
     job.pages.push_back(
-        {{{picture.image, pdfwriter::placeImage(target, picture.orientation), target}}});
+        {{{picture.image, imaging::placeImage(target, picture.orientation), target}}});
     const std::string pdf = fuzz::workFolder() + "/out.pdf";
-    const pdfwriter::WriteResult result = pdfwriter::writePdfFile(job, pdf);
+    const pdffile::WriteResult result = pdffile::writePdfFile(job, pdf);
     if (!result.written) std::fprintf(stderr, "%s\n", result.error.c_str());
     fuzz::require(result.written && result.leftOut.empty(), "a picture that loaded is printed");
 
@@ -41,24 +41,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     fuzz::require(pages.size() == 1 && pages[0].size() == 1, "one page with one image");
     const fuzz::PdfImageSeen& image = pages[0][0];
-    const pdfwriter::ImageFormat format = picture.image->format();
+    const imaging::ImageFormat format = picture.image->format();
     fuzz::require(image.width == format.width && image.height == format.height,
                   "the image keeps its size");
     if (image.filter == "/DCTDecode") {
-        pdfwriter::JpegInfo info;
-        fuzz::require(pdfwriter::checkJpeg(reinterpret_cast<const std::uint8_t*>(image.data.data()),
-                                           image.data.size(), &info) == pdfwriter::JpegStatus::Ok,
+        imaging::JpegInfo info;
+        fuzz::require(imaging::checkJpeg(reinterpret_cast<const std::uint8_t*>(image.data.data()),
+                                           image.data.size(), &info) == imaging::JpegStatus::Ok,
                       "the JPEG data in the PDF passes the check");
         fuzz::require(info.width == image.width && info.height == image.height && !info.arithmetic,
                       "the JPEG data in the PDF is the picture's, Huffman-coded");
-    } else if (format.encoding == pdfwriter::ImageEncoding::Ccitt) {
+    } else if (format.encoding == imaging::ImageEncoding::Ccitt) {
         fuzz::require(image.filter == "/CCITTFaxDecode" && !image.data.empty(), "fax data as stored");
     } else {
         // Decoded pixels, or a PNG's data as stored (the reader undoes its row filters).
         fuzz::require(image.filter == "/FlateDecode", "pixels are Flate-compressed");
         const std::size_t samples = !format.palette.empty()                            ? 1
-                                    : format.colorSpace == pdfwriter::ColorSpace::Gray ? 1
-                                    : format.colorSpace == pdfwriter::ColorSpace::Cmyk ? 4
+                                    : format.colorSpace == imaging::ColorSpace::Gray ? 1
+                                    : format.colorSpace == imaging::ColorSpace::Cmyk ? 4
                                                                                        : 3;
         const std::size_t rowBytes =
             (std::size_t(image.width) * samples * std::size_t(format.bitsPerComponent) + 7) / 8;

@@ -14,7 +14,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "pdfwriter/pdfbuilder.h"
+#include "pdffile/pdfbuilder.h"
 
 namespace pdfwriter {
 
@@ -38,7 +38,7 @@ PdfWriterDriver::PdfWriterDriver(pictolio::RegistryStore registry, QString logFi
     : m_registry(std::move(registry)),
       m_logFile(std::move(logFile)),
       m_prompt(std::move(prompt)),
-      m_recognition(std::make_unique<TextRecognition>(&m_progress)),
+      m_recognition(std::make_unique<recognition::TextRecognition>(&m_progress)),
       m_worker([this] { run(); }) {
     // The umask can only be read by setting it: done here, before any job is written, rather
     // than on the driver's thread while the program may be creating files of its own.
@@ -99,11 +99,11 @@ void PdfWriterDriver::logOnce(const QString& complaint) const {
 struct PdfWriterDriver::OpenJob {
     std::string expectedPath;  // where the registry says the file goes, as drawing began
     bool archival = false;
-    std::deque<Page> pages;    // complete, not yet taken by the writer
+    std::deque<pdffile::Page> pages;    // complete, not yet taken by the writer
     bool ended = false;
     bool dropped = false;      // killed, or left to be written whole
     std::uint64_t id = 0;      // once ended: the job's number, the job itself and its file
-    PrintJob job;
+    pdffile::PrintJob job;
     std::string path;
 };
 
@@ -123,7 +123,7 @@ std::shared_ptr<PdfWriterDriver::OpenJob> PdfWriterDriver::beginJob(bool archiva
     return open;
 }
 
-void PdfWriterDriver::addPage(const std::shared_ptr<OpenJob>& job, const Page& page) {
+void PdfWriterDriver::addPage(const std::shared_ptr<OpenJob>& job, const pdffile::Page& page) {
     if (!job) return;
     {
         std::lock_guard lock(m_mutex);
@@ -143,7 +143,7 @@ void PdfWriterDriver::dropJob(const std::shared_ptr<OpenJob>& job) {
     m_wake.notify_all();
 }
 
-std::uint64_t PdfWriterDriver::endJob(PrintJob job, std::shared_ptr<OpenJob> open) {
+std::uint64_t PdfWriterDriver::endJob(pdffile::PrintJob job, std::shared_ptr<OpenJob> open) {
     // (a job dropped here was never going to be written as it was drawn)
     struct Drop {
         PdfWriterDriver* driver;
@@ -268,20 +268,20 @@ void PdfWriterDriver::waitUntilIdle() {
     m_idle.wait(lock, [this] { return m_queue.empty() && !m_busy; });
 }
 
-WriteOptions PdfWriterDriver::writeOptions() {
-    WriteOptions options;
+pdffile::WriteOptions PdfWriterDriver::writeOptions() {
+    pdffile::WriteOptions options;
     options.fileMode = m_fileMode;
     options.progress = &m_progress;
     options.stop = &m_abandon;
     return options;
 }
 
-bool PdfWriterDriver::writeOpenJob(Pending& pending, WriteResult* result) {
+bool PdfWriterDriver::writeOpenJob(Pending& pending, pdffile::WriteResult* result) {
     const std::shared_ptr<OpenJob> open = pending.open;
-    StreamedPdf pdf(open->expectedPath, writeOptions(), open->archival);
+    pdffile::StreamedPdf pdf(open->expectedPath, writeOptions(), open->archival);
     std::size_t added = 0;
     for (;;) {
-        Page page;
+        pdffile::Page page;
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [&] { return !open->pages.empty() || open->ended || open->dropped || m_stopping; });
@@ -313,7 +313,7 @@ void PdfWriterDriver::run() {
             m_abandon = false;
             m_writing = pending.open;
         }
-        WriteResult result;
+        pdffile::WriteResult result;
         if (!pending.open)
             result = writePdfFile(pending.job, pending.path, writeOptions());
         if (!pending.open || writeOpenJob(pending, &result)) report(pending, result);
@@ -327,7 +327,7 @@ void PdfWriterDriver::run() {
     }
 }
 
-void PdfWriterDriver::report(const Pending& pending, const WriteResult& result) {
+void PdfWriterDriver::report(const Pending& pending, const pdffile::WriteResult& result) {
     const QString path = QFile::decodeName(pending.path.c_str());
     for (const std::string& note : result.notes) log(QStringLiteral("%1: %2").arg(path, QString::fromStdString(note)));
     if (!result.notes.empty()) {

@@ -15,9 +15,9 @@
 
 #include "common/registrystore.h"
 #include "pdfwriter/pagesetup.h"
-#include "pdfwriter/pdfbuilder.h"
-#include "pdfwriter/printjob.h"
-#include "pdfwriter/recognition.h"
+#include "pdffile/pdfbuilder.h"
+#include "pdffile/printjob.h"
+#include "recognition/recognition.h"
 
 namespace pdfwriter {
 
@@ -59,14 +59,14 @@ public:
     // archival: a PDF/A file.
     std::shared_ptr<OpenJob> beginJob(bool archival);
     // The job's page, complete: written while the next ones are drawn.
-    void addPage(const std::shared_ptr<OpenJob>& job, const Page& page);
+    void addPage(const std::shared_ptr<OpenJob>& job, const pdffile::Page& page);
     // A job that will not end (killed): what was written of it goes.
     void dropJob(const std::shared_ptr<OpenJob>& job);
 
     // A finished job. Returns at once with the job's number; the file is written in the
     // background (or finished, when it was written as it was drawn). 0 when the job is dropped
     // at once (cancelled, or no usable file name).
-    std::uint64_t endJob(PrintJob job, std::shared_ptr<OpenJob> open = nullptr);
+    std::uint64_t endJob(pdffile::PrintJob job, std::shared_ptr<OpenJob> open = nullptr);
 
     // What became of a job: queued (or being written), written, or failed.
     JobState jobState(std::uint64_t job) const;
@@ -81,7 +81,7 @@ public:
     void waitUntilIdle();
 
     // Text recognition, for the pictures of the documents being drawn.
-    TextRecognition& recognition() { return *m_recognition; }
+    recognition::TextRecognition& recognition() { return *m_recognition; }
     // What the job's file lacks: pages written without the text asked for, and why.
     std::vector<std::string> jobNotes(std::uint64_t job) const;
     // Why a failed job's file was not written, as the log says it.
@@ -106,17 +106,17 @@ public:
 private:
     struct Pending {
         std::uint64_t id = 0;
-        PrintJob job;
+        pdffile::PrintJob job;
         std::string path;
         std::shared_ptr<OpenJob> open;  // a job queued as drawing began
     };
     void setState(std::uint64_t id, JobState state);
     void run();
-    WriteOptions writeOptions();
+    pdffile::WriteOptions writeOptions();
     // Writes an open job's pages as they come; when it ends, its file (finished, or written
     // whole when that failed). false when the job was dropped before it ended.
-    bool writeOpenJob(Pending& pending, WriteResult* result);
-    void report(const Pending& pending, const WriteResult& result);
+    bool writeOpenJob(Pending& pending, pdffile::WriteResult* result);
+    void report(const Pending& pending, const pdffile::WriteResult& result);
 
     pictolio::RegistryStore m_registry;
     QString m_logFile;
@@ -135,7 +135,7 @@ private:
     bool m_busy = false;
     bool m_stopping = false;
     std::atomic<std::uint64_t> m_progress{0};
-    std::unique_ptr<TextRecognition> m_recognition;
+    std::unique_ptr<recognition::TextRecognition> m_recognition;
     unsigned m_fileMode = 0644;  // 0666 less the process's umask, read when the driver starts
     mutable std::mutex m_logMutex;
     mutable std::set<QString> m_complaints;  // what the log already says of the preferences

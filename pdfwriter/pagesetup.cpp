@@ -4,7 +4,7 @@
 #include <QDateTime>
 #include <QRegularExpression>
 
-#include "pdfwriter/recogniser.h"
+#include "recognition/recogniser.h"
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -291,7 +291,7 @@ Checked check(const QString& name, const QString& value) {
         if (value.trimmed().compare(QLatin1String("off"), Qt::CaseInsensitive) == 0) {
             stored = QStringLiteral("off");
         } else {
-            const QString why = languages::check(value.trimmed());
+            const QString why = recognition::languages::check(value.trimmed());
             if (!why.isEmpty()) return {{}, why};
             stored = value.trimmed();
         }
@@ -408,7 +408,7 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
     if (const auto v = value("Ocr")) {
         const QString languages = v->trimmed();
         if (!languages.isEmpty() && languages.compare(QLatin1String("off"), Qt::CaseInsensitive) != 0) {
-            const QString why = languages::check(languages);
+            const QString why = recognition::languages::check(languages);
             if (why.isEmpty()) setup.ocr = languages;
             else if (complain) complain(QStringLiteral("no text recognition: %1").arg(why));
         }
@@ -422,9 +422,9 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
     if (const auto v = value("Pictures")) {
         const auto o = choice(*v, {{"original", "O"}, {"reduce", "R"}, {"mono", "M"}});
         if (!o) refuse("Pictures", *v);
-        else setup.pictures.mode = *o == QLatin1String("R")   ? PictureQuality::Mode::Reduce
-                                   : *o == QLatin1String("M") ? PictureQuality::Mode::Mono
-                                                              : PictureQuality::Mode::Original;
+        else setup.pictures.mode = *o == QLatin1String("R")   ? imaging::PictureQuality::Mode::Reduce
+                                   : *o == QLatin1String("M") ? imaging::PictureQuality::Mode::Mono
+                                                              : imaging::PictureQuality::Mode::Original;
     }
     for (const auto& [name, field, least, most] : {std::tuple{"MaxDpi", &setup.pictures.maxDpi, 36, 1200},
                                                    std::tuple{"JpegQuality", &setup.pictures.jpegQuality, 10, 100}})
@@ -469,8 +469,8 @@ QList<std::pair<QString, QString>> describe(const PageSetup& s) {
         {QStringLiteral("resolution"), QString::number(s.dpi)},
         {QStringLiteral("ocr"), s.ocr.isEmpty() ? QStringLiteral("off") : s.ocr},
         {QStringLiteral("turn-pages"), s.turnPages ? QStringLiteral("on") : QStringLiteral("off")},
-        {QStringLiteral("pictures"), s.pictures.mode == PictureQuality::Mode::Reduce ? QStringLiteral("reduce")
-                                     : s.pictures.mode == PictureQuality::Mode::Mono ? QStringLiteral("mono")
+        {QStringLiteral("pictures"), s.pictures.mode == imaging::PictureQuality::Mode::Reduce ? QStringLiteral("reduce")
+                                     : s.pictures.mode == imaging::PictureQuality::Mode::Mono ? QStringLiteral("mono")
                                                                                      : QStringLiteral("original")},
         {QStringLiteral("max-dpi"), QString::number(s.pictures.maxDpi)},
         {QStringLiteral("jpeg-quality"), QString::number(s.pictures.jpegQuality)},

@@ -7,8 +7,8 @@
 #include <functional>
 #include <optional>
 
-#include "pdfwriter/printjob.h"
-#include "pdfwriter/reducedimage.h"
+#include "pdffile/printjob.h"
+#include "imaging/reducedimage.h"
 
 namespace pictolio {
 class RegistryStore;
@@ -37,7 +37,7 @@ struct PageSetup {
     bool center = false;
     QString ocr;            // languages the text on the pictures is recognised in ("eng+deu"); "": none
     bool turnPages = true;  // with recognition: a page whose text is turned is shown upright
-    PictureQuality pictures;  // as they are (the default), made smaller, or in black and white
+    imaging::PictureQuality pictures;  // as they are (the default), made smaller, or in black and white
     // The documents' details: "" leaves them out (the title: the file's name).
     QString title, author, subject, keywords;
     qint64 date = -1;  // seconds since 1970 for the documents' dates; -1: SOURCE_DATE_EPOCH, or now
@@ -69,8 +69,8 @@ struct Drawing {
 struct LaidOut {
     double pageWidth = 0, pageHeight = 0;  // points
     double pageWidthPx = 0, pageHeightPx = 0;  // the same in device pixels
-    Rect target;  // the upright picture, in PDF points (origin bottom left)
-    Rect clip;    // the printable area
+    imaging::Rect target;  // the upright picture, in PDF points (origin bottom left)
+    imaging::Rect clip;    // the printable area
 };
 
 // The page a picture is printed on: the paper turned to suit it (Automatic: a picture wider

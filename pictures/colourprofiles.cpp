@@ -9,7 +9,7 @@
 #include <map>
 #include <memory>
 
-#include "pdfwriter/jpegfile.h"
+#include "imaging/jpegfile.h"
 #include "pictures/picturereaders.h"
 
 namespace pictolio::readers {
@@ -138,7 +138,7 @@ PngExtras pngExtras(int fd, std::int64_t fileSize) {
                 extras.profile = inflated(body.data() + name + 2, body.size() - name - 2, maxProfileBytes);
         }
         if (std::memcmp(type, "eXIf", 4) == 0 && length <= (1u << 20) && contents(at, length, &body))
-            extras.orientation = pdfwriter::exifOrientation(body.data(), body.size());
+            extras.orientation = imaging::exifOrientation(body.data(), body.size());
         at += 12 + std::int64_t(length);
     }
     return extras;

@@ -21,14 +21,14 @@
 #include <vector>
 
 #include "common/paths.h"
-#include "pdfwriter/deflate.h"
+#include "imaging/deflate.h"
 #include "pictures/picturereaders.h"
 
 namespace pictolio {
 
 namespace readers {
 
-DecodedImage::DecodedImage(QString path, pdfwriter::FileIdentity identity, int width, int height,
+DecodedImage::DecodedImage(QString path, imaging::FileIdentity identity, int width, int height,
                            bool gray, bool alpha)
     : m_path(std::move(path)), m_identity(identity), m_width(width), m_height(height), m_gray(gray),
       m_alpha(alpha) {}
@@ -98,7 +98,7 @@ QString spoolFolder() {
 }
 
 // A new spool file, removed unless kept.
-class SpoolFile : public pdfwriter::DataOut {
+class SpoolFile : public imaging::DataOut {
 public:
     SpoolFile() {
         QByteArray name = QFile::encodeName(spoolFolder() + QStringLiteral("/picture-%1-XXXXXX").arg(::getpid()));
@@ -122,8 +122,8 @@ public:
         }
     }
     // The file as written, kept for the picture; false when it could not be closed.
-    bool keep(std::string* path, pdfwriter::FileIdentity* identity) {
-        *identity = pdfwriter::FileIdentity::ofDescriptor(m_fd);
+    bool keep(std::string* path, imaging::FileIdentity* identity) {
+        *identity = imaging::FileIdentity::ofDescriptor(m_fd);
         const int fd = std::exchange(m_fd, -1);
         if (::close(fd) != 0 || identity->size < 0) return false;
         *path = m_path;
@@ -147,13 +147,13 @@ bool DecodedImage::spool(const QImage& image) const {
     if (m_alpha) alpha.emplace();
     if (!data.opened() || (alpha && !alpha->opened())) return false;
     try {
-        const pdfwriter::ImageFormat f = format();
+        const imaging::ImageFormat f = format();
         // (Each holds a 64 KiB buffer: not on the stack of whichever thread loads.)
-        const auto dataOut = std::make_unique<pdfwriter::Deflater>(data, pdfwriter::filteredRowBytes(f, false));
-        std::unique_ptr<pdfwriter::Deflater> alphaOut;
-        if (alpha) alphaOut = std::make_unique<pdfwriter::Deflater>(*alpha, pdfwriter::filteredRowBytes(f, true));
-        const pdfwriter::DataSink toData = [&](const std::uint8_t* d, std::size_t n) { dataOut->write(d, n); };
-        const pdfwriter::DataSink toAlpha = [&](const std::uint8_t* d, std::size_t n) { alphaOut->write(d, n); };
+        const auto dataOut = std::make_unique<imaging::Deflater>(data, imaging::filteredRowBytes(f, false));
+        std::unique_ptr<imaging::Deflater> alphaOut;
+        if (alpha) alphaOut = std::make_unique<imaging::Deflater>(*alpha, imaging::filteredRowBytes(f, true));
+        const imaging::DataSink toData = [&](const std::uint8_t* d, std::size_t n) { dataOut->write(d, n); };
+        const imaging::DataSink toAlpha = [&](const std::uint8_t* d, std::size_t n) { alphaOut->write(d, n); };
         rowsOf(image, toData, m_alpha ? &toAlpha : nullptr);
         dataOut->finish();
         if (alphaOut) alphaOut->finish();
@@ -171,7 +171,7 @@ bool DecodedImage::spool(const QImage& image) const {
     return true;
 }
 
-bool DecodedImage::copyDeflated(pdfwriter::DataOut& out, bool mask) const {
+bool DecodedImage::copyDeflated(imaging::DataOut& out, bool mask) const {
     // A spool file serves one printing and goes once it is copied: the room it takes is not kept
     // while the picture stays loaded after its page (a picture printed again is decoded again).
     Spooled spooled;
@@ -185,10 +185,10 @@ bool DecodedImage::copyDeflated(pdfwriter::DataOut& out, bool mask) const {
         ~Remove() { ::unlink(path.c_str()); }
     } remove{spooled.path};
     const std::string name = description();
-    if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
+    if (!(imaging::FileIdentity::ofPath(name) == m_identity))
         throw std::runtime_error(name + ": changed since it was checked");
     const int fd = ::open(spooled.path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || !(pdfwriter::FileIdentity::ofDescriptor(fd) == spooled.identity)) {
+    if (fd < 0 || !(imaging::FileIdentity::ofDescriptor(fd) == spooled.identity)) {
         if (fd >= 0) ::close(fd);
         throw std::runtime_error(name + ": its spool file " + spooled.path + " changed or went");
     }
@@ -216,14 +216,14 @@ QImage DecodedImage::takeKept() const {
     return std::exchange(keptPixels, QImage());
 }
 
-pdfwriter::ImageFormat DecodedImage::format() const {
-    pdfwriter::ImageFormat f;
+imaging::ImageFormat DecodedImage::format() const {
+    imaging::ImageFormat f;
     f.width = m_width;
     f.height = m_height;
-    f.colorSpace = m_gray ? pdfwriter::ColorSpace::Gray : pdfwriter::ColorSpace::Rgb;
-    if (!m_palette.empty()) f.colorSpace = pdfwriter::ColorSpace::Indexed, f.palette = m_palette;
+    f.colorSpace = m_gray ? imaging::ColorSpace::Gray : imaging::ColorSpace::Rgb;
+    if (!m_palette.empty()) f.colorSpace = imaging::ColorSpace::Indexed, f.palette = m_palette;
     if (m_deep) f.bitsPerComponent = 16;
-    f.encoding = pdfwriter::ImageEncoding::Raw;
+    f.encoding = imaging::ImageEncoding::Raw;
     f.softMask = m_alpha;
     f.iccProfile = m_profile;
     return f;
@@ -232,12 +232,12 @@ pdfwriter::ImageFormat DecodedImage::format() const {
 std::string DecodedImage::description() const { return QFile::encodeName(m_path).toStdString(); }
 
 bool DecodedImage::stillAsChecked() const {
-    return pdfwriter::FileIdentity::ofPath(description()) == m_identity;
+    return imaging::FileIdentity::ofPath(description()) == m_identity;
 }
 
 QImage DecodedImage::decodeChecked() const {
     const std::string name = description();
-    if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
+    if (!(imaging::FileIdentity::ofPath(name) == m_identity))
         throw std::runtime_error(name + ": changed since it was checked");
     QImage image = takeKept();
     if (image.isNull()) {
@@ -247,7 +247,7 @@ QImage DecodedImage::decodeChecked() const {
         const ReadingFile reading(m_path);
         image = decode();
     }
-    if (!(pdfwriter::FileIdentity::ofPath(name) == m_identity))
+    if (!(imaging::FileIdentity::ofPath(name) == m_identity))
         throw std::runtime_error(name + ": changed while it was read");
     if (image.isNull() || image.width() != m_width || image.height() != m_height)
         throw std::runtime_error(name + ": can no longer be decoded");
@@ -256,17 +256,17 @@ QImage DecodedImage::decodeChecked() const {
 
 // 8-bit grey or RGB samples, rows without padding, the colours as they are where the picture
 // is transparent (its soft mask hides them); the alpha channel kept for the soft mask.
-void DecodedImage::writeData(const pdfwriter::DataSink& sink) const {
+void DecodedImage::writeData(const imaging::DataSink& sink) const {
     if (!m_alpha) return rowsOf(decodeChecked(), sink, nullptr);
     std::vector<std::uint8_t> alpha;
     alpha.reserve(std::size_t(m_width) * std::size_t(m_height));
-    const pdfwriter::DataSink toAlpha = [&](const std::uint8_t* d, std::size_t n) { alpha.insert(alpha.end(), d, d + n); };
+    const imaging::DataSink toAlpha = [&](const std::uint8_t* d, std::size_t n) { alpha.insert(alpha.end(), d, d + n); };
     rowsOf(decodeChecked(), sink, &toAlpha);
     const std::lock_guard lock(m_mutex);
     m_alphaPlane = std::move(alpha);
 }
 
-void DecodedImage::rowsOf(QImage image, const pdfwriter::DataSink& data, const pdfwriter::DataSink* alpha) const {
+void DecodedImage::rowsOf(QImage image, const imaging::DataSink& data, const imaging::DataSink* alpha) const {
     if (!m_colours.isEmpty()) {
         // Indices into the palette as checked; a decoding turned by Qt (EXIF) may come back in
         // another form, whose colours are all the palette's.
@@ -319,7 +319,7 @@ void DecodedImage::rowsOf(QImage image, const pdfwriter::DataSink& data, const p
 }
 
 // 16-bit samples, big-endian as the PDF holds them; alpha as 8-bit.
-void DecodedImage::deepRowsOf(QImage image, const pdfwriter::DataSink& data, const pdfwriter::DataSink* alpha) const {
+void DecodedImage::deepRowsOf(QImage image, const imaging::DataSink& data, const imaging::DataSink* alpha) const {
     const QImage deep = std::move(image).convertToFormat(QImage::Format_RGBA64);
     const int components = m_gray ? 1 : 3;
     std::vector<std::uint8_t> row(std::size_t(deep.width()) * std::size_t(components) * 2), alphaRow(std::size_t(deep.width()));
@@ -336,7 +336,7 @@ void DecodedImage::deepRowsOf(QImage image, const pdfwriter::DataSink& data, con
     }
 }
 
-void DecodedImage::writeSoftMask(const pdfwriter::DataSink& sink) const {
+void DecodedImage::writeSoftMask(const imaging::DataSink& sink) const {
     std::vector<std::uint8_t> alpha;
     {
         const std::lock_guard lock(m_mutex);
@@ -354,7 +354,7 @@ void DecodedImage::writeSoftMask(const pdfwriter::DataSink& sink) const {
     sink(alpha.data(), alpha.size());
 }
 
-BytesDecodedImage::BytesDecodedImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool gray,
+BytesDecodedImage::BytesDecodedImage(QString path, imaging::FileIdentity identity, int width, int height, bool gray,
                                      bool alpha, Decoder decoder)
     : DecodedImage(std::move(path), identity, width, height, gray, alpha), m_identity(identity), m_decoder(decoder) {}
 
@@ -362,9 +362,9 @@ QImage BytesDecodedImage::decode() const {
     const int fd = ::open(QFile::encodeName(path()).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {};
     std::vector<std::uint8_t> data;
-    const bool read = pdfwriter::FileIdentity::ofDescriptor(fd) == m_identity &&
+    const bool read = imaging::FileIdentity::ofDescriptor(fd) == m_identity &&
                       readWhole(fd, std::size_t(m_identity.size), &data) &&
-                      pdfwriter::FileIdentity::ofDescriptor(fd) == m_identity;
+                      imaging::FileIdentity::ofDescriptor(fd) == m_identity;
     ::close(fd);
     return read ? m_decoder(data) : QImage();
 }

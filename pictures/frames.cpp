@@ -18,7 +18,7 @@ constexpr std::uint64_t maxFramePixels = 1'000'000'000;
 // frames before it are read first, since each is drawn over the last.
 class FrameImage : public DecodedImage {
 public:
-    FrameImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool gray,
+    FrameImage(QString path, imaging::FileIdentity identity, int width, int height, bool gray,
                bool alpha, int index)
         : DecodedImage(std::move(path), identity, width, height, gray, alpha), m_index(index) {}
 
@@ -40,7 +40,7 @@ private:
 
 }  // namespace
 
-std::optional<Failure> addFrames(Picture& picture, const QString& path, const pdfwriter::FileIdentity& identity) {
+std::optional<Failure> addFrames(Picture& picture, const QString& path, const imaging::FileIdentity& identity) {
     QImageReader reader(path);
     reader.setAutoTransform(true);
     if (!reader.supportsAnimation() || reader.imageCount() == 1 || reader.read().isNull()) return {};

@@ -147,13 +147,13 @@ bool isHeif(const std::uint8_t* head, std::size_t size) {
     return kind == heif_filetype_yes_supported || kind == heif_filetype_yes_unsupported;
 }
 
-PictureRead loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+PictureRead loadHeif(const QString& path, int fd, const imaging::FileIdentity& identity) {
     std::vector<std::uint8_t> data;
     if (!readWhole(fd, std::size_t(identity.size), &data)) return unreadable();
     std::vector<std::uint8_t> profile;
     const Outcome<QImage> decoded = decodePrimary(data, &profile);
     if (!decoded) return Failure{decoded.reason()};
-    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
+    if (!(imaging::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
     const QImage& image = *decoded;
     const auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(), false,
                                                             hasTransparency(image), decodeHeif);

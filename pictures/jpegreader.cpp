@@ -14,7 +14,7 @@
 #include <optional>
 #include <vector>
 
-#include "pdfwriter/jpegfile.h"
+#include "imaging/jpegfile.h"
 #include "pictures/picturereaders.h"
 
 namespace pictolio::readers {
@@ -47,30 +47,30 @@ private:
 // A JPEG file with what its bytes alone do not give the PDF: the colour profile it carries, and
 // for a file whose data is whole but for its closing end-of-image marker (a camera's or a
 // download's that stopped a moment early), that marker after its bytes.
-class CompletedJpegImage : public pdfwriter::ImageSource {
+class CompletedJpegImage : public imaging::ImageSource {
 public:
-    CompletedJpegImage(std::shared_ptr<const pdfwriter::JpegFileImage> file, bool ended, ColourProfile profile)
+    CompletedJpegImage(std::shared_ptr<const imaging::JpegFileImage> file, bool ended, ColourProfile profile)
         : m_file(std::move(file)), m_ended(ended), m_profile(std::move(profile)) {}
-    pdfwriter::ImageFormat format() const override {
-        pdfwriter::ImageFormat f = m_file->format();
+    imaging::ImageFormat format() const override {
+        imaging::ImageFormat f = m_file->format();
         f.iccProfile = m_profile;
         return f;
     }
-    void writeData(const pdfwriter::DataSink& sink) const override {
+    void writeData(const imaging::DataSink& sink) const override {
         m_file->writeData(sink);
         if (!m_ended) sink(endOfImage, sizeof endOfImage);
     }
-    void copyData(pdfwriter::DataOut& out) const override {
+    void copyData(imaging::DataOut& out) const override {
         m_file->copyData(out);
         if (!m_ended) out.write(endOfImage, sizeof endOfImage);
     }
-    pdfwriter::GreyImage grey(int shrink) const override { return m_file->grey(shrink); }
+    imaging::GreyImage grey(int shrink) const override { return m_file->grey(shrink); }
     std::string description() const override { return m_file->description(); }
     bool stillAsChecked() const override { return m_file->stillAsChecked(); }
 
 private:
     static constexpr std::uint8_t endOfImage[2] = {0xFF, 0xD9};
-    std::shared_ptr<const pdfwriter::JpegFileImage> m_file;
+    std::shared_ptr<const imaging::JpegFileImage> m_file;
     bool m_ended;
     ColourProfile m_profile;
 };
@@ -115,19 +115,19 @@ bool decodesWhole(const std::uint8_t* data, std::size_t size) {
 // Whether the data is a whole JPEG file but for the end-of-image marker it lacks; the check's
 // findings in *info. Not an arithmetic-coded one: its data is re-encoded from the file's bytes as
 // they are, which the coder refuses without their end.
-bool wholeButForItsEnd(const std::uint8_t* data, std::size_t size, pdfwriter::JpegInfo* info) {
+bool wholeButForItsEnd(const std::uint8_t* data, std::size_t size, imaging::JpegInfo* info) {
     if (size < 2 || (data[size - 2] == 0xFF && data[size - 1] == 0xD9)) return false;
     std::vector<std::uint8_t> ended(data, data + size);
     ended.push_back(0xFF);
     ended.push_back(0xD9);
     *info = {};
-    return pdfwriter::checkJpeg(ended.data(), ended.size(), info) == pdfwriter::JpegStatus::Ok && !info->arithmetic &&
+    return imaging::checkJpeg(ended.data(), ended.size(), info) == imaging::JpegStatus::Ok && !info->arithmetic &&
            decodesWhole(ended.data(), ended.size());
 }
 
 // Why the check refused the data, as far as its frame header tells.
-Failure jpegFault(const std::uint8_t* data, std::size_t size, pdfwriter::JpegStatus status) {
-    using pdfwriter::JpegStatus;
+Failure jpegFault(const std::uint8_t* data, std::size_t size, imaging::JpegStatus status) {
+    using imaging::JpegStatus;
     if (status == JpegStatus::Truncated)
         return {QStringLiteral("truncated JPEG: the data ends at byte %1, before its end-of-image marker")
                     .arg(byteCount(qint64(size)))};
@@ -147,7 +147,7 @@ Failure jpegFault(const std::uint8_t* data, std::size_t size, pdfwriter::JpegSta
         return {QStringLiteral("too large: %1 x %2 pixels, more than the %3 a JPEG picture may have")
                     .arg(width)
                     .arg(height)
-                    .arg(byteCount(qint64(pdfwriter::maxJpegPixels)))};
+                    .arg(byteCount(qint64(imaging::maxJpegPixels)))};
     QString kind;
     if (marker == 0xF7)
         kind = QStringLiteral("JPEG-LS coding");
@@ -160,21 +160,21 @@ Failure jpegFault(const std::uint8_t* data, std::size_t size, pdfwriter::JpegSta
     else if (width == 0 || height == 0)
         kind = QStringLiteral("no size in its frame header");
     else
-        kind = QStringLiteral("more than %1 scans").arg(pdfwriter::maxJpegScans);
+        kind = QStringLiteral("more than %1 scans").arg(imaging::maxJpegScans);
     return {QStringLiteral("unsupported JPEG: %1").arg(kind)};
 }
 
 }  // namespace
 
-PictureRead loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
-    pdfwriter::JpegInfo info;
+PictureRead loadJpeg(const QString& path, int fd, const imaging::FileIdentity& identity) {
+    imaging::JpegInfo info;
     // The bytes go into the picture while the budget for kept bytes lasts; otherwise the file
     // is read for the check alone, and its bytes are copied from the file when it is printed.
     const auto size = std::size_t(identity.size);
-    pdfwriter::JpegFileImage::Bytes kept;
+    imaging::JpegFileImage::Bytes kept;
     std::optional<CheckBuffer> buffer;
     const std::uint8_t* data;
-    if (pdfwriter::JpegFileImage::mayKeep(identity.size)) {
+    if (imaging::JpegFileImage::mayKeep(identity.size)) {
         if (!readWhole(fd, size, &kept)) return unreadable();
         data = kept.data();
     } else {
@@ -183,20 +183,20 @@ PictureRead loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity&
         data = buffer->data();
     }
     bool ended = true;
-    if (const pdfwriter::JpegStatus status = pdfwriter::checkJpeg(data, size, &info);
-        status != pdfwriter::JpegStatus::Ok) {
+    if (const imaging::JpegStatus status = imaging::checkJpeg(data, size, &info);
+        status != imaging::JpegStatus::Ok) {
         if (!wholeButForItsEnd(data, size, &info)) return jpegFault(data, size, status);
         ended = false;
     }
     // The bytes checked must be the bytes printed: a file written meanwhile is not taken.
-    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
+    if (!(imaging::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
 
-    const auto details = pdfwriter::JpegFileImage::Details::of(info);
+    const auto details = imaging::JpegFileImage::Details::of(info);
     ColourProfile profile = usableProfile(jpegProfile(data, size), info.components);
 
-    auto file = std::make_shared<const pdfwriter::JpegFileImage>(QFile::encodeName(path).toStdString(), identity,
+    auto file = std::make_shared<const imaging::JpegFileImage>(QFile::encodeName(path).toStdString(), identity,
                                                                  details, std::move(kept));
-    std::shared_ptr<const pdfwriter::ImageSource> image = file;
+    std::shared_ptr<const imaging::ImageSource> image = file;
     if (!ended || profile) image = std::make_shared<CompletedJpegImage>(std::move(file), ended, std::move(profile));
     return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, info.orientation, std::move(image))});
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/outcome.h"
-#include "pdfwriter/imagesource.h"
+#include "imaging/imagesource.h"
 
 namespace pictolio {
 
@@ -18,7 +18,7 @@ struct PicturePage {
     double widthHimetric = 0;  // physical size, hundredths of a millimetre, upright
     double heightHimetric = 0;
     int orientation = 1;  // how the stored image turns upright (EXIF values 1 to 8)
-    std::shared_ptr<const pdfwriter::ImageSource> image;
+    std::shared_ptr<const imaging::ImageSource> image;
 };
 
 // A decoded picture as a picture holder keeps it: its first (usually only) page, and the pages

@@ -59,7 +59,7 @@ Outcome<Picture> PictureDecoder::read(const QString& path, Frames frames) const 
         if (st.st_size > maxFileSize)
             return Failure{QStringLiteral("too large: the file has %1 bytes, more than the %2 a picture file may have")
                                .arg(byteCount(st.st_size), byteCount(maxFileSize))};
-        const pdfwriter::FileIdentity identity = pdfwriter::FileIdentity::ofDescriptor(fd);
+        const imaging::FileIdentity identity = imaging::FileIdentity::ofDescriptor(fd);
         std::uint8_t head[32] = {};
         const ssize_t n = ::pread(fd, head, sizeof head, 0);
         const std::size_t got = n > 0 ? std::size_t(n) : 0;

@@ -78,7 +78,7 @@ double usableDpi(double dpi);
 // A page of a picture stored width x height at the given density, turned upright as the
 // orientation (EXIF values) says.
 PicturePage pageOf(int storedWidth, int storedHeight, double xDpi, double yDpi, int orientation,
-                   std::shared_ptr<const pdfwriter::ImageSource> image);
+                   std::shared_ptr<const imaging::ImageSource> image);
 
 // The picture of these pages (at least one), with a handle of its own.
 Picture pictureOf(std::vector<PicturePage> pages);
@@ -90,7 +90,7 @@ bool hasTransparency(const QImage& image);
 bool readAt(int fd, std::size_t offset, std::size_t length, std::uint8_t* to);
 bool readWhole(int fd, std::size_t size, std::uint8_t* data);
 bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data);
-bool readWhole(int fd, std::size_t size, pdfwriter::JpegFileImage::Bytes* data);
+bool readWhole(int fd, std::size_t size, imaging::JpegFileImage::Bytes* data);
 
 // A picture's colour profile (ICC) as the PDF takes it: null for none.
 using ColourProfile = std::shared_ptr<const std::vector<std::uint8_t>>;
@@ -132,9 +132,9 @@ std::vector<std::uint8_t> webpChunk(int fd, std::int64_t fileSize, const char* t
 // A picture decoded again when it is printed, so a long job holds no pixels in memory: 8-bit
 // grey or RGB samples, and its alpha channel (if it has one) as a soft mask. The file must not
 // have changed since it was checked.
-class DecodedImage : public pdfwriter::ImageSource {
+class DecodedImage : public imaging::ImageSource {
 public:
-    DecodedImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool gray,
+    DecodedImage(QString path, imaging::FileIdentity identity, int width, int height, bool gray,
                  bool alpha);
     ~DecodedImage() override;
 
@@ -167,10 +167,10 @@ public:
         bool m_was;
     };
 
-    pdfwriter::ImageFormat format() const override;
-    void writeData(const pdfwriter::DataSink& sink) const override;
-    bool copyDeflated(pdfwriter::DataOut& out, bool mask) const override;
-    void writeSoftMask(const pdfwriter::DataSink& sink) const override;
+    imaging::ImageFormat format() const override;
+    void writeData(const imaging::DataSink& sink) const override;
+    bool copyDeflated(imaging::DataOut& out, bool mask) const override;
+    void writeSoftMask(const imaging::DataSink& sink) const override;
     std::string description() const override;
     bool stillAsChecked() const override;
 
@@ -184,12 +184,12 @@ private:
     QImage takeKept() const;
     // The image's rows as written: 8-bit grey or RGB samples to data, and (when the picture has
     // an alpha channel and alpha is given) its alpha samples to alpha.
-    void rowsOf(QImage image, const pdfwriter::DataSink& data, const pdfwriter::DataSink* alpha) const;
-    void deepRowsOf(QImage image, const pdfwriter::DataSink& data, const pdfwriter::DataSink* alpha) const;
+    void rowsOf(QImage image, const imaging::DataSink& data, const imaging::DataSink* alpha) const;
+    void deepRowsOf(QImage image, const imaging::DataSink& data, const imaging::DataSink* alpha) const;
     bool spool(const QImage& image) const;
 
     QString m_path;
-    pdfwriter::FileIdentity m_identity;
+    imaging::FileIdentity m_identity;
     int m_width, m_height;
     bool m_gray, m_alpha;
     ColourProfile m_profile;
@@ -202,7 +202,7 @@ private:
     // The spool files of the samples and the alpha channel, deflated; empty when none.
     struct Spooled {
         std::string path;
-        pdfwriter::FileIdentity identity;
+        imaging::FileIdentity identity;
     };
     mutable Spooled m_spooled[2];
 };
@@ -212,46 +212,46 @@ private:
 class BytesDecodedImage : public DecodedImage {
 public:
     using Decoder = QImage (*)(const std::vector<std::uint8_t>& data);
-    BytesDecodedImage(QString path, pdfwriter::FileIdentity identity, int width, int height, bool gray, bool alpha,
+    BytesDecodedImage(QString path, imaging::FileIdentity identity, int width, int height, bool gray, bool alpha,
                       Decoder decoder);
 
 protected:
     QImage decode() const override;
 
 private:
-    pdfwriter::FileIdentity m_identity;
+    imaging::FileIdentity m_identity;
     Decoder m_decoder;
 };
 
 // JPEG files, checked whole and kept as they are.
-PictureRead loadJpeg(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+PictureRead loadJpeg(const QString& path, int fd, const imaging::FileIdentity& identity);
 
 // PNG files: as stored where a PDF can hold them, else decoded by loadOther.
-PictureRead loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+PictureRead loadPng(const QString& path, int fd, const imaging::FileIdentity& identity);
 
 // Whatever Qt's image readers take, decoded; xDpi, yDpi: the density the file states, when its
 // own reader has found it.
-PictureRead loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity, double xDpi = 0,
+PictureRead loadOther(const QString& path, int fd, const imaging::FileIdentity& identity, double xDpi = 0,
                   double yDpi = 0);
 
 // The frames after the first of an animated picture Qt's readers take (GIF, WebP), added to it as
 // pages, each composed as the animation shows it; nothing for a picture of one frame. Why it is
 // not taken, when its frames are too many or too large in all.
-std::optional<Failure> addFrames(Picture& picture, const QString& path, const pdfwriter::FileIdentity& identity);
+std::optional<Failure> addFrames(Picture& picture, const QString& path, const imaging::FileIdentity& identity);
 
 // TIFF files: every page, in file order.
 bool isTiff(const std::uint8_t* head, std::size_t size);
-PictureRead loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+PictureRead loadTiff(const QString& path, int fd, const imaging::FileIdentity& identity);
 
 // HEIF files (HEIC, AVIF): the primary image, turned as the file says.
 bool isHeif(const std::uint8_t* head, std::size_t size);
-PictureRead loadHeif(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+PictureRead loadHeif(const QString& path, int fd, const imaging::FileIdentity& identity);
 // The primary image of a HEIF file, upright; null when the file is none or cannot be decoded.
 QImage decodeHeifFile(const QString& path);
 
 // WebP files of one picture (animated ones are left to Qt's reader, which gives the first frame).
 bool isStillWebp(const std::uint8_t* head, std::size_t size);
-PictureRead loadWebp(const QString& path, int fd, const pdfwriter::FileIdentity& identity);
+PictureRead loadWebp(const QString& path, int fd, const imaging::FileIdentity& identity);
 // The orientation a WebP file's EXIF chunk gives; 1 when it has none.
 int webpOrientation(int fd, std::int64_t fileSize);
 

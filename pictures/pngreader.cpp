@@ -5,7 +5,7 @@
 #include <QFile>
 #include <QImageReader>
 
-#include "pdfwriter/pngfile.h"
+#include "imaging/pngfile.h"
 #include "pictures/picturereaders.h"
 
 namespace pictolio::readers {
@@ -27,8 +27,8 @@ QImage decodeUnended(const std::vector<std::uint8_t>& data) {
 
 // A PNG file whose image data is whole but which lacks its closing chunk, and which has to be
 // decoded (Qt's reader would stop at the end of the file).
-PictureRead loadUnended(const QString& path, int fd, const pdfwriter::FileIdentity& identity,
-                        const pdfwriter::PngInfo& info) {
+PictureRead loadUnended(const QString& path, int fd, const imaging::FileIdentity& identity,
+                        const imaging::PngInfo& info) {
     const std::uint64_t bytes = std::uint64_t(info.width) * std::uint64_t(info.height) * 4;
     if (bytes > (std::uint64_t(qtDefaultLimitMb) << 20))
         return tooLarge(info.width, info.height, bytes, qtDefaultLimitMb);
@@ -39,7 +39,7 @@ PictureRead loadUnended(const QString& path, int fd, const pdfwriter::FileIdenti
         return Failure{QStringLiteral("damaged PNG: %1").arg(ReadingFile::firstMessage().isEmpty()
                                                                  ? QStringLiteral("its image data cannot be decoded")
                                                                  : ReadingFile::firstMessage())};
-    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
+    if (!(imaging::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
     const auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(),
                                                             image.isGrayscale(), hasTransparency(image), decodeUnended);
     PngExtras extras = pngExtras(fd, identity.size);
@@ -52,16 +52,16 @@ PictureRead loadUnended(const QString& path, int fd, const pdfwriter::FileIdenti
 
 // not interlaced, transparency (if any) a single colour or a range of palette entries. Other
 // PNG files are decoded, their alpha channel kept.
-PictureRead loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
-    pdfwriter::PngInfo info;
+PictureRead loadPng(const QString& path, int fd, const imaging::FileIdentity& identity) {
+    imaging::PngInfo info;
     bool unended = false;
     const auto read = [fd](std::size_t offset, std::size_t length, std::uint8_t* to) {
         return readAt(fd, offset, length, to);
     };
     const auto size = std::size_t(identity.size);
     std::string why;
-    pdfwriter::PngStatus status = pdfwriter::checkPng(size, read, &info, &why);
-    if (status == pdfwriter::PngStatus::Truncated) {
+    imaging::PngStatus status = imaging::checkPng(size, read, &info, &why);
+    if (status == imaging::PngStatus::Truncated) {
         // A file whose image data is whole, which lacks only its closing IEND chunk (a copy that
         // stopped just short): taken as the file with that chunk after it.
         const auto ended = [&](std::size_t offset, std::size_t length, std::uint8_t* to) {
@@ -73,16 +73,16 @@ PictureRead loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& 
             }
             return true;
         };
-        pdfwriter::PngInfo endedInfo;
-        if (pdfwriter::checkPng(size + sizeof iend, ended, &endedInfo) == pdfwriter::PngStatus::Ok) {
+        imaging::PngInfo endedInfo;
+        if (imaging::checkPng(size + sizeof iend, ended, &endedInfo) == imaging::PngStatus::Ok) {
             info = std::move(endedInfo);
-            status = pdfwriter::PngStatus::Ok;
+            status = imaging::PngStatus::Ok;
             unended = true;
         }
     }
     // What every decoder refuses is told here, in its own words (libpng would print its own).
-    if (status != pdfwriter::PngStatus::Ok && !why.empty()) {
-        using pdfwriter::PngStatus;
+    if (status != imaging::PngStatus::Ok && !why.empty()) {
+        using imaging::PngStatus;
         const char* kind = status == PngStatus::Corrupt     ? "damaged PNG: "
                            : status == PngStatus::Truncated ? "truncated PNG: "
                            : status == PngStatus::TooLarge  ? "too large: "
@@ -90,16 +90,16 @@ PictureRead loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& 
         return Failure{QLatin1String(kind) + QString::fromStdString(why)};
     }
     // A file cut short is no picture (Qt's reader would show what it has of it).
-    if (status == pdfwriter::PngStatus::Truncated)
+    if (status == imaging::PngStatus::Truncated)
         return Failure{QStringLiteral("truncated PNG: the data ends at byte %1, before its last chunk")
                            .arg(byteCount(identity.size))};
-    if (status != pdfwriter::PngStatus::Ok) return loadOther(path, fd, identity);
-    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
-    pdfwriter::ImageFormat f;
+    if (status != imaging::PngStatus::Ok) return loadOther(path, fd, identity);
+    if (!(imaging::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
+    imaging::ImageFormat f;
     f.width = info.width;
     f.height = info.height;
     f.bitsPerComponent = info.bitDepth;
-    f.encoding = pdfwriter::ImageEncoding::Flate;
+    f.encoding = imaging::ImageEncoding::Flate;
     bool asStored = !info.interlaced;
     // A transparent colour of 16-bit samples is written as the PDF says (Qt's reader cannot
     // decode such a picture; some renderers show the colour rather than the paper).
@@ -108,16 +108,16 @@ PictureRead loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& 
     const auto sample = [&](std::size_t at) { return (t[at] << 8) | t[at + 1]; };
     switch (info.colorType) {
         case 0:
-            f.colorSpace = pdfwriter::ColorSpace::Gray;
+            f.colorSpace = imaging::ColorSpace::Gray;
             if (t.size() == 2 && sample(0) <= largest) f.colorKey = {sample(0), sample(0)};
             break;
         case 2:
-            f.colorSpace = pdfwriter::ColorSpace::Rgb;
+            f.colorSpace = imaging::ColorSpace::Rgb;
             if (t.size() == 6 && sample(0) <= largest && sample(2) <= largest && sample(4) <= largest)
                 f.colorKey = {sample(0), sample(0), sample(2), sample(2), sample(4), sample(4)};
             break;
         case 3: {
-            f.colorSpace = pdfwriter::ColorSpace::Indexed;
+            f.colorSpace = imaging::ColorSpace::Indexed;
             f.palette = info.palette;
             // Entries fully transparent or fully opaque, the transparent ones side by side: a
             // range of indices. Anything else needs a soft mask.
@@ -136,12 +136,12 @@ PictureRead loadPng(const QString& path, int fd, const pdfwriter::FileIdentity& 
     }
     if (!asStored && unended) return loadUnended(path, fd, identity, info);
     if (!asStored) return loadOther(path, fd, identity, info.xDpi, info.yDpi);
-    std::vector<pdfwriter::FileSlicesImage::Slice> slices;
-    for (const pdfwriter::PngInfo::Range& r : info.imageData)
+    std::vector<imaging::FileSlicesImage::Slice> slices;
+    for (const imaging::PngInfo::Range& r : info.imageData)
         slices.push_back({std::int64_t(r.offset), std::int64_t(r.length)});
     PngExtras extras = pngExtras(fd, identity.size);
     if (!extras.srgb) f.iccProfile = usableProfile(std::move(extras.profile), info.colorType == 0 ? 1 : 3);
-    auto image = std::make_shared<pdfwriter::FileSlicesImage>(QFile::encodeName(path).toStdString(), identity,
+    auto image = std::make_shared<imaging::FileSlicesImage>(QFile::encodeName(path).toStdString(), identity,
                                                               std::move(f), std::move(slices));
     return pictureOf({pageOf(info.width, info.height, info.xDpi, info.yDpi, extras.orientation, std::move(image))});
 }

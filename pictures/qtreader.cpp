@@ -239,7 +239,7 @@ protected:
 
 
 // xDpi, yDpi: the density the file states, when its own reader has found it.
-PictureRead loadOther(const QString& path, int fd, const pdfwriter::FileIdentity& identity, double xDpi,
+PictureRead loadOther(const QString& path, int fd, const imaging::FileIdentity& identity, double xDpi,
                       double yDpi) {
     if (std::optional<Failure> fault = bmpFault(fd, identity.size)) return *fault;
     if (std::optional<Failure> fault = gifTooLarge(fd)) return *fault;
@@ -275,7 +275,7 @@ PictureRead loadOther(const QString& path, int fd, const pdfwriter::FileIdentity
                                                        : said)};
     }
     if (format == QLatin1String("GIF")) image = asPalette(image);
-    if (!(pdfwriter::FileIdentity::ofPath(QFile::encodeName(path).toStdString()) == identity))
+    if (!(imaging::FileIdentity::ofPath(QFile::encodeName(path).toStdString()) == identity))
         return changedWhileRead();
     // A file that states no density gets 72 dpi (2835 dots per metre) from some of Qt's readers,
     // and the density of a new image from others: the screen's, or 100 dpi without one. Neither

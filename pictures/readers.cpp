@@ -123,7 +123,7 @@ Failure unknownSignature(const QString& path, const std::uint8_t* head, std::siz
 double usableDpi(double dpi) { return (dpi >= 10 && dpi <= 10000) ? dpi : PictureDecoder::defaultDpi; }
 
 PicturePage pageOf(int storedWidth, int storedHeight, double xDpi, double yDpi, int orientation,
-                   std::shared_ptr<const pdfwriter::ImageSource> image) {
+                   std::shared_ptr<const imaging::ImageSource> image) {
     PicturePage page;
     page.orientation = (orientation >= 1 && orientation <= 8) ? orientation : 1;
     const bool turned = page.orientation >= 5;
@@ -176,7 +176,7 @@ bool readWhole(int fd, std::size_t size, std::vector<std::uint8_t>* data) {
     return readWhole(fd, size, data->data());
 }
 
-bool readWhole(int fd, std::size_t size, pdfwriter::JpegFileImage::Bytes* data) {
+bool readWhole(int fd, std::size_t size, imaging::JpegFileImage::Bytes* data) {
     data->resize(size);
     return readWhole(fd, size, data->data());
 }

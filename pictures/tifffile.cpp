@@ -91,7 +91,7 @@ QImage greyAndAlpha(TIFF* tif, const TiffFile& file, const TIFFRGBAImage& img) {
 
 // Hands the page's rows to the sink as stored (bilevel rows packed eight pixels a byte), one
 // row in memory at a time; false when its data cannot be decoded.
-bool readRows(TIFF* tif, int height, const TiffFile* file, const pdfwriter::DataSink& sink) {
+bool readRows(TIFF* tif, int height, const TiffFile* file, const imaging::DataSink& sink) {
     const tmsize_t rowBytes = TIFFScanlineSize(tif);
     if (rowBytes <= 0 || std::uint64_t(rowBytes) > (std::uint64_t(QImageReader::allocationLimit()) << 20)) return false;
     std::vector<std::uint8_t> row(static_cast<std::size_t>(rowBytes));

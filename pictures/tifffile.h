@@ -14,7 +14,7 @@
 #include <string>
 
 #include "common/outcome.h"
-#include "pdfwriter/imagesource.h"
+#include "imaging/imagesource.h"
 
 namespace pictolio::readers {
 
@@ -89,7 +89,7 @@ private:
 
 // Hands the page's rows to the sink as stored (bilevel rows packed eight pixels a byte), one
 // row in memory at a time; false when its data cannot be decoded.
-bool readRows(TIFF* tif, int height, const TiffFile* file, const pdfwriter::DataSink& sink);
+bool readRows(TIFF* tif, int height, const TiffFile* file, const imaging::DataSink& sink);
 
 // The page at the current directory as 8-bit RGBA (16-bit for grey and alpha of 16 bits), as
 // stored (not turned); null when it cannot be decoded or would take more memory than Qt allows

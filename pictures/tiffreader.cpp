@@ -18,7 +18,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "pdfwriter/jpegfile.h"
+#include "imaging/jpegfile.h"
 #include "pictures/picturereaders.h"
 #include "pictures/tifffile.h"
 
@@ -32,7 +32,7 @@ constexpr int maxPages = 10000;
 // A file opened again to print its pages, at the directory last read.
 struct OpenTiff {
     std::string name;
-    pdfwriter::FileIdentity identity;
+    imaging::FileIdentity identity;
     int fd = -1;
     std::unique_ptr<TiffFile> file;
     ~OpenTiff() {
@@ -51,7 +51,7 @@ std::unique_ptr<OpenTiff> kept;
 // checked.
 class OpenedPage {
 public:
-    OpenedPage(const std::string& name, const pdfwriter::FileIdentity& identity, tdir_t directory)
+    OpenedPage(const std::string& name, const imaging::FileIdentity& identity, tdir_t directory)
         : m_name(name), m_identity(identity) {
         {
             std::lock_guard lock(keptMutex);
@@ -65,7 +65,7 @@ public:
             m_open->identity = identity;
             m_open->fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
             if (m_open->fd < 0) throw std::runtime_error(name + ": cannot be opened: " + std::strerror(errno));
-            if (!(pdfwriter::FileIdentity::ofDescriptor(m_open->fd) == identity))
+            if (!(imaging::FileIdentity::ofDescriptor(m_open->fd) == identity))
                 throw std::runtime_error(name + ": changed since it was checked");
             m_open->file = std::make_unique<TiffFile>(m_open->fd, identity.size, name);
             if (!m_open->file->get()) fail();
@@ -95,7 +95,7 @@ public:
     // After the page is read: it was read cleanly from the file as it was checked.
     void finish() {
         if (m_open->file->failed()) fail();
-        if (!(pdfwriter::FileIdentity::ofDescriptor(m_open->fd) == m_identity)) {
+        if (!(imaging::FileIdentity::ofDescriptor(m_open->fd) == m_identity)) {
             m_open.reset();
             throw std::runtime_error(m_name + ": changed while it was read");
         }
@@ -103,23 +103,23 @@ public:
 
 private:
     std::string m_name;
-    pdfwriter::FileIdentity m_identity;
+    imaging::FileIdentity m_identity;
     std::unique_ptr<OpenTiff> m_open;
 };
 
 // A page of strips of 1-bit or 8-bit grey or 8-bit RGB samples that is not data the PDF can take
 // as it is: its rows decoded when printed, one at a time.
-class TiffRowsImage : public pdfwriter::ImageSource {
+class TiffRowsImage : public imaging::ImageSource {
 public:
-    TiffRowsImage(std::string name, pdfwriter::FileIdentity identity, tdir_t directory, pdfwriter::ImageFormat format)
+    TiffRowsImage(std::string name, imaging::FileIdentity identity, tdir_t directory, imaging::ImageFormat format)
         : m_name(std::move(name)), m_identity(identity), m_directory(directory), m_format(std::move(format)) {}
 
-    pdfwriter::ImageFormat format() const override { return m_format; }
-    void writeData(const pdfwriter::DataSink& sink) const override {
+    imaging::ImageFormat format() const override { return m_format; }
+    void writeData(const imaging::DataSink& sink) const override {
         OpenedPage page(m_name, m_identity, m_directory);
         // libtiff gives 16-bit samples in the machine's byte order; a PDF holds them big-endian.
         std::vector<std::uint8_t> swapped;
-        const pdfwriter::DataSink bigEndian = [&](const std::uint8_t* row, std::size_t size) {
+        const imaging::DataSink bigEndian = [&](const std::uint8_t* row, std::size_t size) {
             swapped.resize(size);
             for (std::size_t i = 0; i + 1 < size; i += 2) swapped[i] = row[i + 1], swapped[i + 1] = row[i];
             sink(swapped.data(), size);
@@ -129,18 +129,18 @@ public:
         page.finish();
     }
     std::string description() const override { return m_name; }
-    bool stillAsChecked() const override { return pdfwriter::FileIdentity::ofPath(m_name) == m_identity; }
+    bool stillAsChecked() const override { return imaging::FileIdentity::ofPath(m_name) == m_identity; }
 
 private:
     std::string m_name;
-    pdfwriter::FileIdentity m_identity;
+    imaging::FileIdentity m_identity;
     tdir_t m_directory;
-    pdfwriter::ImageFormat m_format;
+    imaging::ImageFormat m_format;
 };
 
 class TiffDecodedImage : public DecodedImage {
 public:
-    TiffDecodedImage(QString path, pdfwriter::FileIdentity identity, tdir_t directory, int width,
+    TiffDecodedImage(QString path, imaging::FileIdentity identity, tdir_t directory, int width,
                      int height, bool gray, bool alpha)
         : DecodedImage(std::move(path), identity, width, height, gray, alpha), m_identity(identity),
           m_directory(directory) {}
@@ -154,7 +154,7 @@ protected:
     }
 
 private:
-    pdfwriter::FileIdentity m_identity;
+    imaging::FileIdentity m_identity;
     tdir_t m_directory;
 };
 
@@ -180,7 +180,7 @@ Failure tiffFault(TIFF* tif, const TiffFile& file, int page, std::int64_t fileSi
 
 // What one page of the file is and how it goes into the PDF, or why it cannot be printed.
 Outcome<PicturePage> readPage(TIFF* tif, const TiffFile& file, tdir_t directory, const QString& path,
-                     const std::string& name, int fd, const pdfwriter::FileIdentity& identity) {
+                     const std::string& name, int fd, const imaging::FileIdentity& identity) {
     std::uint32_t width = 0, height = 0;
     std::uint16_t bits = 1, samples = 1, photometric = 0, compression = 1, planar = 1, fillOrder = 1;
     std::uint16_t orientation = 1, unit = RESUNIT_INCH, extraCount = 0;
@@ -216,15 +216,15 @@ Outcome<PicturePage> readPage(TIFF* tif, const TiffFile& file, tdir_t directory,
                            .arg(number)
                            .arg(QLatin1String(kind))};
     }
-    if (width > 0x7FFFFFFF || height > 0x7FFFFFFF || std::uint64_t(width) * height > pdfwriter::maxJpegPixels)
+    if (width > 0x7FFFFFFF || height > 0x7FFFFFFF || std::uint64_t(width) * height > imaging::maxJpegPixels)
         return Failure{QStringLiteral("too large: %1 x %2 pixels, more than the %3 a TIFF page may have")
                            .arg(width)
                            .arg(height)
-                           .arg(byteCount(qint64(pdfwriter::maxJpegPixels)))};
+                           .arg(byteCount(qint64(imaging::maxJpegPixels)))};
     const double perInch = unit == RESUNIT_INCH ? 1.0 : unit == RESUNIT_CENTIMETER ? 2.54 : 0.0;
     const double xDpi = xRes * perInch, yDpi = yRes * perInch;
     const int w = int(width), h = int(height);
-    const auto page = [&](std::shared_ptr<const pdfwriter::ImageSource> image) {
+    const auto page = [&](std::shared_ptr<const imaging::ImageSource> image) {
         return pageOf(w, h, xDpi, yDpi, orientation, std::move(image));
     };
 
@@ -269,19 +269,19 @@ Outcome<PicturePage> readPage(TIFF* tif, const TiffFile& file, tdir_t directory,
         profileSize <= maxProfileBytes)
         profile.assign(static_cast<const std::uint8_t*>(profileData),
                        static_cast<const std::uint8_t*>(profileData) + profileSize);
-    const std::vector<pdfwriter::FileSlicesImage::Slice> strip =
-        stripInFile ? std::vector<pdfwriter::FileSlicesImage::Slice>{{std::int64_t(offsets[0]), std::int64_t(counts[0])}}
-                    : std::vector<pdfwriter::FileSlicesImage::Slice>{};
+    const std::vector<imaging::FileSlicesImage::Slice> strip =
+        stripInFile ? std::vector<imaging::FileSlicesImage::Slice>{{std::int64_t(offsets[0]), std::int64_t(counts[0])}}
+                    : std::vector<imaging::FileSlicesImage::Slice>{};
 
     // Fax data in one strip, bits in the usual order: the PDF's CCITT filter takes it as it is.
     if (bilevel && stripInFile && fillOrder == FILLORDER_MSB2LSB &&
         (compression == COMPRESSION_CCITTFAX3 || compression == COMPRESSION_CCITTFAX4)) {
         std::uint32_t options = 0;
-        pdfwriter::ImageFormat f;
+        imaging::ImageFormat f;
         f.width = w;
         f.height = h;
-        f.colorSpace = pdfwriter::ColorSpace::Gray;
-        f.encoding = pdfwriter::ImageEncoding::Ccitt;
+        f.colorSpace = imaging::ColorSpace::Gray;
+        f.encoding = imaging::ImageEncoding::Ccitt;
         f.bitsPerComponent = 1;
         f.fax.blackIs1 = photometric == PHOTOMETRIC_MINISBLACK;
         f.iccProfile = usableProfile(profile, 1);
@@ -299,11 +299,11 @@ Outcome<PicturePage> readPage(TIFF* tif, const TiffFile& file, tdir_t directory,
             asStored = (options & GROUP3OPT_UNCOMPRESSED) == 0;
         }
         if (asStored) {
-            auto image = std::make_shared<pdfwriter::FileSlicesImage>(name, identity, std::move(f), strip);
+            auto image = std::make_shared<imaging::FileSlicesImage>(name, identity, std::move(f), strip);
             // Read for text recognition by libtiff, a row at a time.
-            pdfwriter::ImageFormat rows;
-            rows.width = w, rows.height = h, rows.colorSpace = pdfwriter::ColorSpace::Gray;
-            rows.encoding = pdfwriter::ImageEncoding::Raw, rows.bitsPerComponent = 1;
+            imaging::ImageFormat rows;
+            rows.width = w, rows.height = h, rows.colorSpace = imaging::ColorSpace::Gray;
+            rows.encoding = imaging::ImageEncoding::Raw, rows.bitsPerComponent = 1;
             rows.inverted = photometric == PHOTOMETRIC_MINISWHITE;
             image->setGreyReader([name, identity, directory, rows](int shrink) {
                 return TiffRowsImage(name, identity, directory, rows).grey(shrink);
@@ -326,40 +326,40 @@ Outcome<PicturePage> readPage(TIFF* tif, const TiffFile& file, tdir_t directory,
         std::vector<std::uint8_t> stream(static_cast<std::size_t>(counts[0]));
         bool read = ::pread(fd, stream.data(), stream.size(), off_t(offsets[0])) == ssize_t(stream.size()) &&
                     stream.size() > 2 && stream[0] == 0xFF && stream[1] == 0xD8;
-        std::vector<pdfwriter::FileSlicesImage::Slice> slices = strip;
+        std::vector<imaging::FileSlicesImage::Slice> slices = strip;
         if (read && !head.empty()) {
             stream.erase(stream.begin(), stream.begin() + 2);
             stream.insert(stream.begin(), head.begin(), head.end());
             slices[0].offset += 2, slices[0].length -= 2;
         }
-        pdfwriter::JpegInfo info;
-        if (read && pdfwriter::checkJpeg(stream.data(), stream.size(), &info) == pdfwriter::JpegStatus::Ok &&
+        imaging::JpegInfo info;
+        if (read && imaging::checkJpeg(stream.data(), stream.size(), &info) == imaging::JpegStatus::Ok &&
             info.width == w && info.height == h && info.components == samples && !info.arithmetic &&
             info.standardTablesAt == 0 &&
             (samples == 1 || (photometric == PHOTOMETRIC_RGB ? info.rgbColorSpace && info.hasAdobe
                                                               : !info.rgbColorSpace))) {
-            pdfwriter::ImageFormat f;
+            imaging::ImageFormat f;
             f.width = w;
             f.height = h;
-            f.colorSpace = samples == 1 ? pdfwriter::ColorSpace::Gray
-                           : cmyk       ? pdfwriter::ColorSpace::Cmyk
-                                        : pdfwriter::ColorSpace::Rgb;
-            f.encoding = pdfwriter::ImageEncoding::Dct;
+            f.colorSpace = samples == 1 ? imaging::ColorSpace::Gray
+                           : cmyk       ? imaging::ColorSpace::Cmyk
+                                        : imaging::ColorSpace::Rgb;
+            f.encoding = imaging::ImageEncoding::Dct;
             // CMYK JPEG data with an Adobe marker holds its inks inverted, as Adobe's programs write it.
             f.inverted = cmyk && info.hasAdobe;
             f.iccProfile = usableProfile(profile, samples);
-            auto image = std::make_shared<pdfwriter::FileSlicesImage>(name, identity, std::move(f), slices, head);
+            auto image = std::make_shared<imaging::FileSlicesImage>(name, identity, std::move(f), slices, head);
             // Read for text recognition as the JPEG stream it is.
             image->setGreyReader([name, slice = slices[0], head](int shrink) {
                 std::vector<std::uint8_t> jpeg = head;
                 const int stripFd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-                if (stripFd < 0) return pdfwriter::GreyImage{};
+                if (stripFd < 0) return imaging::GreyImage{};
                 jpeg.resize(head.size() + std::size_t(slice.length));
                 const bool got = ::pread(stripFd, jpeg.data() + head.size(), std::size_t(slice.length),
                                          slice.offset) == ssize_t(slice.length);
                 ::close(stripFd);
-                pdfwriter::GreyImage grey;
-                if (got) grey.pixels = pdfwriter::decodeJpegGrey(jpeg.data(), jpeg.size(), shrink, &grey.width, &grey.height);
+                imaging::GreyImage grey;
+                if (got) grey.pixels = imaging::decodeJpegGrey(jpeg.data(), jpeg.size(), shrink, &grey.width, &grey.height);
                 return grey;
             });
             return page(std::move(image));
@@ -380,14 +380,14 @@ Outcome<PicturePage> readPage(TIFF* tif, const TiffFile& file, tdir_t directory,
                          red && green && blue;
     if ((bilevel || gray || rgb || (cmyk && wide && contiguous) || palette) && !TIFFIsTiled(tif) &&
         compression != COMPRESSION_JPEG && compression != COMPRESSION_OJPEG) {
-        pdfwriter::ImageFormat f;
+        imaging::ImageFormat f;
         f.width = w;
         f.height = h;
-        f.colorSpace = rgb       ? pdfwriter::ColorSpace::Rgb
-                       : cmyk    ? pdfwriter::ColorSpace::Cmyk
-                       : palette ? pdfwriter::ColorSpace::Indexed
-                                 : pdfwriter::ColorSpace::Gray;
-        f.encoding = pdfwriter::ImageEncoding::Raw;
+        f.colorSpace = rgb       ? imaging::ColorSpace::Rgb
+                       : cmyk    ? imaging::ColorSpace::Cmyk
+                       : palette ? imaging::ColorSpace::Indexed
+                                 : imaging::ColorSpace::Gray;
+        f.encoding = imaging::ImageEncoding::Raw;
         f.bitsPerComponent = bits;
         f.inverted = photometric == PHOTOMETRIC_MINISWHITE;
         if (palette) {
@@ -426,7 +426,7 @@ bool isTiff(const std::uint8_t* head, std::size_t size) {
            (head[0] == 'M' && head[1] == 'M' && head[2] == 0 && (head[3] == 42 || head[3] == 43));
 }
 
-PictureRead loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+PictureRead loadTiff(const QString& path, int fd, const imaging::FileIdentity& identity) {
     const std::string name = QFile::encodeName(path).toStdString();
     TiffFile file(fd, identity.size, name);
     TIFF* tif = file.get();
@@ -469,7 +469,7 @@ PictureRead loadTiff(const QString& path, int fd, const pdfwriter::FileIdentity&
     // A directory that cannot be read is damage, not the end of the file.
     if (file.failed()) return tiffFault(tif, file, int(directory) + 1, identity.size);
     if (pages.empty()) return Failure{QStringLiteral("damaged TIFF: it has no page but thumbnails")};
-    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
+    if (!(imaging::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
     return pictureOf(std::move(pages));
 }
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "pdfwriter/jpegfile.h"
+#include "imaging/jpegfile.h"
 
 #include "pictures/picturereaders.h"
 
@@ -73,12 +73,12 @@ bool isStillWebp(const std::uint8_t* head, std::size_t size) {
     return !animated;
 }
 
-PictureRead loadWebp(const QString& path, int fd, const pdfwriter::FileIdentity& identity) {
+PictureRead loadWebp(const QString& path, int fd, const imaging::FileIdentity& identity) {
     std::vector<std::uint8_t> data;
     if (!readWhole(fd, std::size_t(identity.size), &data)) return unreadable();
     const Outcome<QImage> decoded = decodeWebp(data);
     if (!decoded) return Failure{decoded.reason()};
-    if (!(pdfwriter::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
+    if (!(imaging::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
     const QImage& image = *decoded;
     auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(),
                                                       image.isGrayscale(), hasTransparency(image), decodeWebpImage);
@@ -90,7 +90,7 @@ PictureRead loadWebp(const QString& path, int fd, const pdfwriter::FileIdentity&
 // Qt's WebP reader does not turn pictures itself, nor does libwebp.
 int webpOrientation(int fd, std::int64_t fileSize) {
     const std::vector<std::uint8_t> exif = webpChunk(fd, fileSize, "EXIF", std::size_t(1) << 20);
-    return exif.empty() ? 1 : pdfwriter::exifOrientation(exif.data(), exif.size());
+    return exif.empty() ? 1 : imaging::exifOrientation(exif.data(), exif.size());
 }
 
 }  // namespace pictolio::readers

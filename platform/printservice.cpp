@@ -88,7 +88,7 @@ void PrinterDevice::place(const Picture& picture, int pageIndex, const pdfwriter
         const pdfwriter::LaidOut laidPage = pdfwriter::pageFor(s, drawing.pictureWidth, drawing.pictureHeight);
         m_page = laidPage;
         if (!m_job.pages.empty()) m_service.pageDone(m_open, m_job.pages.back());  // the last page is whole
-        pdfwriter::Page& added = m_job.pages.emplace_back();
+        pdffile::Page& added = m_job.pages.emplace_back();
         added.width = laidPage.pageWidth;
         added.height = laidPage.pageHeight;
         // The picture's file name (its description is its path, in the file system's encoding).
@@ -97,11 +97,11 @@ void PrinterDevice::place(const Picture& picture, int pageIndex, const pdfwriter
         m_pageOpen = true;
     }
     const pdfwriter::LaidOut laid = pdfwriter::layOut(s, m_page, drawing);
-    pdfwriter::Placement placement{page.image, pdfwriter::placeImage(laid.target, page.orientation), laid.clip};
+    pdffile::Placement placement{page.image, imaging::placeImage(laid.target, page.orientation), laid.clip};
     if (!s.ocr.isEmpty()) {
         // Recognised at the density it is shown at; turned to its text only when nothing else
         // says how it stands (an EXIF orientation) and it is the page's first picture.
-        const pdfwriter::Matrix& m = placement.matrix;
+        const imaging::Matrix& m = placement.matrix;
         const double shownWidthInches = std::hypot(m.a, m.b) / 72.0;
         const double dpi = shownWidthInches > 0 ? page.image->format().width / shownWidthInches : 300.0;
         const bool mayTurn = s.turnPages && page.orientation == 1 && m_job.pages.back().images.empty();
@@ -110,8 +110,8 @@ void PrinterDevice::place(const Picture& picture, int pageIndex, const pdfwriter
     }
     // Made smaller when the preferences ask, for the size it is shown at (recognition above
     // reads the picture as it is).
-    const pdfwriter::Matrix& m = placement.matrix;
-    placement.image = pdfwriter::pictureFor(std::move(placement.image), std::hypot(m.a, m.b) / 72.0,
+    const imaging::Matrix& m = placement.matrix;
+    placement.image = imaging::pictureFor(std::move(placement.image), std::hypot(m.a, m.b) / 72.0,
                                             std::hypot(m.c, m.d) / 72.0, s.pictures);
     m_job.pages.back().images.push_back(std::move(placement));
 }
@@ -128,7 +128,7 @@ void PrinterDevice::killDoc() {
 }
 
 quint64 PrinterDevice::endDoc() {
-    pdfwriter::PrintJob job = std::move(m_job);
+    pdffile::PrintJob job = std::move(m_job);
     m_job = {};
     m_setup.reset();
     m_pageOpen = false;
@@ -182,13 +182,13 @@ std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> PrintService::beginJob(bool
     return m_current && isPdfWriter(*m_current) ? m_driver->beginJob(archival) : nullptr;
 }
 
-void PrintService::pageDone(const std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob>& job, const pdfwriter::Page& page) {
+void PrintService::pageDone(const std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob>& job, const pdffile::Page& page) {
     m_driver->addPage(job, page);
 }
 
 void PrintService::dropJob(const std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob>& job) { m_driver->dropJob(job); }
 
-quint64 PrintService::submit(pdfwriter::PrintJob job, std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> open) {
+quint64 PrintService::submit(pdffile::PrintJob job, std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> open) {
     if (m_current && isPdfWriter(*m_current)) return m_driver->endJob(std::move(job), std::move(open));
     dropJob(open);
     if (!m_current) return 0;  // no printer at all

@@ -69,7 +69,7 @@ private:
     PrintService& m_service;
     ScaleMode m_scaleMode = ScaleMode::Twips;
     QString m_documentName = QStringLiteral("Pictolio");
-    pdfwriter::PrintJob m_job;
+    pdffile::PrintJob m_job;
     std::optional<pdfwriter::PageSetup> m_setup;  // fixed by the document's first drawing
     bool m_pageOpen = false;
     pdfwriter::LaidOut m_page;  // the open page
@@ -114,10 +114,10 @@ public:
     // A document begins: the PDF printer may write its pages as they are drawn (null: it will
     // not); each page complete goes to pageDone, a document killed to dropJob.
     std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> beginJob(bool archival);
-    void pageDone(const std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob>& job, const pdfwriter::Page& page);
+    void pageDone(const std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob>& job, const pdffile::Page& page);
     void dropJob(const std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob>& job);
     // Hands a finished job to the current printer's driver; its number, or 0 when dropped.
-    quint64 submit(pdfwriter::PrintJob job, std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> open = nullptr);
+    quint64 submit(pdffile::PrintJob job, std::shared_ptr<pdfwriter::PdfWriterDriver::OpenJob> open = nullptr);
 
     // Incomplete: printed without pictures that changed or vanished after they were checked.
     enum class JobState { Pending, Done, Incomplete, Failed };

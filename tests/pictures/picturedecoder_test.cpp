@@ -134,7 +134,7 @@ TEST_F(PictureDecoderTest, OtherFormatsLoadWhateverTheirExtension) {
         ASSERT_FALSE(p.isEmpty()) << format;
         EXPECT_EQ(p.width, 40) << format;
         EXPECT_EQ(p.height, 30) << format;
-        EXPECT_EQ(p.image->format().encoding, pdfwriter::ImageEncoding::Raw) << format;
+        EXPECT_EQ(p.image->format().encoding, imaging::ImageEncoding::Raw) << format;
     }
     // Qt reads GIF but does not write it: a 1 x 1 GIF made by hand (its string split after
     // "\x02", which would otherwise run on into "D").
@@ -191,8 +191,8 @@ TEST_F(PictureDecoderTest, PixelsARunLengthBmpLeavesUnsetPrintWhite) {
         p.image->writeData([&](const std::uint8_t* d, std::size_t n) {
             samples.append(reinterpret_cast<const char*>(d), qsizetype(n));
         });
-        const pdfwriter::ImageFormat f = p.image->format();
-        if (f.colorSpace == pdfwriter::ColorSpace::Indexed) {  // the colours the indices give
+        const imaging::ImageFormat f = p.image->format();
+        if (f.colorSpace == imaging::ColorSpace::Indexed) {  // the colours the indices give
             QByteArray colours;
             for (const char i : samples) colours.append(reinterpret_cast<const char*>(f.palette.data()) + 3 * quint8(i), 3);
             samples = colours;
@@ -231,9 +231,9 @@ TEST_F(PictureDecoderTest, StoredPngsReadInGreyAsTheyShow) {
         const QString path = put(QStringLiteral("form%1.png").arg(int(form.format())), png);
         const Picture picture = decoder.load(path);
         ASSERT_FALSE(picture.isEmpty());
-        ASSERT_EQ(picture.image->format().encoding, pdfwriter::ImageEncoding::Flate);
+        ASSERT_EQ(picture.image->format().encoding, imaging::ImageEncoding::Flate);
         const QImage shown = QImage(path).convertToFormat(QImage::Format_RGB32);
-        const pdfwriter::GreyImage grey = picture.image->grey(1);
+        const imaging::GreyImage grey = picture.image->grey(1);
         ASSERT_EQ(grey.width, shown.width());
         ASSERT_EQ(grey.height, shown.height());
         const auto luma = [](QRgb p) { return qRound(0.299 * qRed(p) + 0.587 * qGreen(p) + 0.114 * qBlue(p)); };
@@ -242,7 +242,7 @@ TEST_F(PictureDecoderTest, StoredPngsReadInGreyAsTheyShow) {
             for (int x = 0; x < grey.width; ++x)
                 most = std::max(most, std::abs(grey.pixels[std::size_t(y * grey.width + x)] - luma(shown.pixel(x, y))));
         EXPECT_LE(most, 2);
-        const pdfwriter::GreyImage half = picture.image->grey(2);
+        const imaging::GreyImage half = picture.image->grey(2);
         EXPECT_EQ(half.width, (shown.width() + 1) / 2);
         EXPECT_EQ(half.height, (shown.height() + 1) / 2);
     }

@@ -130,7 +130,7 @@ TEST_F(PageLayout, EveryPictureWholeUprightAndInProportionOnEveryPaper) {
                             const auto [x, y, w, h] = boxOf(image);
                             const double cx = image.clip[0], cy = image.clip[1], cw = image.clip[2], ch = image.clip[3];
                             // Upright: the image's matrix is the one that turns this orientation upright.
-                            const pdfwriter::Matrix up = pdfwriter::placeImage({x, y, w, h}, int(i % 9 % 8) + 1);
+                            const imaging::Matrix up = imaging::placeImage({x, y, w, h}, int(i % 9 % 8) + 1);
                             if (i % 9 < 8) {
                                 EXPECT_NEAR(image.matrix[0], up.a, 0.01) << where;
                                 EXPECT_NEAR(image.matrix[1], up.b, 0.01) << where;

@@ -16,7 +16,7 @@
 
 #include "convert/pdfprinter.h"
 #include "pdfwriter/driver.h"
-#include "pdfwriter/jpegfile.h"
+#include "imaging/jpegfile.h"
 #include "pictures/picture.h"
 #include "platform/printservice.h"
 #include "platform/registry.h"
@@ -119,7 +119,7 @@ TEST_F(PrintingTest, RgbJpegGetsAnAdobeMarkerAndArithmeticJpegBecomesHuffman) {
     printJob(out.filePath("rgb.pdf"), {decoder.load(picture("rgb.jpg", rgb))});
     const std::string stream = readPdf(out.filePath("rgb.pdf"))[0].images[0].rawData;
     const QByteArray expected = rgb.left(2) +
-                                QByteArray(reinterpret_cast<const char*>(pdfwriter::adobeRgbSegment), 16) +
+                                QByteArray(reinterpret_cast<const char*>(imaging::adobeRgbSegment), 16) +
                                 rgb.mid(2);
     EXPECT_TRUE(QByteArray::fromStdString(stream) == expected);
 
@@ -127,10 +127,10 @@ TEST_F(PrintingTest, RgbJpegGetsAnAdobeMarkerAndArithmeticJpegBecomesHuffman) {
     printJob(out.filePath("arith.pdf"), {decoder.load(picture("arith.jpg", arithmetic))});
     const QByteArray embedded =
         QByteArray::fromStdString(readPdf(out.filePath("arith.pdf"))[0].images[0].rawData);
-    pdfwriter::JpegInfo info;
-    ASSERT_EQ(pdfwriter::checkJpeg(reinterpret_cast<const std::uint8_t*>(embedded.constData()),
+    imaging::JpegInfo info;
+    ASSERT_EQ(imaging::checkJpeg(reinterpret_cast<const std::uint8_t*>(embedded.constData()),
                                    std::size_t(embedded.size()), &info),
-              pdfwriter::JpegStatus::Ok);
+              imaging::JpegStatus::Ok);
     EXPECT_FALSE(info.arithmetic);
     int w, h, c;
     EXPECT_EQ(testing::decodeJpeg(embedded, &w, &h, &c), testing::decodeJpeg(arithmetic, &w, &h, &c));

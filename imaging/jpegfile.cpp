@@ -1,0 +1,546 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "imaging/jpegfile.h"
+#include "imaging/jpeglibrary.h"
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+extern "C" {
+#include <jpeglib.h>
+#include <jerror.h>
+}
+
+namespace imaging {
+
+const char* toString(JpegStatus status) {
+    switch (status) {
+        case JpegStatus::Ok:
+            return "valid JPEG";
+        case JpegStatus::NotJpeg:
+            return "not a JPEG file";
+        case JpegStatus::Truncated:
+            return "the JPEG data ends too early";
+        case JpegStatus::Corrupt:
+            return "the JPEG data is damaged";
+        case JpegStatus::Unsupported:
+            return "a kind of JPEG that is not supported (12-bit, lossless, hierarchical or too "
+                   "many scans)";
+        case JpegStatus::TooLarge:
+            return "the picture is too large";
+    }
+    return "unknown";
+}
+
+const std::uint8_t adobeRgbSegment[16] = {0xFF, 0xEE, 0x00, 0x0E, 'A',  'd',  'o',  'b',
+                                          'e',  0x00, 0x64, 0x00, 0x00, 0x00, 0x00, 0x00};
+
+namespace {
+
+unsigned be16(const std::uint8_t* p) { return (unsigned(p[0]) << 8) | p[1]; }
+
+// Reads EXIF's TIFF structure with every offset checked against the segment.
+class TiffReader {
+public:
+    TiffReader(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
+
+    bool init() {
+        if (m_size < 8) return false;
+        if (m_data[0] == 'I' && m_data[1] == 'I')
+            m_little = true;
+        else if (m_data[0] == 'M' && m_data[1] == 'M')
+            m_little = false;
+        else
+            return false;
+        return u16(2) == 42;
+    }
+    std::uint32_t u16(std::size_t at) const {
+        if (at + 2 > m_size) return 0;
+        const std::uint8_t* p = m_data + at;
+        return m_little ? (p[0] | (p[1] << 8)) : ((p[0] << 8) | p[1]);
+    }
+    std::uint32_t u32(std::size_t at) const {
+        if (at + 4 > m_size) return 0;
+        const std::uint8_t* p = m_data + at;
+        return m_little ? (std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) |
+                           (std::uint32_t(p[2]) << 16) | (std::uint32_t(p[3]) << 24))
+                        : ((std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) |
+                           (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]));
+    }
+    double rational(std::size_t at) const {
+        const std::uint32_t num = u32(at), den = u32(at + 4);
+        return den == 0 ? 0.0 : double(num) / double(den);
+    }
+    std::size_t size() const { return m_size; }
+
+private:
+    const std::uint8_t* m_data;
+    std::size_t m_size;
+    bool m_little = false;
+};
+
+void parseExif(const std::uint8_t* p, std::size_t len, JpegInfo* info, double* xRes,
+               double* yRes, int* resUnit) {
+    if (len < 6 || std::memcmp(p, "Exif\0\0", 6) != 0) return;
+    TiffReader tiff(p + 6, len - 6);
+    if (!tiff.init()) return;
+    const std::size_t ifd = tiff.u32(4);
+    if (ifd < 8 || ifd + 2 > tiff.size()) return;
+    const unsigned count = tiff.u16(ifd);
+    for (unsigned i = 0; i < count; ++i) {
+        const std::size_t e = ifd + 2 + std::size_t(i) * 12;
+        if (e + 12 > tiff.size()) break;
+        const unsigned tag = tiff.u16(e), type = tiff.u16(e + 2);
+        switch (tag) {
+            case 0x0112:  // Orientation, SHORT
+                if (type == 3) {
+                    const unsigned o = tiff.u16(e + 8);
+                    info->orientation = (o >= 1 && o <= 8) ? int(o) : 1;
+                }
+                break;
+            case 0x011A:  // XResolution, RATIONAL
+                if (type == 5) *xRes = tiff.rational(tiff.u32(e + 8));
+                break;
+            case 0x011B:  // YResolution
+                if (type == 5) *yRes = tiff.rational(tiff.u32(e + 8));
+                break;
+            case 0x0128:  // ResolutionUnit, SHORT
+                if (type == 3) *resUnit = int(tiff.u16(e + 8));
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+int exifOrientation(const std::uint8_t* data, std::size_t size) {
+    JpegInfo info;
+    double xRes = 0, yRes = 0;
+    int unit = 2;
+    if (size >= 6 && std::memcmp(data, "Exif\0\0", 6) == 0) {
+        parseExif(data, size, &info, &xRes, &yRes, &unit);
+    } else {
+        std::vector<std::uint8_t> block(6 + size);
+        std::memcpy(block.data(), "Exif\0\0", 6);
+        if (size > 0) std::memcpy(block.data() + 6, data, size);
+        parseExif(block.data(), block.size(), &info, &xRes, &yRes, &unit);
+    }
+    return info.orientation;
+}
+
+namespace {
+
+bool saneDensity(double x, double y) { return x >= 10 && x <= 10000 && y >= 10 && y <= 10000; }
+
+// --- the JPEG library, with errors leaving through setjmp/longjmp ---
+
+
+
+extern "C" void onJpegError(j_common_ptr cinfo) {
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
+    std::longjmp(*err->jump, 1);
+}
+
+// Warnings about markers rather than picture data: the picture decodes the same.
+bool harmlessWarning(int code) {
+    return code == JWRN_EXTRANEOUS_DATA || code == JWRN_ADOBE_XFORM || code == JWRN_JFIF_MAJOR ||
+           code == JWRN_BOGUS_ICC;
+}
+
+extern "C" void onJpegMessage(j_common_ptr cinfo, int level) {
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    if (level < 0 && err->warningsAreErrors && !harmlessWarning(cinfo->err->msg_code))
+        onJpegError(cinfo);
+}
+
+// Called as the decoder goes: stops it past maxJpegScans scans.
+extern "C" void limitScans(j_common_ptr cinfo) {
+    if (!cinfo->is_decompressor) return;
+    if (reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number <= maxJpegScans) return;
+    auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+    std::snprintf(err->message, sizeof err->message, "more than %d scans", maxJpegScans);
+    std::longjmp(*err->jump, 1);
+}
+
+
+
+// Reads the headers up to the first scan. Locals that live across setjmp are plain data.
+bool readHeaders(const std::uint8_t* data, std::size_t size, J_COLOR_SPACE* space) {
+    jpeg_decompress_struct cinfo;
+    ErrorManager err;
+    std::jmp_buf jump;
+    setUp(&err, &jump, false);
+    cinfo.err = &err.pub;
+    if (setjmp(jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_CreateDecompress(&cinfo, JPEG_LIB_VERSION, sizeof cinfo);
+    cinfo.mem->max_memory_to_use = jpegMemoryLimit;
+    jpeg_mem_src(&cinfo, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&cinfo, TRUE);
+    *space = cinfo.jpeg_color_space;
+    jpeg_destroy_decompress(&cinfo);
+    return true;
+}
+
+// A destination that grows a vector: what was written stays owned by the vector, whatever
+// happens, so an error half way leaks and double-frees nothing.
+struct VectorDestination {
+    jpeg_destination_mgr pub;
+    std::vector<std::uint8_t>* out;
+};
+
+constexpr std::size_t destinationChunk = 1 << 16;
+
+// Grows the vector; an allocation failure leaves through the JPEG library's error exit, never
+// as a C++ exception through its C frames.
+void growDestination(j_compress_ptr cinfo, std::size_t size) {
+    auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    const std::size_t used = d->out->size() - d->pub.free_in_buffer;
+    bool failed = false;
+    try {
+        d->out->resize(size);
+    } catch (const std::exception&) {
+        failed = true;
+    }
+    if (failed) {
+        cinfo->err->msg_code = JERR_OUT_OF_MEMORY;
+        (*cinfo->err->error_exit)(reinterpret_cast<j_common_ptr>(cinfo));
+    }
+    d->pub.next_output_byte = d->out->data() + used;
+    d->pub.free_in_buffer = d->out->size() - used;
+}
+
+extern "C" void destinationInit(j_compress_ptr cinfo) {
+    auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    d->pub.free_in_buffer = 0;
+    d->out->clear();
+    growDestination(cinfo, destinationChunk);
+}
+
+extern "C" boolean destinationEmpty(j_compress_ptr cinfo) {
+    // Called when the whole buffer is full.
+    auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    d->pub.free_in_buffer = 0;
+    growDestination(cinfo, d->out->size() * 2);
+    return TRUE;
+}
+
+extern "C" void destinationTerm(j_compress_ptr cinfo) {
+    auto* d = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    d->out->resize(d->out->size() - d->pub.free_in_buffer);
+}
+
+struct Transcoding {
+    jpeg_decompress_struct in;
+    jpeg_compress_struct out;
+    ErrorManager inErr;
+    ErrorManager outErr;
+    jpeg_progress_mgr progress;
+    std::jmp_buf jump;
+    VectorDestination destination;
+    std::vector<std::uint8_t> result;
+    bool inCreated = false;
+    bool outCreated = false;
+
+    ~Transcoding() {
+        if (outCreated) jpeg_destroy_compress(&out);
+        if (inCreated) jpeg_destroy_decompress(&in);
+    }
+    std::string message() const { return inErr.message[0] ? inErr.message : outErr.message; }
+};
+
+// Decodes the coefficients of the whole file and writes them again with optimised Huffman
+// tables into t->result.
+bool transcode(Transcoding* t, const std::uint8_t* data, std::size_t size) {
+    setUp(&t->inErr, &t->jump, true);
+    setUp(&t->outErr, &t->jump, true);
+    t->in.err = &t->inErr.pub;
+    t->out.err = &t->outErr.pub;
+    if (setjmp(t->jump)) return false;
+    jpeg_CreateDecompress(&t->in, JPEG_LIB_VERSION, sizeof t->in);
+    t->inCreated = true;
+    t->in.mem->max_memory_to_use = jpegMemoryLimit;
+    t->progress = {};
+    t->progress.progress_monitor = limitScans;
+    t->in.progress = &t->progress;
+    jpeg_mem_src(&t->in, data, static_cast<unsigned long>(size));
+    jpeg_read_header(&t->in, TRUE);
+    jvirt_barray_ptr* coefficients = jpeg_read_coefficients(&t->in);
+    jpeg_CreateCompress(&t->out, JPEG_LIB_VERSION, sizeof t->out);
+    t->outCreated = true;
+    t->out.mem->max_memory_to_use = jpegMemoryLimit;
+    jpeg_copy_critical_parameters(&t->in, &t->out);
+    t->out.arith_code = FALSE;
+    t->out.optimize_coding = TRUE;
+    t->destination.out = &t->result;
+    t->destination.pub.init_destination = destinationInit;
+    t->destination.pub.empty_output_buffer = destinationEmpty;
+    t->destination.pub.term_destination = destinationTerm;
+    t->out.dest = &t->destination.pub;
+    jpeg_write_coefficients(&t->out, coefficients);
+    jpeg_finish_compress(&t->out);
+    jpeg_finish_decompress(&t->in);
+    return true;
+}
+
+}  // namespace
+
+void setUp(ErrorManager* err, std::jmp_buf* jump, bool warningsAreErrors) {
+    jpeg_std_error(&err->pub);
+    err->jump = jump;
+    err->pub.error_exit = onJpegError;
+    err->pub.emit_message = onJpegMessage;
+    err->warningsAreErrors = warningsAreErrors;
+    err->message[0] = 0;
+}
+
+JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info) {
+    JpegInfo out;
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8 || data[2] != 0xFF)
+        return JpegStatus::NotJpeg;
+
+    bool sawFrame = false, sawScan = false, huffman = true;
+    int scans = 0;
+    unsigned quantDefined = 0, dcDefined = 0, acDefined = 0;
+    int componentIds[4] = {-1, -1, -1, -1};
+    int componentQuant[4] = {0, 0, 0, 0};
+    double jfifX = 0, jfifY = 0, exifX = 0, exifY = 0;
+    int jfifUnits = 0, exifUnit = 2;
+
+    std::size_t pos = 2;
+    for (;;) {
+        // Between segments only markers belong; skip stray bytes as decoders do.
+        while (pos < size && data[pos] != 0xFF) ++pos;
+        while (pos < size && data[pos] == 0xFF) ++pos;
+        if (pos >= size) return JpegStatus::Truncated;
+        const unsigned marker = data[pos++];
+
+        if (marker == 0xD9) {  // end of image
+            if (!sawScan) return JpegStatus::Corrupt;
+            break;
+        }
+        if (marker == 0xD8 || marker == 0x00) return JpegStatus::Corrupt;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // standalone
+
+        if (pos + 2 > size) return JpegStatus::Truncated;
+        const std::size_t length = be16(data + pos);
+        if (length < 2) return JpegStatus::Corrupt;
+        if (pos + length > size) return JpegStatus::Truncated;
+        const std::uint8_t* seg = data + pos + 2;
+        const std::size_t segLen = length - 2;
+        const std::size_t next = pos + length;
+
+        if (marker == 0xF7) return JpegStatus::Unsupported;  // a JPEG-LS frame
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+            marker != 0xCC) {  // start of frame
+            if (sawFrame) return JpegStatus::Corrupt;
+            sawFrame = true;
+            if (segLen < 6) return JpegStatus::Corrupt;
+            const unsigned precision = seg[0];
+            out.height = int(be16(seg + 1));
+            out.width = int(be16(seg + 3));
+            out.components = seg[5];
+            if (out.components < 1 || out.components > 4 || out.components == 2 ||
+                segLen != 6 + 3 * std::size_t(out.components))
+                return JpegStatus::Corrupt;
+            if (out.width == 0 || out.height == 0) return JpegStatus::Unsupported;
+            switch (marker) {
+                case 0xC0:
+                case 0xC1:
+                    break;
+                case 0xC2:
+                    out.progressive = true;
+                    break;
+                case 0xC9:
+                    out.arithmetic = true;
+                    huffman = false;
+                    break;
+                case 0xCA:
+                    out.arithmetic = out.progressive = true;
+                    huffman = false;
+                    break;
+                default:  // lossless and hierarchical processes
+                    return JpegStatus::Unsupported;
+            }
+            if (precision != 8) return JpegStatus::Unsupported;
+            if (std::uint64_t(out.width) * std::uint64_t(out.height) > maxJpegPixels)
+                return JpegStatus::TooLarge;
+            for (int c = 0; c < out.components; ++c) {
+                const std::uint8_t* comp = seg + 6 + 3 * c;
+                const unsigned h = comp[1] >> 4, v = comp[1] & 15;
+                if (h < 1 || h > 4 || v < 1 || v > 4 || comp[2] > 3) return JpegStatus::Corrupt;
+                componentIds[c] = comp[0];
+                componentQuant[c] = comp[2];
+            }
+        } else if (marker == 0xC4) {  // Huffman tables
+            std::size_t at = 0;
+            while (at < segLen) {
+                if (at + 17 > segLen) return JpegStatus::Corrupt;
+                const unsigned cls = seg[at] >> 4, id = seg[at] & 15;
+                if (cls > 1 || id > 3) return JpegStatus::Corrupt;
+                std::size_t symbols = 0;
+                for (int i = 1; i <= 16; ++i) symbols += seg[at + i];
+                if (symbols > 256 || at + 17 + symbols > segLen) return JpegStatus::Corrupt;
+                (cls == 0 ? dcDefined : acDefined) |= 1u << id;
+                at += 17 + symbols;
+            }
+        } else if (marker == 0xDB) {  // quantisation tables
+            std::size_t at = 0;
+            while (at < segLen) {
+                const unsigned precision = seg[at] >> 4, id = seg[at] & 15;
+                if (precision > 1 || id > 3) return JpegStatus::Corrupt;
+                const std::size_t tableLen = 1 + (precision ? 128 : 64);
+                if (at + tableLen > segLen) return JpegStatus::Corrupt;
+                quantDefined |= 1u << id;
+                at += tableLen;
+            }
+        } else if (marker == 0xDA) {  // start of scan
+            if (!sawFrame || segLen < 1) return JpegStatus::Corrupt;
+            if (++scans > maxJpegScans) return JpegStatus::Unsupported;
+            const unsigned ns = seg[0];
+            if (ns < 1 || ns > 4 || segLen != 4 + 2 * std::size_t(ns)) return JpegStatus::Corrupt;
+            for (unsigned s = 0; s < ns; ++s) {
+                const int id = seg[1 + 2 * s];
+                const unsigned dc = seg[2 + 2 * s] >> 4, ac = seg[2 + 2 * s] & 15;
+                int index = -1;
+                for (int c = 0; c < out.components; ++c)
+                    if (componentIds[c] == id) index = c;
+                if (index < 0) return JpegStatus::Corrupt;
+                if (!(quantDefined & (1u << componentQuant[index]))) return JpegStatus::Corrupt;
+                if (huffman) {
+                    const unsigned ss = seg[1 + 2 * ns], se = seg[2 + 2 * ns];
+                    const bool needsDc = ss == 0, needsAc = se > 0;
+                    if (dc > 3 || ac > 3) return JpegStatus::Corrupt;
+                    // Motion-JPEG frames (webcam and IP camera stills) carry no Huffman tables
+                    // and mean the standard ones: a baseline file without any table gets them.
+                    const bool standard = dcDefined == 0 && acDefined == 0 && !out.progressive &&
+                                          !sawScan && dc <= 1 && ac <= 1;
+                    if (standard) {
+                        out.standardTablesAt = pos - 2;  // before this scan's marker
+                        continue;
+                    }
+                    if (needsDc && !(dcDefined & (1u << dc)) && !out.progressive)
+                        return JpegStatus::Corrupt;
+                    if (needsAc && !(acDefined & (1u << ac))) return JpegStatus::Corrupt;
+                }
+            }
+            sawScan = true;
+            // The entropy-coded data runs to the next marker other than a restart marker.
+            std::size_t at = next;
+            for (;;) {
+                const void* ff = std::memchr(data + at, 0xFF, size - at);
+                if (!ff) return JpegStatus::Truncated;
+                at = std::size_t(static_cast<const std::uint8_t*>(ff) - data);
+                if (at + 1 >= size) return JpegStatus::Truncated;
+                const unsigned b = data[at + 1];
+                if (b == 0x00 || (b >= 0xD0 && b <= 0xD7)) {
+                    at += 2;
+                } else if (b == 0xFF) {
+                    at += 1;
+                } else {
+                    break;
+                }
+            }
+            pos = at;
+            continue;
+        } else if (sawScan) {
+            // Decoders read what describes the picture before the first scan only.
+        } else if (marker == 0xE0 && segLen >= 12 && std::memcmp(seg, "JFIF\0", 5) == 0) {
+            out.hasJfif = true;
+            jfifUnits = seg[7];
+            jfifX = be16(seg + 8);
+            jfifY = be16(seg + 10);
+        } else if (marker == 0xE1) {
+            parseExif(seg, segLen, &out, &exifX, &exifY, &exifUnit);
+        } else if (marker == 0xEE && segLen >= 12 && std::memcmp(seg, "Adobe", 5) == 0) {
+            out.hasAdobe = true;
+            out.adobeTransform = seg[11];
+        }
+        pos = next;
+    }
+    if (!sawFrame) return JpegStatus::Corrupt;
+
+    // What the structure cannot vouch for (table and sampling consistency, as the decoder
+    // sees them) is left to the JPEG library's own header check.
+    J_COLOR_SPACE space = JCS_UNKNOWN;
+    if (!readHeaders(data, size, &space)) return JpegStatus::Corrupt;
+    out.rgbColorSpace = out.components == 3 && space == JCS_RGB;
+    // An arithmetic-coded file is re-encoded when it is printed: that must work now. Decoding
+    // alone does not tell: the encoder refuses coefficients out of its range, and quantisation
+    // tables redefined between scans.
+    if (out.arithmetic && !transcode(std::make_unique<Transcoding>().get(), data, size))
+        return JpegStatus::Corrupt;
+
+    if (jfifUnits == 1 && saneDensity(jfifX, jfifY)) {
+        out.xDpi = jfifX;
+        out.yDpi = jfifY;
+    } else if (jfifUnits == 2 && saneDensity(jfifX * 2.54, jfifY * 2.54)) {
+        out.xDpi = jfifX * 2.54;
+        out.yDpi = jfifY * 2.54;
+    } else if (exifUnit == 2 && saneDensity(exifX, exifY)) {
+        out.xDpi = exifX;
+        out.yDpi = exifY;
+    } else if (exifUnit == 3 && saneDensity(exifX * 2.54, exifY * 2.54)) {
+        out.xDpi = exifX * 2.54;
+        out.yDpi = exifY * 2.54;
+    }
+    if (info) *info = out;
+    return JpegStatus::Ok;
+}
+
+const std::vector<std::uint8_t>& standardHuffmanTables() {
+    // The JPEG library writes the standard tables (Annex K of the JPEG standard) into any colour
+    // file it makes without optimising them: make a tiny one and keep its table segments.
+    static const std::vector<std::uint8_t> tables = [] {
+        std::vector<std::uint8_t> jpeg;
+        const auto t = std::make_unique<Transcoding>();
+        setUp(&t->outErr, &t->jump, false);
+        t->out.err = &t->outErr.pub;
+        if (!setjmp(t->jump)) {
+            jpeg_CreateCompress(&t->out, JPEG_LIB_VERSION, sizeof t->out);
+            t->outCreated = true;
+            t->destination.out = &jpeg;
+            t->destination.pub.init_destination = destinationInit;
+            t->destination.pub.empty_output_buffer = destinationEmpty;
+            t->destination.pub.term_destination = destinationTerm;
+            t->out.dest = &t->destination.pub;
+            t->out.image_width = 8;
+            t->out.image_height = 8;
+            t->out.input_components = 3;
+            t->out.in_color_space = JCS_RGB;
+            jpeg_set_defaults(&t->out);
+            t->out.optimize_coding = FALSE;
+            jpeg_start_compress(&t->out, TRUE);
+            std::uint8_t row[8 * 3] = {};
+            JSAMPROW rows[1] = {row};
+            while (t->out.next_scanline < 8) jpeg_write_scanlines(&t->out, rows, 1);
+            jpeg_finish_compress(&t->out);
+        }
+        std::vector<std::uint8_t> segments;
+        for (std::size_t i = 2; i + 4 <= jpeg.size();) {
+            if (jpeg[i] != 0xFF || jpeg[i + 1] == 0xDA) break;
+            const std::size_t length = 2 + ((std::size_t(jpeg[i + 2]) << 8) | jpeg[i + 3]);
+            if (jpeg[i + 1] == 0xC4) segments.insert(segments.end(), jpeg.begin() + long(i), jpeg.begin() + long(i + length));
+            i += length;
+        }
+        return segments;
+    }();
+    return tables;
+}
+
+std::vector<std::uint8_t> transcodeToHuffman(const std::uint8_t* data, std::size_t size) {
+    const auto t = std::make_unique<Transcoding>();
+    if (!transcode(t.get(), data, size))
+        throw std::runtime_error("cannot re-encode arithmetic-coded JPEG: " + t->message());
+    return std::move(t->result);
+}
+
+}  // namespace imaging

@@ -1,0 +1,91 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "imaging/imagesource.h"
+
+namespace tesseract {
+class TessBaseAPI;
+}
+
+namespace recognition {
+
+// The recognition data installed (Tesseract's "traineddata" files), and what users call it.
+namespace languages {
+
+// The folder of recognition data: $TESSDATA_PREFIX, else the system's.
+QString dataFolder();
+// The languages whose data is installed ("eng", "deu", ...), sorted; not the orientation data.
+QStringList installed();
+// "English", "German", ...; the code itself when it has no name.
+QString displayName(const QString& code);
+// The Debian package that brings a language's data ("tesseract-ocr-deu").
+QString packageOf(const QString& code);
+// Checks languages joined with "+" ("eng+deu"): "" when each is installed, else why not.
+QString check(const QString& languages);
+
+}  // namespace languages
+
+// One word recognised, on the picture turned so that its text reads upright; pixels of the grey
+// picture recognised, y downwards.
+struct RecognisedWord {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    std::string text;  // UTF-8
+    bool endsLine = false;
+};
+
+// What recognition found on one picture.
+struct RecognisedText {
+    int width = 0, height = 0;  // the grey picture recognised, as stored (before the turn)
+    int turn = 0;               // degrees clockwise the stored picture turns to read upright
+    bool turnsPage = false;     // the turn was found from the text: the page turns with it
+    std::vector<RecognisedWord> words;  // in reading order
+    std::string error;                  // why there is no text, when recognition failed
+    bool cancelled = false;
+};
+
+// Tesseract, set up for the given languages: one per thread, kept from picture to picture.
+class Recogniser {
+public:
+    explicit Recogniser(const std::string& languages);
+    ~Recogniser();
+    Recogniser(const Recogniser&) = delete;
+    Recogniser& operator=(const Recogniser&) = delete;
+
+    const std::string& languages() const { return m_languages; }
+    // Why it could not be set up; "" when it can recognise.
+    const std::string& error() const { return m_error; }
+
+    // Recognises the words of a grey picture shown at dpi, turned clockwise by knownTurn to stand
+    // upright (its EXIF orientation); findTurn: first finds how the text is turned, and reads it
+    // upright. Stops soon after *cancel becomes true; *progress moves while it works.
+    RecognisedText recognise(const imaging::GreyImage& image, int dpi, int knownTurn, bool findTurn,
+                             const std::atomic<bool>* cancel, std::atomic<std::uint64_t>* progress);
+
+private:
+    // The mean confidence (0 to 100) of a page that reads well enough not to be looked at for a
+    // turn: upright printed text reads at 85 to 95, text on its side or upside down far below.
+    static constexpr int readsWell = 70;
+
+    int detectTurn(const imaging::GreyImage& image, int dpi);
+    // Reads the picture turned clockwise by turn; confidence: gets the mean confidence.
+    RecognisedText read(const imaging::GreyImage& image, int dpi, int turn, const std::atomic<bool>* cancel,
+                        std::atomic<std::uint64_t>* progress, int* confidence);
+
+    std::string m_languages;
+    std::string m_error;
+    std::unique_ptr<tesseract::TessBaseAPI> m_api;
+    std::unique_ptr<tesseract::TessBaseAPI> m_osd;  // orientation detection, set up when first needed
+    bool m_osdFailed = false;
+};
+
+// The grey picture turned clockwise by 90, 180 or 270 degrees.
+imaging::GreyImage turned(const imaging::GreyImage& image, int degrees);
+
+}  // namespace recognition

@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "recognition/recognition.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace recognition {
+
+struct PendingText::Task {
+    std::shared_ptr<const imaging::ImageSource> image;
+    std::string languages;
+    int dpi = 300;
+    bool findTurn = false;
+    int knownTurn = 0;
+    std::atomic<bool> cancelled{false};
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    RecognisedText result;
+};
+
+PendingText::~PendingText() { m_task->cancelled = true; }
+
+const RecognisedText& PendingText::get() const {
+    std::unique_lock lock(m_task->mutex);
+    m_task->done.wait(lock, [&] { return m_task->finished; });
+    return m_task->result;
+}
+
+bool PendingText::ready() const {
+    std::lock_guard lock(m_task->mutex);
+    return m_task->finished;
+}
+
+TextRecognition::TextRecognition(std::atomic<std::uint64_t>* progress, int workers)
+    : m_progress(progress),
+      m_workerCount(workers > 0 ? workers : int(std::max(1u, std::thread::hardware_concurrency()))) {}
+
+TextRecognition::~TextRecognition() {
+    stopAll();
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    for (std::thread& t : m_threads) t.join();
+}
+
+std::shared_ptr<const PendingText> TextRecognition::start(std::shared_ptr<const imaging::ImageSource> image,
+                                                         const std::string& languages, double dpi, int orientation,
+                                                         bool findTurn) {
+    auto task = std::make_shared<PendingText::Task>();
+    task->image = std::move(image);
+    task->languages = languages;
+    task->dpi = int(std::lround(std::clamp(dpi, 50.0, 2400.0)));
+    task->findTurn = findTurn;
+    // EXIF orientations that mirror the picture are read as the nearest turn: mirrored text is
+    // not read, and no words are better than wrong ones.
+    task->knownTurn = orientation == 3 || orientation == 4 ? 180 : orientation == 5 || orientation == 6 ? 90
+                      : orientation == 7 || orientation == 8                                  ? 270
+                                                                                              : 0;
+    {
+        std::lock_guard lock(m_mutex);
+        // The workers start with the first picture: a program that never recognises has none.
+        while (int(m_threads.size()) < m_workerCount) m_threads.emplace_back([this] { work(); });
+        m_queue.push_back(task);
+        m_started.erase(std::remove_if(m_started.begin(), m_started.end(), [](const auto& t) { return t.expired(); }),
+                        m_started.end());
+        m_started.push_back(task);
+        ++m_unfinished;
+    }
+    m_wake.notify_one();
+    return std::make_shared<const PendingText>(task);
+}
+
+void TextRecognition::stopAll() {
+    std::lock_guard lock(m_mutex);
+    for (const auto& started : m_started)
+        if (const auto task = started.lock()) task->cancelled = true;
+}
+
+int TextRecognition::unfinished() const {
+    std::lock_guard lock(m_mutex);
+    return m_unfinished;
+}
+
+void TextRecognition::waitUntilAtMost(int most, int milliseconds) const {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return m_unfinished <= most; });
+}
+
+namespace {
+
+// Recognition reads pictures at about 300 dpi: a finer one is read smaller, by a power of two.
+// So is one of more than 16 megapixels (a photo of a page shown at its camera's 72 dpi reads as
+// well halved), which keeps each worker's memory to about a hundred megabytes.
+int shrinkFor(int dpi, const imaging::ImageFormat& f) {
+    constexpr double mostPixels = 16e6;
+    int shrink = 1;
+    while (shrink < 8 && (dpi / (shrink * 2) >= 300 || double(f.width / shrink) * double(f.height / shrink) > mostPixels))
+        shrink *= 2;
+    return shrink;
+}
+
+}  // namespace
+
+void TextRecognition::work() {
+    std::unique_ptr<Recogniser> recogniser;
+    for (;;) {
+        std::shared_ptr<PendingText::Task> task;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
+            if (m_queue.empty()) return;
+            task = std::move(m_queue.front());
+            m_queue.pop_front();
+        }
+        RecognisedText result;
+        if (task->cancelled) {
+            result.cancelled = true;
+            result.error = "stopped";
+        } else {
+            const int shrink = shrinkFor(task->dpi, task->image->format());
+            const imaging::GreyImage grey = task->image->grey(shrink);
+            if (grey.isNull()) {
+                result.error = "the picture could not be read for text recognition";
+            } else {
+                if (!recogniser || recogniser->languages() != task->languages)
+                    recogniser = std::make_unique<Recogniser>(task->languages);
+                const int dpi = std::max(50, task->dpi * grey.width / std::max(1, task->image->format().width));
+                result = recogniser->recognise(grey, dpi, task->knownTurn, task->findTurn, &task->cancelled,
+                                               m_progress);
+            }
+        }
+        if (m_progress) m_progress->fetch_add(1, std::memory_order_relaxed);
+        {
+            std::lock_guard lock(task->mutex);
+            task->result = std::move(result);
+            task->finished = true;
+            task->image.reset();
+        }
+        task->done.notify_all();
+        {
+            std::lock_guard lock(m_mutex);
+            --m_unfinished;
+        }
+        m_changed.notify_all();
+    }
+}
+
+}  // namespace recognition

@@ -1,0 +1,143 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "recognition/textlayer.h"
+
+#include <qpdf/QUtil.hh>
+#include <zlib.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "recognition/glyphlessfont.h"
+
+namespace recognition {
+
+namespace {
+
+// [a b c d e f] applied first, then m.
+imaging::Matrix then(const imaging::Matrix& first, const imaging::Matrix& m) {
+    return {first.a * m.a + first.b * m.c,        first.a * m.b + first.b * m.d,
+            first.c * m.a + first.d * m.c,        first.c * m.b + first.d * m.d,
+            first.e * m.a + first.f * m.c + m.e,  first.e * m.b + first.f * m.d + m.f};
+}
+
+// From the picture turned upright (pixels, y upwards) back to the picture as stored, whose
+// size is w x h: the inverse of turning it clockwise by `turn` degrees.
+imaging::Matrix fromTurned(int turn, double w, double h) {
+    switch (turn) {
+        case 90: return {0, 1, -1, 0, w, 0};
+        case 180: return {-1, 0, 0, -1, w, h};
+        case 270: return {0, -1, 1, 0, 0, h};
+        default: return {};
+    }
+}
+
+std::string number(double v, int decimals) { return QUtil::double_to_string(v, decimals, true); }
+
+// The text as UTF-16 code units, in hexadecimal; characters past the first plane become U+FFFD.
+std::string utf16Hex(const std::string& utf8, int* units) {
+    const std::u32string codes = [&] {
+        std::u32string out;
+        for (std::size_t i = 0; i < utf8.size();) {
+            const unsigned char c = static_cast<unsigned char>(utf8[i]);
+            const int length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+            char32_t code = length == 1 ? c : c & (0x7F >> length);
+            for (int k = 1; k < length && i + std::size_t(k) < utf8.size(); ++k)
+                code = (code << 6) | (static_cast<unsigned char>(utf8[i + std::size_t(k)]) & 0x3F);
+            out += code;
+            i += std::size_t(length);
+        }
+        return out;
+    }();
+    std::string hex;
+    char unit[8];
+    *units = 0;
+    for (char32_t code : codes) {
+        if (code > 0xFFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
+        std::snprintf(unit, sizeof unit, "%04X", unsigned(code));
+        hex += unit;
+        ++*units;
+    }
+    return hex;
+}
+
+QPDFObjectHandle deflatedStream(QPDF& pdf, const std::string& data) {
+    uLongf size = compressBound(uLong(data.size()));
+    std::string packed(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+              uLong(data.size()), Z_BEST_COMPRESSION);
+    packed.resize(size);
+    QPDFObjectHandle stream = QPDFObjectHandle::newStream(&pdf, packed);
+    stream.getDict().replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
+    return stream;
+}
+
+}  // namespace
+
+QPDFObjectHandle textLayerFont(QPDF& pdf) {
+    // Every character code is its Unicode value, and every one shows glyph 1, a blank.
+    std::string toGlyph(65536 * 2, '\0');
+    for (std::size_t i = 1; i < toGlyph.size(); i += 2) toGlyph[i] = 1;
+    std::string toUnicode =
+        "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
+        "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+        "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
+        "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
+    for (int block = 0; block < 256; block += 100) {
+        const int count = std::min(100, 256 - block);
+        toUnicode += std::to_string(count) + " beginbfrange\n";
+        char line[40];
+        for (int hi = block; hi < block + count; ++hi) {
+            std::snprintf(line, sizeof line, "<%02X00> <%02XFF> <%02X00>\n", hi, hi, hi);
+            toUnicode += line;
+        }
+        toUnicode += "endbfrange\n";
+    }
+    toUnicode += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+
+    QPDFObjectHandle file = deflatedStream(pdf, std::string(glyphlessFont, glyphlessFont + glyphlessFontSize));
+    file.getDict().replaceKey("/Length1", QPDFObjectHandle::newInteger(std::int64_t(glyphlessFontSize)));
+    QPDFObjectHandle descriptor = QPDFObjectHandle::parse(
+        "<< /Type /FontDescriptor /FontName /GlyphLessFont /Flags 5 /FontBBox [0 0 500 1000] /ItalicAngle 0 "
+        "/Ascent 1000 /Descent 0 /CapHeight 1000 /StemV 80 >>");
+    descriptor.replaceKey("/FontFile2", file);
+    QPDFObjectHandle cidFont = QPDFObjectHandle::parse(
+        "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /GlyphLessFont "
+        "/CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) /Supplement 0 >> /DW 500 >>");
+    cidFont.replaceKey("/FontDescriptor", pdf.makeIndirectObject(descriptor));
+    cidFont.replaceKey("/CIDToGIDMap", deflatedStream(pdf, toGlyph));
+    QPDFObjectHandle font = QPDFObjectHandle::parse(
+        "<< /Type /Font /Subtype /Type0 /BaseFont /GlyphLessFont /Encoding /Identity-H >>");
+    font.replaceKey("/DescendantFonts", QPDFObjectHandle::newArray({pdf.makeIndirectObject(cidFont)}));
+    font.replaceKey("/ToUnicode", deflatedStream(pdf, toUnicode));
+    return pdf.makeIndirectObject(font);
+}
+
+std::string textLayerContent(const RecognisedText& text, const imaging::Matrix& matrix, const std::string& font) {
+    if (text.words.empty() || text.width <= 0 || text.height <= 0) return {};
+    const bool sideways = text.turn == 90 || text.turn == 270;
+    const double uprightHeight = sideways ? text.width : text.height;
+    // Pixels of the upright picture (y upwards) to the page.
+    const imaging::Matrix toPage = then(then(fromTurned(text.turn, text.width, text.height),
+                                    imaging::Matrix{1.0 / text.width, 0, 0, 1.0 / text.height, 0, 0}),
+                               matrix);
+    std::ostringstream out;
+    out << "q " << number(toPage.a, 8) << ' ' << number(toPage.b, 8) << ' ' << number(toPage.c, 8) << ' '
+        << number(toPage.d, 8) << ' ' << number(toPage.e, 4) << ' ' << number(toPage.f, 4) << " cm\nBT 3 Tr\n";
+    const auto& words = text.words;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const RecognisedWord& w = words[i];
+        const bool spaced = !w.endsLine && i + 1 < words.size() && words[i + 1].left > w.right;
+        const double width = spaced ? words[i + 1].left - w.left : w.right - w.left;
+        const double size = w.bottom - w.top;
+        int units = 0;
+        const std::string hex = utf16Hex(spaced ? w.text + " " : w.text, &units);
+        if (units == 0) continue;
+        const double stretch = 100.0 * width / (units * 0.5 * size);
+        out << font << ' ' << number(size, 2) << " Tf " << number(stretch, 2) << " Tz 1 0 0 1 " << w.left << ' '
+            << number(uprightHeight - w.bottom, 2) << " Tm <" << hex << "> Tj\n";
+    }
+    out << "ET Q\n";
+    return out.str();
+}
+
+}  // namespace recognition
