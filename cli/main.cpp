@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // pictolio-convert: Pictolio's conversion for scripts, terminals and file managers. The same
 // engine, printing service, PDF printer and page preferences as the window, without a window.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <QCollator>
 #include <QCommandLineParser>
@@ -15,20 +12,18 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "appconfig.h"
+#include "cli/outputfiles.h"
 #include "common/dialogs.h"
 #include "common/paths.h"
 #include "convert/conversion.h"
 #include "convert/pdfprinter.h"
 #include "filelist/folderscan.h"
 #include "pdfwriter/driver.h"
-#include "pdffile/stagedfile.h"
 #include "platform/filesystem.h"
 #include "pictures/picture.h"
 #include "platform/printservice.h"
@@ -57,76 +52,6 @@ protected:
 
 void usageError(const QString& text) {
     std::fprintf(stderr, "pictolio-convert: %s\nTry 'pictolio-convert --help'.\n", qPrintable(text));
-}
-
-// Everything from one descriptor to the other, a piece at a time, each write checked: a PDF of
-// any size costs one piece of memory, and a reader that went away (EPIPE) is a failure. "" when
-// done, else why not.
-QString copyAll(int from, int to) {
-    std::vector<char> piece(1 << 20);
-    for (;;) {
-        const ssize_t n = ::read(from, piece.data(), piece.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return QString::fromLocal8Bit(std::strerror(errno));
-        if (n == 0) return {};
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t written = ::write(to, piece.data() + done, std::size_t(n - done));
-            if (written < 0 && errno == EINTR) continue;
-            if (written <= 0) return QString::fromLocal8Bit(std::strerror(written < 0 ? errno : ENOSPC));
-            done += written;
-        }
-    }
-}
-
-QString copyToStandardOutput(const QString& path) {
-    const int in = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return QString::fromLocal8Bit(std::strerror(errno));
-    const QString failure = copyAll(in, STDOUT_FILENO);
-    ::close(in);
-    return failure;
-}
-
-// The joined PDF to its name: moved when it can be; copied otherwise, whole, as the driver
-// writes its files (a StagedFile: never a name fixed in advance, which could be a file of the
-// user's such as a download's "X.pdf.part"). "" when done, else why not.
-QString moveTo(const QString& made, const QString& target) {
-    const QByteArray from = QFile::encodeName(made);
-    if (::rename(from.constData(), QFile::encodeName(target).constData()) == 0) return {};
-    if (errno != EXDEV) return QString::fromLocal8Bit(std::strerror(errno));
-    const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    if (in < 0 || ::fstat(in, &st) != 0) {
-        const QString failure = QString::fromLocal8Bit(std::strerror(errno));
-        if (in >= 0) ::close(in);
-        return failure;
-    }
-    // The mode the driver gave the PDF.
-    pdffile::StagedFile out(QFile::encodeName(target).toStdString(), st.st_mode & 0777);
-    QString failure = out.fd() < 0 ? QString::fromLocal8Bit(out.error().c_str()) : copyAll(in, out.fd());
-    ::close(in);
-    if (failure.isEmpty() && ::fsync(out.fd()) != 0) failure = QString::fromLocal8Bit(std::strerror(errno));
-    if (failure.isEmpty()) failure = QString::fromLocal8Bit(out.commit().c_str());
-    return failure;
-}
-
-// The run's temporary folders are named after its process, "pictolio-convert-PID-XXXXXX": a run
-// killed outright (kill -9) cannot remove them, so the next run removes those of processes that
-// are gone. Only real folders of this user: never one another user made or linked elsewhere.
-QString runFolderTemplate() {
-    return QDir::tempPath() + QStringLiteral("/pictolio-convert-%1-XXXXXX").arg(::getpid());
-}
-
-void removeFoldersOfKilledRuns() {
-    const QDir temp(QDir::tempPath());
-    for (const QString& name : temp.entryList({QStringLiteral("pictolio-convert-*")}, QDir::Dirs | QDir::Hidden)) {
-        bool numbered = false;
-        const pid_t owner = pid_t(name.section(QLatin1Char('-'), 2, 2).toInt(&numbered));
-        const QString path = temp.filePath(name);
-        struct stat st {};
-        if (numbered && owner > 0 && ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-            st.st_uid == ::getuid() && ::kill(owner, 0) != 0 && errno == ESRCH)
-            QDir(path).removeRecursively();
-    }
 }
 
 // The file system with each folder's files and subfolders in natural order (p1, p2, p10; letter
@@ -301,11 +226,15 @@ int main(int argc, char* argv[]) {
                                   QStringLiteral("The order of the pictures a folder gives: natural (default: p1, p2, "
                                                  "p10) or plain (by character: p1, p10, p2)."),
                                   QStringLiteral("ORDER"), QStringLiteral("natural"));
+    const QCommandLineOption sidecar(QStringLiteral("sidecar"),
+                                     QStringLiteral("Also write the recognised text to FILE (- for standard output), "
+                                                    "each page's followed by a form feed."),
+                                     QStringLiteral("FILE"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress, only the problems."));
     parser.addOptions({join, stretch, output, beside, paper, orientation, margin, fit, ocr, title, author, subject,
                        keywords, date, maxDpi, jpegQuality, mono, original, rotate, frames, pdfa, set, sort,
-                       quiet});
+                       sidecar, quiet});
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), QStringLiteral("Pictures, and folders of pictures."),
                                  QStringLiteral("FILE|FOLDER..."));
     if (!parser.parse(app.arguments())) {
@@ -426,6 +355,21 @@ int main(int argc, char* argv[]) {
         return 2;
     }
 
+    // The recognised text, as PDFs are made, to its own file or to standard output.
+    const bool textToOutput = parser.value(sidecar) == QLatin1String("-");
+    if (textToOutput && joinedFile == QLatin1String("-")) {
+        usageError(QStringLiteral("--sidecar -: standard output already takes the PDF"));
+        return 2;
+    }
+    QFile textFile(parser.isSet(sidecar) && !textToOutput ? QDir::current().absoluteFilePath(parser.value(sidecar)) : QString());
+    if (parser.isSet(sidecar) && !(textToOutput ? textFile.open(stdout, QIODevice::WriteOnly)
+                                                : textFile.open(QIODevice::WriteOnly | QIODevice::Truncate))) {
+        std::fprintf(stderr, "pictolio-convert: cannot write the text to %s: %s\n", qPrintable(shown(textFile.fileName())),
+                     qPrintable(textFile.errorString()));
+        return 1;
+    }
+    bool textWritten = true;
+
     // The rows: files as given, folders searched for pictures. A name whose bytes are not valid in
     // the file-name encoding cannot be opened: it is reported, not taken for another file.
     TerminalDialogs dialogs;
@@ -508,6 +452,10 @@ int main(int argc, char* argv[]) {
     };
     caller.cancelled = [] { return interrupted.load(); };
     caller.rowTurn = [quarterTurns](int) { return quarterTurns; };
+    caller.recognisedText = [&](const QString&, const std::string& text) {
+        if (textFile.isOpen())
+            textWritten = textWritten && textFile.write(text.data(), qint64(text.size())) == qint64(text.size()) && textFile.flush();
+    };
     ConversionJob job(printing, registry, decoder, config::outputWaitSeconds * 1000, caller);
     ConversionReport report = joined ? job.runJoined() : job.runPerPicture();
     // Interrupted, the PDF under way is abandoned, and nothing of it is left; otherwise every PDF
@@ -557,8 +505,11 @@ int main(int argc, char* argv[]) {
     for (const QString& path : report.incomplete)
         std::fprintf(stderr, "pictolio-convert: PDF lacks pictures that changed while it was made: %s\n",
                      qPrintable(shown(path)));
+    if (!textWritten)
+        std::fprintf(stderr, "pictolio-convert: the text was not all written to %s: %s\n",
+                     qPrintable(shown(textFile.fileName())), qPrintable(textFile.errorString()));
     if (interrupted) std::fprintf(stderr, "pictolio-convert: interrupted\n");
-    if (!quietly && joinedFile != QLatin1String("-"))
+    if (!quietly && joinedFile != QLatin1String("-") && !textToOutput)
         for (const QString& path : report.created) std::printf("%s\n", qPrintable(path));
     // Pages, not pictures: a TIFF file gives one page for each of its own.
     if (!quietly && !report.created.isEmpty()) {
@@ -570,6 +521,6 @@ int main(int argc, char* argv[]) {
                      qPrintable(count(report.pages, "page", "pages")));
     }
     const bool allMade = lostInEncoding.isEmpty() && report.invalidPictures.isEmpty() && report.notCreated.isEmpty() &&
-                         report.incomplete.isEmpty() && !interrupted && !report.created.isEmpty();
+                         report.incomplete.isEmpty() && !interrupted && !report.created.isEmpty() && textWritten;
     return allMade ? 0 : 1;
 }

@@ -136,6 +136,8 @@ void ConversionJob::waitForOutput(const QString& outputPath, const imaging::File
     if (result == WaitResult::Created || result == WaitResult::Incomplete) {
         for (const std::string& note : m_printing.pdfDriver().jobNotes(job))
             m_report.textNotes << QStringLiteral("%1: %2").arg(outputPath, QString::fromStdString(note));
+        const std::string text = m_printing.pdfDriver().takeJobText(job);
+        if (m_caller.recognisedText && !text.empty()) m_caller.recognisedText(outputPath, text);
         m_runOutputs.push_back({outputFileIdentity(outputPath), m_passSource});
         m_report.created << outputPath;
         m_report.pages += pages;

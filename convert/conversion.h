@@ -86,6 +86,9 @@ public:
         // Quarter turns clockwise the picture of a row is printed turned by (on top of its EXIF
         // orientation). Default: none.
         std::function<int(int row)> rowTurn;
+        // The text recognised in a PDF file just made, each page's followed by a form feed.
+        // Default: not kept.
+        std::function<void(const QString& pdf, const std::string& text)> recognisedText;
     };
 
     ConversionJob(PrintService& printing, Registry& registry, const PictureDecoder& decoder, int waitMs,

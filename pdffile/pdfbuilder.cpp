@@ -239,7 +239,7 @@ public:
         const std::size_t pageNumber = m_pages.size() + 1;
         QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
         std::ostringstream content;
-        std::string text;
+        std::string text, pageText;
         int turn = 0;
         int n = 0;
         for (const Placement& p : page.images) {
@@ -248,8 +248,13 @@ public:
                 if (recognised.cancelled) throw std::runtime_error("stopped");
                 if (!recognised.error.empty() && notes)
                     notes->push_back("no text on page " + std::to_string(pageNumber) + ": " + recognised.error);
+                if (recognised.readsPoorly() && notes)
+                    notes->push_back("poor text on page " + std::to_string(pageNumber) + ": the recogniser is " +
+                                     std::to_string(recognised.confidence) + " % sure of its words");
                 if (n == 0 && recognised.turnsPage) turn = recognised.turn;
                 text += textLayerContent(recognised, p.matrix, "/F0");
+                pageText += recognition::plainText(recognised);
+                m_recognised = true;
             }
             const std::string name = "/Im" + std::to_string(n++);
             xobjects.replaceKey(name, imageStream(m_pdf, p.image, m_streams, m_profiles, m_archival ? &m_archive : nullptr));
@@ -277,8 +282,13 @@ public:
         pageDict.replaceKey("/Contents", QPDFObjectHandle::newStream(&m_pdf, content.str()));
         QPDFPageDocumentHelper(m_pdf).addPage(m_pdf.makeIndirectObject(pageDict), false);
         m_pages.push_back(page);
+        m_text += pageText + '\f';
         writeNew();
     }
+
+    // The text recognised on the pages written, each page's followed by a form feed; "" when
+    // none was recognised.
+    std::string text() const { return m_recognised ? m_text : std::string(); }
 
     // Ends the document: what it says of itself (title: the file's name at path unless the job
     // gives one), the catalog and page tree, the cross-reference table.
@@ -365,6 +375,8 @@ private:
     QPDF m_pdf;
     ImageStreams m_streams;
     ProfileStreams m_profiles;
+    std::string m_text;
+    bool m_recognised = false;
     std::optional<QPDFObjectHandle> m_font;  // the text layer's, made for the first page with text
     std::vector<Page> m_pages;
     std::vector<std::int64_t> m_offsets = std::vector<std::int64_t>(1, -1);
@@ -388,7 +400,8 @@ Page sized(Page page, const PrintJob& job) {
 // given, nothing is left behind and *failed names the picture.
 std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWrite,
                          const std::string& path, const WriteOptions& options,
-                         std::shared_ptr<const imaging::ImageSource>* failed, std::vector<std::string>* textNotes) {
+                         std::shared_ptr<const imaging::ImageSource>* failed, std::vector<std::string>* textNotes,
+                         std::string* text) {
     StagedFile file(path, options.fileMode);
     if (file.fd() < 0) return file.error();
     std::optional<DocumentWriter> writer;
@@ -398,6 +411,7 @@ std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWr
         for (const Page& page : pagesToWrite) writer->add(sized(page, job), &notes);
         writer->finish(job, path);
         *textNotes = std::move(notes);
+        *text = writer->text();
     } catch (const std::exception& e) {
         // (a picture's reader may have passed the stop on as an error of its own)
         if (options.stop && options.stop->load()) return Abandoned().what();
@@ -433,7 +447,7 @@ WriteResult writePdfFile(const PrintJob& job, const std::string& path, const Wri
             return result;
         }
         std::shared_ptr<const imaging::ImageSource> failed;
-        result.error = writeAttempt(job, pagesToWrite, path, options, &failed, &result.notes);
+        result.error = writeAttempt(job, pagesToWrite, path, options, &failed, &result.notes, &result.text);
         if (!failed) break;
         result.leftOut.push_back(failed->description());
         // (erase and remove_if rather than erase_if: the fuzz build compiles this file as C++17)
@@ -495,6 +509,7 @@ WriteResult StreamedPdf::finish(const PrintJob& job, const std::string& path) {
             result.error = m_file->commitAs(path);
             result.written = result.error.empty();
             result.notes = std::move(m_notes);
+            result.text = m_writer->text();
         } catch (const std::exception& e) {
             result.error = e.what();
         }

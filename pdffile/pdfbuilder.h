@@ -30,8 +30,10 @@ struct WriteResult {
     std::string error;                // why nothing was written
     // Pictures left out: changed or gone since the check, or their data failed when written.
     std::vector<std::string> leftOut;
-    // Pages written without the text recognition was asked for, and why.
+    // Pages written without the text recognition was asked for, or with text read poorly, and why.
     std::vector<std::string> notes;
+    // The text recognised, each page's followed by a form feed; "" when none was recognised.
+    std::string text;
 };
 
 // Writes the job as a PDF file at path. The file appears only when it is whole (a StagedFile);

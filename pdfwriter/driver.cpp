@@ -182,6 +182,7 @@ std::uint64_t PdfWriterDriver::endJob(pdffile::PrintJob job, std::shared_ptr<Ope
         // Keep what became of the last thousand jobs.
         while (m_states.size() > 1000) m_states.erase(m_states.begin());
         while (!m_notes.empty() && m_notes.begin()->first + 1000 < id) m_notes.erase(m_notes.begin());
+        while (!m_texts.empty() && m_texts.begin()->first + 1000 < id) m_texts.erase(m_texts.begin());
         while (!m_errors.empty() && m_errors.begin()->first + 1000 < id) m_errors.erase(m_errors.begin());
         std::string file = QFile::encodeName(path).toStdString();
         if (open && !open->dropped) {
@@ -216,6 +217,15 @@ std::vector<std::string> PdfWriterDriver::jobNotes(std::uint64_t job) const {
     std::lock_guard lock(m_mutex);
     const auto it = m_notes.find(job);
     return it == m_notes.end() ? std::vector<std::string>{} : it->second;
+}
+
+std::string PdfWriterDriver::takeJobText(std::uint64_t job) {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_texts.find(job);
+    if (it == m_texts.end()) return {};
+    std::string text = std::move(it->second);
+    m_texts.erase(it);
+    return text;
 }
 
 QString PdfWriterDriver::jobError(std::uint64_t job) const {
@@ -333,6 +343,10 @@ void PdfWriterDriver::report(const Pending& pending, const pdffile::WriteResult&
     if (!result.notes.empty()) {
         std::lock_guard lock(m_mutex);
         m_notes[pending.id] = result.notes;
+    }
+    if (result.written && !result.text.empty()) {
+        std::lock_guard lock(m_mutex);
+        m_texts[pending.id] = result.text;
     }
     for (const std::string& picture : result.leftOut)
         log(QStringLiteral("left out of %1: %2 changed or vanished after it was checked")

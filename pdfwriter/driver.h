@@ -84,6 +84,9 @@ public:
     recognition::TextRecognition& recognition() { return *m_recognition; }
     // What the job's file lacks: pages written without the text asked for, and why.
     std::vector<std::string> jobNotes(std::uint64_t job) const;
+    // The text recognised in a written job's file, each page's followed by a form feed; "" when
+    // none was recognised. Taken once: a second call answers "".
+    std::string takeJobText(std::uint64_t job);
     // Why a failed job's file was not written, as the log says it.
     QString jobError(std::uint64_t job) const;
 
@@ -126,6 +129,7 @@ private:
     std::uint64_t m_nextJob = 1;
     std::map<std::uint64_t, JobState> m_states;  // the most recent jobs
     std::map<std::uint64_t, std::vector<std::string>> m_notes;
+    std::map<std::uint64_t, std::string> m_texts;
     std::map<std::uint64_t, QString> m_errors;
     std::atomic<bool> m_abandon{false};  // the job being written is to be dropped
     std::shared_ptr<OpenJob> m_writing;   // the open job being written, if one is

@@ -12,6 +12,7 @@
 #include <QMap>
 #include <QRegularExpression>
 #include <cmath>
+#include <mutex>
 
 namespace recognition {
 
@@ -83,13 +84,31 @@ void quieten(tesseract::TessBaseAPI& api) {
     api.SetVariable("debug_file", "/dev/null");  // its warnings would go to the program's stderr
 }
 
+// The line the iterator stands in: its baseline, and the height of its letters above it, the
+// same for all its words, so that readers take them for one line whatever their descenders.
+RecognisedLine lineAt(const tesseract::ResultIterator& it) {
+    RecognisedLine line;
+    int left = 0, top = 0, right = 0, bottom = 0, x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    it.BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom);
+    if (!it.Baseline(tesseract::RIL_TEXTLINE, &x1, &y1, &x2, &y2) || x2 <= x1) x1 = left, x2 = right, y1 = y2 = bottom;
+    line.x1 = x1, line.y1 = y1, line.x2 = x2, line.y2 = y2;
+    // The box of a sloping line is taller than its letters by the slope across it.
+    const double middle = (left + right) / 2.0;
+    const double slope = std::abs(double(y2 - y1) / double(x2 - x1)) * (right - left);
+    line.size = line.baselineAt(middle) - (top + slope / 2);
+    if (line.size < 0.3 * (bottom - top)) line.size = 0.75 * (bottom - top);
+    line.size = std::max(line.size, 1.0);
+    return line;
+}
+
 }  // namespace
 
 Recogniser::Recogniser(const std::string& languages) : m_languages(languages) {
     // Tesseract asks OpenMP for four threads on parts of every line, on top of the recognisers'
     // own, one per core: they fought over the cores and took 8 times as long (a 300-dpi page: 22 s
     // against 2.5 s). No parallel regions at all, for the whole program (which has no others).
-    omp_set_max_active_levels(0);
+    static std::once_flag oneThreadEach;
+    std::call_once(oneThreadEach, [] { omp_set_max_active_levels(0); });
     m_api = std::make_unique<tesseract::TessBaseAPI>();
     const QByteArray data = QFile::encodeName(languages::dataFolder());
     if (m_api->Init(data.constData(), languages.c_str(), tesseract::OEM_LSTM_ONLY) != 0) {
@@ -105,6 +124,15 @@ Recogniser::Recogniser(const std::string& languages) : m_languages(languages) {
 }
 
 Recogniser::~Recogniser() = default;
+
+std::string plainText(const RecognisedText& text) {
+    std::string out;
+    for (const RecognisedWord& word : text.words) {
+        out += word.text;
+        out += word.endsLine ? '\n' : ' ';
+    }
+    return out;
+}
 
 imaging::GreyImage turned(const imaging::GreyImage& image, int degrees) {
     degrees = ((degrees % 360) + 360) % 360;
@@ -129,14 +157,14 @@ imaging::GreyImage turned(const imaging::GreyImage& image, int degrees) {
 }
 
 int Recogniser::detectTurn(const imaging::GreyImage& image, int dpi) {
-    if (m_osdFailed) return 0;
+    if (m_osdFailed) return -1;
     if (!m_osd) {
         m_osd = std::make_unique<tesseract::TessBaseAPI>();
         const QByteArray data = QFile::encodeName(languages::dataFolder());
         if (m_osd->Init(data.constData(), "osd", tesseract::OEM_TESSERACT_ONLY) != 0) {
             m_osd.reset();
             m_osdFailed = true;
-            return 0;
+            return -1;
         }
         quieten(*m_osd);
         m_osd->SetPageSegMode(tesseract::PSM_OSD_ONLY);
@@ -151,23 +179,25 @@ int Recogniser::detectTurn(const imaging::GreyImage& image, int dpi) {
     // Tesseract names how far the picture is turned clockwise from upright; a weak guess (a
     // photo with a few words) leaves the page as it is.
     constexpr float sure = 2.0f;
-    if (!found || confidence < sure) return 0;
+    if (!found || confidence < sure) return -1;
     return (360 - degrees) % 360;
 }
 
 RecognisedText Recogniser::recognise(const imaging::GreyImage& stored, int dpi, int knownTurn, bool findTurn,
                                      const std::atomic<bool>* cancel,
                                      std::atomic<std::uint64_t>* progress) {
-    if (!findTurn || !m_api) return read(stored, dpi, knownTurn, cancel, progress, nullptr);
-    // Most pages stand upright: read as they stand, they are looked at for a turn only when they
-    // read badly (orientation detection costs a fifth of a reading).
+    // Most pages stand as their picture says: read so, they are looked at for another turn only
+    // when they read badly (orientation detection costs a fifth of a reading). A picture turned by
+    // hand, or a page scanned sideways or upside down, reads badly as it stands.
     int confidence = 0;
-    RecognisedText upright = read(stored, dpi, 0, cancel, progress, &confidence);
-    if (!upright.error.empty() || (confidence >= readsWell && upright.words.size() >= 3)) return upright;
+    RecognisedText first = read(stored, dpi, knownTurn, cancel, progress, &confidence);
+    if (!m_api || !first.error.empty() || (confidence >= readsWell && first.words.size() >= 3)) return first;
     const int turn = detectTurn(stored, dpi);
-    if (turn == 0) return upright;
-    RecognisedText text = read(stored, dpi, turn, cancel, progress, nullptr);
-    text.turnsPage = true;
+    if (turn < 0 || turn == knownTurn) return first;
+    int turnedConfidence = 0;
+    RecognisedText text = read(stored, dpi, turn, cancel, progress, &turnedConfidence);
+    if (!text.error.empty() || turnedConfidence <= confidence) return first;
+    text.turnsPage = findTurn;
     return text;
 }
 
@@ -197,32 +227,35 @@ RecognisedText Recogniser::read(const imaging::GreyImage& stored, int dpi, int t
     }
     const std::unique_ptr<tesseract::ResultIterator> it(m_api->GetIterator());
     if (it) {
+        bool newLine = true;
         do {
+            newLine = newLine || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE);
             if (it->Empty(tesseract::RIL_WORD)) continue;
             const std::unique_ptr<char[]> utf8(it->GetUTF8Text(tesseract::RIL_WORD));
             if (!utf8 || !*utf8.get()) continue;
             RecognisedWord word;
             it->BoundingBox(tesseract::RIL_WORD, &word.left, &word.top, &word.right, &word.bottom);
-            // The words of a line stand on its baseline and share its height, so that readers
-            // take them for one line: a word with a descender is not set lower than the others.
-            int lineLeft = 0, lineTop = 0, lineRight = 0, lineBottom = 0, x1 = 0, y1 = 0, x2 = 0, y2 = 0;
-            if (it->BoundingBox(tesseract::RIL_TEXTLINE, &lineLeft, &lineTop, &lineRight, &lineBottom) &&
-                it->Baseline(tesseract::RIL_TEXTLINE, &x1, &y1, &x2, &y2)) {
-                const double middle = (word.left + word.right) / 2.0;
-                const double baseline = x2 != x1 ? y1 + double(y2 - y1) * (middle - x1) / (x2 - x1) : y1;
-                if (baseline > lineTop) word.top = lineTop, word.bottom = int(std::lround(baseline));
+            if (word.right <= word.left || word.bottom <= word.top) continue;
+            if (newLine) {
+                if (!text.words.empty()) text.words.back().endsLine = true;
+                text.lines.push_back(lineAt(*it));
+                newLine = false;
             }
             word.text = utf8.get();
+            word.line = text.lines.size() - 1;
+            word.rightToLeft = it->WordDirection() == tesseract::DIR_RIGHT_TO_LEFT;
             word.endsLine = it->IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_WORD);
-            if (word.right > word.left && word.bottom > word.top) text.words.push_back(std::move(word));
+            text.words.push_back(std::move(word));
         } while (it->Next(tesseract::RIL_WORD));
     }
+    if (!text.words.empty()) text.words.back().endsLine = true;
     // Tesseract reads lines on their side as they stand, each word as sure as upright: a page
     // whose longer words stand taller than wide does not read well, however sure the words.
     std::size_t longWords = 0, tall = 0;
     for (const RecognisedWord& word : text.words)
         if (word.text.size() >= 4) ++longWords, tall += word.bottom - word.top > word.right - word.left;
-    if (confidence) *confidence = tall * 2 > longWords ? 0 : m_api->MeanTextConf();
+    text.confidence = m_api->MeanTextConf();
+    if (confidence) *confidence = tall * 2 > longWords ? 0 : text.confidence;
     m_api->Clear();
     return text;
 }

@@ -36,8 +36,19 @@ QString check(const QString& languages);
 // picture recognised, y downwards.
 struct RecognisedWord {
     int left = 0, top = 0, right = 0, bottom = 0;
-    std::string text;  // UTF-8
+    std::string text;  // UTF-8, in the order it is read
     bool endsLine = false;
+    std::size_t line = 0;  // its line, in RecognisedText::lines
+    bool rightToLeft = false;
+};
+
+// A line of text: its words stand on one baseline, through (x1, y1) and (x2, y2), and share one
+// size, the height of its letters above the baseline (same pixels as the words).
+struct RecognisedLine {
+    double x1 = 0, y1 = 0, x2 = 1, y2 = 0;
+    double size = 0;
+    // The baseline's height at x.
+    double baselineAt(double x) const { return x2 != x1 ? y1 + (y2 - y1) * (x - x1) / (x2 - x1) : y1; }
 };
 
 // What recognition found on one picture.
@@ -46,9 +57,18 @@ struct RecognisedText {
     int turn = 0;               // degrees clockwise the stored picture turns to read upright
     bool turnsPage = false;     // the turn was found from the text: the page turns with it
     std::vector<RecognisedWord> words;  // in reading order
+    std::vector<RecognisedLine> lines;
+    int confidence = -1;                // how sure the recogniser is of its words, 0 to 100
     std::string error;                  // why there is no text, when recognition failed
     bool cancelled = false;
+
+    // Whether the words read so poorly that they are likely wrong: worth a warning.
+    bool readsPoorly() const { return error.empty() && words.size() >= 3 && confidence >= 0 && confidence < 50; }
 };
+
+// The text as a reader takes it out: words in reading order, a space between the words of a
+// line, a line break after each line.
+std::string plainText(const RecognisedText& text);
 
 // Tesseract, set up for the given languages: one per thread, kept from picture to picture.
 class Recogniser {
@@ -73,6 +93,8 @@ private:
     // turn: upright printed text reads at 85 to 95, text on its side or upside down far below.
     static constexpr int readsWell = 70;
 
+    // How far the stored picture turns clockwise for its text to stand upright; -1 when that
+    // cannot be told.
     int detectTurn(const imaging::GreyImage& image, int dpi);
     // Reads the picture turned clockwise by turn; confidence: gets the mean confidence.
     RecognisedText read(const imaging::GreyImage& image, int dpi, int turn, const std::atomic<bool>* cancel,

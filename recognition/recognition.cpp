@@ -104,6 +104,20 @@ int shrinkFor(int dpi, const imaging::ImageFormat& f) {
 
 }  // namespace
 
+RecognisedText TextRecognition::recognise(PendingText::Task& task, std::unique_ptr<Recogniser>& recogniser) {
+    const int shrink = shrinkFor(task.dpi, task.image->format());
+    const imaging::GreyImage grey = task.image->grey(shrink);
+    if (grey.isNull()) {
+        RecognisedText result;
+        result.error = "the picture could not be read for text recognition";
+        return result;
+    }
+    if (!recogniser || recogniser->languages() != task.languages)
+        recogniser = std::make_unique<Recogniser>(task.languages);
+    const int dpi = std::max(50, task.dpi * grey.width / std::max(1, task.image->format().width));
+    return recogniser->recognise(grey, dpi, task.knownTurn, task.findTurn, &task.cancelled, m_progress);
+}
+
 void TextRecognition::work() {
     std::unique_ptr<Recogniser> recogniser;
     for (;;) {
@@ -120,16 +134,18 @@ void TextRecognition::work() {
             result.cancelled = true;
             result.error = "stopped";
         } else {
-            const int shrink = shrinkFor(task->dpi, task->image->format());
-            const imaging::GreyImage grey = task->image->grey(shrink);
-            if (grey.isNull()) {
-                result.error = "the picture could not be read for text recognition";
-            } else {
-                if (!recogniser || recogniser->languages() != task->languages)
-                    recogniser = std::make_unique<Recogniser>(task->languages);
-                const int dpi = std::max(50, task->dpi * grey.width / std::max(1, task->image->format().width));
-                result = recogniser->recognise(grey, dpi, task->knownTurn, task->findTurn, &task->cancelled,
-                                               m_progress);
+            // A failure ends this picture's recognition, never the program: the page is made
+            // without its text, and says why.
+            try {
+                result = recognise(*task, recogniser);
+            } catch (const std::bad_alloc&) {
+                recogniser.reset();
+                result = {};
+                result.error = "not enough memory to recognise the text";
+            } catch (const std::exception& e) {
+                recogniser.reset();
+                result = {};
+                result.error = std::string("recognition failed: ") + e.what();
             }
         }
         if (m_progress) m_progress->fetch_add(1, std::memory_order_relaxed);

@@ -66,6 +66,9 @@ public:
 
 private:
     void work();
+    // The task's picture recognised by the worker's recogniser (made, or made again for other
+    // languages). Throws what the recogniser or the picture throws.
+    RecognisedText recognise(PendingText::Task& task, std::unique_ptr<Recogniser>& recogniser);
 
     std::atomic<std::uint64_t>* m_progress;
     int m_workerCount;

@@ -4,8 +4,10 @@
 #include <qpdf/QUtil.hh>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
+#include <stdexcept>
 
 #include "recognition/glyphlessfont.h"
 
@@ -33,29 +35,38 @@ imaging::Matrix fromTurned(int turn, double w, double h) {
 
 std::string number(double v, int decimals) { return QUtil::double_to_string(v, decimals, true); }
 
-// The text as UTF-16 code units, in hexadecimal; characters past the first plane become U+FFFD.
-std::string utf16Hex(const std::string& utf8, int* units) {
-    const std::u32string codes = [&] {
-        std::u32string out;
-        for (std::size_t i = 0; i < utf8.size();) {
-            const unsigned char c = static_cast<unsigned char>(utf8[i]);
-            const int length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-            char32_t code = length == 1 ? c : c & (0x7F >> length);
-            for (int k = 1; k < length && i + std::size_t(k) < utf8.size(); ++k)
-                code = (code << 6) | (static_cast<unsigned char>(utf8[i + std::size_t(k)]) & 0x3F);
-            out += code;
-            i += std::size_t(length);
-        }
-        return out;
-    }();
+// A UTF-8 string's characters.
+std::u32string codePoints(const std::string& utf8) {
+    std::u32string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        const int length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+        char32_t code = length == 1 ? c : c & (0x7F >> length);
+        for (int k = 1; k < length && i + std::size_t(k) < utf8.size(); ++k)
+            code = (code << 6) | (static_cast<unsigned char>(utf8[i + std::size_t(k)]) & 0x3F);
+        out += code;
+        i += std::size_t(length);
+    }
+    return out;
+}
+
+// The characters as UTF-16 code units, in hexadecimal: those past U+FFFF as a surrogate pair, what
+// is no character as U+FFFD. units: how many.
+std::string utf16Hex(const std::u32string& codes, int* units) {
     std::string hex;
-    char unit[8];
+    char unit[16];
     *units = 0;
     for (char32_t code : codes) {
-        if (code > 0xFFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
-        std::snprintf(unit, sizeof unit, "%04X", unsigned(code));
+        if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
+        if (code > 0xFFFF) {
+            const char32_t v = code - 0x10000;
+            std::snprintf(unit, sizeof unit, "%04X%04X", unsigned(0xD800 + (v >> 10)), unsigned(0xDC00 + (v & 0x3FF)));
+            *units += 2;
+        } else {
+            std::snprintf(unit, sizeof unit, "%04X", unsigned(code));
+            *units += 1;
+        }
         hex += unit;
-        ++*units;
     }
     return hex;
 }
@@ -63,8 +74,9 @@ std::string utf16Hex(const std::string& utf8, int* units) {
 QPDFObjectHandle deflatedStream(QPDF& pdf, const std::string& data) {
     uLongf size = compressBound(uLong(data.size()));
     std::string packed(size, '\0');
-    compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
-              uLong(data.size()), Z_BEST_COMPRESSION);
+    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
+                  uLong(data.size()), Z_BEST_COMPRESSION) != Z_OK)
+        throw std::runtime_error("cannot compress the text layer's font");
     packed.resize(size);
     QPDFObjectHandle stream = QPDFObjectHandle::newStream(&pdf, packed);
     stream.getDict().replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
@@ -118,23 +130,42 @@ std::string textLayerContent(const RecognisedText& text, const imaging::Matrix& 
     const double uprightHeight = sideways ? text.width : text.height;
     // Pixels of the upright picture (y upwards) to the page.
     const imaging::Matrix toPage = then(then(fromTurned(text.turn, text.width, text.height),
-                                    imaging::Matrix{1.0 / text.width, 0, 0, 1.0 / text.height, 0, 0}),
-                               matrix);
+                                             imaging::Matrix{1.0 / text.width, 0, 0, 1.0 / text.height, 0, 0}),
+                                        matrix);
     std::ostringstream out;
     out << "q " << number(toPage.a, 8) << ' ' << number(toPage.b, 8) << ' ' << number(toPage.c, 8) << ' '
         << number(toPage.d, 8) << ' ' << number(toPage.e, 4) << ' ' << number(toPage.f, 4) << " cm\nBT 3 Tr\n";
     const auto& words = text.words;
+    std::size_t sizedLine = text.lines.size();  // the line whose size the font was last set to
     for (std::size_t i = 0; i < words.size(); ++i) {
         const RecognisedWord& w = words[i];
-        const bool spaced = !w.endsLine && i + 1 < words.size() && words[i + 1].left > w.right;
-        const double width = spaced ? words[i + 1].left - w.left : w.right - w.left;
-        const double size = w.bottom - w.top;
+        if (w.line >= text.lines.size()) continue;
+        const RecognisedLine& line = text.lines[w.line];
+        // Every word of a line on the line's baseline, at the line's size: readers join them into
+        // one line, in reading order. A word runs to the next one, with a space to it.
+        const RecognisedWord* next = !w.endsLine && i + 1 < words.size() && words[i + 1].line == w.line ? &words[i + 1]
+                                                                                                        : nullptr;
+        std::u32string codes = codePoints(w.text);
+        double from = w.left, to = w.right;
+        if (w.rightToLeft) {
+            // Drawn left to right as it shows; readers put right-to-left text back in its order.
+            std::reverse(codes.begin(), codes.end());
+            if (next && next->right < w.left) codes.insert(codes.begin(), U' '), from = next->right;
+        } else if (next && next->left > w.right) {
+            codes += U' ';
+            to = next->left;
+        }
         int units = 0;
-        const std::string hex = utf16Hex(spaced ? w.text + " " : w.text, &units);
+        const std::string hex = utf16Hex(codes, &units);
         if (units == 0) continue;
-        const double stretch = 100.0 * width / (units * 0.5 * size);
-        out << font << ' ' << number(size, 2) << " Tf " << number(stretch, 2) << " Tz 1 0 0 1 " << w.left << ' '
-            << number(uprightHeight - w.bottom, 2) << " Tm <" << hex << "> Tj\n";
+        const double stretch = 100.0 * (to - from) / (units * 0.5 * line.size);
+        if (sizedLine != w.line) out << font << ' ' << number(line.size, 2) << " Tf ";
+        sizedLine = w.line;
+        // Level, at the height of the line's baseline at its middle: readers split a line whose
+        // words are drawn at a slant, or at heights that follow its slope, into pieces they put
+        // out of order.
+        out << number(stretch, 2) << " Tz 1 0 0 1 " << number(from, 2) << ' '
+            << number(uprightHeight - line.baselineAt((line.x1 + line.x2) / 2), 2) << " Tm <" << hex << "> Tj\n";
     }
     out << "ET Q\n";
     return out.str();

@@ -16,8 +16,8 @@ namespace recognition {
 QPDFObjectHandle textLayerFont(QPDF& pdf);
 
 // Content that writes the words recognised on a picture invisibly over it (text rendering mode
-// 3), each on the word's box: its font size the box's height, stretched to its width, a space
-// after it up to the next word of its line. matrix: where the picture's unit square goes on the
+// 3): each line's words level on its baseline at its size, each word stretched over its box with
+// a space up to the next word of its line. matrix: where the picture's unit square goes on the
 // page. font: the font's resource name ("/F0").
 std::string textLayerContent(const RecognisedText& text, const imaging::Matrix& matrix, const std::string& font);
 

@@ -215,6 +215,59 @@ TEST_F(Recognition, EveryKindOfPictureIsRead) {
         EXPECT_LE(characterErrorRate(testing::textParagraph.join(' '), pagesText[i]), 0.01) << i << ": " << pagesText[i].toStdString();
 }
 
+// What a reader takes out of the PDF (plain pdftotext, and the text written beside it) is the
+// printed text in reading order: on a scan a little askew, and on pictures stored sideways or
+// upside down that a hand turn shows upright.
+TEST_F(Recognition, TextComesOutInReadingOrderHoweverThePictureStands) {
+    const testing::TextPage page = testing::drawTextPage();
+    const QString expected = testing::textParagraph.join(' ');
+    QImage askew(page.image.size(), QImage::Format_RGB888);
+    askew.fill(Qt::white);
+    {
+        QPainter painter(&askew);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.translate(askew.width() / 2.0, askew.height() / 2.0);
+        painter.rotate(2.5);
+        painter.translate(-askew.width() / 2.0, -askew.height() / 2.0);
+        painter.drawImage(0, 0, page.image);
+    }
+    const struct {
+        const char* name;
+        QImage stored;
+        const char* turn;  // --rotate
+        bool shownUpright;
+    } cases[] = {
+        {"askew.jpg", askew, "0", true},
+        {"sideways.jpg", testing::storedFor(page.image, 6), "90", true},
+        {"upside-down.jpg", testing::storedFor(page.image, 3), "180", true},
+        {"other-way.jpg", testing::storedFor(page.image, 8), "270", true},
+        // Turned away by hand: the page shows its text turned, and it still reads.
+        {"turned-over.jpg", page.image, "180", true},
+        {"turned-aside.jpg", page.image, "270", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString picture = write(c.name, testing::textJpeg(c.stored, 1, 300));
+        ASSERT_EQ(run({"--ocr", "eng", "--rotate", c.turn, "--sidecar", "text.txt", picture}), 0) << errors.toStdString();
+        const QString pdf = out.filePath(QFileInfo(c.name).completeBaseName() + ".pdf");
+        EXPECT_EQ(rotationsOf(pdf), std::vector<int>{0});  // shown as the hand turn says
+        // (poppler puts the lines of a page whose text stands sideways in an order of its own)
+        const QString text = textOf(pdf);
+        if (c.shownUpright) {
+            EXPECT_LE(characterErrorRate(expected, text), 0.002) << text.toStdString();
+        }
+        const QString sidecar = QString::fromUtf8(testing::readFile(out.filePath("text.txt")));
+        EXPECT_TRUE(sidecar.endsWith('\f'));
+        EXPECT_LE(characterErrorRate(expected, sidecar), 0.002) << sidecar.toStdString();
+    }
+    // Joined, each page's text ends in a form feed; standard output takes it just as well.
+    const QString a = write("a.jpg", testing::textJpeg(page.image, 1, 300));
+    ASSERT_EQ(run({"--ocr", "eng", "--join", "-o", "both.pdf", "--sidecar", "-", a, a}), 0) << errors.toStdString();
+    EXPECT_EQ(output.count('\f'), 2) << output.toStdString();
+    EXPECT_LE(characterErrorRate(expected + ' ' + expected, output), 0.002) << output.toStdString();
+    EXPECT_EQ(run({"--ocr", "eng", "--join", "-o", "-", "--sidecar", "-", a}), 2);
+}
+
 TEST_F(Recognition, MissingLanguagesAreRefusedAndAStoppedRunLeavesNothing) {
     const QString picture = write("a.jpg", testing::textJpeg(testing::drawTextPage().image, 1, 300));
     EXPECT_EQ(run({"--ocr", "eng+xyz", picture}), 2);

@@ -1,0 +1,95 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The files a run makes beyond the driver's: the joined PDF moved to its name or copied to
+// standard output, and the run's temporary folders.
+#include "cli/outputfiles.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "pdffile/stagedfile.h"
+
+namespace pictolio {
+
+namespace {
+
+// Everything from one descriptor to the other, a piece at a time, each write checked: a PDF of
+// any size costs one piece of memory, and a reader that went away (EPIPE) is a failure. "" when
+// done, else why not.
+QString copyAll(int from, int to) {
+    std::vector<char> piece(1 << 20);
+    for (;;) {
+        const ssize_t n = ::read(from, piece.data(), piece.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return QString::fromLocal8Bit(std::strerror(errno));
+        if (n == 0) return {};
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t written = ::write(to, piece.data() + done, std::size_t(n - done));
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) return QString::fromLocal8Bit(std::strerror(written < 0 ? errno : ENOSPC));
+            done += written;
+        }
+    }
+}
+
+}  // namespace
+
+QString copyToStandardOutput(const QString& path) {
+    const int in = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return QString::fromLocal8Bit(std::strerror(errno));
+    const QString failure = copyAll(in, STDOUT_FILENO);
+    ::close(in);
+    return failure;
+}
+
+// The joined PDF to its name: moved when it can be; copied otherwise, whole, as the driver
+// writes its files (a StagedFile: never a name fixed in advance, which could be a file of the
+// user's such as a download's "X.pdf.part"). "" when done, else why not.
+QString moveTo(const QString& made, const QString& target) {
+    const QByteArray from = QFile::encodeName(made);
+    if (::rename(from.constData(), QFile::encodeName(target).constData()) == 0) return {};
+    if (errno != EXDEV) return QString::fromLocal8Bit(std::strerror(errno));
+    const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (in < 0 || ::fstat(in, &st) != 0) {
+        const QString failure = QString::fromLocal8Bit(std::strerror(errno));
+        if (in >= 0) ::close(in);
+        return failure;
+    }
+    // The mode the driver gave the PDF.
+    pdffile::StagedFile out(QFile::encodeName(target).toStdString(), st.st_mode & 0777);
+    QString failure = out.fd() < 0 ? QString::fromLocal8Bit(out.error().c_str()) : copyAll(in, out.fd());
+    ::close(in);
+    if (failure.isEmpty() && ::fsync(out.fd()) != 0) failure = QString::fromLocal8Bit(std::strerror(errno));
+    if (failure.isEmpty()) failure = QString::fromLocal8Bit(out.commit().c_str());
+    return failure;
+}
+
+// The run's temporary folders are named after its process, "pictolio-convert-PID-XXXXXX": a run
+// killed outright (kill -9) cannot remove them, so the next run removes those of processes that
+// are gone. Only real folders of this user: never one another user made or linked elsewhere.
+QString runFolderTemplate() {
+    return QDir::tempPath() + QStringLiteral("/pictolio-convert-%1-XXXXXX").arg(::getpid());
+}
+
+void removeFoldersOfKilledRuns() {
+    const QDir temp(QDir::tempPath());
+    for (const QString& name : temp.entryList({QStringLiteral("pictolio-convert-*")}, QDir::Dirs | QDir::Hidden)) {
+        bool numbered = false;
+        const pid_t owner = pid_t(name.section(QLatin1Char('-'), 2, 2).toInt(&numbered));
+        const QString path = temp.filePath(name);
+        struct stat st {};
+        if (numbered && owner > 0 && ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+            st.st_uid == ::getuid() && ::kill(owner, 0) != 0 && errno == ESRCH)
+            QDir(path).removeRecursively();
+    }
+}
+
+}  // namespace pictolio

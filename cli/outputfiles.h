@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+
+#include <QString>
+
+namespace pictolio {
+
+// The PDF file at path copied to standard output; "" when done, else why not.
+QString copyToStandardOutput(const QString& path);
+
+// The joined PDF to its name: moved when it can be; copied otherwise, whole, as the driver
+// writes its files. "" when done, else why not.
+QString moveTo(const QString& made, const QString& target);
+
+// The template of a run's temporary folders, named after its process.
+QString runFolderTemplate();
+
+// Removes the temporary folders of runs whose process is gone (killed outright).
+void removeFoldersOfKilledRuns();
+
+}  // namespace pictolio
