@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The text layer as readers take it out: a page holding only the layer, read back by poppler.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include "recognition/textlayer.h"
+
+namespace recognition {
+namespace {
+
+// What plain pdftotext reads on a 1000 x 400 point page whose whole area is the recognised picture.
+QString readBack(const RecognisedText& text) {
+    QPDF pdf;
+    pdf.emptyPDF();
+    QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
+    fonts.replaceKey("/F0", textLayerFont(pdf));
+    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+    resources.replaceKey("/Font", fonts);
+    QPDFObjectHandle page = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 1000 400] >>");
+    page.replaceKey("/Resources", resources);
+    page.replaceKey("/Contents",
+                    QPDFObjectHandle::newStream(&pdf, textLayerContent(text, imaging::Matrix{1000, 0, 0, 400, 0, 0}, "/F0")));
+    QPDFPageDocumentHelper(pdf).addPage(pdf.makeIndirectObject(page), false);
+    QTemporaryDir folder;
+    const QString path = folder.filePath("layer.pdf");
+    QPDFWriter writer(pdf, path.toUtf8().constData());
+    writer.write();
+    QProcess p;
+    p.start("pdftotext", {path, "-"});
+    p.waitForFinished(30000);
+    // (poppler marks right-to-left text with embedding marks)
+    return QString::fromUtf8(p.readAllStandardOutput()).remove('\f').remove(QChar(0x202B)).remove(QChar(0x202C)).trimmed();
+}
+
+RecognisedWord word(int left, int top, int right, int bottom, const char* text, std::size_t line, bool ends = false) {
+    RecognisedWord w{left, top, right, bottom, text, ends, line};
+    return w;
+}
+
+RecognisedWord rightToLeft(RecognisedWord w) {
+    w.rightToLeft = true;
+    return w;
+}
+
+TEST(TextLayer, LinesComeOutWholeInReadingOrder) {
+    const struct {
+        const char* name;
+        std::vector<RecognisedLine> lines;
+        std::vector<RecognisedWord> words;
+        const char* expected;
+    } cases[] = {
+        // A sloping line whose words hang below and rise above each other's boxes, over a level one.
+        {"sloping",
+         {{100, 120, 900, 150, 40}, {100, 200, 900, 200, 40}},
+         {word(100, 70, 300, 140, "quickly", 0), word(330, 90, 560, 135, "jumping", 0),
+          word(600, 100, 880, 160, "yeoman", 0, true), word(100, 160, 250, 210, "below", 1),
+          word(280, 160, 320, 200, "it", 1, true)},
+         "quickly jumping yeoman\nbelow it"},
+        // A word of a right-to-left script, in the order it is read.
+        {"right to left",
+         {{100, 200, 900, 200, 40}},
+         {rightToLeft(word(600, 160, 700, 200, "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D", 0, true))},
+         "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D"},
+    };
+    for (const auto& c : cases) {
+        RecognisedText text;
+        text.width = 1000, text.height = 400;
+        text.lines = c.lines;
+        text.words = c.words;
+        EXPECT_EQ(readBack(text), QString::fromUtf8(c.expected)) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace recognition
