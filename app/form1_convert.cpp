@@ -6,6 +6,8 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include <algorithm>
+
 #include "app/conversionlines.h"
 #include "app/form1.h"
 #include "common/errortrap.h"
@@ -76,6 +78,12 @@ ConversionJob::Caller Form1::conversionCaller(ErrorTrap& trap, bool joined) {
     caller.cancelled = [this] { return m_unloading; };
     caller.holder = &Creator->pictureSlot();
     caller.rowTurn = [this](int row) { return ListView1->rowTurn(row); };
+    // While the run waits for text recognition, the bar counts the pages recognised.
+    caller.recognitionProgress = [this](int recognised, int started) {
+        const int pages = std::max(started, ListView1->rowCount());
+        ProgressBar1->setExactValue(100.0 * recognised / std::max(1, pages));
+        ProgressBar1->setBarText(QStringLiteral("Recognising text: %1 of %2 pages").arg(recognised).arg(pages));
+    };
     return caller;
 }
 

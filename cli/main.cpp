@@ -104,33 +104,50 @@ QString shown(const QString& path) {
     return out;
 }
 
+// Progress on a terminal: a bar, the pace and the time left, by files drawn or, with text
+// recognition on, by pages recognised (which take most of the time); elsewhere a line a file.
 class Progress {
 public:
     explicit Progress(int total) : m_total(total), m_terminal(::isatty(STDERR_FILENO)) { m_clock.start(); }
     void file(int index, const QString& path) {
-        const QString name = QFileInfo(path).fileName();
+        m_index = index;
+        m_name = QFileInfo(path).fileName();
         if (!m_terminal) {
             std::fprintf(stderr, "[%d/%d] %s\n", index, m_total, qPrintable(shown(path)));
             return;
         }
-        const double seconds = m_clock.elapsed() / 1000.0;
-        const double rate = index > 1 && seconds > 0 ? (index - 1) / seconds : 0;
-        const int left = rate > 0 ? int((m_total - index + 1) / rate) : -1;
-        const int width = 24, filled = m_total ? width * (index - 1) / m_total : 0;
-        const QString bar = QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('.'));
-        const QString eta = left < 0 ? QStringLiteral("--:--")
-                                     : QStringLiteral("%1:%2").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
-        std::fprintf(stderr, "\r\033[K[%s] %d/%d %.1f files/s %s left  %s", qPrintable(bar), index, m_total, rate,
-                     qPrintable(eta), qPrintable(shown(name).left(40)));
-        std::fflush(stderr);
+        show();
+    }
+    void recognised(int pages, int started) {
+        m_pages = pages;
+        m_pagesTotal = std::max(started, m_total);
+        if (m_terminal) show();
     }
     void done() {
         if (m_terminal) std::fprintf(stderr, "\r\033[K");
     }
 
 private:
-    int m_total;
+    void show() {
+        const bool reading = m_pagesTotal > 0;
+        const int done = reading ? m_pages : m_index - 1, total = reading ? m_pagesTotal : m_total;
+        const double seconds = m_clock.elapsed() / 1000.0;
+        const double rate = done > 0 && seconds > 0 ? done / seconds : 0;
+        const int left = rate > 0 ? int((total - done) / rate + 0.5) : -1;
+        const int width = 24, filled = total ? width * done / total : 0;
+        const QString bar = QString(filled, QLatin1Char('#')) + QString(width - filled, QLatin1Char('.'));
+        const QString eta = left < 0 ? QStringLiteral("--:--")
+                                     : QStringLiteral("%1:%2").arg(left / 60).arg(left % 60, 2, 10, QLatin1Char('0'));
+        const QString count = reading ? QStringLiteral("%1/%2 files, %3/%4 pages read").arg(m_index).arg(m_total).arg(done).arg(total)
+                                      : QStringLiteral("%1/%2 %3 files/s").arg(m_index).arg(m_total).arg(rate, 0, 'f', 1);
+        std::fprintf(stderr, "\r\033[K[%s] %s %s left  %s", qPrintable(bar), qPrintable(count), qPrintable(eta),
+                     qPrintable(shown(m_name).left(40)));
+        std::fflush(stderr);
+    }
+
+    int m_total, m_index = 0, m_pages = 0, m_pagesTotal = 0;
     bool m_terminal;
+    QString m_name;
     QElapsedTimer m_clock;
 };
 
@@ -452,6 +469,9 @@ int main(int argc, char* argv[]) {
     };
     caller.cancelled = [] { return interrupted.load(); };
     caller.rowTurn = [quarterTurns](int) { return quarterTurns; };
+    caller.recognitionProgress = [&](int pages, int started) {
+        if (!quietly) progress.recognised(pages, started);
+    };
     caller.recognisedText = [&](const QString&, const std::string& text) {
         if (textFile.isOpen())
             textWritten = textWritten && textFile.write(text.data(), qint64(text.size())) == qint64(text.size()) && textFile.flush();

@@ -128,7 +128,10 @@ bool ConversionJob::lockSettings(pdfprinter::SettingsLock& lock, const QString& 
 void ConversionJob::waitForOutput(const QString& outputPath, const imaging::FileIdentity& before, quint64 job,
                                   int pages) {
     const WaitResult result =
-        waitForOutputFile(outputPath, before, m_printing, job, m_waitMs, [this] { return cancelled(); });
+        waitForOutputFile(outputPath, before, m_printing, job, m_waitMs, [this] {
+            tellRecognition();
+            return cancelled();
+        });
     if (result == WaitResult::Failed) notCreated(outputPath, m_printing.pdfDriver().jobError(job), true);
     if (result == WaitResult::TimedOut)
         notCreated(outputPath, QStringLiteral("the PDF printer made no progress for %1 seconds").arg(m_waitMs / 1000));
@@ -151,9 +154,20 @@ void ConversionJob::keepPaceWithRecognition() {
     recognition::TextRecognition& recognition = m_printing.pdfDriver().recognition();
     const int ahead = recognition.workers() + 1;
     while (recognition.unfinished() > ahead && !cancelled()) {
+        tellRecognition();
         doEvents();
         recognition.waitUntilAtMost(ahead, 20);
     }
+}
+
+void ConversionJob::tellRecognition() {
+    if (!m_caller.recognitionProgress) return;
+    const recognition::TextRecognition::Count now = m_printing.pdfDriver().recognition().count();
+    const recognition::TextRecognition::Count run{now.started - m_recognitionBefore.started,
+                                                  now.ended - m_recognitionBefore.ended};
+    if (run.started == 0 || (run.started == m_recognitionTold.started && run.ended == m_recognitionTold.ended)) return;
+    m_recognitionTold = run;
+    m_caller.recognitionProgress(run.ended, run.started);
 }
 
 // A row that is not a picture, and why, as the decoder said; the reason goes to the printer's log
@@ -179,6 +193,8 @@ void ConversionJob::noteRunSources() {
     m_report = {};
     m_frames = m_printing.pageSetup().allFrames ? PictureDecoder::Frames::All : PictureDecoder::Frames::First;
     m_settingsLockGivenUp = false;
+    m_recognitionBefore = m_printing.pdfDriver().recognition().count();
+    m_recognitionTold = {};
     m_runSources.clear();
     m_runOutputs.clear();
     const int n = m_caller.rowCount();

@@ -11,6 +11,7 @@
 #include "convert/pdfprinter.h"
 #include "imaging/imagesource.h"
 #include "pictures/picture.h"
+#include "recognition/recognition.h"
 
 namespace pictolio {
 
@@ -89,6 +90,9 @@ public:
         // The text recognised in a PDF file just made, each page's followed by a form feed.
         // Default: not kept.
         std::function<void(const QString& pdf, const std::string& text)> recognisedText;
+        // With text recognition on: pages whose text is recognised, of those started, in this
+        // run; told as it changes. Default: not told.
+        std::function<void(int recognised, int started)> recognitionProgress;
     };
 
     ConversionJob(PrintService& printing, Registry& registry, const PictureDecoder& decoder, int waitMs,
@@ -113,6 +117,8 @@ private:
     ConversionReport finish(bool stopped);
     bool lockSettings(pdfprinter::SettingsLock& lock, const QString& outputPath, bool* abandoned);
     void keepPaceWithRecognition();
+    // Tells the caller how far recognition has come in this run, when that changed.
+    void tellRecognition();
     void waitForOutput(const QString& outputPath, const imaging::FileIdentity& before, quint64 job, int pages);
     void noteRunSources();
     QString clearOfRunOutputs(const QString& outputPath, const QString& source) const;
@@ -133,6 +139,8 @@ private:
     std::vector<RunOutput> m_runOutputs;  // the PDFs the run has made, and the pictures they came from
     imaging::FileIdentity m_passSource;  // the picture of the pass under way
     bool m_settingsLockGivenUp = false;
+    recognition::TextRecognition::Count m_recognitionBefore;  // the pool's count as the run began
+    recognition::TextRecognition::Count m_recognitionTold;
     PictureDecoder::Frames m_frames = PictureDecoder::Frames::First;  // the printer's preference, read as the run begins
 };
 

@@ -68,6 +68,7 @@ std::shared_ptr<const PendingText> TextRecognition::start(std::shared_ptr<const 
                         m_started.end());
         m_started.push_back(task);
         ++m_unfinished;
+        ++m_count.started;
     }
     m_wake.notify_one();
     return std::make_shared<const PendingText>(task);
@@ -82,6 +83,11 @@ void TextRecognition::stopAll() {
 int TextRecognition::unfinished() const {
     std::lock_guard lock(m_mutex);
     return m_unfinished;
+}
+
+TextRecognition::Count TextRecognition::count() const {
+    std::lock_guard lock(m_mutex);
+    return m_count;
 }
 
 void TextRecognition::waitUntilAtMost(int most, int milliseconds) const {
@@ -159,6 +165,7 @@ void TextRecognition::work() {
         {
             std::lock_guard lock(m_mutex);
             --m_unfinished;
+            ++m_count.ended;
         }
         m_changed.notify_all();
     }

@@ -64,6 +64,12 @@ public:
 
     int workers() const { return m_workerCount; }
 
+    // Pictures started, and pictures whose recognition has ended, since the pool was made.
+    struct Count {
+        int started = 0, ended = 0;
+    };
+    Count count() const;
+
 private:
     void work();
     // The task's picture recognised by the worker's recogniser (made, or made again for other
@@ -78,6 +84,7 @@ private:
     std::deque<std::shared_ptr<PendingText::Task>> m_queue;
     std::vector<std::weak_ptr<PendingText::Task>> m_started;
     int m_unfinished = 0;
+    Count m_count;
     bool m_stopping = false;
     std::vector<std::thread> m_threads;
 };
