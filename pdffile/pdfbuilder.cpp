@@ -240,6 +240,7 @@ public:
         QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
         std::ostringstream content;
         std::string text, pageText;
+        std::u32string beyondBmp;  // characters of the text past U+FFFF
         int turn = 0;
         int n = 0;
         for (const Placement& p : page.images) {
@@ -252,7 +253,7 @@ public:
                     notes->push_back("poor text on page " + std::to_string(pageNumber) + ": the recogniser is " +
                                      std::to_string(recognised.confidence) + " % sure of its words");
                 if (n == 0 && recognised.turnsPage) turn = recognised.turn;
-                text += textLayerContent(recognised, p.matrix, "/F0");
+                text += textLayerContent(recognised, p.matrix, &beyondBmp);
                 pageText += recognition::plainText(recognised);
                 m_recognised = true;
             }
@@ -271,6 +272,7 @@ public:
             if (!m_font) m_font = recognition::textLayerFont(m_pdf);
             QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
             fonts.replaceKey("/F0", *m_font);
+            if (!beyondBmp.empty()) fonts.replaceKey("/F1", recognition::supplementaryFont(m_pdf, *m_font, beyondBmp));
             resources.replaceKey("/Font", fonts);
         }
         QPDFObjectHandle pageDict = QPDFObjectHandle::newDictionary();

@@ -11,6 +11,7 @@
 #include <QLocale>
 #include <QMap>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -86,7 +87,7 @@ void quieten(tesseract::TessBaseAPI& api) {
 
 // The line the iterator stands in: its baseline, and the height of its letters above it, the
 // same for all its words, so that readers take them for one line whatever their descenders.
-RecognisedLine lineAt(const tesseract::ResultIterator& it) {
+RecognisedLine lineAt(const tesseract::PageIterator& it) {
     RecognisedLine line;
     int left = 0, top = 0, right = 0, bottom = 0, x1 = 0, y1 = 0, x2 = 0, y2 = 0;
     it.BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom);
@@ -156,6 +157,32 @@ imaging::GreyImage turned(const imaging::GreyImage& image, int degrees) {
     return out;
 }
 
+Recogniser::Print Recogniser::print(const imaging::GreyImage& stored, int dpi, int turn) {
+    if (!m_api) return {};
+    const imaging::GreyImage turnedImage = turn ? turned(stored, turn) : imaging::GreyImage{};
+    const imaging::GreyImage& image = turn ? turnedImage : stored;
+    m_api->SetImage(image.pixels.data(), image.width, image.height, 1, image.width);
+    m_api->SetSourceResolution(dpi);
+    std::vector<double> sizes, slopes;
+    if (const std::unique_ptr<tesseract::PageIterator> it(m_api->AnalyseLayout()); it) {
+        do {
+            if (it->Empty(tesseract::RIL_TEXTLINE)) continue;
+            const RecognisedLine line = lineAt(*it);
+            sizes.push_back(line.size);
+            slopes.push_back(std::abs((line.y2 - line.y1) / (line.x2 - line.x1)));
+        } while (it->Next(tesseract::RIL_TEXTLINE));
+    }
+    // Read next, the picture needs no layout again.
+    m_laidOut = stored.pixels.data();
+    m_laidOutTurn = turn;
+    if (sizes.size() < 3) return {};  // a few lines (a photo's) say little of the print
+    const auto median = [](std::vector<double>& v) {
+        std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    return {median(sizes), median(slopes)};
+}
+
 int Recogniser::detectTurn(const imaging::GreyImage& image, int dpi) {
     if (m_osdFailed) return -1;
     if (!m_osd) {
@@ -211,10 +238,14 @@ RecognisedText Recogniser::read(const imaging::GreyImage& stored, int dpi, int t
         return text;
     }
     text.turn = turn;
-    const imaging::GreyImage turnedImage = text.turn ? turned(stored, text.turn) : imaging::GreyImage{};
-    const imaging::GreyImage& image = text.turn ? turnedImage : stored;
-    m_api->SetImage(image.pixels.data(), image.width, image.height, 1, image.width);
-    m_api->SetSourceResolution(dpi);
+    const bool laidOut = m_laidOut == stored.pixels.data() && m_laidOutTurn == turn;
+    m_laidOut = nullptr;
+    if (!laidOut) {
+        const imaging::GreyImage turnedImage = text.turn ? turned(stored, text.turn) : imaging::GreyImage{};
+        const imaging::GreyImage& image = text.turn ? turnedImage : stored;
+        m_api->SetImage(image.pixels.data(), image.width, image.height, 1, image.width);
+        m_api->SetSourceResolution(dpi);
+    }
     Watch watch{cancel, progress};
     tesseract::ETEXT_DESC monitor;
     monitor.cancel = stopAsked;

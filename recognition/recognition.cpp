@@ -111,17 +111,28 @@ int shrinkFor(int dpi, const imaging::ImageFormat& f) {
 }  // namespace
 
 RecognisedText TextRecognition::recognise(PendingText::Task& task, std::unique_ptr<Recogniser>& recogniser) {
-    const int shrink = shrinkFor(task.dpi, task.image->format());
-    const imaging::GreyImage grey = task.image->grey(shrink);
+    const imaging::ImageFormat& format = task.image->format();
+    int shrink = shrinkFor(task.dpi, format);
+    const auto dpiAt = [&](const imaging::GreyImage& grey) {
+        return std::max(50, task.dpi * grey.width / std::max(1, format.width));
+    };
+    if (!recogniser || recogniser->languages() != task.languages)
+        recogniser = std::make_unique<Recogniser>(task.languages);
+    // Print large enough is read at half the size, in about two thirds of the time; small print
+    // keeps every pixel. The layout of the half-size picture tells which it is.
+    imaging::GreyImage grey;
+    if (shrink < 8) {
+        imaging::GreyImage half = task.image->grey(shrink * 2);
+        const Recogniser::Print print = half.isNull() ? Recogniser::Print{} : recogniser->print(half, dpiAt(half), task.knownTurn);
+        if (print.letters >= Recogniser::tallLetters && print.slope <= Recogniser::levelSlope) grey = std::move(half);
+    }
+    if (grey.isNull()) grey = task.image->grey(shrink);
     if (grey.isNull()) {
         RecognisedText result;
         result.error = "the picture could not be read for text recognition";
         return result;
     }
-    if (!recogniser || recogniser->languages() != task.languages)
-        recogniser = std::make_unique<Recogniser>(task.languages);
-    const int dpi = std::max(50, task.dpi * grey.width / std::max(1, task.image->format().width));
-    return recogniser->recognise(grey, dpi, task.knownTurn, task.findTurn, &task.cancelled, m_progress);
+    return recogniser->recognise(grey, dpiAt(grey), task.knownTurn, task.findTurn, &task.cancelled, m_progress);
 }
 
 void TextRecognition::work() {

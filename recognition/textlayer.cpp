@@ -50,25 +50,11 @@ std::u32string codePoints(const std::string& utf8) {
     return out;
 }
 
-// The characters as UTF-16 code units, in hexadecimal: those past U+FFFF as a surrogate pair, what
-// is no character as U+FFFD. units: how many.
-std::string utf16Hex(const std::u32string& codes, int* units) {
-    std::string hex;
-    char unit[16];
-    *units = 0;
-    for (char32_t code : codes) {
-        if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
-        if (code > 0xFFFF) {
-            const char32_t v = code - 0x10000;
-            std::snprintf(unit, sizeof unit, "%04X%04X", unsigned(0xD800 + (v >> 10)), unsigned(0xDC00 + (v & 0x3FF)));
-            *units += 2;
-        } else {
-            std::snprintf(unit, sizeof unit, "%04X", unsigned(code));
-            *units += 1;
-        }
-        hex += unit;
-    }
-    return hex;
+// A UTF-16 code unit, in hexadecimal.
+std::string hex4(unsigned unit) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", unit & 0xFFFFu);
+    return text;
 }
 
 QPDFObjectHandle deflatedStream(QPDF& pdf, const std::string& data) {
@@ -124,7 +110,31 @@ QPDFObjectHandle textLayerFont(QPDF& pdf) {
     return pdf.makeIndirectObject(font);
 }
 
-std::string textLayerContent(const RecognisedText& text, const imaging::Matrix& matrix, const std::string& font) {
+QPDFObjectHandle supplementaryFont(QPDF& pdf, QPDFObjectHandle font, const std::u32string& characters) {
+    std::string toUnicode =
+        "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
+        "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+        "/CMapName /Pictolio-Supplementary def\n/CMapType 2 def\n"
+        "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
+    for (std::size_t block = 0; block < characters.size(); block += 100) {
+        const std::size_t count = std::min<std::size_t>(100, characters.size() - block);
+        toUnicode += std::to_string(count) + " beginbfchar\n";
+        for (std::size_t i = block; i < block + count; ++i) {
+            const char32_t v = characters[i] - 0x10000;
+            toUnicode += "<" + hex4(unsigned(i + 1)) + "> <" + hex4(unsigned(0xD800 + (v >> 10))) +
+                         hex4(unsigned(0xDC00 + (v & 0x3FF))) + ">\n";
+        }
+        toUnicode += "endbfchar\n";
+    }
+    toUnicode += "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+    QPDFObjectHandle second = QPDFObjectHandle::parse(
+        "<< /Type /Font /Subtype /Type0 /BaseFont /GlyphLessFont /Encoding /Identity-H >>");
+    second.replaceKey("/DescendantFonts", font.getKey("/DescendantFonts"));
+    second.replaceKey("/ToUnicode", deflatedStream(pdf, toUnicode));
+    return pdf.makeIndirectObject(second);
+}
+
+std::string textLayerContent(const RecognisedText& text, const imaging::Matrix& matrix, std::u32string* beyond) {
     if (text.words.empty() || text.width <= 0 || text.height <= 0) return {};
     const bool sideways = text.turn == 90 || text.turn == 270;
     const double uprightHeight = sideways ? text.width : text.height;
@@ -137,6 +147,7 @@ std::string textLayerContent(const RecognisedText& text, const imaging::Matrix& 
         << number(toPage.d, 8) << ' ' << number(toPage.e, 4) << ' ' << number(toPage.f, 4) << " cm\nBT 3 Tr\n";
     const auto& words = text.words;
     std::size_t sizedLine = text.lines.size();  // the line whose size the font was last set to
+    int font = -1;                              // the font last set: 0 "/F0", 1 "/F1"
     for (std::size_t i = 0; i < words.size(); ++i) {
         const RecognisedWord& w = words[i];
         if (w.line >= text.lines.size()) continue;
@@ -155,17 +166,36 @@ std::string textLayerContent(const RecognisedText& text, const imaging::Matrix& 
             codes += U' ';
             to = next->left;
         }
-        int units = 0;
-        const std::string hex = utf16Hex(codes, &units);
-        if (units == 0) continue;
-        const double stretch = 100.0 * (to - from) / (units * 0.5 * line.size);
-        if (sizedLine != w.line) out << font << ' ' << number(line.size, 2) << " Tf ";
-        sizedLine = w.line;
+        if (codes.empty()) continue;
+        // Runs of characters by font: those past U+FFFF by their number in the page's second font.
+        std::vector<std::pair<bool, std::string>> runs;
+        for (char32_t code : codes) {
+            const bool far = code > 0xFFFF && code <= 0x10FFFF;
+            std::string unit;
+            if (far) {
+                std::size_t n = beyond->find(code);
+                if (n == std::u32string::npos) n = beyond->size(), *beyond += code;
+                unit = hex4(unsigned(n + 1));
+            } else {
+                unit = hex4(code >= 0xD800 && code <= 0xDFFF ? 0xFFFD : unsigned(code));
+            }
+            if (runs.empty() || runs.back().first != far) runs.push_back({far, {}});
+            runs.back().second += unit;
+        }
+        const double stretch = 100.0 * (to - from) / (double(codes.size()) * 0.5 * line.size);
         // Level, at the height of the line's baseline at its middle: readers split a line whose
         // words are drawn at a slant, or at heights that follow its slope, into pieces they put
         // out of order.
         out << number(stretch, 2) << " Tz 1 0 0 1 " << number(from, 2) << ' '
-            << number(uprightHeight - line.baselineAt((line.x1 + line.x2) / 2), 2) << " Tm <" << hex << "> Tj\n";
+            << number(uprightHeight - line.baselineAt((line.x1 + line.x2) / 2), 2) << " Tm";
+        for (const auto& [far, hex] : runs) {
+            if (font != (far ? 1 : 0) || sizedLine != w.line)
+                out << (far ? " /F1 " : " /F0 ") << number(line.size, 2) << " Tf";
+            font = far ? 1 : 0;
+            sizedLine = w.line;
+            out << " <" << hex << "> Tj";
+        }
+        out << '\n';
     }
     out << "ET Q\n";
     return out.str();

@@ -19,16 +19,19 @@ QString readBack(const RecognisedText& text) {
     pdf.emptyPDF();
     QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
     fonts.replaceKey("/F0", textLayerFont(pdf));
+    std::u32string beyond;
+    const std::string content = textLayerContent(text, imaging::Matrix{1000, 0, 0, 400, 0, 0}, &beyond);
+    if (!beyond.empty()) fonts.replaceKey("/F1", supplementaryFont(pdf, fonts.getKey("/F0"), beyond));
     QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
     resources.replaceKey("/Font", fonts);
     QPDFObjectHandle page = QPDFObjectHandle::parse("<< /Type /Page /MediaBox [0 0 1000 400] >>");
     page.replaceKey("/Resources", resources);
-    page.replaceKey("/Contents",
-                    QPDFObjectHandle::newStream(&pdf, textLayerContent(text, imaging::Matrix{1000, 0, 0, 400, 0, 0}, "/F0")));
+    page.replaceKey("/Contents", QPDFObjectHandle::newStream(&pdf, content));
     QPDFPageDocumentHelper(pdf).addPage(pdf.makeIndirectObject(page), false);
     QTemporaryDir folder;
     const QString path = folder.filePath("layer.pdf");
-    QPDFWriter writer(pdf, path.toUtf8().constData());
+    const QByteArray name = path.toUtf8();  // (the writer keeps the pointer)
+    QPDFWriter writer(pdf, name.constData());
     writer.write();
     QProcess p;
     p.start("pdftotext", {path, "-"});
@@ -61,6 +64,12 @@ TEST(TextLayer, LinesComeOutWholeInReadingOrder) {
           word(600, 100, 880, 160, "yeoman", 0, true), word(100, 160, 250, 210, "below", 1),
           word(280, 160, 320, 200, "it", 1, true)},
          "quickly jumping yeoman\nbelow it"},
+        // Characters past U+FFFF (a mathematical letter, an emoji), inside words and as words.
+        {"past U+FFFF",
+         {{100, 200, 900, 200, 40}},
+         {word(100, 160, 160, 200, "x\xF0\x9D\x90\x80y", 0), word(180, 160, 200, 200, "\xF0\x9F\x98\x80", 0),
+          word(220, 160, 340, 200, "plain\xF0\x9D\x90\x80", 0, true)},
+         "x\xF0\x9D\x90\x80y \xF0\x9F\x98\x80 plain\xF0\x9D\x90\x80"},
         // A word of a right-to-left script, in the order it is read.
         {"right to left",
          {{100, 200, 900, 200, 40}},
