@@ -175,8 +175,8 @@ int main(int argc, char* argv[]) {
                                      QStringLiteral("Stretch each picture over the printable area of its page."));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
                                     QStringLiteral("The folder for the PDF files (default: the current folder). "
-                                                   "With --join also a file name ending in .pdf, or - for "
-                                                   "standard output."),
+                                                   "With --join, or for one picture, also a file name ending "
+                                                   "in .pdf, or - for standard output."),
                                     QStringLiteral("DIR"));
     const QCommandLineOption beside({QStringLiteral("b"), QStringLiteral("beside")},
                                     QStringLiteral("Each PDF in the folder of its picture."));
@@ -345,18 +345,30 @@ int main(int argc, char* argv[]) {
         usageError(conflict);
         return 2;
     }
+    // Reproducible builds date their files by SOURCE_DATE_EPOCH; one that is no date is said, not
+    // passed over.
+    if (const QByteArray epoch = qgetenv("SOURCE_DATE_EPOCH"); !epoch.isEmpty()) {
+        bool ok = false;
+        const qlonglong seconds = epoch.toLongLong(&ok);
+        if (!ok || seconds < 0 || seconds >= 253402300800)
+            std::fprintf(stderr, "pictolio-convert: SOURCE_DATE_EPOCH \"%s\" is not seconds since 1970 (before the year "
+                                 "10000): the PDFs are dated by --date or now\n", epoch.constData());
+    }
     const QStringList arguments = parser.positionalArguments();
-    // A joined PDF given its own name is titled after it, as every PDF is after its file.
     const QString named = parser.isSet(output) ? parser.value(output) : QString();
+    // One picture needs no --join to go to a PDF of the name given, or to standard output.
+    const bool onePicture = arguments.size() == 1 && !QFileInfo(arguments.first()).isDir();
+    const bool joined = parser.isSet(join) || (onePicture && (named == QLatin1String("-") ||
+                                                              named.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)));
+    // A joined PDF given its own name is titled after it, as every PDF is after its file.
     const bool titled = std::any_of(preferences.begin(), preferences.end(),
                                     [](const auto& p) { return p.first == QLatin1String("Title"); });
-    if (parser.isSet(join) && !titled && named.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
+    if (joined && !titled && named.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
         preferences.append({QStringLiteral("Title"), QFileInfo(named).completeBaseName()});
     if (arguments.isEmpty()) {
         usageError(QStringLiteral("no pictures given"));
         return 2;
     }
-    const bool joined = parser.isSet(join);
     // Made absolute here: the run works on paths that do not depend on its current folder.
     QString folder = parser.isSet(output) ? parser.value(output) : QDir::currentPath();
     if (folder != QLatin1String("-")) folder = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
@@ -365,7 +377,7 @@ int main(int argc, char* argv[]) {
         joinedFile = folder;
         folder = folder == QLatin1String("-") ? QString() : QFileInfo(folder).absolutePath();
     } else if (folder == QLatin1String("-")) {
-        usageError(QStringLiteral("--output -: standard output takes one PDF, with --join"));
+        usageError(QStringLiteral("--output -: standard output takes one PDF, with --join or of one picture"));
         return 2;
     } else if (!parser.isSet(beside) && !QFileInfo(folder).isDir()) {
         usageError(QStringLiteral("--output: \"%1\" is not a folder").arg(folder));

@@ -49,7 +49,7 @@ std::time_t documentTime(const DocumentDetails& details) {
     if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
         char* end = nullptr;
         const long long seconds = std::strtoll(epoch, &end, 10);
-        if (*epoch && end && !*end && seconds >= 0) return std::time_t(seconds);
+        if (*epoch && end && !*end && seconds >= 0 && seconds < 253402300800) return std::time_t(seconds);
     }
     return std::time(nullptr);
 }

@@ -369,6 +369,11 @@ void PdfWriterDriver::log(const QString& line) const {
         QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char(' ') + line;
     if (!m_logFile.isEmpty()) {
         QDir().mkpath(QFileInfo(m_logFile).path());
+        // The log keeps the last megabyte or two: a full one becomes the one before ("X.1").
+        if (QFileInfo(m_logFile).size() >= logBytes) {
+            QFile::remove(m_logFile + QStringLiteral(".1"));
+            QFile::rename(m_logFile, m_logFile + QStringLiteral(".1"));
+        }
         QFile file(m_logFile);
         if (file.open(QIODevice::Append | QIODevice::Text)) {
             file.write(stamped.toUtf8() + '\n');

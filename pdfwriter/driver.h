@@ -26,6 +26,8 @@ namespace pdfwriter {
 // as a spooler would. The file appears only when it is whole.
 class PdfWriterDriver {
 public:
+    // How large the log grows before it starts again, the full one kept beside it.
+    static constexpr qint64 logBytes = 1 << 20;
     static constexpr const char* printerName = "Tenbrook PDF Writer";
     static constexpr const char* port = "CPW2:";
     // "Software\Tenbrook PDF Writer", below the current user's registry.

@@ -57,7 +57,7 @@ const Preference all[] = {
     {"author", "Author", "one line of text"},
     {"subject", "Subject", "one line of text"},
     {"keywords", "Keywords", "one line of text"},
-    {"date", "Date", "now, seconds since 1970, or a date and time (2026-12-07, 2026-12-07T10:30:00Z)"},
+    {"date", "Date", "now, seconds since 1970, or a date and time (2026-12-07, 2026-12-07T10:30:00Z), from 1970 to 9999 in UTC"},
     {"frames", "Frames", "first, all"},
     {"pdfa", "Pdfa", "on, off"},
 };
@@ -77,15 +77,19 @@ std::optional<qint64> parseDate(const QString& value) {
     if (text.isEmpty() || text.compare(QLatin1String("now"), Qt::CaseInsensitive) == 0) return -1;
     bool ok = false;
     const qint64 seconds = text.toLongLong(&ok);
-    if (ok) return seconds >= 0 && seconds < 253402300800 ? std::optional(seconds) : std::nullopt;  // before 10000
+    // From 1970 to the end of 9999 in UTC, whatever the zone it is written in: PDF dates have four
+    // digits for the year.
+    constexpr qint64 year10000 = 253402300800;
+    if (ok) return seconds >= 0 && seconds < year10000 ? std::optional(seconds) : std::nullopt;
     QDateTime when = QDateTime::fromString(text, Qt::ISODate);
     if (!when.isValid()) {
         const QDate day = QDate::fromString(text, Qt::ISODate);
         if (day.isValid()) when = day.startOfDay(Qt::UTC);
     }
-    if (!when.isValid() || when.date().year() < 1970 || when.date().year() > 9999) return std::nullopt;
+    if (!when.isValid()) return std::nullopt;
     if (when.timeSpec() == Qt::LocalTime) when.setTimeSpec(Qt::UTC);  // a time without a zone is UTC
-    return when.toSecsSinceEpoch();
+    const qint64 utc = when.toSecsSinceEpoch();
+    return utc >= 0 && utc < year10000 ? std::optional(utc) : std::nullopt;
 }
 
 const Preference* find(const QString& name) {

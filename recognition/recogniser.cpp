@@ -13,7 +13,6 @@
 #include <QRegularExpression>
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
 namespace recognition {
 
@@ -58,9 +57,16 @@ QString check(const QString& languages) {
     for (const QString& code : languages.split(QLatin1Char('+'))) {
         static const QRegularExpression form(QStringLiteral("^[A-Za-z][A-Za-z0-9_]*$"));
         if (!form.match(code).hasMatch()) return QStringLiteral("\"%1\" is not a language name").arg(code);
-        if (!have.contains(code))
-            return QStringLiteral("the text recognition data for \"%1\" is not installed (Debian package %2)")
-                .arg(code, packageOf(code));
+        if (have.contains(code)) continue;
+        if (code == QLatin1String("osd"))
+            return QStringLiteral("\"osd\" finds how pages are turned, and reads no text: name a language (%1)")
+                .arg(have.isEmpty() ? QStringLiteral("eng") : have.join(QStringLiteral(", ")));
+        for (const QString& installedCode : have)
+            if (installedCode.compare(code, Qt::CaseInsensitive) == 0)
+                return QStringLiteral("there is no language \"%1\": language names are written \"%2\"")
+                    .arg(code, installedCode);
+        return QStringLiteral("the text recognition data for \"%1\" is not installed (Debian package %2)")
+            .arg(code, packageOf(code));
     }
     return {};
 }
@@ -107,9 +113,13 @@ RecognisedLine lineAt(const tesseract::PageIterator& it) {
 Recogniser::Recogniser(const std::string& languages) : m_languages(languages) {
     // Tesseract asks OpenMP for four threads on parts of every line, on top of the recognisers'
     // own, one per core: they fought over the cores and took 8 times as long (a 300-dpi page: 22 s
-    // against 2.5 s). No parallel regions at all, for the whole program (which has no others).
-    static std::once_flag oneThreadEach;
-    std::call_once(oneThreadEach, [] { omp_set_max_active_levels(0); });
+    // against 2.5 s). No parallel regions at all. OpenMP keeps the setting for each thread: it is
+    // made once in each thread that recognises.
+    static thread_local const bool oneThreadEach = [] {
+        omp_set_max_active_levels(0);
+        return true;
+    }();
+    (void)oneThreadEach;
     m_api = std::make_unique<tesseract::TessBaseAPI>();
     const QByteArray data = QFile::encodeName(languages::dataFolder());
     if (m_api->Init(data.constData(), languages.c_str(), tesseract::OEM_LSTM_ONLY) != 0) {

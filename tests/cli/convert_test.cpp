@@ -74,7 +74,7 @@ TEST_F(ConvertCommand, BadCommandLinesChangeNothing) {
         {{"--fit", "squash", a}, "squash"},
         {{"--output", pics.filePath("nothere"), a}, "nothere"},
         {{"--beside", "--output", out.path(), a}, "--beside"},
-        {{"--output", "-", a}, "--join"},
+        {{"--output", "-", a, a}, "--join"},
         {{"--sort", "random", a}, "random"},
         {{"--rotate", "45", a}, "45"},
         {{"--frames", "some", a}, "some"},
@@ -284,12 +284,15 @@ TEST_F(ConvertCommand, RelativeOutputPlaces) {
         {{"-o", "./sub/", a}, "sub/a.pdf"},
         {{"-o", ".", a}, "a.pdf"},
         {{"-j", "-o", "sub/../sub/all.pdf", a, a}, "sub/all.pdf"},
+        {{"-o", "sub/one.pdf", a}, "sub/one.pdf"},  // one picture needs no --join for a name
     };
     for (const auto& c : cases) {
         EXPECT_EQ(run(c.arguments), 0) << c.arguments.join(' ').toStdString() << ": " << errors.toStdString();
         EXPECT_EQ(testing::qpdfCheckProblems(out.filePath(c.made)), "") << c.made.toStdString();
         QFile::remove(out.filePath(c.made));
     }
+    EXPECT_EQ(run({"-o", "-", a}), 0) << errors.toStdString();
+    EXPECT_TRUE(output.startsWith("%PDF-")) << output.left(20).toStdString();
 }
 
 // A joined PDF reaches its name whole, whether moved there or copied from another file system,
@@ -340,8 +343,16 @@ TEST_F(ConvertCommand, DetailsAndFixedDatesGiveTheSameFileEveryRun) {
     const QByteArray dated = testing::readFile(out.filePath("a.pdf"));
     EXPECT_EQ(info(dated, "/CreationDate"), "D:20261207093000Z");
     EXPECT_EQ(info(dated, "/Title"), "Trip");
-    EXPECT_EQ(run({"--date", "yesterday", a}), 2);
-    EXPECT_TRUE(errors.contains("not a valid date")) << errors.toStdString();
+    // Dates PDF cannot hold, in UTC, are refused rather than replaced by the time of the run.
+    for (const char* when : {"yesterday", "1970-01-01T00:30:00+01:00", "9999-12-31T23:30:00-01:00", "-1"}) {
+        EXPECT_EQ(run({"--date", when, a}), 2) << when;
+        EXPECT_TRUE(errors.contains("not a valid date")) << when << ": " << errors.toStdString();
+    }
+    // A SOURCE_DATE_EPOCH that is no date is said.
+    qputenv("SOURCE_DATE_EPOCH", "17e8");
+    EXPECT_EQ(run({a}), 0);
+    qunsetenv("SOURCE_DATE_EPOCH");
+    EXPECT_TRUE(errors.contains("SOURCE_DATE_EPOCH \"17e8\" is not seconds since 1970")) << errors.toStdString();
 }
 
 // Smaller files on request: pictures finer than asked are scaled down and stored as JPEG (a PNG

@@ -270,8 +270,19 @@ TEST_F(Recognition, TextComesOutInReadingOrderHoweverThePictureStands) {
 
 TEST_F(Recognition, MissingLanguagesAreRefusedAndAStoppedRunLeavesNothing) {
     const QString picture = write("a.jpg", testing::textJpeg(testing::drawTextPage().image, 1, 300));
-    EXPECT_EQ(run({"--ocr", "eng+xyz", picture}), 2);
-    EXPECT_TRUE(errors.contains("tesseract-ocr-xyz")) << errors.toStdString();
+    // A language not installed names its package; names that are installed, written otherwise
+    // or not languages at all, say what is wrong instead.
+    const struct {
+        const char* languages;
+        const char* said;
+    } refused[] = {{"eng+xyz", "tesseract-ocr-xyz"}, {"ENG", "written \"eng\""}, {"osd", "reads no text"}};
+    for (const auto& r : refused) {
+        EXPECT_EQ(run({"--ocr", r.languages, picture}), 2) << r.languages;
+        EXPECT_TRUE(errors.contains(r.said)) << errors.toStdString();
+        if (r.said[0] != 't') {
+            EXPECT_FALSE(errors.contains("tesseract-ocr")) << errors.toStdString();
+        }
+    }
     EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
 
     // Stopped while its pages are recognised: the run ends soon, and no PDF is left.

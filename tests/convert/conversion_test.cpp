@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include "convert/pdfprinter.h"
@@ -85,6 +86,13 @@ TEST_F(ConversionEngine, EveryModeAndPlaceInOneTable) {
         for (int i = 0; !c.joined && !c.rows.contains(bad) && i < created.size(); ++i)
             EXPECT_EQ(testing::readPdf(created[i]).at(0).images.at(0).width, c.rows[i] == otherA || c.rows[i] == b ? 30 : 64) << c.name;
     }
+    // The log stays bounded: a full one becomes the one before, and the next line starts anew.
+    const QString logPath = root.filePath("pdfwriter.log");
+    testing::writeFile(logPath, QByteArray(pdfwriter::PdfWriterDriver::logBytes, 'x'));
+    service->pdfDriver().log(QStringLiteral("after a full log"));
+    EXPECT_LT(QFileInfo(logPath).size(), 100);
+    EXPECT_TRUE(testing::readFile(logPath).contains("after a full log"));
+    EXPECT_EQ(QFileInfo(logPath + ".1").size(), pdfwriter::PdfWriterDriver::logBytes);
 }
 
 }  // namespace
