@@ -268,6 +268,30 @@ TEST_F(Recognition, TextComesOutInReadingOrderHoweverThePictureStands) {
     EXPECT_EQ(run({"--ocr", "eng", "--join", "-o", "-", "--sidecar", "-", a}), 2);
 }
 
+// A page whose text can hardly be read (a picture of a page enlarged from a tiny copy) is made
+// with what was read, and said to read poorly; a clean one is not.
+TEST_F(Recognition, APageThatReadsPoorlyIsSaidToBeOne) {
+    QImage page(2480, 1400, QImage::Format_RGB888);
+    page.fill(Qt::white);
+    {
+        QPainter painter(&page);
+        QFont font(QStringLiteral("Liberation Serif"));
+        font.setPixelSize(50);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        for (int line = 0; line < 18; ++line)
+            painter.drawText(QPointF(150, 100 + line * 70), testing::textParagraph[line % testing::textParagraph.size()]);
+    }
+    const QImage blurred = page.scaled(page.width() * 12 / 100, page.height() * 12 / 100, Qt::IgnoreAspectRatio,
+                                       Qt::SmoothTransformation)
+                               .scaled(page.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    const QString clean = write("clean.jpg", testing::textJpeg(page, 1, 300));
+    const QString poor = write("poor.jpg", testing::textJpeg(blurred, 1, 300));
+    ASSERT_EQ(run({"--ocr", "eng", clean, poor}), 0) << errors.toStdString();
+    EXPECT_TRUE(errors.contains(out.filePath("poor.pdf") + ": poor text on page 1: the recogniser is")) << errors.toStdString();
+    EXPECT_FALSE(errors.contains("clean.pdf")) << errors.toStdString();
+}
+
 TEST_F(Recognition, MissingLanguagesAreRefusedAndAStoppedRunLeavesNothing) {
     const QString picture = write("a.jpg", testing::textJpeg(testing::drawTextPage().image, 1, 300));
     // A language not installed names its package; names that are installed, written otherwise
