@@ -183,8 +183,7 @@ Recogniser::Print Recogniser::print(const imaging::GreyImage& stored, int dpi, i
         } while (it->Next(tesseract::RIL_TEXTLINE));
     }
     // Read next, the picture needs no layout again.
-    m_laidOut = stored.pixels.data();
-    m_laidOutTurn = turn;
+    m_laidOut = {stored.pixels.data(), stored.width, stored.height, turn};
     if (sizes.size() < 3) return {};  // a few lines (a photo's) say little of the print
     const auto median = [](std::vector<double>& v) {
         std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(v.size() / 2), v.end());
@@ -248,8 +247,9 @@ RecognisedText Recogniser::read(const imaging::GreyImage& stored, int dpi, int t
         return text;
     }
     text.turn = turn;
-    const bool laidOut = m_laidOut == stored.pixels.data() && m_laidOutTurn == turn;
-    m_laidOut = nullptr;
+    const bool laidOut = m_laidOut.pixels == stored.pixels.data() && m_laidOut.width == stored.width &&
+                         m_laidOut.height == stored.height && m_laidOut.turn == turn;
+    m_laidOut = {};
     if (!laidOut) {
         const imaging::GreyImage turnedImage = text.turn ? turned(stored, text.turn) : imaging::GreyImage{};
         const imaging::GreyImage& image = text.turn ? turnedImage : stored;

@@ -123,8 +123,10 @@ private:
     std::unique_ptr<tesseract::TessBaseAPI> m_osd;  // orientation detection, set up when first needed
     bool m_osdFailed = false;
     // The picture laid out last (by print(), as turned), whose reading reuses its layout.
-    const void* m_laidOut = nullptr;
-    int m_laidOutTurn = 0;
+    struct LaidOut {
+        const void* pixels = nullptr;
+        int width = 0, height = 0, turn = 0;
+    } m_laidOut;
 };
 
 // The grey picture turned clockwise by 90, 180 or 270 degrees.
