@@ -57,6 +57,13 @@ std::string hex4(unsigned unit) {
     return text;
 }
 
+// Chinese and Japanese run on without spaces: between two of their characters a reader must find
+// none, or every copied sentence falls apart into single characters.
+bool setClose(char32_t c) {
+    return (c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFF00 && c <= 0xFFEF) ||
+           (c >= 0x20000 && c <= 0x3FFFF);
+}
+
 QPDFObjectHandle deflatedStream(QPDF& pdf, const std::string& data) {
     uLongf size = compressBound(uLong(data.size()));
     std::string packed(size, '\0');
@@ -157,13 +164,21 @@ std::string textLayerContent(const RecognisedText& text, const imaging::Matrix& 
         const RecognisedWord* next = !w.endsLine && i + 1 < words.size() && words[i + 1].line == w.line ? &words[i + 1]
                                                                                                         : nullptr;
         std::u32string codes = codePoints(w.text);
+        const std::u32string following = next ? codePoints(next->text) : std::u32string{};
+        const bool spaced = next && !codes.empty() && !following.empty() &&
+                            !(setClose(codes.back()) && setClose(following.front()));
         double from = w.left, to = w.right;
         if (w.rightToLeft) {
             // Drawn left to right as it shows; readers put right-to-left text back in its order.
             std::reverse(codes.begin(), codes.end());
-            if (next && next->right < w.left) codes.insert(codes.begin(), U' '), from = next->right;
-        } else if (next && next->left > w.right) {
-            codes += U' ';
+            if (next && next->right < w.right) {
+                if (spaced) codes.insert(codes.begin(), U' ');
+                from = next->right;
+            }
+        } else if (next && next->left > w.left) {
+            // To the next word, or only so far when the boxes overlap: a word drawn past the start
+            // of the next one is taken for the start of another line.
+            if (spaced) codes += U' ';
             to = next->left;
         }
         if (codes.empty()) continue;

@@ -75,6 +75,13 @@ TEST(TextLayer, LinesComeOutWholeInReadingOrder) {
          {{100, 200, 900, 200, 40}},
          {rightToLeft(word(600, 160, 700, 200, "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D", 0, true))},
          "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D"},
+        // Chinese runs on without spaces; a box reaching into the next one's keeps both on the line.
+        {"Chinese, boxes overlapping",
+         {{100, 200, 900, 200, 40}, {100, 300, 900, 300, 40}},
+         {word(100, 160, 190, 200, "\xE6\x88\x91\xE4\xBB\xAC", 0), word(200, 160, 290, 200, "\xE4\xBB\x8A", 0),
+          word(300, 160, 420, 200, "\xE6\x9E\x9C\xE5\xAD\x90", 0), word(400, 160, 440, 200, "\xE4\xB8\x8A", 0, true),
+          word(100, 260, 200, 300, "over", 1), word(190, 260, 300, 300, "lapping", 1, true)},
+         "\xE6\x88\x91\xE4\xBB\xAC\xE4\xBB\x8A\xE6\x9E\x9C\xE5\xAD\x90\xE4\xB8\x8A\nover lapping"},
     };
     for (const auto& c : cases) {
         RecognisedText text;
