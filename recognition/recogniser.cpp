@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recognition/recogniser.h"
 
+#include <leptonica/allheaders.h>
 #include <omp.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/ocrclass.h>
@@ -167,10 +168,74 @@ imaging::GreyImage turned(const imaging::GreyImage& image, int degrees) {
     return out;
 }
 
+imaging::GreyImage levelled(const imaging::GreyImage& image, double* angle) {
+    *angle = 0;
+    if (image.width < 64 || image.height < 64) return {};
+    const auto freed = [](PIX* p) { pixDestroy(&p); };
+    const std::unique_ptr<PIX, decltype(freed)> grey(pixCreate(image.width, image.height, 8), freed);
+    if (!grey) return {};
+    for (int y = 0; y < image.height; ++y) {
+        l_uint32* line = pixGetData(grey.get()) + std::ptrdiff_t(y) * pixGetWpl(grey.get());
+        const std::uint8_t* row = image.pixels.data() + std::size_t(y) * std::size_t(image.width);
+        for (int x = 0; x < image.width; ++x) SET_DATA_BYTE(line, x, row[x]);
+    }
+    const std::unique_ptr<PIX, decltype(freed)> ink(pixThresholdToBinary(grey.get(), 128), freed);
+    l_float32 degrees = 0, confidence = 0;
+    if (!ink || pixFindSkew(ink.get(), &degrees, &confidence) != 0) return {};
+    // Lines within half a degree read as well as level ones; a weak finding (a photo, a few
+    // words) leaves the picture as it is.
+    if (std::abs(degrees) < 0.5f || confidence < 3.0f) return {};
+    const std::unique_ptr<PIX, decltype(freed)> level(
+        pixRotate(grey.get(), degrees * float(M_PI / 180), L_ROTATE_AREA_MAP, L_BRING_IN_WHITE, 0, 0), freed);
+    if (!level || pixGetWidth(level.get()) != image.width || pixGetHeight(level.get()) != image.height) return {};
+    imaging::GreyImage out;
+    out.width = image.width, out.height = image.height;
+    out.pixels.resize(image.pixels.size());
+    for (int y = 0; y < image.height; ++y) {
+        const l_uint32* line = pixGetData(level.get()) + std::ptrdiff_t(y) * pixGetWpl(level.get());
+        std::uint8_t* row = out.pixels.data() + std::size_t(y) * std::size_t(image.width);
+        for (int x = 0; x < image.width; ++x) row[x] = std::uint8_t(GET_DATA_BYTE(line, x));
+    }
+    *angle = degrees;
+    return out;
+}
+
+namespace {
+
+// Words and lines found on the levelled picture, put back where they stand on the picture as it
+// was (turned back by angle degrees about its centre).
+void unlevel(RecognisedText& text, int width, int height, double angle) {
+    const double r = angle * M_PI / 180, c = std::cos(r), s = std::sin(r), cx = width / 2.0, cy = height / 2.0;
+    const auto back = [&](double x, double y, double& outX, double& outY) {
+        outX = cx + (x - cx) * c + (y - cy) * s;
+        outY = cy - (x - cx) * s + (y - cy) * c;
+    };
+    for (RecognisedLine& line : text.lines) {
+        back(line.x1, line.y1, line.x1, line.y1);
+        back(line.x2, line.y2, line.x2, line.y2);
+    }
+    for (RecognisedWord& word : text.words) {
+        double left = 1e18, top = 1e18, right = -1e18, bottom = -1e18;
+        for (const auto& [x, y] : {std::pair{word.left, word.top}, {word.right, word.top}, {word.left, word.bottom},
+                                   {word.right, word.bottom}}) {
+            double px, py;
+            back(x, y, px, py);
+            left = std::min(left, px), right = std::max(right, px), top = std::min(top, py), bottom = std::max(bottom, py);
+        }
+        word.left = int(std::lround(left)), word.right = int(std::lround(right));
+        word.top = int(std::lround(top)), word.bottom = int(std::lround(bottom));
+    }
+}
+
+}  // namespace
+
 Recogniser::Print Recogniser::print(const imaging::GreyImage& stored, int dpi, int turn) {
     if (!m_api) return {};
     const imaging::GreyImage turnedImage = turn ? turned(stored, turn) : imaging::GreyImage{};
-    const imaging::GreyImage& image = turn ? turnedImage : stored;
+    const imaging::GreyImage& upright = turn ? turnedImage : stored;
+    double angle = 0;
+    const imaging::GreyImage level = levelled(upright, &angle);
+    const imaging::GreyImage& image = level.isNull() ? upright : level;
     m_api->SetImage(image.pixels.data(), image.width, image.height, 1, image.width);
     m_api->SetSourceResolution(dpi);
     std::vector<double> sizes, slopes;
@@ -183,7 +248,7 @@ Recogniser::Print Recogniser::print(const imaging::GreyImage& stored, int dpi, i
         } while (it->Next(tesseract::RIL_TEXTLINE));
     }
     // Read next, the picture needs no layout again.
-    m_laidOut = {stored.pixels.data(), stored.width, stored.height, turn};
+    m_laidOut = {stored.pixels.data(), stored.width, stored.height, turn, angle};
     if (sizes.size() < 3) return {};  // a few lines (a photo's) say little of the print
     const auto median = [](std::vector<double>& v) {
         std::nth_element(v.begin(), v.begin() + std::ptrdiff_t(v.size() / 2), v.end());
@@ -249,10 +314,13 @@ RecognisedText Recogniser::read(const imaging::GreyImage& stored, int dpi, int t
     text.turn = turn;
     const bool laidOut = m_laidOut.pixels == stored.pixels.data() && m_laidOut.width == stored.width &&
                          m_laidOut.height == stored.height && m_laidOut.turn == turn;
+    double angle = laidOut ? m_laidOut.angle : 0;
     m_laidOut = {};
     if (!laidOut) {
         const imaging::GreyImage turnedImage = text.turn ? turned(stored, text.turn) : imaging::GreyImage{};
-        const imaging::GreyImage& image = text.turn ? turnedImage : stored;
+        const imaging::GreyImage& upright = text.turn ? turnedImage : stored;
+        const imaging::GreyImage level = levelled(upright, &angle);
+        const imaging::GreyImage& image = level.isNull() ? upright : level;
         m_api->SetImage(image.pixels.data(), image.width, image.height, 1, image.width);
         m_api->SetSourceResolution(dpi);
     }
@@ -296,6 +364,10 @@ RecognisedText Recogniser::read(const imaging::GreyImage& stored, int dpi, int t
     for (const RecognisedWord& word : text.words)
         if (word.text.size() >= 4) ++longWords, tall += word.bottom - word.top > word.right - word.left;
     text.confidence = m_api->MeanTextConf();
+    if (angle != 0) {
+        const bool sideways = turn == 90 || turn == 270;
+        unlevel(text, sideways ? stored.height : stored.width, sideways ? stored.width : stored.height, angle);
+    }
     if (confidence) *confidence = tall * 2 > longWords ? 0 : text.confidence;
     m_api->Clear();
     return text;

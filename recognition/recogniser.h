@@ -126,10 +126,15 @@ private:
     struct LaidOut {
         const void* pixels = nullptr;
         int width = 0, height = 0, turn = 0;
+        double angle = 0;  // what the picture was turned by to level its lines
     } m_laidOut;
 };
 
 // The grey picture turned clockwise by 90, 180 or 270 degrees.
 imaging::GreyImage turned(const imaging::GreyImage& image, int degrees);
+
+// The picture levelled when its lines of print run at a slant (half a degree or more): a null
+// image when they do not. angle: the degrees it was turned clockwise about its centre.
+imaging::GreyImage levelled(const imaging::GreyImage& image, double* angle);
 
 }  // namespace recognition

@@ -227,7 +227,7 @@ TEST_F(Recognition, TextComesOutInReadingOrderHoweverThePictureStands) {
         QPainter painter(&askew);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.translate(askew.width() / 2.0, askew.height() / 2.0);
-        painter.rotate(2.5);
+        painter.rotate(5);
         painter.translate(-askew.width() / 2.0, -askew.height() / 2.0);
         painter.drawImage(0, 0, page.image);
     }
