@@ -14,6 +14,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <vector>
 
 #include "appconfig.h"
@@ -436,11 +437,23 @@ int main(int argc, char* argv[]) {
 
     // A printing set-up of the run's own: the PDF printer with the user's preferences, and the
     // ones given here on top. Scripts and a window running at once never share its settings.
-    removeFoldersOfKilledRuns();
-    QTemporaryDir root(runFolderTemplate());
-    QTemporaryDir staging(runFolderTemplate());  // the joined PDF before its name or standard output
-    if (!root.isValid() || !staging.isValid()) {
-        std::fprintf(stderr, "pictolio-convert: cannot make a temporary folder\n");
+    // The joined PDF is made beside its name, as one PDF per picture is in its folder: a small
+    // temporary folder never holds it whole, and it gets its name by a rename. Standard output
+    // takes it from the temporary folder, and so does a folder that takes no new folder (the
+    // move then says why the PDF is not made).
+    const QString besideTarget = joinedFile.isEmpty() || joinedFile == QLatin1String("-")
+                                     ? QString()
+                                     : QFileInfo(joinedFile).absolutePath();
+    removeFoldersOfKilledRuns(QDir::tempPath());
+    if (!besideTarget.isEmpty()) removeFoldersOfKilledRuns(besideTarget);
+    QTemporaryDir root(runFolderTemplate(QDir::tempPath()));
+    std::optional<QTemporaryDir> staging;  // the joined PDF before its name or standard output
+    if (!besideTarget.isEmpty()) staging.emplace(runFolderTemplate(besideTarget));
+    if (!staging || !staging->isValid()) staging.emplace(runFolderTemplate(QDir::tempPath()));
+    for (const QTemporaryDir* made : {&root, &*staging}) {
+        if (made->isValid()) continue;
+        std::fprintf(stderr, "pictolio-convert: cannot make a folder in %s: %s\n", qPrintable(shown(QDir::tempPath())),
+                     qPrintable(made->errorString()));
         return 1;
     }
     const QString printer = pdfprinter::printerName();
@@ -463,7 +476,7 @@ int main(int argc, char* argv[]) {
     ConversionJob::Caller caller;
     caller.rowCount = [&] { return int(rows.size()); };
     caller.rowText = [&](int row) { return rows.value(row - 1); };
-    const QString outputFolder = !joinedFile.isEmpty() ? staging.path() : folder;
+    const QString outputFolder = !joinedFile.isEmpty() ? staging->path() : folder;
     caller.options = [&] {
         RowOptions o;
         o.inFolder = !parser.isSet(beside) || !joinedFile.isEmpty();
@@ -512,7 +525,7 @@ int main(int argc, char* argv[]) {
     }
     // A joined PDF made in the staging folder, not moved: named as the user asked for it.
     for (QString& path : report.notCreated) {
-        if (joinedFile.isEmpty() || !path.startsWith(staging.path() + QLatin1Char('/'))) continue;
+        if (joinedFile.isEmpty() || !path.startsWith(staging->path() + QLatin1Char('/'))) continue;
         const QString why = report.whyNotCreated.take(path);
         path = joinedFile == QLatin1String("-") ? QStringLiteral("(standard output)") : joinedFile;
         if (!why.isEmpty()) report.whyNotCreated.insert(path, why);

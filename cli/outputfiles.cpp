@@ -72,19 +72,23 @@ QString moveTo(const QString& made, const QString& target) {
     return failure;
 }
 
-// The run's temporary folders are named after its process, "pictolio-convert-PID-XXXXXX": a run
-// killed outright (kill -9) cannot remove them, so the next run removes those of processes that
-// are gone. Only real folders of this user: never one another user made or linked elsewhere.
-QString runFolderTemplate() {
-    return QDir::tempPath() + QStringLiteral("/pictolio-convert-%1-XXXXXX").arg(::getpid());
+// The run's temporary folders are named after its process, "pictolio-convert-PID-XXXXXX" (hidden,
+// with a dot before it, in a folder of the user's): a run killed outright (kill -9) cannot remove
+// them, so the next run removes those of processes that are gone. Only real folders of this user:
+// never one another user made or linked elsewhere.
+QString runFolderTemplate(const QString& in) {
+    const QString dot = in == QDir::tempPath() ? QString() : QStringLiteral(".");
+    return QDir(in).filePath(dot + QStringLiteral("pictolio-convert-%1-XXXXXX").arg(::getpid()));
 }
 
-void removeFoldersOfKilledRuns() {
-    const QDir temp(QDir::tempPath());
-    for (const QString& name : temp.entryList({QStringLiteral("pictolio-convert-*")}, QDir::Dirs | QDir::Hidden)) {
+void removeFoldersOfKilledRuns(const QString& in) {
+    const QDir folder(in);
+    const QStringList names = folder.entryList({QStringLiteral("pictolio-convert-*"), QStringLiteral(".pictolio-convert-*")},
+                                               QDir::Dirs | QDir::Hidden);
+    for (const QString& name : names) {
         bool numbered = false;
         const pid_t owner = pid_t(name.section(QLatin1Char('-'), 2, 2).toInt(&numbered));
-        const QString path = temp.filePath(name);
+        const QString path = folder.filePath(name);
         struct stat st {};
         if (numbered && owner > 0 && ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
             st.st_uid == ::getuid() && ::kill(owner, 0) != 0 && errno == ESRCH)

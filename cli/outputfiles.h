@@ -12,10 +12,10 @@ QString copyToStandardOutput(const QString& path);
 // writes its files. "" when done, else why not.
 QString moveTo(const QString& made, const QString& target);
 
-// The template of a run's temporary folders, named after its process.
-QString runFolderTemplate();
+// The template of a run's temporary folders in the folder `in`, named after its process.
+QString runFolderTemplate(const QString& in);
 
-// Removes the temporary folders of runs whose process is gone (killed outright).
-void removeFoldersOfKilledRuns();
+// Removes the temporary folders in the folder `in` of runs whose process is gone (killed outright).
+void removeFoldersOfKilledRuns(const QString& in);
 
 }  // namespace pictolio

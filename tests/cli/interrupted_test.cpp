@@ -122,7 +122,8 @@ TEST_F(ConvertCommand, APdfCutOffLeavesNothingBehind) {
             const std::string name = std::string(joined ? "joined, " : "") + (signal == SIGKILL ? "SIGKILL" : "SIGTERM");
             // The signal goes when the run has begun converting (it says so on stderr) and has a
             // file open where its PDF is written.
-            const QString writing = joined ? tmp.path() : out.path();
+            // (a joined PDF in a hidden folder of its own beside its name)
+            const QString writing = out.path();
             QProcess p;
             std::thread signaller;
             std::atomic<bool> begun{false}, sent{false};
@@ -152,9 +153,14 @@ TEST_F(ConvertCommand, APdfCutOffLeavesNothingBehind) {
             EXPECT_EQ(made(out.path()).join(' ').toStdString(), "") << name;
             QStringList staged;
             for (const QString& folder : leftInTmp()) staged += made(tmp.filePath(folder));
+            const QStringList besides = QDir(out.path()).entryList({".pictolio-convert-*"}, QDir::Dirs | QDir::Hidden);
+            for (const QString& folder : besides) staged += made(out.filePath(folder));
             EXPECT_EQ(staged.join(' ').toStdString(), "") << name;
-            EXPECT_EQ(run({"-o", pics.path(), small}), 0) << name;  // the next run clears what is left
+            // The next run clears what is left (a joined one, beside its PDF too).
+            EXPECT_EQ(run({"-j", "-o", out.filePath("next.pdf"), small}), 0) << name;
+            QFile::remove(out.filePath("next.pdf"));
             EXPECT_EQ(leftInTmp().join(' ').toStdString(), "") << name;
+            EXPECT_EQ(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join(' ').toStdString(), "") << name;
         }
     }
 }
@@ -190,7 +196,15 @@ TEST_F(ConvertCommand, APdfNotMadeSaysWhy) {
         EXPECT_TRUE(line.endsWith(c.why)) << c.name << ": " << errors.toStdString();
     }
     if (canLock) QProcess::execute("chattr", {"-i", locked.path()});
-    if (canFill) QProcess::execute("umount", {full.path()});
+    // A temporary folder too small for the joined PDF: it is made beside its name, where there is room.
+    if (canFill) {
+        tempFolder = full.path();
+        EXPECT_EQ(run({"-j", "-o", out.filePath("j.pdf"), big, big}), 0) << errors.toStdString();
+        EXPECT_TRUE(QFileInfo(out.filePath("j.pdf")).size() > 64 * 1024);
+        EXPECT_EQ(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"j.pdf"});
+        tempFolder.clear();
+        QProcess::execute("umount", {full.path()});
+    }
 }
 
 }  // namespace
