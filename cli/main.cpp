@@ -152,6 +152,25 @@ private:
     QElapsedTimer m_clock;
 };
 
+// Entries of the folders with a picture's name that are no file to read: a link that leads
+// nowhere, a pipe, a device. The scan passes them over; a run names each, as it does one given
+// by name.
+QStringList noFilesAmong(const QStringList& folders) {
+    QStringList found;
+    for (const QString& folder : folders) {
+        const QDir dir(folder);
+        for (const QString& name : dir.entryList(QDir::System | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)) {
+            const QString path = dir.filePath(name);
+            const QFileInfo info(path);
+            if (name.startsWith(QLatin1Char('~')) || !PictureDecoder::hasPictureExtension(path) || info.isDir() ||
+                info.isFile())
+                continue;
+            found << path;
+        }
+    }
+    return found;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -405,7 +424,7 @@ int main(int argc, char* argv[]) {
     TerminalDialogs dialogs;
     SortedFileSystem files(order == QLatin1String("natural"));
     FolderScan scan(files, dialogs, [] {}, [] { return interrupted.load(); });
-    QStringList rows, lostInEncoding;
+    QStringList rows, lostInEncoding, noFiles;
     const QStringList lostArguments = argumentsLostInEncoding(argc, argv);
     for (const QString& argument : arguments) {
         const QString path = QFileInfo(argument).absoluteFilePath();
@@ -415,6 +434,7 @@ int main(int argc, char* argv[]) {
             QStringList folders{path + QLatin1Char('/')};
             scan.getSubDirectories2016(folders);
             lostInEncoding << scan.foldersLostInEncoding();
+            noFiles << noFilesAmong(folders);
             for (const QString& row : scan.filesOf(folders, QStringLiteral("*.*"))) {
                 if (!PictureDecoder::hasPictureExtension(row)) continue;  // others are passed over quietly
                 if (nameLostInEncoding(row))
@@ -429,8 +449,11 @@ int main(int argc, char* argv[]) {
     for (const QString& path : lostInEncoding)
         std::fprintf(stderr, "pictolio-convert: %s: cannot be opened: the name is not valid in the file-name encoding\n",
                      qPrintable(shown(path)));
+    for (const QString& path : noFiles)
+        std::fprintf(stderr, "pictolio-convert: not a picture: %s: %s\n", qPrintable(shown(path)),
+                     qPrintable(PictureDecoder().read(path).reason()));
     if (rows.isEmpty()) {
-        if (!lostInEncoding.isEmpty()) return 1;
+        if (!lostInEncoding.isEmpty() || !noFiles.isEmpty()) return 1;
         std::fprintf(stderr, "pictolio-convert: no pictures found\n");
         return 1;
     }
@@ -565,7 +588,7 @@ int main(int argc, char* argv[]) {
                      qPrintable(count(report.created.size(), "PDF file", "PDF files")),
                      qPrintable(count(report.pages, "page", "pages")));
     }
-    const bool allMade = lostInEncoding.isEmpty() && report.invalidPictures.isEmpty() && report.notCreated.isEmpty() &&
+    const bool allMade = lostInEncoding.isEmpty() && noFiles.isEmpty() && report.invalidPictures.isEmpty() && report.notCreated.isEmpty() &&
                          report.incomplete.isEmpty() && !interrupted && !report.created.isEmpty() && textWritten;
     return allMade ? 0 : 1;
 }

@@ -43,10 +43,21 @@ private:
 std::optional<Failure> addFrames(Picture& picture, const QString& path, const imaging::FileIdentity& identity) {
     QImageReader reader(path);
     reader.setAutoTransform(true);
-    if (!reader.supportsAnimation() || reader.imageCount() == 1 || reader.read().isNull()) return {};
+    if (!reader.supportsAnimation()) return {};
+    const int count = reader.imageCount();  // counted from the file's blocks, no frame decoded
+    if (count == 1) return {};
     // Each frame is a page of the animation's whole size, however little of it the frame
-    // changes: a few bytes a frame could otherwise ask for hours of work.
+    // changes: a few bytes a frame could otherwise ask for hours of work. Too many are refused
+    // before any is decoded.
     std::uint64_t pixels = std::uint64_t(picture.width) * std::uint64_t(picture.height);
+    const auto tooLarge = [&](qint64 frames) {
+        return Failure{QStringLiteral("too large: its %1 frames come to more than %2 pages or %3 pixels in all")
+                           .arg(frames > 0 ? byteCount(frames) : QStringLiteral("many"))
+                           .arg(maxFrames)
+                           .arg(byteCount(qint64(maxFramePixels)))};
+    };
+    if (count > maxFrames || (count > 0 && pixels * std::uint64_t(count) > maxFramePixels)) return tooLarge(count);
+    if (reader.read().isNull()) return {};
     // Every frame has the first one's density and orientation.
     const PicturePage first = picture.page(0);
     const bool turned = first.orientation >= 5;
@@ -60,10 +71,7 @@ std::optional<Failure> addFrames(Picture& picture, const QString& path, const im
         const QImage frame = reader.read();
         if (frame.isNull()) break;
         pixels += std::uint64_t(frame.width()) * std::uint64_t(frame.height());
-        if (index >= maxFrames || pixels > maxFramePixels)
-            return Failure{QStringLiteral("too large: its frames come to more than %1 pages or %2 pixels in all")
-                               .arg(maxFrames)
-                               .arg(byteCount(qint64(maxFramePixels)))};
+        if (index >= maxFrames || pixels > maxFramePixels) return tooLarge(count > index ? count : 0);
         const auto source =
             std::make_shared<FrameImage>(path, identity, frame.width(), frame.height(),
                                          frame.isGrayscale(), hasTransparency(frame), index);

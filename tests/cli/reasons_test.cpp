@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <tiffio.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <QBuffer>
@@ -164,7 +165,7 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
         // Width and height 16384 in the VP8L header (14 bits each, less one), its other bits kept.
         {"large.webp", patched(webp, 21, QByteArray::fromHex("ffffff") + char((webp[24] & 0xF0) | 0x0F)),
          "too large: 16384 x 16384 pixels take 768 MB decoded, more than the 512 MB a WebP picture may take"},
-        {"flicker.gif", flicker, "too large: its frames come to more than 1000 pages or 1,000,000,000 pixels in all"},
+        {"flicker.gif", flicker, "too large: its 1,001 frames come to more than 1000 pages or 1,000,000,000 pixels in all"},
         {"cut.gif", gif.left(gif.size() / 2), "truncated GIF: the data ends at byte " + byteCount(gif.size() / 2)},
         {"text.gif", text, "not a GIF file: the file starts"},
         {"large.gif", patched(gif, 6, QByteArray::fromHex("ffffffff")),
@@ -210,6 +211,24 @@ TEST_F(NotAPicture, AFolderGivesEveryExtensionTheDecoderTakes) {
     EXPECT_TRUE(errors.contains(QString("made 1 PDF file, %1 pages in all").arg(extensions.size() + 1)))
         << errors.toStdString();
     EXPECT_TRUE(extensions.contains("hif"));
+}
+
+// What is no file to read (a link that leads nowhere, a pipe, a device) is named with its reason
+// in a folder as when given by name, and the run says not all was made.
+TEST_F(NotAPicture, AFolderNamesWhatIsNoFileAsANameDoes) {
+    testing::writeFile(pics.filePath("good.jpg"), testing::makeJpeg({}));
+    QFile::link("/nowhere/at/all.jpg", pics.filePath("broken.jpg"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pics.filePath("pipe.png")).constData(), 0600), 0);
+    QFile::link("/dev/null", pics.filePath("device.jpg"));
+    EXPECT_EQ(run({"--output", out.path(), pics.path()}), 1);
+    const QStringList inFolder = errors.split('\n').filter("not a picture: ");
+    EXPECT_EQ(inFolder.size(), 3) << errors.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(out.filePath("good.pdf")));
+    for (const char* name : {"broken.jpg", "pipe.png", "device.jpg"}) {
+        EXPECT_EQ(run({"--output", out.path(), pics.filePath(name)}), 1) << name;
+        const QString byName = errors.split('\n').filter("not a picture: ").value(0);
+        EXPECT_TRUE(byName.contains(name) && inFolder.contains(byName)) << byName.toStdString();
+    }
 }
 
 }  // namespace
