@@ -12,6 +12,9 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QUtil.hh>
+
+#include <QList>
+#include <QString>
 #include <stdexcept>
 
 namespace pdffile {
@@ -28,9 +31,17 @@ std::string deflated(const std::string& data) {
     return packed;
 }
 
+// Text for the XML metadata: markup escaped, and what XML may not hold at all (control
+// characters, U+FFFE, U+FFFF) left out.
 std::string xmlEscaped(const std::string& text) {
     std::string out;
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') continue;
+        if (c == '\xEF' && i + 2 < text.size() && text[i + 1] == '\xBF' && (text[i + 2] == '\xBE' || text[i + 2] == '\xBF')) {
+            i += 2;
+            continue;
+        }
         switch (c) {
             case '&': out += "&amp;"; break;
             case '<': out += "&lt;"; break;
@@ -76,7 +87,16 @@ std::string titleFor(const std::string& path) {
     std::string name = path.substr(path.rfind('/') + 1);
     if (name.size() > 4 && QUtil::str_compare_nocase(name.substr(name.size() - 4).c_str(), ".pdf") == 0)
         name.resize(name.size() - 4);
-    return name;
+    // A control character in a file name (a line break, an escape) is a space in the title; a
+    // noncharacter (U+FFFE, U+FFFF) is left out.
+    const QString text = QString::fromUtf8(name);
+    QString title;
+    for (const char32_t c : text.toUcs4()) {
+        if (QChar::isNonCharacter(c)) continue;
+        if (QChar::category(c) == QChar::Other_Control) title += QLatin1Char(' ');
+        else title += QString::fromUcs4(&c, 1);
+    }
+    return title.toStdString();
 }
 
 std::shared_ptr<const std::vector<std::uint8_t>> systemProfile(const ArchiveProfiles& profiles, bool cmyk) {

@@ -53,21 +53,24 @@ const Preference all[] = {
     {"pictures", "Pictures", "original, reduce, mono"},
     {"max-dpi", "MaxDpi", "dots per inch, 36 to 1200"},
     {"jpeg-quality", "JpegQuality", "10 to 100"},
-    {"title", "Title", "one line of text (none: the file's name)"},
-    {"author", "Author", "one line of text"},
-    {"subject", "Subject", "one line of text"},
-    {"keywords", "Keywords", "one line of text"},
+    {"title", "Title", "one line of text, at most 1000 characters (none: the file's name)"},
+    {"author", "Author", "one line of text, at most 1000 characters"},
+    {"subject", "Subject", "one line of text, at most 1000 characters"},
+    {"keywords", "Keywords", "one line of text, at most 1000 characters"},
     {"date", "Date", "now, seconds since 1970, or a date and time (2026-12-07, 2026-12-07T10:30:00Z), from 1970 to 9999 in UTC"},
     {"frames", "Frames", "first, all"},
     {"pdfa", "Pdfa", "on, off"},
 };
 
-// A detail of the document: one line of text, of a sensible length.
+// A detail of the document: one line of text, of a sensible length, of characters a document's
+// XML metadata may hold (no control character, no noncharacter such as U+FFFE or U+FFFF, no
+// half of a surrogate pair).
 std::optional<QString> detailText(const QString& value) {
     const QString text = value.trimmed();
     if (text.size() > 1000) return std::nullopt;
-    for (const QChar c : text)
-        if (c.category() == QChar::Other_Control) return std::nullopt;
+    for (const char32_t c : text.toUcs4())
+        if (QChar::category(c) == QChar::Other_Control || QChar::isNonCharacter(c) || QChar::isSurrogate(c))
+            return std::nullopt;
     return text;
 }
 
@@ -317,8 +320,9 @@ Checked check(const QString& name, const QString& value) {
         stored = detailText(value);  // title, author, subject, keywords
     }
     if (!stored) {
+        const QString shown = value.size() > 60 ? value.left(57) + QStringLiteral("...") : value;
         return {{}, QStringLiteral("\"%1\" is not a valid %2; accepted: %3")
-                        .arg(value, key, QString::fromLatin1(p->accepted))};
+                        .arg(shown, key, QString::fromLatin1(p->accepted))};
     }
     return {*stored, {}};
 }

@@ -13,6 +13,7 @@
 #include <QImage>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <atomic>
 #include <qpdf/QPDF.hh>
 #include <random>
@@ -83,6 +84,9 @@ TEST_F(ConvertCommand, BadCommandLinesChangeNothing) {
         {{"--set", "shade=on", a}, "shade"},
         {{"--set", "center", a}, "NAME=VALUE"},
         {{"--set", "pdfa=maybe", a}, "maybe"},
+        {{"--title", QString(1001, 'x'), a}, "at most 1000 characters"},
+        {{"--author", QString::fromUcs4(U"Ann\uFFFE"), a}, "not a valid author"},
+        {{"--keywords", QString::fromUcs4(U"tax\U0010FFFF"), a}, "not a valid keywords"},
         {{}, "no pictures"},
     };
     for (const auto& c : cases) {
@@ -353,6 +357,18 @@ TEST_F(ConvertCommand, DetailsAndFixedDatesGiveTheSameFileEveryRun) {
     EXPECT_EQ(run({a}), 0);
     qunsetenv("SOURCE_DATE_EPOCH");
     EXPECT_TRUE(errors.contains("SOURCE_DATE_EPOCH \"17e8\" is not seconds since 1970")) << errors.toStdString();
+    // A title made from a file name that holds a control character and U+FFFF: still valid XML.
+    const QString odd = picture(QString::fromUcs4(U"line\nbreak\uFFFF.jpg"));
+    ASSERT_EQ(run({"--pdfa", odd}), 0) << errors.toStdString();
+    const QByteArray pdf = testing::readFile(out.filePath(QFileInfo(odd).completeBaseName() + ".pdf"));
+    EXPECT_EQ(info(pdf, "/Title"), "line break");
+    QPDF q;
+    q.processMemoryFile("x", pdf.constData(), std::size_t(pdf.size()));
+    const auto data = q.getRoot().getKey("/Metadata").getStreamData(qpdf_dl_all);
+    const std::string xmp(reinterpret_cast<const char*>(data->getBuffer()), data->getSize());
+    QXmlStreamReader xml(QByteArray::fromStdString(xmp));
+    while (!xml.atEnd()) xml.readNext();
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString() << "\n" << xmp;
 }
 
 // Smaller files on request: pictures finer than asked are scaled down and stored as JPEG (a PNG
