@@ -467,7 +467,11 @@ void Form1::PushButton8_Click() {
             QStringLiteral("You must have Acrobat Reader (or Acrobat) installed to use this software."));
     });
     trap.at(102, [&] {
-        m_services.shell.open(QLatin1Char('"') + m_config.resolvePage(m_config.helpPage) + QLatin1Char('"'));
+        const QString page = m_config.resolvePage(m_config.helpPage);
+        if (!m_services.shell.open(QLatin1Char('"') + page + QLatin1Char('"')))
+            m_services.dialogs.message(QStringLiteral("No program could be found to open the help page %1. "
+                                                      "Open it in a web browser.")
+                                           .arg(QDir::toNativeSeparators(page)));
     });
 }
 

@@ -6,13 +6,13 @@
 
 namespace pictolio {
 
-void DesktopShell::open(const QString& item) {
+bool DesktopShell::open(const QString& item) {
     QString target = item;
     if (target.size() >= 2 && target.startsWith(QLatin1Char('"')) && target.endsWith(QLatin1Char('"')))
         target = target.mid(1, target.size() - 2);
     const QUrl url = target.startsWith(QLatin1Char('/')) ? QUrl::fromLocalFile(target)
                                                          : QUrl(target, QUrl::StrictMode);
-    if (url.isValid()) QDesktopServices::openUrl(url);
+    return url.isValid() && QDesktopServices::openUrl(url);
 }
 
 }  // namespace pictolio

@@ -12,14 +12,14 @@ public:
 
     // Opens the item, as the shell's default action on it: a web address in the browser, a
     // folder in the file manager. The item may be enclosed in double quotes. Nothing is run
-    // through a command line.
-    virtual void open(const QString& item) = 0;
+    // through a command line. False when nothing could open it (no browser, no file manager).
+    virtual bool open(const QString& item) = 0;
 };
 
 // The desktop's own handler (QDesktopServices).
 class DesktopShell : public Shell {
 public:
-    void open(const QString& item) override;
+    bool open(const QString& item) override;
 };
 
 }  // namespace pictolio

@@ -117,6 +117,13 @@ TEST_F(Options, HelpShowsTheNoticeThenOpensThePage) {
     window->setMousePointer(Form1::Hourglass);
     window->PushButton8_Click();
     EXPECT_EQ(shell.opened.size(), 3);
+    // A desktop with no program for the page: the window says so, and where the page is.
+    shell.canOpen = false;
+    window->PushButton8_Click();
+    ASSERT_EQ(dialogs.messages.size(), 5);
+    EXPECT_TRUE(dialogs.messages.last().text.contains("No program could be found to open the help page " +
+                                                      programFolder.filePath("help/index.html")))
+        << dialogs.messages.last().text.toStdString();
 }
 
 void moveOver(QWidget* w) {

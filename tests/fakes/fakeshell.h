@@ -13,9 +13,11 @@ class FakeShell : public Shell {
 public:
     QStringList opened;
     std::function<void(const QString&)> onOpen;  // called as each item is opened
-    void open(const QString& item) override {
+    bool canOpen = true;                         // false: as a desktop with no program for it
+    bool open(const QString& item) override {
         opened << item;
         if (onOpen) onOpen(item);
+        return canOpen;
     }
 };
 
