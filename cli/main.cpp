@@ -267,11 +267,14 @@ int main(int argc, char* argv[]) {
                                      QStringLiteral("Also write the recognised text to FILE (- for standard output), "
                                                     "each page's followed by a form feed."),
                                      QStringLiteral("FILE"));
+    const QCommandLineOption useDefaults(
+        QStringLiteral("defaults"),
+        QStringLiteral("Leave out the printer's stored preferences: only the options given here change the defaults."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress, only the problems."));
     parser.addOptions({join, stretch, output, beside, paper, orientation, margin, fit, ocr, title, author, subject,
                        keywords, date, maxDpi, jpegQuality, mono, original, rotate, frames, pdfa, set, sort,
-                       sidecar, quiet});
+                       sidecar, useDefaults, quiet});
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), QStringLiteral("Pictures, and folders of pictures."),
                                  QStringLiteral("FILE|FOLDER..."));
     if (!parser.parse(app.arguments())) {
@@ -356,7 +359,8 @@ int main(int argc, char* argv[]) {
     // for those not given, refused as the driver would refuse them.
     const QString key = pdfwriter::PdfWriterDriver::registryKey();
     const RegistryStore users = PrintService::registryOf(PrintService::defaultRoot());
-    const QMap<QString, QString> stored = users.values(key);
+    const bool storedApply = !parser.isSet(useDefaults);
+    const QMap<QString, QString> stored = storedApply ? users.values(key) : QMap<QString, QString>{};
     QMap<QString, QString> merged = stored;
     for (const auto& [valueName, value] : preferences) merged.insert(valueName, value);
     const QString localPaper = pdfwriter::PdfWriterDriver::localPaperName();
@@ -484,7 +488,25 @@ int main(int argc, char* argv[]) {
     const RegistryStore mine = PrintService::registryOf(root.path());
     for (const QString& name : pdfwriter::preferences::names()) {
         const QString valueName = pdfwriter::preferences::valueName(name);
+        if (!storedApply) break;
         if (const auto value = users.getString(key, valueName)) mine.setString(key, valueName, *value);
+    }
+    // A preference stored in the window changes every run: the ones that do here (set, not the
+    // default, not given on this command line) are said in one line.
+    if (storedApply && !parser.isSet(quiet)) {
+        const auto plain = pdfwriter::preferences::describe(pdfwriter::preferences::defaults(localPaper));
+        const auto kept = pdfwriter::preferences::describe(pdfwriter::preferences::read(users, key, localPaper));
+        QStringList applying;
+        for (qsizetype i = 0; i < kept.size() && i < plain.size(); ++i) {
+            const QString valueName = pdfwriter::preferences::valueName(kept[i].first);
+            const bool given = std::any_of(preferences.begin(), preferences.end(),
+                                           [&](const auto& p) { return p.first == valueName; });
+            if (kept[i].second != plain[i].second && !given && users.getString(key, valueName))
+                applying << kept[i].first + QLatin1Char('=') + kept[i].second;
+        }
+        if (!applying.isEmpty())
+            std::fprintf(stderr, "pictolio-convert: stored preferences apply: %s (--defaults leaves them out)\n",
+                         qPrintable(applying.join(QStringLiteral(", "))));
     }
     for (const auto& [valueName, value] : preferences) mine.setString(key, valueName, value);
 

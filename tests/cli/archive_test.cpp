@@ -261,5 +261,37 @@ TEST_F(ArchiveFiles, AnyPreferenceCanBeSetForOneRun) {
     EXPECT_EQ(named.getTrailer().getKey("/Info").getKey("/Title").getUTF8Value(), "Trip");
 }
 
+// Preferences stored for the printer change a run only with a word about it; --defaults leaves
+// them out.
+TEST_F(ArchiveFiles, StoredPreferencesAreSaidOrLeftOut) {
+    const QString photo = pics.filePath("photo.jpg");
+    testing::writeFile(photo, testing::makeJpeg({.width = 72, .height = 72}));
+    ASSERT_EQ(run({"preferences", "--set", "paper=A5", "center=on", "margin=10mm"}, nullptr, "pictolio-printer"), 0)
+        << errors.toStdString();
+    const struct {
+        QStringList arguments;
+        const char* said;  // the line on stderr, "" for none
+        double width;      // of the page made
+    } cases[] = {
+        {{}, "stored preferences apply: paper=A5, margin=10mm, center=on (--defaults leaves them out)", 419.53},
+        {{"-q"}, "", 419.53},
+        {{"--paper", "A4", "--set", "margin=0"}, "stored preferences apply: center=on (", 595.28},
+        {{"--defaults", "--paper", "A4"}, "", 595.28},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(run(c.arguments + QStringList{photo}), 0) << errors.toStdString();
+        const QString line = errors.split('\n').filter("stored preferences").value(0);
+        if (*c.said) EXPECT_TRUE(line.contains(c.said)) << errors.toStdString();
+        else EXPECT_TRUE(line.isEmpty()) << line.toStdString();
+        const auto pages = testing::readPdf(out.filePath("photo.pdf"));
+        ASSERT_EQ(pages.size(), 1u);
+        EXPECT_NEAR(pages[0].mediaBox[2], c.width, 0.01) << c.arguments.join(' ').toStdString();
+        QFile::remove(out.filePath("photo.pdf"));
+    }
+    // Left out, the stored centring is too: the picture sits at the default margin.
+    ASSERT_EQ(run({"--defaults", "--paper", "A4", photo}), 0);
+    EXPECT_NEAR(testing::readPdf(out.filePath("photo.pdf"))[0].images.at(0).matrix[4], 12, 0.1);
+}
+
 }  // namespace
 }  // namespace pictolio
