@@ -93,7 +93,10 @@ QStringList argumentsLostInEncoding(int argc, char* argv[]) {
 // Shows how far the run is: a bar redrawn in place on a terminal, a line per file otherwise.
 // A file's path as a line of the terminal shows it: control characters in the name (a newline)
 // written as \n, \t or \xHH, so that one file stays one line.
+QString standardInputFile;  // where the picture read from standard input ("-") is kept
+
 QString shown(const QString& path) {
+    if (!standardInputFile.isEmpty() && path == standardInputFile) return QStringLiteral("(standard input)");
     QString out;
     for (const QChar c : path) {
         if (c == QLatin1Char('\n')) out += QStringLiteral("\\n");
@@ -393,6 +396,29 @@ int main(int argc, char* argv[]) {
         usageError(QStringLiteral("no pictures given"));
         return 2;
     }
+    if (arguments.count(QStringLiteral("-")) > 1) {
+        usageError(QStringLiteral("standard input (-) can be read only once"));
+        return 2;
+    }
+    // "-": one picture read from standard input, kept in a file of the run's own ("stdin", so
+    // its PDF is stdin.pdf) while it is converted.
+    std::optional<QTemporaryDir> fromInput;
+    QString inputPicture;
+    if (arguments.contains(QStringLiteral("-"))) {
+        fromInput.emplace(runFolderTemplate(QDir::tempPath()));
+        inputPicture = standardInputFile = fromInput->filePath(QStringLiteral("stdin"));
+        QFile in, copy(inputPicture);
+        const bool read = fromInput->isValid() && in.open(stdin, QIODevice::ReadOnly) && copy.open(QIODevice::WriteOnly);
+        bool copied = read;
+        for (QByteArray piece; copied && !(piece = in.read(1 << 20)).isEmpty();)
+            copied = copy.write(piece) == piece.size();
+        if (!copied || !copy.flush() || in.error() != QFileDevice::NoError) {
+            std::fprintf(stderr, "pictolio-convert: standard input cannot be read into %s: %s\n",
+                         qPrintable(shown(QDir::tempPath())),
+                         qPrintable(!fromInput->isValid() ? fromInput->errorString() : copy.errorString()));
+            return 1;
+        }
+    }
     // Made absolute here: the run works on paths that do not depend on its current folder.
     QString folder = parser.isSet(output) ? parser.value(output) : QDir::currentPath();
     if (folder != QLatin1String("-")) folder = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
@@ -431,7 +457,7 @@ int main(int argc, char* argv[]) {
     QStringList rows, lostInEncoding, noFiles;
     const QStringList lostArguments = argumentsLostInEncoding(argc, argv);
     for (const QString& argument : arguments) {
-        const QString path = QFileInfo(argument).absoluteFilePath();
+        const QString path = argument == QLatin1String("-") ? inputPicture : QFileInfo(argument).absoluteFilePath();
         if (lostArguments.contains(argument) && !QFileInfo::exists(path)) {
             lostInEncoding << path;
         } else if (QFileInfo(path).isDir()) {

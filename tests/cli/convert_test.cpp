@@ -371,6 +371,39 @@ TEST_F(ConvertCommand, DetailsAndFixedDatesGiveTheSameFileEveryRun) {
     EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString() << "\n" << xmp;
 }
 
+// "-" reads one picture from standard input, as other converters do.
+TEST_F(ConvertCommand, APictureFromStandardInput) {
+    const QByteArray jpeg = testing::makeJpeg({.width = 64, .height = 48});
+    const auto feeding = [](const QByteArray& bytes) {
+        return [bytes](QProcess& p) {
+            p.write(bytes);
+            p.closeWriteChannel();
+        };
+    };
+    const struct {
+        QStringList arguments;
+        QByteArray input;
+        int code;
+        const char* made;  // the PDF's name, or what stderr says
+    } cases[] = {
+        {{"-o", "scan.pdf", "-"}, jpeg, 0, "scan.pdf"},
+        {{"-"}, jpeg, 0, "stdin.pdf"},
+        {{"-", "-"}, jpeg, 2, "standard input (-) can be read only once"},
+        {{"-"}, "junk\n", 1, "not a picture: (standard input): the file starts with"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(run(c.arguments, nullptr, "pictolio-convert", feeding(c.input)), c.code) << errors.toStdString();
+        if (c.code != 0) {
+            EXPECT_TRUE(errors.contains(c.made)) << errors.toStdString();
+            continue;
+        }
+        const auto pages = testing::readPdf(out.filePath(c.made));
+        ASSERT_EQ(pages.size(), 1u) << c.made;
+        EXPECT_TRUE(pages[0].images.at(0).rawData == jpeg.toStdString()) << c.made;  // the JPEG as it came
+        QFile::remove(out.filePath(c.made));
+    }
+}
+
 // Smaller files on request: pictures finer than asked are scaled down and stored as JPEG (a PNG
 // too), close to what they show; coarser ones keep their bytes; black and white gives fax data
 // that still shows the text; values out of range are refused.
