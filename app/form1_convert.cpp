@@ -143,8 +143,17 @@ void Form1::PushButton2_Click() {
                     notCreated += QStringLiteral("\r\n\r\nThe following PDF files lack pictures that changed "
                                                  "or were removed before they were printed: \r\n") +
                                   lines(report.incomplete);
+                // After the lists, each failure's reason in words, as the log has it.
+                QString reasons;
+                for (const QString& path : report.invalidPictures)
+                    if (const QString why = report.refusals.value(path); !why.isEmpty())
+                        reasons += QStringLiteral("\r\n") + path + QStringLiteral(": ") + why;
+                for (const QString& path : report.notCreated)
+                    if (const QString why = report.whyNotCreated.value(path); !why.isEmpty())
+                        reasons += QStringLiteral("\r\n") + path + QStringLiteral(": ") + why;
+                if (!reasons.isEmpty()) reasons = QStringLiteral("\r\n\r\nReasons:") + reasons;
                 trap.at(250, [&] {
-                    m_services.dialogs.message(QStringLiteral("Done.") + InvalidPictures + notCreated);
+                    m_services.dialogs.message(QStringLiteral("Done.") + InvalidPictures + notCreated + reasons);
                 });
             }
         }

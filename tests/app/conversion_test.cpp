@@ -49,7 +49,14 @@ protected:
         list->removeAllRows();
         for (const QString& p : paths) list->appendRow(p);
     }
-    QString lastMessage() const { return dialogs.messages.isEmpty() ? QString() : dialogs.messages.last().text; }
+    // The last message up to the failures' reasons, and those.
+    QString lastMessage() const {
+        return dialogs.messages.isEmpty() ? QString() : dialogs.messages.last().text.section(reasonsHeading, 0, 0);
+    }
+    QString reasons() const {
+        return dialogs.messages.isEmpty() ? QString() : dialogs.messages.last().text.section(reasonsHeading, 1);
+    }
+    const QString reasonsHeading = QStringLiteral("\r\n\r\nReasons:");
     QString outputFile() const {
         return *PrintService::registryOf(printRoot.path())
                     .getString("Software\\Tenbrook PDF Writer", "OutputFile");
@@ -296,6 +303,7 @@ TEST_F(Conversion, PdfsThatDoNotComeAreReported) {
     window->PushButton2_Click();
     expectPages(out.filePath("b.pdf"), {b});
     EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following PDF files were not created: \r\n\r\n" + out.filePath("a.pdf"));
+    EXPECT_TRUE(reasons().startsWith("\r\n" + out.filePath("a.pdf") + ": ")) << reasons().toStdString();
 
     // A printer that takes the jobs and never prints them: each wait ends at the time limit.
     window.reset();
@@ -311,6 +319,10 @@ TEST_F(Conversion, PdfsThatDoNotComeAreReported) {
     EXPECT_EQ(lastMessage(), "Done.\r\n\r\nThe following files are not valid pictures: \r\n\r\n" + bad +
                                  "\r\n\r\nThe following PDF files were not created: \r\n\r\n" +
                                  out.filePath("a.pdf") + "\r\n" + out.filePath("b.pdf"));
+    // Then each one's reason, in words.
+    EXPECT_TRUE(reasons().contains("\r\n" + bad + ": the file starts with")) << reasons().toStdString();
+    EXPECT_TRUE(reasons().contains("\r\n" + out.filePath("b.pdf") + ": the PDF printer made no progress"))
+        << reasons().toStdString();
 }
 
 TEST_F(Conversion, ASecondPressDuringARunDoesNothing) {
