@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -302,10 +303,34 @@ void Form1::showPrinterPreferences() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
+    // During a run the user is asked first; the window closes when the run has stopped.
+    if (IsConverting && !m_unloading) {
+        event->ignore();
+        if (m_stopping || stopAsked()) m_closeAfterRun = true;
+        return;
+    }
     // The program ends: a run under way stops at its next look at the events.
     m_unloading = true;
     event->accept();
     QCoreApplication::quit();
+}
+
+void Form1::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && IsConverting) {
+        if (!m_stopping) stopAsked();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool Form1::stopAsked() {
+    if (m_stopping) return true;
+    const MessageAnswer answer = m_services.dialogs.message(
+        QStringLiteral("Stop converting? The PDF file under way is finished first (one PDF of all the pictures is "
+                       "not made)."),
+        MessageButtons::YesNo);
+    m_stopping = m_stopping || answer == MessageAnswer::Yes;
+    return m_stopping;
 }
 
 // --- start-up ---

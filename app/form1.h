@@ -111,6 +111,9 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    // During a run: asks whether to stop it; true when the user says so.
+    bool stopAsked();
 
 private:
     // The list's own handlers.
@@ -170,6 +173,8 @@ private:
     QString m_lastOutputFolder;
     bool m_toldSettingsFailed = false;
     bool m_unloading = false;    // the window was closed: a run stops where it is
+    bool m_stopping = false;     // the user stopped the run: it ends after the PDF under way
+    bool m_closeAfterRun = false;  // and the window closes then
 
 };
 

@@ -73,9 +73,11 @@ ConversionJob::Caller Form1::conversionCaller(ErrorTrap& trap, bool joined) {
         trap.at(conversionLine(joined, step), f);
     };
     caller.beginPass = [this, &trap, joined](int row, QString* source) {
-        return beginPass(trap, row, passLine(joined), source);
+        return !m_stopping && beginPass(trap, row, passLine(joined), source);
     };
-    caller.cancelled = [this] { return m_unloading; };
+    // Stopped by the user, a run of one PDF a picture finishes the PDF under way and starts no
+    // other; one PDF of all the pictures is abandoned, leaving nothing.
+    caller.cancelled = [this, joined] { return m_unloading || (joined && m_stopping); };
     caller.holder = &Creator->pictureSlot();
     caller.rowTurn = [this](int row) { return ListView1->rowTurn(row); };
     // While the run waits for text recognition, the bar counts the pages recognised.
@@ -114,8 +116,14 @@ void Form1::PushButton2_Click() {
                 trap.at(110, [&] { perPicture = Option1->isChecked(); });
                 ConversionJob job(m_services.printing, m_services.registry, m_services.decoder, m_config.outputWaitMs,
                                   conversionCaller(trap, !perPicture));
+                m_stopping = m_closeAfterRun = false;
                 const ConversionReport report = perPicture ? job.runPerPicture() : job.runJoined();
+                if (m_stopping && !perPicture) {
+                    m_services.printing.pdfDriver().abandonAll();
+                    m_services.printing.pdfDriver().waitUntilIdle();
+                }
                 if (m_unloading) return;  // the window is gone: no report
+                const bool stopped = m_stopping;
                 const auto lines = [](const QStringList& paths) {
                     QString text;
                     for (const QString& path : paths) text += QStringLiteral("\r\n") + path;
@@ -153,12 +161,17 @@ void Form1::PushButton2_Click() {
                         reasons += QStringLiteral("\r\n") + path + QStringLiteral(": ") + why;
                 if (!reasons.isEmpty()) reasons = QStringLiteral("\r\n\r\nReasons:") + reasons;
                 trap.at(250, [&] {
-                    m_services.dialogs.message(QStringLiteral("Done.") + InvalidPictures + notCreated + reasons);
+                    m_services.dialogs.message((stopped ? QStringLiteral("Stopped.") : QStringLiteral("Done.")) +
+                                               InvalidPictures + notCreated + reasons);
                 });
             }
         }
     }
     trap.at(256, [&] { IsConverting = false; });
+    if (m_closeAfterRun) {
+        m_closeAfterRun = false;
+        close();
+    }
 }
 
 }  // namespace pictolio

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLockFile>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
@@ -536,6 +538,49 @@ TEST(OutputPaths, NamedAfterThePicture) {
     EXPECT_EQ(outputPathInFolder("/out/", "/pics/a.b.jpg", PathStyle::Posix), "/out/a.b.pdf");
     EXPECT_EQ(outputPathInFolder("/", "/pics/a.jpg", PathStyle::Posix), "/a.pdf");
     EXPECT_EQ(outputPathBesideSource("/a.jpg", PathStyle::Posix), "/a.pdf");
+}
+
+// Esc during a run asks first. Stopped, one PDF a picture finishes the PDF under way and makes
+// no other; one PDF of all the pictures is not made at all. Closing the window asks the same,
+// and closes it when the run has stopped.
+TEST_F(Conversion, ARunCanBeStopped) {
+    const QStringList pictures = {picture("a.jpg"), picture("b.jpg"), picture("c.jpg")};
+    const struct {
+        bool joined;
+        MessageAnswer answer;
+        qsizetype most, least;  // PDFs made
+        const char* report;
+    } cases[] = {
+        {false, MessageAnswer::Yes, 1, 0, "Stopped."},
+        {true, MessageAnswer::Yes, 0, 0, "Stopped."},
+        {false, MessageAnswer::No, 3, 3, "Done."},
+        {true, MessageAnswer::No, 1, 1, "Done."},
+    };
+    for (const auto& c : cases) {
+        for (const QString& name : QDir(out.path()).entryList(QDir::Files | QDir::Hidden)) QFile::remove(out.filePath(name));
+        rows(pictures);
+        (c.joined ? window->Option2 : window->Option1)->setChecked(true);
+        dialogs.answers = {c.answer};
+        const qsizetype before = dialogs.messages.size();
+        QTimer::singleShot(0, [&] {
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(window.get(), &escape);
+        });
+        window->PushButton2_Click();
+        ASSERT_EQ(dialogs.messages.size(), before + 2) << c.report;
+        EXPECT_TRUE(dialogs.messages[before].text.startsWith("Stop converting?"));
+        EXPECT_EQ(lastMessage(), c.report);
+        const QStringList made = QDir(out.path()).entryList(QDir::Files | QDir::Hidden);
+        EXPECT_LE(made.size(), c.most) << made.join(' ').toStdString();
+        EXPECT_GE(made.size(), c.least) << made.join(' ').toStdString();
+        for (const QString& name : made) EXPECT_EQ(testing::readPdf(out.filePath(name)).size(), c.joined ? 3u : 1u) << name.toStdString();
+    }
+    // Closing the window during a run: asked, and no, the run goes on to the end.
+    dialogs.answers = {MessageAnswer::No};
+    QTimer::singleShot(0, [&] { window->close(); });
+    window->PushButton2_Click();
+    EXPECT_TRUE(dialogs.messages[dialogs.messages.size() - 2].text.startsWith("Stop converting?"));
+    EXPECT_EQ(lastMessage(), "Done.");
 }
 
 }  // namespace
