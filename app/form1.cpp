@@ -303,12 +303,6 @@ void Form1::showPrinterPreferences() {
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    // During a run the user is asked first; the window closes when the run has stopped.
-    if (IsConverting && !m_unloading) {
-        event->ignore();
-        if (m_stopping || stopAsked()) m_closeAfterRun = true;
-        return;
-    }
     // The program ends: a run under way stops at its next look at the events.
     m_unloading = true;
     event->accept();

@@ -174,7 +174,6 @@ private:
     bool m_toldSettingsFailed = false;
     bool m_unloading = false;    // the window was closed: a run stops where it is
     bool m_stopping = false;     // the user stopped the run: it ends after the PDF under way
-    bool m_closeAfterRun = false;  // and the window closes then
 
 };
 

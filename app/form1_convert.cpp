@@ -116,7 +116,7 @@ void Form1::PushButton2_Click() {
                 trap.at(110, [&] { perPicture = Option1->isChecked(); });
                 ConversionJob job(m_services.printing, m_services.registry, m_services.decoder, m_config.outputWaitMs,
                                   conversionCaller(trap, !perPicture));
-                m_stopping = m_closeAfterRun = false;
+                m_stopping = false;
                 const ConversionReport report = perPicture ? job.runPerPicture() : job.runJoined();
                 if (m_stopping && !perPicture) {
                     m_services.printing.pdfDriver().abandonAll();
@@ -168,10 +168,6 @@ void Form1::PushButton2_Click() {
         }
     }
     trap.at(256, [&] { IsConverting = false; });
-    if (m_closeAfterRun) {
-        m_closeAfterRun = false;
-        close();
-    }
 }
 
 }  // namespace pictolio

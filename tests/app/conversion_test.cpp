@@ -541,8 +541,7 @@ TEST(OutputPaths, NamedAfterThePicture) {
 }
 
 // Esc during a run asks first. Stopped, one PDF a picture finishes the PDF under way and makes
-// no other; one PDF of all the pictures is not made at all. Closing the window asks the same,
-// and closes it when the run has stopped.
+// no other; one PDF of all the pictures is not made at all.
 TEST_F(Conversion, ARunCanBeStopped) {
     const QStringList pictures = {picture("a.jpg"), picture("b.jpg"), picture("c.jpg")};
     const struct {
@@ -575,12 +574,6 @@ TEST_F(Conversion, ARunCanBeStopped) {
         EXPECT_GE(made.size(), c.least) << made.join(' ').toStdString();
         for (const QString& name : made) EXPECT_EQ(testing::readPdf(out.filePath(name)).size(), c.joined ? 3u : 1u) << name.toStdString();
     }
-    // Closing the window during a run: asked, and no, the run goes on to the end.
-    dialogs.answers = {MessageAnswer::No};
-    QTimer::singleShot(0, [&] { window->close(); });
-    window->PushButton2_Click();
-    EXPECT_TRUE(dialogs.messages[dialogs.messages.size() - 2].text.startsWith("Stop converting?"));
-    EXPECT_EQ(lastMessage(), "Done.");
 }
 
 }  // namespace
