@@ -2,6 +2,7 @@
 #include "imaging/jpegfile.h"
 #include "imaging/jpeglibrary.h"
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,8 @@ const char* toString(JpegStatus status) {
             return "not a JPEG file";
         case JpegStatus::Truncated:
             return "the JPEG data ends too early";
+        case JpegStatus::DataMissing:
+            return "part of the JPEG picture data is missing";
         case JpegStatus::Corrupt:
             return "the JPEG data is damaged";
         case JpegStatus::Unsupported:
@@ -312,6 +315,8 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
     unsigned quantDefined = 0, dcDefined = 0, acDefined = 0;
     int componentIds[4] = {-1, -1, -1, -1};
     int componentQuant[4] = {0, 0, 0, 0};
+    unsigned sampling[4][2] = {}, samplingMost[2] = {1, 1};  // horizontal, vertical
+    std::size_t restartInterval = 0;
     double jfifX = 0, jfifY = 0, exifX = 0, exifY = 0;
     int jfifUnits = 0, exifUnit = 2;
 
@@ -379,6 +384,8 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
                 if (h < 1 || h > 4 || v < 1 || v > 4 || comp[2] > 3) return JpegStatus::Corrupt;
                 componentIds[c] = comp[0];
                 componentQuant[c] = comp[2];
+                sampling[c][0] = h, sampling[c][1] = v;
+                samplingMost[0] = std::max(samplingMost[0], h), samplingMost[1] = std::max(samplingMost[1], v);
             }
         } else if (marker == 0xC4) {  // Huffman tables
             std::size_t at = 0;
@@ -402,8 +409,16 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
                 quantDefined |= 1u << id;
                 at += tableLen;
             }
+        } else if (marker == 0xDD) {  // restart interval
+            if (segLen < 2) return JpegStatus::Corrupt;
+            restartInterval = be16(seg);
         } else if (marker == 0xDA) {  // start of scan
             if (!sawFrame || segLen < 1) return JpegStatus::Corrupt;
+            // The MCUs of the scan: of every component at once, or of the one component alone.
+            std::uint64_t mcus = 0;
+            const auto blocks = [](std::uint64_t extent, unsigned part, unsigned whole) {
+                return (extent * part + 8 * whole - 1) / (8 * whole);
+            };
             if (++scans > maxJpegScans) return JpegStatus::Unsupported;
             const unsigned ns = seg[0];
             if (ns < 1 || ns > 4 || segLen != 4 + 2 * std::size_t(ns)) return JpegStatus::Corrupt;
@@ -415,6 +430,11 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
                     if (componentIds[c] == id) index = c;
                 if (index < 0) return JpegStatus::Corrupt;
                 if (!(quantDefined & (1u << componentQuant[index]))) return JpegStatus::Corrupt;
+                if (ns == 1)
+                    mcus = blocks(out.width, sampling[index][0], samplingMost[0]) *
+                           blocks(out.height, sampling[index][1], samplingMost[1]);
+                else
+                    mcus = blocks(out.width, 1, samplingMost[0]) * blocks(out.height, 1, samplingMost[1]);
                 if (huffman) {
                     const unsigned ss = seg[1 + 2 * ns], se = seg[2 + 2 * ns];
                     const bool needsDc = ss == 0, needsAc = se > 0;
@@ -434,7 +454,7 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
             }
             sawScan = true;
             // The entropy-coded data runs to the next marker other than a restart marker.
-            std::size_t at = next;
+            std::size_t at = next, restarts = 0;
             for (;;) {
                 const void* ff = std::memchr(data + at, 0xFF, size - at);
                 if (!ff) return JpegStatus::Truncated;
@@ -442,6 +462,7 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
                 if (at + 1 >= size) return JpegStatus::Truncated;
                 const unsigned b = data[at + 1];
                 if (b == 0x00 || (b >= 0xD0 && b <= 0xD7)) {
+                    restarts += b != 0x00;
                     at += 2;
                 } else if (b == 0xFF) {
                     at += 1;
@@ -449,6 +470,12 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
                     break;
                 }
             }
+            // With restart markers, a scan cut short shows: a file cut and given its end-of-image
+            // marker again (its lower part would be grey) is refused. A first progressive scan
+            // is whole too.
+            if (restartInterval > 0 && mcus > 0 && (!out.progressive || scans == 1) &&
+                restarts + 1 < (mcus + restartInterval - 1) / restartInterval)
+                return JpegStatus::DataMissing;
             pos = at;
             continue;
         } else if (sawScan) {

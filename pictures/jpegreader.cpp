@@ -131,6 +131,9 @@ Failure jpegFault(const std::uint8_t* data, std::size_t size, imaging::JpegStatu
     if (status == JpegStatus::Truncated)
         return {QStringLiteral("truncated JPEG: the data ends at byte %1, before its end-of-image marker")
                     .arg(byteCount(qint64(size)))};
+    if (status == JpegStatus::DataMissing)
+        return {QStringLiteral("truncated JPEG: part of its picture data is missing (fewer restart markers than "
+                               "its size asks for), though the file ends as a whole one does")};
     if (status != JpegStatus::Unsupported && status != JpegStatus::TooLarge)
         return {QStringLiteral("damaged JPEG: a marker, segment or table in it is wrong")};
     // The start-of-frame segment: its process, sample precision and size.

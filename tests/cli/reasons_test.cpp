@@ -82,6 +82,7 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
     const QByteArray text = "this is not a picture\n";
     const QImage colour = testing::cornersPicture(64, 48);
     const QByteArray jpeg = testing::makeJpeg({});
+    const QByteArray restarting = testing::makeJpeg({.width = 640, .height = 480, .restartInterval = 4});
     const qsizetype sof = jpeg.indexOf("\xFF\xC0");
     const QByteArray png = testing::makePng({});
     testing::writeTiff(dir.filePath("whole.tif"), {{.upright = colour, .compression = COMPRESSION_LZW}});
@@ -112,6 +113,8 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
     } cases[] = {
         {"cut.jpg", jpeg.left(jpeg.size() * 2 / 3),
          "truncated JPEG: the data ends at byte " + byteCount(jpeg.size() * 2 / 3) + ", before its end-of-image marker"},
+        {"cut-and-ended.jpg", restarting.left(restarting.size() / 2) + QByteArray("\xFF\xD9", 2),
+         "truncated JPEG: part of its picture data is missing"},
         {"text.jpg", text, "not a JPEG file: the file starts with the bytes 74 68 69 73 20 69 73 20 which"},
         {"large.jpg", patched(jpeg, sof + 5, be16(30000) + be16(30000)),
          "too large: 30000 x 30000 pixels, more than the 400,000,000 a JPEG picture may have"},

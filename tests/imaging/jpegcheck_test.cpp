@@ -108,6 +108,12 @@ TEST(JpegCheck, RefusesDamagedTruncatedAndUnsupportedFiles) {
     badLength[findMarker(good, 0xDB) + 2] = char(0x7F);
     QByteArray noComponents = good;
     noComponents[sof + 9] = 0;
+    // Cut in half and given its end-of-image marker again: restart markers tell what is missing.
+    const auto recut = [](const QByteArray& whole) { return whole.left(whole.size() / 2) + QByteArray("\xFF\xD9", 2); };
+    const QByteArray restarting = makeJpeg({.width = 160, .height = 120, .restartInterval = 2});
+    const QByteArray grey = makeJpeg({.width = 161, .height = 119, .kind = JpegRecipe::Kind::Gray, .restartInterval = 3});
+    const QByteArray restartingProgressive =
+        makeJpeg({.width = 160, .height = 120, .progressive = true, .restartInterval = 1});
     QByteArray badSampling = good;
     badSampling[sof + 11] = 0x00;  // first component sampled 0x0
 
@@ -125,6 +131,11 @@ TEST(JpegCheck, RefusesDamagedTruncatedAndUnsupportedFiles) {
         {"progressive cut in half", progressive.left(progressive.size() / 2),
          JpegStatus::Truncated},
         {"end-of-image marker missing", good.left(good.size() - 2), JpegStatus::Truncated},
+        {"with restart markers", restarting, JpegStatus::Ok},
+        {"grey, with restart markers", grey, JpegStatus::Ok},
+        {"progressive, with restart markers", restartingProgressive, JpegStatus::Ok},
+        {"cut, its end marker put back", recut(restarting), JpegStatus::DataMissing},
+        {"grey, cut, its end marker put back", recut(grey), JpegStatus::DataMissing},
         {"progressive without Huffman tables", withoutAll(progressive, 0xC4), JpegStatus::Corrupt},
         {"one of two Huffman tables missing", withoutSegment(good, 0xC4), JpegStatus::Corrupt},
         {"no quantisation tables", withoutSegment(good, 0xDB), JpegStatus::Corrupt},
