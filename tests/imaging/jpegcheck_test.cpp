@@ -264,7 +264,7 @@ TEST(JpegCheck, ArithmeticFilesAreCheckedAsTheyWillBeReEncoded) {
     const QByteArray manyScans = makeJpeg({.arithmetic = true, .approximationSteps = 6});
     // Found by fuzzing: coefficients beyond what Huffman coding can hold.
     const QByteArray outOfRange = pictolio::testing::readFile(
-        QFileInfo(QString::fromUtf8(__FILE__)).dir().filePath("../data/arithmetic-coefficient-out-of-range.jpg"));
+        QDir(QStringLiteral(PICTOLIO_TEST_DATA)).filePath("arithmetic-coefficient-out-of-range.jpg"));
     ASSERT_FALSE(outOfRange.isEmpty());
 
     const struct {
