@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTransform>
 #include <QTimer>
@@ -574,6 +575,25 @@ TEST_F(Conversion, ARunCanBeStopped) {
         EXPECT_GE(made.size(), c.least) << made.join(' ').toStdString();
         for (const QString& name : made) EXPECT_EQ(testing::readPdf(out.filePath(name)).size(), c.joined ? 3u : 1u) << name.toStdString();
     }
+}
+
+// With text recognition on, the bar counts the pages recognised while the run waits for them.
+TEST_F(Conversion, TheBarCountsPagesRecognised) {
+    PrintService::registryOf(printRoot.path()).setString("Software\\Tenbrook PDF Writer", "Ocr", "eng");
+    const QString page = pics.filePath("page.jpg");
+    testing::writeFile(page, testing::textJpeg(testing::drawTextPage().image, 1, 300));
+    rows({page, page});
+    window->Option2->setChecked(true);
+    QStringList texts;
+    QObject::connect(window->ProgressBar1, &ProgressBar::barTextChanged, window.get(),
+                     [&](const QString& t) { texts << t; });
+    window->PushButton2_Click();
+    window->ProgressBar1->disconnect();
+    EXPECT_EQ(lastMessage(), "Done.");
+    const QStringList counted = texts.filter(QRegularExpression("^Recognising text: [0-2] of 2 pages$"));
+    ASSERT_FALSE(counted.isEmpty()) << texts.join(" | ").toStdString();
+    for (qsizetype i = 1; i < counted.size(); ++i)  // the count only goes up
+        EXPECT_LE(counted[i - 1].mid(18, 1).toInt(), counted[i].mid(18, 1).toInt()) << texts.join(" | ").toStdString();
 }
 
 }  // namespace
