@@ -175,6 +175,9 @@ public:
             m_format.colorSpace = from.colorSpace == ColorSpace::Gray ? ColorSpace::Gray : ColorSpace::Rgb;
             m_format.encoding = ImageEncoding::Dct;
             m_format.bitsPerComponent = 8;
+            // Smaller, the pixels keep their colours' meaning: the profile goes with them (a
+            // profiled CMYK picture is never made smaller so).
+            m_format.iccProfile = from.iccProfile;
         }
     }
 
@@ -240,6 +243,9 @@ std::shared_ptr<const ImageSource> pictureFor(std::shared_ptr<const ImageSource>
     if (f.softMask || !f.colorKey.empty() || f.encoding == ImageEncoding::Ccitt || f.width <= 0 || f.height <= 0 ||
         (f.bitsPerComponent == 1 && f.colorSpace == ColorSpace::Gray))
         return image;
+    // A CMYK picture with a profile of its own keeps its bytes: made smaller in RGB, its inks
+    // would lose the profile that gives their colours.
+    if (!mono && f.colorSpace == ColorSpace::Cmyk && f.iccProfile) return image;
     const double most = mono ? monoDpi : std::max(1, quality.maxDpi);
     // A picture at most a little finer than asked keeps its bytes: a smaller copy would gain little.
     const bool finer = f.width > widthInches * most * 1.05 || f.height > heightInches * most * 1.05;

@@ -8,6 +8,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <QColorSpace>
 #include <QCoreApplication>
 #include <QDir>
 #include <QImage>
@@ -443,6 +444,16 @@ TEST_F(ConvertCommand, PicturesMadeSmallerOnRequest) {
     }
     const testing::PdfImage kept = testing::readPdf(out.filePath("coarse.pdf")).at(0).images.at(0);
     EXPECT_TRUE(QByteArray::fromStdString(kept.rawData) == testing::readFile(coarse));
+    // A picture with a colour profile of its own keeps it, made smaller (with --pdfa too).
+    QImage tagged = dense;
+    tagged.setColorSpace(QColorSpace::AdobeRgb);
+    const QString profiled = pics.filePath("profiled.png");
+    ASSERT_TRUE(tagged.save(profiled));
+    ASSERT_EQ(run({"--paper", "fit", "--margin", "0", "--max-dpi", "100", "--pdfa", profiled}), 0) << errors.toStdString();
+    const testing::PdfImage smaller = testing::readPdf(out.filePath("profiled.pdf")).at(0).images.at(0);
+    EXPECT_EQ(smaller.filter, "/DCTDecode");
+    EXPECT_EQ(smaller.width, 400);
+    EXPECT_EQ(smaller.profileComponents, 3);
 
     const testing::TextPage page = testing::drawTextPage();
     const QString letter = pics.filePath("letter.jpg");
