@@ -310,21 +310,15 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 void Form1::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && IsConverting) {
-        if (!m_stopping) stopAsked();
+    if (event->key() != Qt::Key_Escape || !IsConverting) {
+        QWidget::keyPressEvent(event);
         return;
     }
-    QWidget::keyPressEvent(event);
-}
-
-bool Form1::stopAsked() {
-    if (m_stopping) return true;
-    const MessageAnswer answer = m_services.dialogs.message(
-        QStringLiteral("Stop converting? The PDF file under way is finished first (one PDF of all the pictures is "
-                       "not made)."),
-        MessageButtons::YesNo);
-    m_stopping = m_stopping || answer == MessageAnswer::Yes;
-    return m_stopping;
+    // A run stops after the PDF under way, once the user says so.
+    if (m_stopping) return;
+    m_stopping = m_services.dialogs.message(QStringLiteral("Stop converting? The PDF file under way is finished "
+                                                           "first (one PDF of all the pictures is not made)."),
+                                            MessageButtons::YesNo) == MessageAnswer::Yes;
 }
 
 // --- start-up ---

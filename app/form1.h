@@ -112,8 +112,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    // During a run: asks whether to stop it; true when the user says so.
-    bool stopAsked();
 
 private:
     // The list's own handlers.

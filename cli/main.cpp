@@ -512,11 +512,11 @@ int main(int argc, char* argv[]) {
     const QString printer = pdfprinter::printerName();
     PrintService::addPrinter(root.path(), {printer, QString::fromLatin1(pdfwriter::PdfWriterDriver::port), printer});
     const RegistryStore mine = PrintService::registryOf(root.path());
-    for (const QString& name : pdfwriter::preferences::names()) {
-        const QString valueName = pdfwriter::preferences::valueName(name);
-        if (!storedApply) break;
-        if (const auto value = users.getString(key, valueName)) mine.setString(key, valueName, *value);
-    }
+    if (storedApply)
+        for (const QString& name : pdfwriter::preferences::names()) {
+            const QString valueName = pdfwriter::preferences::valueName(name);
+            if (const auto value = users.getString(key, valueName)) mine.setString(key, valueName, *value);
+        }
     // A preference stored in the window changes every run: the ones that do here (set, not the
     // default, not given on this command line) are said in one line.
     if (storedApply && !parser.isSet(quiet)) {

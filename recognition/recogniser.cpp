@@ -229,15 +229,20 @@ void unlevel(RecognisedText& text, int width, int height, double angle) {
 
 }  // namespace
 
-Recogniser::Print Recogniser::print(const imaging::GreyImage& stored, int dpi, int turn) {
-    if (!m_api) return {};
+double Recogniser::setPicture(const imaging::GreyImage& stored, int dpi, int turn) {
     const imaging::GreyImage turnedImage = turn ? turned(stored, turn) : imaging::GreyImage{};
     const imaging::GreyImage& upright = turn ? turnedImage : stored;
     double angle = 0;
     const imaging::GreyImage level = levelled(upright, &angle);
     const imaging::GreyImage& image = level.isNull() ? upright : level;
-    m_api->SetImage(image.pixels.data(), image.width, image.height, 1, image.width);
+    m_api->SetImage(image.pixels.data(), image.width, image.height, 1, image.width);  // (copied)
     m_api->SetSourceResolution(dpi);
+    return angle;
+}
+
+Recogniser::Print Recogniser::print(const imaging::GreyImage& stored, int dpi, int turn) {
+    if (!m_api) return {};
+    const double angle = setPicture(stored, dpi, turn);
     std::vector<double> sizes, slopes;
     if (const std::unique_ptr<tesseract::PageIterator> it(m_api->AnalyseLayout()); it) {
         do {
@@ -314,16 +319,8 @@ RecognisedText Recogniser::read(const imaging::GreyImage& stored, int dpi, int t
     text.turn = turn;
     const bool laidOut = m_laidOut.pixels == stored.pixels.data() && m_laidOut.width == stored.width &&
                          m_laidOut.height == stored.height && m_laidOut.turn == turn;
-    double angle = laidOut ? m_laidOut.angle : 0;
+    const double angle = laidOut ? m_laidOut.angle : setPicture(stored, dpi, turn);
     m_laidOut = {};
-    if (!laidOut) {
-        const imaging::GreyImage turnedImage = text.turn ? turned(stored, text.turn) : imaging::GreyImage{};
-        const imaging::GreyImage& upright = text.turn ? turnedImage : stored;
-        const imaging::GreyImage level = levelled(upright, &angle);
-        const imaging::GreyImage& image = level.isNull() ? upright : level;
-        m_api->SetImage(image.pixels.data(), image.width, image.height, 1, image.width);
-        m_api->SetSourceResolution(dpi);
-    }
     Watch watch{cancel, progress};
     tesseract::ETEXT_DESC monitor;
     monitor.cancel = stopAsked;

@@ -114,6 +114,8 @@ private:
     // cannot be told.
     int detectTurn(const imaging::GreyImage& image, int dpi);
     // Reads the picture turned clockwise by turn; confidence: gets the mean confidence.
+    // Gives the recogniser the picture turned upright and levelled; the degrees it was levelled by.
+    double setPicture(const imaging::GreyImage& stored, int dpi, int turn);
     RecognisedText read(const imaging::GreyImage& image, int dpi, int turn, const std::atomic<bool>* cancel,
                         std::atomic<std::uint64_t>* progress, int* confidence);
 
