@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include <QFileInfo>
+
 #include "common/paths.h"
 #include "convert/loadpics.h"
 #include "convert/outputpath.h"
@@ -104,8 +106,11 @@ bool ConversionJob::outputIsUsable(const QString& outputPath, const QString& sou
 
 // Reports the PDF as not created, and why; the reason also goes to the printer's log, unless it
 // says so already.
-void ConversionJob::notCreated(const QString& outputPath, const QString& why, bool logged) {
-    m_report.notCreated << outputPath;
+void ConversionJob::notCreated(const QString& outputPath, const QString& why, bool logged, int at) {
+    m_report.notCreated.insert(at >= 0 ? std::min<qsizetype>(at, m_report.notCreated.size()) : m_report.notCreated.size(),
+                               outputPath);
+    if (at >= 0)
+        for (Handed& later : m_handed) ++later.listedAt;
     if (why.isEmpty()) return;
     m_report.whyNotCreated.insert(outputPath, why);
     if (!logged) m_printing.pdfDriver().log(QStringLiteral("%1 not created: %2").arg(outputPath, why));
@@ -125,25 +130,38 @@ bool ConversionJob::lockSettings(pdfprinter::SettingsLock& lock, const QString& 
     return result == Result::Acquired;
 }
 
-void ConversionJob::waitForOutput(const QString& outputPath, const imaging::FileIdentity& before, quint64 job,
-                                  int pages) {
+void ConversionJob::waitForOutput(const Handed& pdf, bool stoppable) {
+    const QString& outputPath = pdf.output;
+    const quint64 job = pdf.job;
     const WaitResult result =
-        waitForOutputFile(outputPath, before, m_printing, job, m_waitMs, [this] {
+        waitForOutputFile(outputPath, pdf.before, m_printing, job, m_waitMs, [this, stoppable] {
             tellRecognition();
-            return cancelled();
+            return stoppable && cancelled();
         });
-    if (result == WaitResult::Failed) notCreated(outputPath, m_printing.pdfDriver().jobError(job), true);
+    if (result == WaitResult::Failed) notCreated(outputPath, m_printing.pdfDriver().jobError(job), true, pdf.listedAt);
     if (result == WaitResult::TimedOut)
-        notCreated(outputPath, QStringLiteral("the PDF printer made no progress for %1 seconds").arg(m_waitMs / 1000));
+        notCreated(outputPath, QStringLiteral("the PDF printer made no progress for %1 seconds").arg(m_waitMs / 1000),
+                   false, pdf.listedAt);
     if (result == WaitResult::Incomplete) m_report.incomplete << outputPath;
     if (result == WaitResult::Created || result == WaitResult::Incomplete) {
         for (const std::string& note : m_printing.pdfDriver().jobNotes(job))
             m_report.textNotes << QStringLiteral("%1: %2").arg(outputPath, QString::fromStdString(note));
         const std::string text = m_printing.pdfDriver().takeJobText(job);
         if (m_caller.recognisedText && !text.empty()) m_caller.recognisedText(outputPath, text);
-        m_runOutputs.push_back({outputFileIdentity(outputPath), m_passSource});
+        m_runOutputs.push_back({outputFileIdentity(outputPath), pdf.picture});
         m_report.created << outputPath;
-        m_report.pages += pages;
+        m_report.pages += pdf.pages;
+    }
+}
+
+// Waits for the PDFs handed to the printer, the oldest first, until at most `keep` are left.
+// Stoppable: a stopped run stops waiting for the newest. The PDFs of the rows before the one
+// under way are always waited for: a stopped run keeps what it made before.
+void ConversionJob::waitForHanded(std::size_t keep, bool stoppable) {
+    while (m_handed.size() > keep) {
+        const Handed pdf = std::move(m_handed.front());
+        m_handed.pop_front();
+        waitForOutput(pdf, stoppable && m_handed.empty());
     }
 }
 
@@ -252,20 +270,16 @@ ConversionJob::Printed ConversionJob::printRow(int row, const QString& source, b
     return drawPicture() ? Printed::Drawn : Printed::Nothing;
 }
 
-// Hands the document to the printer, lets go of its settings, and waits for its PDF when
-// anything was drawn (the wait a step of its own in a joined run).
-void ConversionJob::endDocument(pdfprinter::SettingsLock& lock, const QString& output, bool drawn, bool waitIsAStep) {
+// Hands the document to the printer and lets go of its settings; the PDF to wait for when
+// anything was drawn.
+std::optional<ConversionJob::Handed> ConversionJob::endDocument(pdfprinter::SettingsLock& lock, const QString& output,
+                                                                bool drawn) {
     PrinterDevice& printer = m_printing.printer();
-    const int pages = printer.pageCount();
-    const imaging::FileIdentity before = outputFileIdentity(output);
-    quint64 job = 0;
-    step(Step::EndDoc, [&] { job = printer.endDoc(); });
+    Handed pdf{output, outputFileIdentity(output), {}, 0, printer.pageCount()};
+    step(Step::EndDoc, [&] { pdf.job = printer.endDoc(); });
     lock.release();
-    if (!drawn) return;
-    if (waitIsAStep)
-        step(Step::WaitForPdf, [&] { waitForOutput(output, before, job, pages); });
-    else
-        waitForOutput(output, before, job, pages);
+    if (!drawn) return std::nullopt;
+    return pdf;
 }
 
 // The report of the run as it ends; a run stopped on the way stops the recognition under way too.
@@ -275,31 +289,49 @@ ConversionReport ConversionJob::finish(bool stopped) {
     return m_report;
 }
 
+// One PDF per picture. The printer writes a picture's PDF while the next picture is loaded and
+// checked: each PDF is waited for once the next one has been handed over. A stopped run stops
+// waiting only for the PDF of the row under way: what it made before stays.
 ConversionReport ConversionJob::runPerPicture() {
     noteRunSources();
     int n = 0;
     step(Step::CountRows, [&] { n = m_caller.rowCount(); });
     QString source;
+    bool rowUnderWay = false;  // the newest PDF handed over is the one of the row under way
     for (int i = 1; i <= n; ++i) {
+        rowUnderWay = false;
         if (!beginPass(i, &source)) break;
-        m_passSource = outputFileIdentity(source);
-        const QString output = clearOfRunOutputs(outputPathFor(source), source);
+        const QString wanted = outputPathFor(source);
+        // A PDF of the same name still being written is waited for first: whether it is the
+        // run's own decides the name of this one.
+        const QString name = QFileInfo(wanted).fileName();
+        if (std::any_of(m_handed.begin(), m_handed.end(), [&](const Handed& pdf) {
+                return QFileInfo(pdf.output).fileName().compare(name, Qt::CaseInsensitive) == 0;
+            }))
+            waitForHanded(0, false);
+        const QString output = clearOfRunOutputs(wanted, source);
         pdfprinter::SettingsLock lock(m_printing.root() + QStringLiteral("/pdfwriter-settings.lock"));
         bool abandoned = false;
         const bool usable = openOutput(lock, output, source, &abandoned);
         if (abandoned) break;
         const Printed printed = printRow(i, source, usable);
         if (printed == Printed::Skipped) continue;
-        endDocument(lock, output, printed == Printed::Drawn, false);
+        if (std::optional<Handed> pdf = endDocument(lock, output, printed == Printed::Drawn)) {
+            pdf->picture = outputFileIdentity(source);
+            pdf->listedAt = int(m_report.notCreated.size());
+            m_handed.push_back(std::move(*pdf));
+            rowUnderWay = true;
+        }
+        waitForHanded(1, false);
         if (cancelled()) break;
     }
+    waitForHanded(0, rowUnderWay);
     return finish(cancelled());
 }
 
 ConversionReport ConversionJob::runJoined() {
     noteRunSources();
     PrinterDevice& printer = m_printing.printer();
-    m_passSource = {};
     const QString output = outputPathFor(m_caller.rowText(1));
     pdfprinter::SettingsLock lock(m_printing.root() + QStringLiteral("/pdfwriter-settings.lock"));
     bool abandoned = false;
@@ -328,7 +360,8 @@ ConversionReport ConversionJob::runJoined() {
         printer.killDoc();
         return finish(cancelled());
     }
-    endDocument(lock, output, drawn > 0, true);
+    if (std::optional<Handed> pdf = endDocument(lock, output, drawn > 0))
+        step(Step::WaitForPdf, [&] { waitForOutput(*pdf); });
     return finish(cancelled());
 }
 

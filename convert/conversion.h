@@ -5,7 +5,9 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "convert/pdfprinter.h"
@@ -113,16 +115,26 @@ private:
     bool openOutput(pdfprinter::SettingsLock& lock, const QString& output, const QString& source, bool* abandoned);
     enum class Printed { Skipped, Nothing, Drawn };  // Skipped: not a picture, or no PDF to be made
     Printed printRow(int row, const QString& source, bool usable);
-    void endDocument(pdfprinter::SettingsLock& lock, const QString& output, bool drawn, bool waitIsAStep);
+    // A PDF handed to the printer, to be waited for.
+    struct Handed {
+        QString output;
+        imaging::FileIdentity before;   // what stood at its path before
+        imaging::FileIdentity picture;  // the picture it is made of (one PDF per picture)
+        quint64 job = 0;
+        int pages = 0;
+        int listedAt = -1;  // where it goes among the PDFs not created, were it not: in the order of the rows
+    };
+    std::optional<Handed> endDocument(pdfprinter::SettingsLock& lock, const QString& output, bool drawn);
+    void waitForHanded(std::size_t keep, bool stoppable);
     ConversionReport finish(bool stopped);
     bool lockSettings(pdfprinter::SettingsLock& lock, const QString& outputPath, bool* abandoned);
     void keepPaceWithRecognition();
     // Tells the caller how far recognition has come in this run, when that changed.
     void tellRecognition();
-    void waitForOutput(const QString& outputPath, const imaging::FileIdentity& before, quint64 job, int pages);
+    void waitForOutput(const Handed& pdf, bool stoppable = true);
     void noteRunSources();
     QString clearOfRunOutputs(const QString& outputPath, const QString& source) const;
-    void notCreated(const QString& outputPath, const QString& why, bool logged = false);
+    void notCreated(const QString& outputPath, const QString& why, bool logged = false, int at = -1);
     void noteInvalid(const QString& source);
 
     PrintService& m_printing;
@@ -137,7 +149,7 @@ private:
         imaging::FileIdentity pdf, picture;
     };
     std::vector<RunOutput> m_runOutputs;  // the PDFs the run has made, and the pictures they came from
-    imaging::FileIdentity m_passSource;  // the picture of the pass under way
+    std::deque<Handed> m_handed;  // one PDF per picture: handed to the printer, not yet waited for
     bool m_settingsLockGivenUp = false;
     recognition::TextRecognition::Count m_recognitionBefore;  // the pool's count as the run began
     recognition::TextRecognition::Count m_recognitionTold;

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLockFile>
@@ -396,8 +397,9 @@ TEST_F(Conversion, NothingLandsWhereItWasNotMeantTo) {
     QTemporaryDir gone;
     window->Text1->setText(gone.path() + "/");
     rows({a, b, c});
+    // (b.pdf is written while c.jpg is loaded, and goes with its folder)
     QObject::connect(window->ProgressBar1, &ProgressBar::barTextChanged, window.get(), [&](const QString& t) {
-        if (t == "Processing: b.jpg") QDir(gone.path()).removeRecursively();
+        if (t == "Processing: c.jpg") QDir(gone.path()).removeRecursively();
     });
     window->PushButton2_Click();
     window->ProgressBar1->disconnect();
