@@ -230,6 +230,12 @@ int main(int argc, char* argv[]) {
                                   QStringLiteral("Black and white (documents): pictures turned to one bit, at most "
                                                  "300 dpi, stored as fax data (CCITT Group 4); those with "
                                                  "transparency keep their colours."));
+    const QCommandLineOption document(QStringLiteral("document"),
+                                      QStringLiteral("Photos of documents made clean pages: the sheet found and squared to "
+                                                     "its paper size, a scan straightened, the light evened out, each "
+                                                     "page in colour, grey or black and white by what it shows (JPEG "
+                                                     "quality as --jpeg-quality says); a photo with no sheet in it stays "
+                                                     "as it is."));
     const QCommandLineOption original(QStringLiteral("original"),
                                       QStringLiteral("Every picture as it is, whatever the printer's preferences say."));
     const QCommandLineOption title(QStringLiteral("title"),
@@ -276,7 +282,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress, only the problems."));
     parser.addOptions({join, stretch, output, beside, paper, orientation, margin, fit, ocr, title, author, subject,
-                       keywords, date, maxDpi, jpegQuality, mono, original, rotate, frames, pdfa, set, sort,
+                       keywords, date, maxDpi, jpegQuality, mono, document, original, rotate, frames, pdfa, set, sort,
                        sidecar, useDefaults, quiet});
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), QStringLiteral("Pictures, and folders of pictures."),
                                  QStringLiteral("FILE|FOLDER..."));
@@ -341,9 +347,11 @@ int main(int argc, char* argv[]) {
         }
         preferences.append({pdfwriter::preferences::valueName(QString::fromLatin1(name)), checked.stored});
     }
-    // How the pictures go in: --max-dpi or --jpeg-quality make them smaller, --mono black and white.
-    if (int(parser.isSet(mono)) + int(parser.isSet(original)) + int(parser.isSet(maxDpi) || parser.isSet(jpegQuality)) > 1) {
-        usageError(QStringLiteral("--mono, --original and --max-dpi or --jpeg-quality cannot go together"));
+    // How the pictures go in: --max-dpi or --jpeg-quality make them smaller, --mono black and white,
+    // --document photos of documents clean pages (at the JPEG quality given).
+    const bool reduce = parser.isSet(maxDpi) || (parser.isSet(jpegQuality) && !parser.isSet(document));
+    if (int(parser.isSet(mono)) + int(parser.isSet(original)) + int(parser.isSet(document)) + int(reduce) > 1) {
+        usageError(QStringLiteral("--mono, --document, --original and --max-dpi or --jpeg-quality cannot go together"));
         return 2;
     }
     for (const auto& [option, name] : {std::pair{&maxDpi, "max-dpi"}, std::pair{&jpegQuality, "jpeg-quality"}}) {
@@ -355,7 +363,8 @@ int main(int argc, char* argv[]) {
         }
         preferences.append({pdfwriter::preferences::valueName(QString::fromLatin1(name)), checked.stored});
     }
-    if (parser.isSet(maxDpi) || parser.isSet(jpegQuality)) preferences.append({QStringLiteral("Pictures"), QStringLiteral("Reduce")});
+    if (reduce) preferences.append({QStringLiteral("Pictures"), QStringLiteral("Reduce")});
+    if (parser.isSet(document)) preferences.append({QStringLiteral("Pictures"), QStringLiteral("Document")});
     if (parser.isSet(mono)) preferences.append({QStringLiteral("Pictures"), QStringLiteral("Mono")});
     if (parser.isSet(original)) preferences.append({QStringLiteral("Pictures"), QStringLiteral("Original")});
     // Values that depend on each other (the margin on the paper), the user's preferences standing
@@ -617,6 +626,8 @@ int main(int argc, char* argv[]) {
                      qPrintable(why));
     }
     for (const QString& note : report.textNotes)
+        std::fprintf(stderr, "pictolio-convert: %s\n", qPrintable(note));
+    for (const QString& note : report.pageNotes)
         std::fprintf(stderr, "pictolio-convert: %s\n", qPrintable(note));
     for (const QString& path : report.incomplete)
         std::fprintf(stderr, "pictolio-convert: PDF lacks pictures that changed while it was made: %s\n",

@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 
+#include "cleaning/page.h"
 #include "common/paths.h"
 #include "convert/loadpics.h"
 #include "convert/outputpath.h"
@@ -202,14 +203,47 @@ void ConversionJob::noteInvalid(const QString& source) {
 bool ConversionJob::loadPicture(int row, const QString& source, QString* invalid) {
     bool ok = false;
     step(Step::LoadPicture, [&] { ok = tryLoadPicture(*m_caller.holder, m_decoder, source, invalid, m_frames); });
+    if (ok && m_cleaning) cleanPages(source);
     if (ok && m_caller.rowTurn) turnPicture(*m_caller.holder, m_caller.rowTurn(row));
     return ok;
+}
+
+// Each page of the picture in the holder made a clean page of the document it shows; a page
+// that shows none stays as it is, and the run says so.
+void ConversionJob::cleanPages(const QString& source) {
+    Picture& picture = *m_caller.holder;
+    for (int i = 0; i < picture.pageCount(); ++i) {
+        PicturePage& page = i == 0 ? picture.firstPage() : picture.morePages[std::size_t(i - 1)];
+        if (!page.image) continue;
+        const Outcome<cleaning::CleanedPage> cleaned = cleaning::cleanPhoto(*page.image, {cleaning::Colours::Auto, *m_cleaning});
+        if (!cleaned) {
+            const QString where = picture.pageCount() > 1 ? QStringLiteral("%1, page %2").arg(source).arg(i + 1) : source;
+            m_report.pageNotes << QStringLiteral("%1: %2, kept as it is").arg(where, cleaned.reason());
+            m_printing.pdfDriver().log(m_report.pageNotes.back());
+            continue;
+        }
+        // Sizes as the picture stands upright: a quarter turn of its orientation swaps them.
+        const bool swapped = page.orientation >= 5;
+        const imaging::ImageFormat f = cleaned->image->format();
+        const double storedWidth = swapped ? page.height : page.width, storedHimetric = swapped ? page.heightHimetric : page.widthHimetric;
+        // A scan keeps its density; a sheet squared has the size of its paper.
+        const double himetricPerPixel = storedWidth > 0 ? storedHimetric / storedWidth : 2540.0 / 300;
+        const double widthHimetric = cleaned->widthMm > 0 ? cleaned->widthMm * 100 : f.width * himetricPerPixel;
+        const double heightHimetric = cleaned->heightMm > 0 ? cleaned->heightMm * 100 : f.height * himetricPerPixel;
+        page.image = cleaned->image;
+        page.width = swapped ? f.height : f.width;
+        page.height = swapped ? f.width : f.height;
+        page.widthHimetric = swapped ? heightHimetric : widthHimetric;
+        page.heightHimetric = swapped ? widthHimetric : heightHimetric;
+    }
 }
 
 // The identities of the files in the list when the run starts: no PDF of the run may replace one.
 void ConversionJob::noteRunSources() {
     m_report = {};
     m_frames = m_printing.pageSetup().allFrames ? PictureDecoder::Frames::All : PictureDecoder::Frames::First;
+    const imaging::PictureQuality pictures = m_printing.pageSetup().pictures;
+    m_cleaning = pictures.mode == imaging::PictureQuality::Mode::Document ? std::optional<int>(pictures.jpegQuality) : std::nullopt;
     m_settingsLockGivenUp = false;
     m_recognitionBefore = m_printing.pdfDriver().recognition().count();
     m_recognitionTold = {};

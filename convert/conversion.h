@@ -42,6 +42,7 @@ struct ConversionReport {
     QStringList incomplete;
     int pages = 0;  // pages printed, in all PDF files made
     QStringList textNotes;  // "x.pdf: no text on page 3: why": pages made without the text asked for
+    QStringList pageNotes;  // "x.jpg: no page found, kept as it is": photos not made clean pages
     bool stopped = false;  // cancelled before the end
 };
 
@@ -107,6 +108,7 @@ private:
     QString outputPathFor(const QString& source);
     bool drawPicture();
     bool loadPicture(int row, const QString& source, QString* invalid);
+    void cleanPages(const QString& source);
     void step(Step step, const std::function<void()>& f);
     bool cancelled() const { return m_caller.cancelled && m_caller.cancelled(); }
     bool beginPass(int row, QString* source);
@@ -153,7 +155,8 @@ private:
     bool m_settingsLockGivenUp = false;
     recognition::TextRecognition::Count m_recognitionBefore;  // the pool's count as the run began
     recognition::TextRecognition::Count m_recognitionTold;
-    PictureDecoder::Frames m_frames = PictureDecoder::Frames::First;  // the printer's preference, read as the run begins
+    PictureDecoder::Frames m_frames = PictureDecoder::Frames::First;
+    std::optional<int> m_cleaning;  // photos of documents made clean pages, at this JPEG quality  // the printer's preference, read as the run begins
 };
 
 }  // namespace pictolio

@@ -86,79 +86,6 @@ private:
     std::vector<std::uint8_t> m_out;
 };
 
-// Black where a pixel is clearly darker than the mean of the square around it (an eighth of the
-// picture's width across): text stays whole under uneven light, and paper stays white. One bit a
-// pixel, 1 for black, rows padded to whole bytes.
-std::vector<std::uint8_t> blackAndWhite(const std::vector<std::uint8_t>& grey, int width, int height) {
-    const std::size_t w = std::size_t(width), h = std::size_t(height);
-    const std::size_t half = std::max<std::size_t>(4, w / 16);
-    const std::size_t rowBytes = (w + 7) / 8;
-    std::vector<std::uint8_t> bits(rowBytes * h, 0);
-    // The square's sums, a row at a time: each column's sum over the square's rows, moved down
-    // a row as the rows go (memory for one row, not for the picture), then summed across.
-    std::vector<std::uint32_t> columns(w, 0);
-    std::vector<std::uint64_t> across(w + 1, 0);
-    std::size_t top = 0, bottom = 0;  // the rows in the column sums: [top, bottom)
-    for (std::size_t y = 0; y < h; ++y) {
-        const std::size_t y0 = y > half ? y - half : 0, y1 = std::min(h, y + half + 1);
-        for (; bottom < y1; ++bottom)
-            for (std::size_t x = 0; x < w; ++x) columns[x] += grey[bottom * w + x];
-        for (; top < y0; ++top)
-            for (std::size_t x = 0; x < w; ++x) columns[x] -= grey[top * w + x];
-        for (std::size_t x = 0; x < w; ++x) across[x + 1] = across[x] + columns[x];
-        const std::uint8_t* row = grey.data() + y * w;
-        std::uint8_t* out = bits.data() + y * rowBytes;
-        for (std::size_t x = 0; x < w; ++x) {
-            const std::size_t x0 = x > half ? x - half : 0, x1 = std::min(w, x + half + 1);
-            const std::uint64_t sum = across[x1] - across[x0];
-            const std::uint64_t area = (y1 - y0) * (x1 - x0);
-            // Darker than 85 % of the mean around it.
-            if (std::uint64_t(row[x]) * area * 100 < sum * 85) out[x / 8] |= std::uint8_t(0x80 >> (x % 8));
-        }
-    }
-    return bits;
-}
-
-// One-bit rows (1 black) coded as CCITT Group 4 by libtiff, through a temporary file.
-std::vector<std::uint8_t> group4(const std::vector<std::uint8_t>& bits, int width, int height) {
-    std::FILE* file = std::tmpfile();
-    if (!file) throw std::runtime_error("no room for a temporary file");
-    std::vector<std::uint8_t> coded;
-    bool ok = false;
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
-    if (TIFF* out = TIFFFdOpen(::dup(fileno(file)), "fax", "w")) {
-        TIFFSetField(out, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
-        TIFFSetField(out, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
-        TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 1);
-        TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-        TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-        TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, std::uint32_t(height));
-        const std::size_t rowBytes = (std::size_t(width) + 7) / 8;
-        ok = true;
-        for (int y = 0; y < height && ok; ++y)
-            ok = TIFFWriteScanline(out, const_cast<std::uint8_t*>(bits.data() + std::size_t(y) * rowBytes),
-                                   std::uint32_t(y), 0) == 1;
-        TIFFClose(out);
-    }
-    if (ok) {
-        ok = false;
-        ::lseek(fileno(file), 0, SEEK_SET);
-        if (TIFF* in = TIFFFdOpen(::dup(fileno(file)), "fax", "r")) {
-            const tmsize_t size = TIFFRawStripSize(in, 0);
-            if (size > 0) {
-                coded.resize(std::size_t(size));
-                ok = TIFFReadRawStrip(in, 0, coded.data(), size) == size;
-            }
-            TIFFClose(in);
-        }
-    }
-    std::fclose(file);
-    if (!ok) throw std::runtime_error("cannot code the picture in black and white");
-    return coded;
-}
-
 class ReducedImage : public ImageSource {
 public:
     ReducedImage(std::shared_ptr<const ImageSource> source, int width, int height, bool mono, int quality)
@@ -233,9 +160,123 @@ private:
 
 }  // namespace
 
+// Black where a pixel is clearly darker than the mean of the square around it (an eighth of the
+// picture's width across): text stays whole under uneven light, and paper stays white. One bit a
+// pixel, 1 for black, rows padded to whole bytes.
+std::vector<std::uint8_t> blackAndWhite(const std::vector<std::uint8_t>& grey, int width, int height) {
+    const std::size_t w = std::size_t(width), h = std::size_t(height);
+    const std::size_t half = std::max<std::size_t>(4, w / 16);
+    const std::size_t rowBytes = (w + 7) / 8;
+    std::vector<std::uint8_t> bits(rowBytes * h, 0);
+    // The square's sums, a row at a time: each column's sum over the square's rows, moved down
+    // a row as the rows go (memory for one row, not for the picture), then summed across.
+    std::vector<std::uint32_t> columns(w, 0);
+    std::vector<std::uint64_t> across(w + 1, 0);
+    std::size_t top = 0, bottom = 0;  // the rows in the column sums: [top, bottom)
+    for (std::size_t y = 0; y < h; ++y) {
+        const std::size_t y0 = y > half ? y - half : 0, y1 = std::min(h, y + half + 1);
+        for (; bottom < y1; ++bottom)
+            for (std::size_t x = 0; x < w; ++x) columns[x] += grey[bottom * w + x];
+        for (; top < y0; ++top)
+            for (std::size_t x = 0; x < w; ++x) columns[x] -= grey[top * w + x];
+        for (std::size_t x = 0; x < w; ++x) across[x + 1] = across[x] + columns[x];
+        const std::uint8_t* row = grey.data() + y * w;
+        std::uint8_t* out = bits.data() + y * rowBytes;
+        for (std::size_t x = 0; x < w; ++x) {
+            const std::size_t x0 = x > half ? x - half : 0, x1 = std::min(w, x + half + 1);
+            const std::uint64_t sum = across[x1] - across[x0];
+            const std::uint64_t area = (y1 - y0) * (x1 - x0);
+            // Darker than 85 % of the mean around it.
+            if (std::uint64_t(row[x]) * area * 100 < sum * 85) out[x / 8] |= std::uint8_t(0x80 >> (x % 8));
+        }
+    }
+    return bits;
+}
+
+// One-bit rows (1 black) coded as CCITT Group 4 by libtiff, through a temporary file.
+std::vector<std::uint8_t> group4(const std::vector<std::uint8_t>& bits, int width, int height) {
+    std::FILE* file = std::tmpfile();
+    if (!file) throw std::runtime_error("no room for a temporary file");
+    std::vector<std::uint8_t> coded;
+    bool ok = false;
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+    if (TIFF* out = TIFFFdOpen(::dup(fileno(file)), "fax", "w")) {
+        TIFFSetField(out, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
+        TIFFSetField(out, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
+        TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 1);
+        TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+        TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+        TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, std::uint32_t(height));
+        const std::size_t rowBytes = (std::size_t(width) + 7) / 8;
+        ok = true;
+        for (int y = 0; y < height && ok; ++y)
+            ok = TIFFWriteScanline(out, const_cast<std::uint8_t*>(bits.data() + std::size_t(y) * rowBytes),
+                                   std::uint32_t(y), 0) == 1;
+        TIFFClose(out);
+    }
+    if (ok) {
+        ok = false;
+        ::lseek(fileno(file), 0, SEEK_SET);
+        if (TIFF* in = TIFFFdOpen(::dup(fileno(file)), "fax", "r")) {
+            const tmsize_t size = TIFFRawStripSize(in, 0);
+            if (size > 0) {
+                coded.resize(std::size_t(size));
+                ok = TIFFReadRawStrip(in, 0, coded.data(), size) == size;
+            }
+            TIFFClose(in);
+        }
+    }
+    std::fclose(file);
+    if (!ok) throw std::runtime_error("cannot code the picture in black and white");
+    return coded;
+}
+
+// Group 4 fax data of a width x height picture back to 8-bit grey (0 black, 255 white), through
+// libtiff and a temporary file. Throws std::runtime_error when the data does not decode.
+std::vector<std::uint8_t> greyOfGroup4(const std::vector<std::uint8_t>& coded, int width, int height) {
+    std::FILE* file = std::tmpfile();
+    if (!file) throw std::runtime_error("no room for a temporary file");
+    std::vector<std::uint8_t> grey;
+    bool ok = false;
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+    if (TIFF* out = TIFFFdOpen(::dup(fileno(file)), "fax", "w")) {
+        TIFFSetField(out, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
+        TIFFSetField(out, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
+        TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 1);
+        TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+        TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+        TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, std::uint32_t(height));
+        ok = TIFFWriteRawStrip(out, 0, const_cast<std::uint8_t*>(coded.data()), tmsize_t(coded.size())) >= 0;
+        TIFFClose(out);
+    }
+    if (ok) {
+        ok = false;
+        ::lseek(fileno(file), 0, SEEK_SET);
+        if (TIFF* in = TIFFFdOpen(::dup(fileno(file)), "fax", "r")) {
+            const std::size_t w = std::size_t(width), rowBytes = (w + 7) / 8;
+            std::vector<std::uint8_t> bits(rowBytes);
+            grey.resize(w * std::size_t(height));
+            ok = true;
+            for (int y = 0; y < height && ok; ++y) {
+                ok = TIFFReadScanline(in, bits.data(), std::uint32_t(y), 0) == 1;
+                std::uint8_t* row = grey.data() + std::size_t(y) * w;
+                for (std::size_t x = 0; x < w; ++x) row[x] = (bits[x / 8] & (0x80 >> (x % 8))) ? 0 : 255;
+            }
+            TIFFClose(in);
+        }
+    }
+    std::fclose(file);
+    if (!ok) throw std::runtime_error("cannot read the black-and-white picture");
+    return grey;
+}
+
 std::shared_ptr<const ImageSource> pictureFor(std::shared_ptr<const ImageSource> image, double widthInches,
                                               double heightInches, const PictureQuality& quality) {
-    if (quality.mode == PictureQuality::Mode::Original || !image || widthInches <= 0 || heightInches <= 0)
+    if (quality.mode == PictureQuality::Mode::Original || quality.mode == PictureQuality::Mode::Document || !image || widthInches <= 0 || heightInches <= 0)
         return image;
     const ImageFormat f = image->format();
     const bool mono = quality.mode == PictureQuality::Mode::Mono;

@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "imaging/imagesource.h"
 
 namespace imaging {
 
-// How pictures go into the PDF: as they are, made smaller, or in black and white.
+// How pictures go into the PDF: as they are, made smaller, in black and white, or (Document)
+// photos of documents made clean pages as they are loaded, the rest as they are.
 struct PictureQuality {
-    enum class Mode { Original, Reduce, Mono };
+    enum class Mode { Original, Reduce, Mono, Document };
     Mode mode = Mode::Original;
     int maxDpi = 150;      // Reduce: the finest a picture is kept at on its page
     int jpegQuality = 75;  // Reduce: the JPEG quality of the pictures made smaller
@@ -28,5 +31,13 @@ constexpr int monoDpi = 300;
 // reads the picture as it is.
 std::shared_ptr<const ImageSource> pictureFor(std::shared_ptr<const ImageSource> image, double widthInches,
                                               double heightInches, const PictureQuality& quality);
+
+// Black where a pixel of 8-bit grey is clearly darker than the light around it: one bit a pixel,
+// 1 for black, rows padded to whole bytes.
+std::vector<std::uint8_t> blackAndWhite(const std::vector<std::uint8_t>& grey, int width, int height);
+// One-bit rows (1 black) as CCITT Group 4 fax data, and back to 8-bit grey. Both throw
+// std::runtime_error when they cannot.
+std::vector<std::uint8_t> group4(const std::vector<std::uint8_t>& bits, int width, int height);
+std::vector<std::uint8_t> greyOfGroup4(const std::vector<std::uint8_t>& coded, int width, int height);
 
 }  // namespace imaging

@@ -50,7 +50,7 @@ const Preference all[] = {
     {"resolution", "Resolution", "dots per inch, 72 to 2400"},
     {"ocr", "Ocr", "off, or the languages of the text joined with + (eng, eng+deu)"},
     {"turn-pages", "TurnPages", "on, off"},
-    {"pictures", "Pictures", "original, reduce, mono"},
+    {"pictures", "Pictures", "original, reduce, mono, document"},
     {"max-dpi", "MaxDpi", "dots per inch, 36 to 1200"},
     {"jpeg-quality", "JpegQuality", "10 to 100"},
     {"title", "Title", "one line of text, at most 1000 characters (none: the file's name)"},
@@ -306,7 +306,7 @@ Checked check(const QString& name, const QString& value) {
         stored = choice(value, {{"on", "1"}, {"1", "1"}, {"yes", "1"}, {"true", "1"},
                                 {"off", "0"}, {"0", "0"}, {"no", "0"}, {"false", "0"}});
     } else if (key == QLatin1String("pictures")) {
-        stored = choice(value, {{"original", "Original"}, {"reduce", "Reduce"}, {"mono", "Mono"}});
+        stored = choice(value, {{"original", "Original"}, {"reduce", "Reduce"}, {"mono", "Mono"}, {"document", "Document"}});
     } else if (key == QLatin1String("max-dpi") || key == QLatin1String("jpeg-quality")) {
         bool ok = false;
         const int n = value.trimmed().toInt(&ok);
@@ -428,10 +428,11 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
             else *field = *o == QLatin1String("1");
         }
     if (const auto v = value("Pictures")) {
-        const auto o = choice(*v, {{"original", "O"}, {"reduce", "R"}, {"mono", "M"}});
+        const auto o = choice(*v, {{"original", "O"}, {"reduce", "R"}, {"mono", "M"}, {"document", "D"}});
         if (!o) refuse("Pictures", *v);
         else setup.pictures.mode = *o == QLatin1String("R")   ? imaging::PictureQuality::Mode::Reduce
                                    : *o == QLatin1String("M") ? imaging::PictureQuality::Mode::Mono
+                                   : *o == QLatin1String("D") ? imaging::PictureQuality::Mode::Document
                                                               : imaging::PictureQuality::Mode::Original;
     }
     for (const auto& [name, field, least, most] : {std::tuple{"MaxDpi", &setup.pictures.maxDpi, 36, 1200},
@@ -479,6 +480,7 @@ QList<std::pair<QString, QString>> describe(const PageSetup& s) {
         {QStringLiteral("turn-pages"), s.turnPages ? QStringLiteral("on") : QStringLiteral("off")},
         {QStringLiteral("pictures"), s.pictures.mode == imaging::PictureQuality::Mode::Reduce ? QStringLiteral("reduce")
                                      : s.pictures.mode == imaging::PictureQuality::Mode::Mono ? QStringLiteral("mono")
+                                     : s.pictures.mode == imaging::PictureQuality::Mode::Document ? QStringLiteral("document")
                                                                                      : QStringLiteral("original")},
         {QStringLiteral("max-dpi"), QString::number(s.pictures.maxDpi)},
         {QStringLiteral("jpeg-quality"), QString::number(s.pictures.jpegQuality)},

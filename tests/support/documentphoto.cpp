@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "tests/support/documentphoto.h"
+
+#include <QFont>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+#include <QRadialGradient>
+#include <QTransform>
+#include <cmath>
+
+namespace pictolio::testing {
+
+namespace {
+
+const char* const words[] = {
+    "the", "letter", "invoice", "account", "payment", "received", "number", "office", "meeting", "report",
+    "quarterly", "customer", "service", "delivery", "address", "please", "contact", "should", "would",
+    "between", "because", "insurance", "agreement", "following", "question", "answer", "company",
+    "department", "schedule", "tomorrow", "morning", "evening", "library", "building", "council",
+    "window", "garden", "kitchen", "history", "science", "market", "village", "country", "station"};
+
+struct Random {
+    std::uint32_t state;
+    std::uint32_t next() {
+        state ^= state << 13, state ^= state >> 17, state ^= state << 5;
+        return state;
+    }
+    int within(int range) { return int(next() % std::uint32_t(2 * range + 1)) - range; }
+};
+
+std::uint8_t clamped(double v) { return std::uint8_t(std::clamp(v, 0.0, 255.0)); }
+
+}  // namespace
+
+QImage documentPage(QSizeF paperMm, double dpi, QStringList* lines, std::uint32_t seed) {
+    const double px = dpi / 25.4;  // pixels a millimetre
+    QImage page(int(paperMm.width() * px), int(paperMm.height() * px), QImage::Format_RGB888);
+    page.fill(QColor(250, 250, 247));
+    QPainter painter(&page);
+    painter.setRenderHint(QPainter::Antialiasing);
+    Random random{seed * 2654435761u + 1};
+    const double margin = 20 * px;
+    // A heading in colour.
+    QFont heading(QStringLiteral("Liberation Sans"));
+    heading.setBold(true);
+    heading.setPixelSize(int(7 * px));
+    painter.setFont(heading);
+    painter.setPen(QColor(20, 60, 170));
+    painter.drawText(QPointF(margin, margin + 7 * px), QStringLiteral("Quarterly Report"));
+    lines->append(QStringLiteral("Quarterly Report"));
+    // A table.
+    QFont small(QStringLiteral("Liberation Sans"));
+    small.setPixelSize(int(3.5 * px));
+    painter.setFont(small);
+    painter.setPen(QPen(QColor(30, 30, 30), std::max(1.0, 0.3 * px)));
+    const double tableTop = margin + 14 * px, cellW = 40 * px, cellH = 7 * px;
+    for (int r = 0; r < 3; ++r) {
+        QStringList row;
+        for (int c = 0; c < 3; ++c) {
+            painter.drawRect(QRectF(margin + c * cellW, tableTop + r * cellH, cellW, cellH));
+            const QString word = QString::fromLatin1(words[random.next() % (sizeof words / sizeof *words)]);
+            painter.drawText(QPointF(margin + c * cellW + 2 * px, tableTop + r * cellH + 5 * px), word);
+            row << word;
+        }
+        lines->append(row.join(' '));
+    }
+    // Lines of print.
+    QFont body(QStringLiteral("Liberation Serif"));
+    body.setPixelSize(int(4.2 * px));  // about 12 points
+    painter.setFont(body);
+    painter.setPen(QColor(25, 25, 25));
+    const double pitch = 6 * px;
+    for (double y = tableTop + 3 * cellH + 12 * px; y < page.height() - margin; y += pitch) {
+        QStringList text;
+        for (int w = 0; w < 9; ++w) text << QString::fromLatin1(words[random.next() % (sizeof words / sizeof *words)]);
+        painter.drawText(QPointF(margin, y), text.join(' '));
+        lines->append(text.join(' '));
+    }
+    // A stamp in red, at a slant, over the top right.
+    painter.save();
+    painter.translate(page.width() - margin - 25 * px, margin + 22 * px);
+    painter.rotate(-15);
+    painter.setPen(QPen(QColor(200, 30, 35), 1.2 * px));
+    painter.drawEllipse(QPointF(0, 0), 20 * px, 13 * px);
+    QFont stamp(QStringLiteral("Liberation Sans"));
+    stamp.setBold(true);
+    stamp.setPixelSize(int(8 * px));
+    painter.setFont(stamp);
+    painter.drawText(QRectF(-20 * px, -13 * px, 40 * px, 26 * px), Qt::AlignCenter, QStringLiteral("PAID"));
+    painter.restore();
+    return page;
+}
+
+DocumentPhoto documentPhoto(const PhotoSetup& setup) {
+    DocumentPhoto out;
+    Random random{setup.seed * 747796405u + 7};
+    const int w = setup.size.width(), h = setup.size.height();
+    QImage photo(w, h, QImage::Format_RGB888);
+    // The surface.
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* row = photo.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            double r, g, b;
+            switch (setup.surface) {
+            case Surface::Wood: {
+                const double grain = 0.85 + 0.15 * std::sin(x * 0.02 + 3 * std::sin(y * 0.004) + std::sin(y * 0.05));
+                r = 150 * grain, g = 102 * grain, b = 62 * grain;
+                break;
+            }
+            case Surface::Cloth: {
+                const double weave = ((x / 3 + y / 3) % 2) ? 10 : -10;
+                r = 70 + weave, g = 88 + weave, b = 125 + weave;
+                break;
+            }
+            case Surface::DarkDesk:
+            default:
+                r = 40 + 10.0 * x / w, g = 38 + 10.0 * x / w, b = 44 + 10.0 * x / w;
+                break;
+            }
+            row[3 * x] = clamped(r), row[3 * x + 1] = clamped(g), row[3 * x + 2] = clamped(b);
+        }
+    }
+    // The sheet, seen by a camera leaning `tilt` degrees, turned `turn` degrees on the table.
+    QImage page = documentPage(setup.paperMm, setup.pageDpi, &out.lines, setup.seed);
+    const double f = 0.8 * w, t = setup.tilt * M_PI / 180, a = setup.turn * M_PI / 180;
+    const double sheetLong = std::max(setup.paperMm.width(), setup.paperMm.height());
+    const double distance = f * sheetLong / (0.75 * h);
+    const QPointF local[4] = {{-setup.paperMm.width() / 2, -setup.paperMm.height() / 2},
+                              {setup.paperMm.width() / 2, -setup.paperMm.height() / 2},
+                              {setup.paperMm.width() / 2, setup.paperMm.height() / 2},
+                              {-setup.paperMm.width() / 2, setup.paperMm.height() / 2}};
+    QPolygonF quad;
+    const double shift = random.within(15);  // millimetres: the sheet a little off the photo's centre
+    for (int i = 0; i < 4; ++i) {
+        const double X = local[i].x() * std::cos(a) - local[i].y() * std::sin(a) + shift;
+        const double Y0 = local[i].x() * std::sin(a) + local[i].y() * std::cos(a);
+        const double Y = Y0 * std::cos(t), Z = Y0 * std::sin(t);
+        const QPointF at(w / 2.0 + f * X / (distance + Z), h / 2.0 + f * Y / (distance + Z));
+        quad << at;
+        out.corners[std::size_t(i)] = at;
+    }
+    {
+        QPainter painter(&photo);
+        painter.setRenderHints(QPainter::SmoothPixmapTransform | QPainter::Antialiasing);
+        QTransform toQuad;
+        QTransform::quadToQuad(QPolygonF(QRectF(0, 0, page.width(), page.height())).mid(0, 4), quad, toQuad);
+        painter.setTransform(toQuad);
+        painter.drawImage(QPointF(0, 0), page);
+        painter.resetTransform();
+        painter.setCompositionMode(QPainter::CompositionMode_Multiply);
+        if (setup.lamp) {
+            QRadialGradient light(QPointF(w * 0.2, h * 0.1), std::hypot(w, h));
+            light.setColorAt(0, QColor(255, 252, 245));
+            light.setColorAt(1, QColor(150, 148, 145));
+            painter.fillRect(photo.rect(), light);
+        }
+        if (setup.shadow) {
+            // A soft shadow across, as a hand or the phone casts it.
+            QImage shade(w / 8, h / 8, QImage::Format_RGB888);
+            shade.fill(Qt::white);
+            QPainter sp(&shade);
+            sp.setRenderHint(QPainter::Antialiasing);
+            sp.setPen(Qt::NoPen);
+            sp.setBrush(QColor(165, 165, 172));
+            sp.drawPolygon(QPolygonF({QPointF(shade.width() * 0.55, 0), QPointF(shade.width() * 0.75, 0),
+                                      QPointF(shade.width() * 0.5, shade.height()), QPointF(shade.width() * 0.3, shade.height())}));
+            sp.end();
+            shade = shade.scaled(shade.width() / 4, shade.height() / 4, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                        .scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            painter.drawImage(0, 0, shade);
+        }
+    }
+    if (setup.blur > 0) {
+        const double k = 1 + setup.blur;
+        photo = photo.scaled(int(w / k), int(h / k), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                    .scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    if (setup.grain > 0)
+        for (int y = 0; y < h; ++y) {
+            std::uint8_t* row = photo.scanLine(y);
+            for (int x = 0; x < 3 * w; ++x) row[x] = clamped(row[x] + random.within(setup.grain));
+        }
+    out.photo = photo.convertToFormat(QImage::Format_RGB888);
+    return out;
+}
+
+QImage landscapePhoto(QSize size) {
+    const int w = size.width(), h = size.height();
+    QImage photo(w, h, QImage::Format_RGB888);
+    QPainter painter(&photo);
+    QLinearGradient sky(0, 0, 0, h * 0.6);
+    sky.setColorAt(0, QColor(90, 150, 225));
+    sky.setColorAt(1, QColor(200, 220, 245));
+    painter.fillRect(photo.rect(), sky);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(255, 240, 170));
+    painter.drawEllipse(QPointF(w * 0.75, h * 0.2), h * 0.07, h * 0.07);
+    QPainterPath hills;
+    hills.moveTo(0, h);
+    for (int x = 0; x <= w; x += 8) hills.lineTo(x, h * (0.55 + 0.08 * std::sin(x * 6.0 / w) + 0.04 * std::sin(x * 17.0 / w)));
+    hills.lineTo(w, h);
+    painter.setBrush(QColor(60, 125, 55));
+    painter.drawPath(hills);
+    return photo;
+}
+
+}  // namespace pictolio::testing

@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Photos of documents as a phone takes them, made in software with their truth: a page of print
+// (a coloured heading, a stamp, a table, lines of words) on a surface, seen at an angle, under a
+// lamp, a shadow across, a little blur and grain.
+#pragma once
+
+#include <QImage>
+#include <QPointF>
+#include <QSizeF>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+
+namespace pictolio::testing {
+
+enum class Surface { Wood, Cloth, DarkDesk };
+
+struct PhotoSetup {
+    QSize size{4032, 3024};
+    QSizeF paperMm{210, 297};
+    double tilt = 20;      // degrees the camera leans away from looking straight down
+    double turn = 0;       // degrees the sheet is turned on the table
+    Surface surface = Surface::Wood;
+    bool lamp = true;      // light falling off across the photo
+    bool shadow = true;    // a soft shadow across the sheet
+    double blur = 1.0;     // pixels
+    int grain = 5;         // levels of noise either way
+    double pageDpi = 200;  // the page drawn before it is photographed
+    std::uint32_t seed = 1;
+};
+
+struct DocumentPhoto {
+    QImage photo;                    // RGB888
+    std::array<QPointF, 4> corners;  // the sheet's: top left, top right, bottom right, bottom left
+    QStringList lines;               // the words printed on it, line by line, in reading order
+};
+
+// A page of print at the density given: its lines of words go to *lines.
+QImage documentPage(QSizeF paperMm, double dpi, QStringList* lines, std::uint32_t seed = 1);
+// The page photographed as set up.
+DocumentPhoto documentPhoto(const PhotoSetup& setup);
+// A photo with no sheet in it: sky, hills and a sun.
+QImage landscapePhoto(QSize size);
+
+}  // namespace pictolio::testing
