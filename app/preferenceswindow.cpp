@@ -175,7 +175,8 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     turnPages = new QCheckBox(tr("Turn pages whose text is sideways or upside down"));
     pictures = new QComboBox;
     pictures->setObjectName(QStringLiteral("pictures"));
-    pictures->addItems({tr("As they are"), tr("Smaller: at most"), tr("Black and white (documents)")});
+    pictures->addItems({tr("As they are"), tr("Smaller: at most"), tr("Black and white (documents)"),
+                        tr("Photos of documents, cleaned")});
     maxDpi = new QSpinBox;
     maxDpi->setRange(36, 1200);
     maxDpi->setSuffix(tr(" dpi"));
@@ -280,7 +281,8 @@ void PreferencesWindow::updateControls() {
     languages->setEnabled(searchable->isChecked());
     turnPages->setEnabled(searchable->isChecked());
     maxDpi->setEnabled(pictures->currentIndex() == 1);
-    jpegQuality->setEnabled(pictures->currentIndex() == 1);
+    // (the JPEG quality is also that of the pages cleaned)
+    jpegQuality->setEnabled(pictures->currentIndex() == 1 || pictures->currentIndex() == 3);
     recognisePreview();
     m_preview->update();
 }
@@ -381,7 +383,7 @@ static QList<std::pair<QString, QString>> valuesOf(const PreferencesWindow& w) {
         {QStringLiteral("center"), w.center->isChecked() ? QStringLiteral("on") : QStringLiteral("off")},
         {QStringLiteral("author"), w.author->text()},
         {QStringLiteral("pdfa"), w.pdfa->isChecked() ? QStringLiteral("on") : QStringLiteral("off")},
-        {QStringLiteral("pictures"), QString::fromLatin1(std::array{"original", "reduce", "mono"}[std::size_t(w.pictures->currentIndex())])},
+        {QStringLiteral("pictures"), QString::fromLatin1(std::array{"original", "reduce", "mono", "document"}[std::size_t(w.pictures->currentIndex())])},
         {QStringLiteral("max-dpi"), QString::number(w.maxDpi->value())},
         {QStringLiteral("jpeg-quality"), QString::number(w.jpegQuality->value())},
     };

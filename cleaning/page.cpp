@@ -6,6 +6,7 @@
 #include <leptonica/allheaders.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <stdexcept>
 
@@ -89,8 +90,9 @@ bool mostlyPaper(const RgbImage& small) {
 // are no lines of print to tell.
 
 std::optional<double> skewOfPrint(const RgbImage& pixels) {
-    // Half the size reads lines of print as well and takes a quarter of the time.
-    const RgbImage half = shrunk(pixels, std::max(pixels.width, pixels.height) / 2);
+    // Half the size of a large scan reads its lines of print as well, in a quarter of the time.
+    const int longest = std::max(pixels.width, pixels.height);
+    const RgbImage half = shrunk(pixels, longest > 3000 ? longest / 2 : longest);
     PIX* grey = pixCreate(half.width, half.height, 8);
     if (!grey) return std::nullopt;
     for (int y = 0; y < half.height; ++y) {
@@ -268,15 +270,19 @@ void evenLight(RgbImage& page) {
             const double v = greyOf(page.pixels.data() + (std::size_t(y) * std::size_t(w) + std::size_t(x)) * 3) * 255.0 / background(x, y);
             if (v < 150) ink.push_back(std::uint8_t(v));
         }
+    // Paper a little below the brightest is white; the print's typical darkness near black, and
+    // the middle greys darker (a power of 1.5): print blurred by the camera reads dark again.
     const double white = 222;
     const double black = std::clamp(double(percentile(ink, 0.5)) - 30, 0.0, 100.0);
-    const double stretch = 255.0 / (white - black);
+    std::array<std::uint8_t, 1024> levels{};
+    for (std::size_t v = 0; v < levels.size(); ++v)
+        levels[v] = std::uint8_t(255 * std::pow(std::clamp((double(v) - black) / (white - black), 0.0, 1.0), 1.5) + 0.5);
     std::vector<double> rowLight(static_cast<std::size_t>(w));
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) rowLight[std::size_t(x)] = 255.0 / background(x, y);
         std::uint8_t* p = page.pixels.data() + std::size_t(y) * std::size_t(w) * 3;
         for (int x = 0; x < w; ++x)
-            for (int c = 0; c < 3; ++c, ++p) *p = std::uint8_t(std::clamp((*p * rowLight[std::size_t(x)] - black) * stretch, 0.0, 255.0) + 0.5);
+            for (int c = 0; c < 3; ++c, ++p) *p = levels[std::min<std::size_t>(levels.size() - 1, std::size_t(*p * rowLight[std::size_t(x)] + 0.5))];
     }
 }
 
@@ -300,6 +306,7 @@ pictolio::Outcome<CleanedPage> cleanPhoto(const imaging::ImageSource& photo, con
             if (d > 0) p.x += (middle.x - p.x) * 3 / d, p.y += (middle.y - p.y) * 3 / d;
         }
         const double proportions = sheetProportions(corners, pixels.width / 2.0, pixels.height / 2.0);
+        cleaned.proportions = proportions;
         const bool wide = proportions > 1;
         const double ratio = wide ? 1 / proportions : proportions;  // short side over long side
         double shortMm = 0, longMm = 0;
@@ -341,6 +348,7 @@ pictolio::Outcome<CleanedPage> cleanPhoto(const imaging::ImageSource& photo, con
         }
         page = squared(scan, corners, int(w), int(hgt));
         cleaned.scan = true;
+        cleaned.turnedBy = *skew;
         dpi = 0;
     } else {
         return pictolio::Failure{QStringLiteral("no page found")};

@@ -24,8 +24,10 @@ struct CleanedPage {
     std::shared_ptr<const imaging::ImageSource> image;
     // The page's size as the picture is stored; 0 for a scan, whose own density gives it.
     double widthMm = 0, heightMm = 0;
-    std::string paper;                 // "A4", "Letter", "A5", "Legal"; "" for a size of its own
+    std::string paper;                 // "A4", "Letter", "Legal"; "" for a size of its own
+    double proportions = 0;            // width over height of the sheet, as measured
     bool scan = false;                 // a scan, straightened and its dark borders cut off
+    double turnedBy = 0;               // a scan: the degrees it was turned by to stand straight
     Colours stored = Colours::Colour;  // Colour, Grey or Mono
 };
 

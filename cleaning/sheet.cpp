@@ -233,9 +233,26 @@ std::optional<Corners> findSheet(const RgbImage& photo) {
     for (std::size_t i = 0; i < n; ++i) area += sheet[i] = !outside[i];
 
     // A sheet lies clear of the photo's edges: an area running off them is no sheet seen whole.
+    // (within a band of a few pixels: the edge of a photo is often a little darker, or blurred)
+    const int band = 4;
     int touching[4] = {0, 0, 0, 0};
-    for (int x = 0; x < w; ++x) touching[0] += sheet[std::size_t(x)], touching[2] += sheet[std::size_t(h - 1) * std::size_t(w) + std::size_t(x)];
-    for (int y = 0; y < h; ++y) touching[3] += sheet[std::size_t(y) * std::size_t(w)], touching[1] += sheet[std::size_t(y) * std::size_t(w) + std::size_t(w - 1)];
+    const auto isSheet = [&](int x, int y) { return sheet[std::size_t(y) * std::size_t(w) + std::size_t(x)] != 0; };
+    for (int x = 0; x < w; ++x)
+        for (int d = 0; d < band; ++d) {
+            if (isSheet(x, d)) { ++touching[0]; break; }
+        }
+    for (int x = 0; x < w; ++x)
+        for (int d = 0; d < band; ++d) {
+            if (isSheet(x, h - 1 - d)) { ++touching[2]; break; }
+        }
+    for (int y = 0; y < h; ++y)
+        for (int d = 0; d < band; ++d) {
+            if (isSheet(d, y)) { ++touching[3]; break; }
+        }
+    for (int y = 0; y < h; ++y)
+        for (int d = 0; d < band; ++d) {
+            if (isSheet(w - 1 - d, y)) { ++touching[1]; break; }
+        }
     if (touching[0] > w / 50 || touching[2] > w / 50 || touching[1] > h / 50 || touching[3] > h / 50) return std::nullopt;
 
     // Its outline: the first and last sheet pixel of every row and every column.
