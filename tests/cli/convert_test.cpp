@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "tests/cli/commandfixture.h"
+#include "tests/support/documentphoto.h"
 #include "tests/support/pdfreader.h"
 #include "tests/support/picturefiles.h"
 #include "tests/support/testpictures.h"
@@ -408,6 +409,30 @@ TEST_F(ConvertCommand, APictureFromStandardInput) {
 // Smaller files on request: pictures finer than asked are scaled down and stored as JPEG (a PNG
 // too), close to what they show; coarser ones keep their bytes; black and white gives fax data
 // that still shows the text; values out of range are refused.
+TEST_F(ConvertCommand, PhotosOfDocumentsMadeCleanPages) {
+    testing::PhotoSetup setup;
+    setup.size = {3264, 2448};
+    setup.tilt = 25, setup.turn = 5;
+    const QString photo = pics.filePath("letter photo.jpg"), landscape = pics.filePath("landscape.jpg");
+    ASSERT_TRUE(testing::documentPhoto(setup).photo.save(photo, "JPEG", 80));
+    ASSERT_TRUE(testing::landscapePhoto({1600, 1200}).save(landscape, "JPEG", 85));
+    ASSERT_EQ(run({"--document", "--margin", "0", photo, landscape}), 0) << errors.toStdString();
+    // The sheet on an A4 page of its own, white where the photo showed the table.
+    const testing::PdfPage page = testing::readPdf(out.filePath("letter photo.pdf")).at(0);
+    EXPECT_NEAR(page.mediaBox[2], 595.3, 0.5);
+    EXPECT_NEAR(page.mediaBox[3], 841.9, 0.5);
+    EXPECT_EQ(page.images.at(0).width, 2480);
+    const std::vector<QImage> shown = testing::renderPdf(out.filePath("letter photo.pdf"), 30);
+    ASSERT_EQ(shown.size(), 1u);
+    for (const QPoint corner : {QPoint(2, 2), QPoint(shown[0].width() - 3, shown[0].height() - 3)})
+        EXPECT_GT(qGray(shown[0].pixel(corner)), 235);
+    // A photo with no sheet in it stays as it is, byte for byte, and the run says so.
+    EXPECT_TRUE(QByteArray::fromStdString(testing::readPdf(out.filePath("landscape.pdf")).at(0).images.at(0).rawData) ==
+                testing::readFile(landscape));
+    EXPECT_TRUE(errors.contains(landscape + ": no page found, kept as it is")) << errors.toStdString();
+    EXPECT_EQ(run({"--document", "--mono", photo}), 2);
+}
+
 TEST_F(ConvertCommand, PicturesMadeSmallerOnRequest) {
     const QImage scene = testing::cornersPicture(1200, 900);
     const QString fine = pics.filePath("fine.jpg"), png = pics.filePath("fine.png"), coarse = pics.filePath("coarse.jpg");
