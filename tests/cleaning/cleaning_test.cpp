@@ -163,3 +163,28 @@ TEST(Cleaning, APhotoWithNoSheetIsNoPage) {
         EXPECT_EQ(cleaned.reason(), "no page found");
     }
 }
+
+TEST(Cleaning, OddPicturesAreNoPageOrAPage) {
+    QTemporaryDir folder;
+    QImage noise(40, 40, QImage::Format_RGB888);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x) noise.setPixel(x, y, qRgb((x * 97 + y * 31) % 256, (x * 13) % 256, (y * 71) % 256));
+    const auto filled = [](int w, int h, QColor colour) {
+        QImage image(w, h, QImage::Format_RGB888);
+        image.fill(colour);
+        return image;
+    };
+    for (const auto& [what, image] : {std::pair{"one pixel", filled(1, 1, Qt::white)}, std::pair{"one row", filled(3000, 1, Qt::white)},
+                                      std::pair{"one column", filled(1, 3000, Qt::white)}, std::pair{"noise", noise},
+                                      std::pair{"all white", filled(1500, 1500, Qt::white)},
+                                      std::pair{"all black", filled(1500, 1500, Qt::black)}}) {
+        SCOPED_TRACE(what);
+        const pictolio::Picture picture = loaded(image, folder, "odd.jpg");
+        ASSERT_FALSE(picture.isEmpty());
+        const pictolio::Outcome<CleanedPage> cleaned = cleanPhoto(*picture.image, {});
+        if (cleaned)
+            EXPECT_GT(cleaned->image->format().width, 0);
+        else
+            EXPECT_EQ(cleaned.reason(), "no page found");
+    }
+}
