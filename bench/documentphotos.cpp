@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// make-document-photos FOLDER: ten 12-megapixel photos of printed pages as a phone takes them
+// make-document-photos FOLDER: twelve 12-megapixel photos of printed pages as a phone takes them
 // (doc01.jpg ...: on wood, cloth or a dark desk, seen at 10 to 35 degrees, turned, under a lamp,
-// a shadow across, blurred a little, grain, JPEG quality 80), corners.txt (each photo's paper
+// a shadow across, blurred a little, grain, JPEG quality 80; the last two with a thumb over the
+// edge and the sheet not quite flat), corners.txt (each photo's paper
 // size in millimetres and its true corners: top left, top right, bottom right, bottom left), truth-NN.txt (the words each page
 // carries), landscape.jpg (a photo with no sheet), and scan01.jpg, scan02.jpg (300-dpi scans
 // turned 3 and -6 degrees, a dark border where the lid was).
@@ -30,17 +31,21 @@ int main(int argc, char** argv) {
         Surface surface;
         double tilt, turn;
         QSizeF paper;
+        bool thumb = false;
+        double curl = 0;
     } shots[] = {{Surface::Wood, 10, 2, {210, 297}},      {Surface::Wood, 25, -6, {210, 297}},
                  {Surface::Cloth, 35, 4, {210, 297}},     {Surface::DarkDesk, 20, 12, {215.9, 279.4}},
                  {Surface::Wood, 30, -15, {215.9, 279.4}}, {Surface::Cloth, 15, 25, {210, 297}},
                  {Surface::DarkDesk, 35, -3, {210, 297}},  {Surface::Wood, 20, 8, {148, 210}},
-                 {Surface::Cloth, 28, -10, {215.9, 355.6}}, {Surface::DarkDesk, 12, 0, {210, 297}}};
+                 {Surface::Cloth, 28, -10, {215.9, 355.6}}, {Surface::DarkDesk, 12, 0, {210, 297}},
+                 {Surface::Wood, 22, 3, {210, 297}, true, 6},  {Surface::Cloth, 18, -4, {215.9, 279.4}, true, 10}};
     int n = 0;
     for (const auto& shot : shots) {
         ++n;
         PhotoSetup setup;
         setup.surface = shot.surface, setup.tilt = shot.tilt, setup.turn = shot.turn, setup.paperMm = shot.paper;
         setup.seed = std::uint32_t(n);
+        setup.thumb = shot.thumb, setup.curl = shot.curl;
         setup.pageDpi = 250;
         const DocumentPhoto photo = documentPhoto(setup);
         const QString name = QStringLiteral("doc%1.jpg").arg(n, 2, 10, QLatin1Char('0'));

@@ -182,6 +182,30 @@ int darkEdge(const RgbImage& page, bool rows, bool fromEnd, double paperLevel) {
     return dark;
 }
 
+// What is left of the table along the page's edges (a sheet not quite flat has edges that are not
+// quite straight) made paper: a dark run from an edge that ends in paper within a sliver of the
+// page. A darker run (a picture printed to the edge) stays.
+void whitenRim(RgbImage& page) {
+    const int w = page.width, h = page.height;
+    const auto dark = [&](int x, int y) { return greyOf(page.pixels.data() + (std::size_t(y) * std::size_t(w) + std::size_t(x)) * 3) < 160; };
+    const auto whiten = [&](int x, int y) { std::fill_n(page.pixels.data() + (std::size_t(y) * std::size_t(w) + std::size_t(x)) * 3, 3, 255); };
+    const int acrossLimit = std::max(4, h * 3 / 200), downLimit = std::max(4, w * 3 / 200);
+    for (int x = 0; x < w; ++x)
+        for (const bool fromBottom : {false, true}) {
+            int run = 0;
+            while (run < acrossLimit && dark(x, fromBottom ? h - 1 - run : run)) ++run;
+            if (run < acrossLimit)
+                for (int i = 0; i < run; ++i) whiten(x, fromBottom ? h - 1 - i : i);
+        }
+    for (int y = 0; y < h; ++y)
+        for (const bool fromRight : {false, true}) {
+            int run = 0;
+            while (run < downLimit && dark(fromRight ? w - 1 - run : run, y)) ++run;
+            if (run < downLimit)
+                for (int i = 0; i < run; ++i) whiten(fromRight ? w - 1 - i : i, y);
+        }
+}
+
 RgbImage cropped(const RgbImage& page, int left, int top, int right, int bottom) {
     RgbImage out;
     out.width = page.width - left - right;
@@ -411,6 +435,7 @@ pictolio::Outcome<CleanedPage> cleanPhoto(const imaging::ImageSource& photo, con
     }
     if (page.width < 16 || page.height < 16) return pictolio::Failure{QStringLiteral("no page found")};
     evenLight(page);
+    if (!cleaned.scan) whitenRim(page);
 
     // Colour where there is colour (a stamp, a logo, a highlighter), over a share of the page
     // that grain and fringes of colour around print do not reach.

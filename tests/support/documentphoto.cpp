@@ -127,27 +127,42 @@ DocumentPhoto documentPhoto(const PhotoSetup& setup) {
     const double f = 0.8 * w, t = setup.tilt * M_PI / 180, a = setup.turn * M_PI / 180;
     const double sheetLong = std::max(setup.paperMm.width(), setup.paperMm.height());
     const double distance = f * sheetLong / (0.75 * h);
-    const QPointF local[4] = {{-setup.paperMm.width() / 2, -setup.paperMm.height() / 2},
-                              {setup.paperMm.width() / 2, -setup.paperMm.height() / 2},
-                              {setup.paperMm.width() / 2, setup.paperMm.height() / 2},
-                              {-setup.paperMm.width() / 2, setup.paperMm.height() / 2}};
-    QPolygonF quad;
     const double shift = random.within(15);  // millimetres: the sheet a little off the photo's centre
-    for (int i = 0; i < 4; ++i) {
-        const double X = local[i].x() * std::cos(a) - local[i].y() * std::sin(a) + shift;
-        const double Y0 = local[i].x() * std::sin(a) + local[i].y() * std::cos(a);
-        const double Y = Y0 * std::cos(t), Z = Y0 * std::sin(t);
-        const QPointF at(w / 2.0 + f * X / (distance + Z), h / 2.0 + f * Y / (distance + Z));
-        quad << at;
-        out.corners[std::size_t(i)] = at;
-    }
+    // A point of the sheet (millimetres from its centre, lifted `lift` towards the camera) on the
+    // photo.
+    const auto seen = [&](double px, double py, double lift) {
+        const double X = px * std::cos(a) - py * std::sin(a) + shift;
+        const double Y0 = px * std::sin(a) + py * std::cos(a);
+        const double Y = Y0 * std::cos(t) + lift * std::sin(t), Z = Y0 * std::sin(t) - lift * std::cos(t);
+        return QPointF(w / 2.0 + f * X / (distance + Z), h / 2.0 + f * Y / (distance + Z));
+    };
+    const double pw = setup.paperMm.width(), ph = setup.paperMm.height();
+    const QPointF corners[4] = {{-pw / 2, -ph / 2}, {pw / 2, -ph / 2}, {pw / 2, ph / 2}, {-pw / 2, ph / 2}};
+    for (int i = 0; i < 4; ++i) out.corners[std::size_t(i)] = seen(corners[i].x(), corners[i].y(), 0);
     {
         QPainter painter(&photo);
         painter.setRenderHints(QPainter::SmoothPixmapTransform | QPainter::Antialiasing);
-        QTransform toQuad;
-        QTransform::quadToQuad(QPolygonF(QRectF(0, 0, page.width(), page.height())).mid(0, 4), quad, toQuad);
-        painter.setTransform(toQuad);
-        painter.drawImage(QPointF(0, 0), page);
+        // In strips across, each flat: a sheet that bulges is drawn as many that lean.
+        const int strips = setup.curl > 0 ? 24 : 1;
+        for (int k = 0; k < strips; ++k) {
+            const double u0 = double(k) / strips, u1 = double(k + 1) / strips;
+            const double z0 = setup.curl * std::sin(M_PI * u0), z1 = setup.curl * std::sin(M_PI * u1);
+            const QPolygonF quad({seen(-pw / 2 + u0 * pw, -ph / 2, z0), seen(-pw / 2 + u1 * pw, -ph / 2, z1),
+                                  seen(-pw / 2 + u1 * pw, ph / 2, z1), seen(-pw / 2 + u0 * pw, ph / 2, z0)});
+            const int x0 = int(u0 * page.width()), x1 = k + 1 == strips ? page.width() : int(u1 * page.width()) + 1;
+            QTransform toQuad;
+            QTransform::quadToQuad(QPolygonF(QRectF(0, 0, x1 - x0, page.height())).mid(0, 4), quad, toQuad);
+            painter.setTransform(toQuad);
+            painter.drawImage(QPointF(0, 0), page, QRectF(x0, 0, x1 - x0, page.height()));
+        }
+        painter.resetTransform();
+        if (setup.thumb) {
+            // A thumb from below, over the bottom edge a third of the way along.
+            const QPointF at = seen(-pw / 6, ph / 2, 0);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(205, 150, 120));
+            painter.drawEllipse(QRectF(at.x() - w * 0.03, at.y() - h * 0.03, w * 0.06, h * 0.2));
+        }
         painter.resetTransform();
         painter.setCompositionMode(QPainter::CompositionMode_Multiply);
         if (setup.lamp) {

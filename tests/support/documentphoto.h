@@ -23,6 +23,8 @@ struct PhotoSetup {
     Surface surface = Surface::Wood;
     bool lamp = true;      // light falling off across the photo
     bool shadow = true;    // a soft shadow across the sheet
+    bool thumb = false;    // a thumb over the sheet's bottom edge, holding it down
+    double curl = 0;       // millimetres the sheet bulges up in its middle: not quite flat
     double blur = 1.0;     // pixels
     int grain = 5;         // levels of noise either way
     double pageDpi = 200;  // the page drawn before it is photographed
