@@ -11,7 +11,7 @@
 namespace cleaning {
 
 // How a cleaned page is stored: by what it shows (colour where there is colour, else grey, or
-// black and white for print alone), or as asked.
+// black and white for print alone), or as asked. (In the order of the printer's preference.)
 enum class Colours { Auto, Colour, Grey, Mono };
 
 struct CleaningOptions {

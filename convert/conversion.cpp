@@ -215,7 +215,7 @@ void ConversionJob::cleanPages(const QString& source) {
     for (int i = 0; i < picture.pageCount(); ++i) {
         PicturePage& page = i == 0 ? picture.firstPage() : picture.morePages[std::size_t(i - 1)];
         if (!page.image) continue;
-        const Outcome<cleaning::CleanedPage> cleaned = cleaning::cleanPhoto(*page.image, {cleaning::Colours::Auto, *m_cleaning});
+        const Outcome<cleaning::CleanedPage> cleaned = cleaning::cleanPhoto(*page.image, *m_cleaning);
         if (!cleaned) {
             const QString where = picture.pageCount() > 1 ? QStringLiteral("%1, page %2").arg(source).arg(i + 1) : source;
             m_report.pageNotes << QStringLiteral("%1: %2, kept as it is").arg(where, cleaned.reason());
@@ -243,7 +243,9 @@ void ConversionJob::noteRunSources() {
     m_report = {};
     m_frames = m_printing.pageSetup().allFrames ? PictureDecoder::Frames::All : PictureDecoder::Frames::First;
     const imaging::PictureQuality pictures = m_printing.pageSetup().pictures;
-    m_cleaning = pictures.mode == imaging::PictureQuality::Mode::Document ? std::optional<int>(pictures.jpegQuality) : std::nullopt;
+    m_cleaning.reset();
+    if (pictures.mode == imaging::PictureQuality::Mode::Document)
+        m_cleaning = cleaning::CleaningOptions{cleaning::Colours(int(pictures.pageColours)), pictures.jpegQuality};
     m_settingsLockGivenUp = false;
     m_recognitionBefore = m_printing.pdfDriver().recognition().count();
     m_recognitionTold = {};

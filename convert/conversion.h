@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "cleaning/page.h"
 #include "convert/pdfprinter.h"
 #include "imaging/imagesource.h"
 #include "pictures/picture.h"
@@ -156,7 +157,7 @@ private:
     recognition::TextRecognition::Count m_recognitionBefore;  // the pool's count as the run began
     recognition::TextRecognition::Count m_recognitionTold;
     PictureDecoder::Frames m_frames = PictureDecoder::Frames::First;
-    std::optional<int> m_cleaning;  // photos of documents made clean pages, at this JPEG quality  // the printer's preference, read as the run begins
+    std::optional<cleaning::CleaningOptions> m_cleaning;  // photos of documents made clean pages, so  // the printer's preference, read as the run begins
 };
 
 }  // namespace pictolio

@@ -15,7 +15,11 @@ struct PictureQuality {
     enum class Mode { Original, Reduce, Mono, Document };
     Mode mode = Mode::Original;
     int maxDpi = 150;      // Reduce: the finest a picture is kept at on its page
-    int jpegQuality = 75;  // Reduce: the JPEG quality of the pictures made smaller
+    int jpegQuality = 75;  // Reduce: the JPEG quality of the pictures made smaller (Document: of the pages)
+    // Document: pages stored by what they show (colour where there is colour, else grey, or black
+    // and white for print alone), or all as chosen.
+    enum class Colours { Auto, Colour, Grey, Mono };
+    Colours pageColours = Colours::Auto;
 };
 
 // The finest a black-and-white picture is kept at: documents read as well, fax data stays small.

@@ -53,6 +53,7 @@ const Preference all[] = {
     {"pictures", "Pictures", "original, reduce, mono, document"},
     {"max-dpi", "MaxDpi", "dots per inch, 36 to 1200"},
     {"jpeg-quality", "JpegQuality", "10 to 100"},
+    {"document-colours", "DocumentColours", "auto, colour, grey, mono"},
     {"title", "Title", "one line of text, at most 1000 characters (none: the file's name)"},
     {"author", "Author", "one line of text, at most 1000 characters"},
     {"subject", "Subject", "one line of text, at most 1000 characters"},
@@ -307,6 +308,9 @@ Checked check(const QString& name, const QString& value) {
                                 {"off", "0"}, {"0", "0"}, {"no", "0"}, {"false", "0"}});
     } else if (key == QLatin1String("pictures")) {
         stored = choice(value, {{"original", "Original"}, {"reduce", "Reduce"}, {"mono", "Mono"}, {"document", "Document"}});
+    } else if (key == QLatin1String("document-colours")) {
+        stored = choice(value, {{"auto", "Auto"}, {"colour", "Colour"}, {"color", "Colour"}, {"grey", "Grey"},
+                                {"gray", "Grey"}, {"mono", "Mono"}});
     } else if (key == QLatin1String("max-dpi") || key == QLatin1String("jpeg-quality")) {
         bool ok = false;
         const int n = value.trimmed().toInt(&ok);
@@ -435,6 +439,15 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
                                    : *o == QLatin1String("D") ? imaging::PictureQuality::Mode::Document
                                                               : imaging::PictureQuality::Mode::Original;
     }
+    if (const auto v = value("DocumentColours")) {
+        using Colours = imaging::PictureQuality::Colours;
+        const auto o = choice(*v, {{"auto", "A"}, {"colour", "C"}, {"grey", "G"}, {"mono", "M"}});
+        if (!o) refuse("DocumentColours", *v);
+        else setup.pictures.pageColours = *o == QLatin1String("C")   ? Colours::Colour
+                                          : *o == QLatin1String("G") ? Colours::Grey
+                                          : *o == QLatin1String("M") ? Colours::Mono
+                                                                     : Colours::Auto;
+    }
     for (const auto& [name, field, least, most] : {std::tuple{"MaxDpi", &setup.pictures.maxDpi, 36, 1200},
                                                    std::tuple{"JpegQuality", &setup.pictures.jpegQuality, 10, 100}})
         if (const auto v = value(name)) {
@@ -484,6 +497,8 @@ QList<std::pair<QString, QString>> describe(const PageSetup& s) {
                                                                                      : QStringLiteral("original")},
         {QStringLiteral("max-dpi"), QString::number(s.pictures.maxDpi)},
         {QStringLiteral("jpeg-quality"), QString::number(s.pictures.jpegQuality)},
+        {QStringLiteral("document-colours"),
+         QString::fromLatin1(std::array{"auto", "colour", "grey", "mono"}[std::size_t(s.pictures.pageColours)])},
         {QStringLiteral("title"), s.title},
         {QStringLiteral("author"), s.author},
         {QStringLiteral("subject"), s.subject},

@@ -95,7 +95,9 @@ LaidOut layOut(const PageSetup& setup, LaidOut page, const Drawing& drawing);
 //   Resolution  dots per inch, 72 to 2400
 //   Ocr         off, or the languages of the text recognised on the pictures: eng, eng+deu
 //   TurnPages   1, 0: with recognition, pages whose text is turned are shown upright
-//   Pictures    Original, Reduce, Mono: as they are, made smaller, in black and white
+//   Pictures    Original, Reduce, Mono, Document: as they are, made smaller, in black and white,
+//               photos of documents made clean pages
+//   DocumentColours  Auto, Colour, Grey, Mono: how clean pages are stored
 //   MaxDpi      Reduce: the finest a picture is kept at, 36 to 1200 dots per inch
 //   JpegQuality Reduce: the JPEG quality of pictures made smaller, 10 to 100
 //   Title, Author, Subject, Keywords   the documents' details, any text of one line

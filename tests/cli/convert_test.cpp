@@ -430,6 +430,9 @@ TEST_F(ConvertCommand, PhotosOfDocumentsMadeCleanPages) {
     EXPECT_TRUE(QByteArray::fromStdString(testing::readPdf(out.filePath("landscape.pdf")).at(0).images.at(0).rawData) ==
                 testing::readFile(landscape));
     EXPECT_TRUE(errors.contains(landscape + ": no page found, kept as it is")) << errors.toStdString();
+    // Stored as chosen.
+    ASSERT_EQ(run({"--document", "--set", "document-colours=grey", photo}), 0) << errors.toStdString();
+    EXPECT_EQ(testing::readPdf(out.filePath("letter photo.pdf")).at(0).images.at(0).colorSpace, "/DeviceGray");
     EXPECT_EQ(run({"--document", "--mono", photo}), 2);
 }
 
