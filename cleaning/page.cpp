@@ -142,30 +142,6 @@ bool mostlyPaper(const RgbImage& small) {
     return double(paperish) >= 0.5 * double(n);
 }
 
-// The degrees the lines of print on a scan are turned by, up to 10 either way; none when there
-// are no lines of print to tell.
-
-std::optional<double> skewOfPrint(const RgbImage& pixels) {
-    // Half the size of a large scan reads its lines of print as well, in a quarter of the time.
-    const int longest = std::max(pixels.width, pixels.height);
-    const RgbImage half = shrunk(pixels, longest > 3000 ? longest / 2 : longest);
-    PIX* grey = pixCreate(half.width, half.height, 8);
-    if (!grey) return std::nullopt;
-    for (int y = 0; y < half.height; ++y) {
-        l_uint32* line = pixGetData(grey) + y * pixGetWpl(grey);
-        for (int x = 0; x < half.width; ++x)
-            SET_DATA_BYTE(line, x, greyOf(half.pixels.data() + (std::size_t(y) * std::size_t(half.width) + std::size_t(x)) * 3));
-    }
-    PIX* binary = pixThresholdToBinary(grey, 140);
-    pixDestroy(&grey);
-    if (!binary) return std::nullopt;
-    l_float32 angle = 0, confidence = 0;
-    const bool found = pixFindSkewSweepAndSearch(binary, &angle, &confidence, 2, 1, 10.5f, 0.5f, 0.01f) == 0;
-    pixDestroy(&binary);
-    if (!found || confidence < 2.5f) return std::nullopt;
-    return double(angle);
-}
-
 // How many rows (or columns) at an edge are dark: a scanner's lid or the space beside a sheet.
 int darkEdge(const RgbImage& page, bool rows, bool fromEnd, double paperLevel) {
     const int count = rows ? page.height : page.width, across = rows ? page.width : page.height;
@@ -219,6 +195,30 @@ RgbImage cropped(const RgbImage& page, int left, int top, int right, int bottom)
 }
 
 }  // namespace
+
+// The degrees the lines of print on a scan are turned by, up to 10 either way; none when there
+// are no lines of print to tell.
+
+std::optional<double> skewOfPrint(const RgbImage& pixels) {
+    // Half the size of a large scan reads its lines of print as well, in a quarter of the time.
+    const int longest = std::max(pixels.width, pixels.height);
+    const RgbImage half = shrunk(pixels, longest > 3000 ? longest / 2 : longest);
+    PIX* grey = pixCreate(half.width, half.height, 8);
+    if (!grey) return std::nullopt;
+    for (int y = 0; y < half.height; ++y) {
+        l_uint32* line = pixGetData(grey) + y * pixGetWpl(grey);
+        for (int x = 0; x < half.width; ++x)
+            SET_DATA_BYTE(line, x, greyOf(half.pixels.data() + (std::size_t(y) * std::size_t(half.width) + std::size_t(x)) * 3));
+    }
+    PIX* binary = pixThresholdToBinary(grey, 140);
+    pixDestroy(&grey);
+    if (!binary) return std::nullopt;
+    l_float32 angle = 0, confidence = 0;
+    const bool found = pixFindSkewSweepAndSearch(binary, &angle, &confidence, 2, 1, 10.5f, 0.5f, 0.01f) == 0;
+    pixDestroy(&binary);
+    if (!found || confidence < 2.5f) return std::nullopt;
+    return double(angle);
+}
 
 RgbImage rgbPixels(const imaging::ImageSource& picture) {
     RgbImage out;

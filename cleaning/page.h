@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cleaning/sheet.h"
@@ -43,6 +44,9 @@ pictolio::Outcome<CleanedPage> cleanPhoto(const imaging::ImageSource& photo, con
 RgbImage rgbPixels(const imaging::ImageSource& picture);
 // The sheet squared: the part of the photo within the corners, drawn as a width x height picture.
 RgbImage squared(const RgbImage& photo, const Corners& corners, int width, int height);
+// The degrees the lines of print on a scan are turned by (clockwise as seen), up to 10 either way;
+// none when there are no lines of print to tell.
+std::optional<double> skewOfPrint(const RgbImage& page);
 // The light evened: the paper's brightness found around each point and brought to white, the
 // print darkened to match; colours keep their hue.
 void evenLight(RgbImage& page);
