@@ -178,10 +178,10 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     pictures->addItems({tr("As they are"), tr("Smaller: at most"), tr("Black and white (documents)"),
                         tr("Photos of documents, cleaned")});
     maxDpi = new QSpinBox;
-    maxDpi->setRange(36, 1200);
+    maxDpi->setRange(pdfwriter::preferences::maxDpiRange.least, pdfwriter::preferences::maxDpiRange.most);
     maxDpi->setSuffix(tr(" dpi"));
     jpegQuality = new QSpinBox;
-    jpegQuality->setRange(10, 100);
+    jpegQuality->setRange(pdfwriter::preferences::jpegQualityRange.least, pdfwriter::preferences::jpegQualityRange.most);
     jpegQuality->setPrefix(tr("JPEG quality "));
     auto* picturesRow = new QHBoxLayout;
     picturesRow->addWidget(pictures, 1);

@@ -4,7 +4,6 @@
 #include "cli/outputfiles.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/paths.h"
 #include "pdffile/stagedfile.h"
 
 namespace pictolio {
@@ -87,11 +87,11 @@ void removeFoldersOfKilledRuns(const QString& in) {
                                                QDir::Dirs | QDir::Hidden);
     for (const QString& name : names) {
         bool numbered = false;
-        const pid_t owner = pid_t(name.section(QLatin1Char('-'), 2, 2).toInt(&numbered));
+        const qint64 owner = name.section(QLatin1Char('-'), 2, 2).toLongLong(&numbered);
         const QString path = folder.filePath(name);
         struct stat st {};
-        if (numbered && owner > 0 && ::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
-            st.st_uid == ::getuid() && ::kill(owner, 0) != 0 && errno == ESRCH)
+        if (numbered && processGone(owner) && ::lstat(QFile::encodeName(path).constData(), &st) == 0 &&
+            S_ISDIR(st.st_mode) && st.st_uid == ::getuid())
             QDir(path).removeRecursively();
     }
 }

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/paths.h"
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <QDir>
 #include <QFile>
@@ -87,6 +91,10 @@ bool pathExists(const QString& path) {
 bool isFolder(const QString& path) {
     struct stat st {};
     return statPath(path, &st) && S_ISDIR(st.st_mode);
+}
+
+bool processGone(qint64 pid) {
+    return pid > 0 && pid != ::getpid() && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
 }
 
 bool makePrivatePath(const QString& path) {

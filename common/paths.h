@@ -49,6 +49,10 @@ bool isFolder(const QString& path);
 // that exist keep their permissions. False when the folder is not there afterwards.
 bool makePrivatePath(const QString& path);
 
+// Whether the process of that number has ended (none of that number runs, and it is not this
+// one): what it left behind (spool files, a staged PDF, a run's folder) may go.
+bool processGone(qint64 pid);
+
 // The user's desktop folder as the platform reports it, with one trailing separator; the home
 // folder when the desktop folder does not exist.
 QString getDesktopFolder();

@@ -31,8 +31,8 @@ QString printerName() { return QString::fromLatin1(pdfwriter::PdfWriterDriver::p
 void writeOutputSettings(Registry& registry, const QString& outputPath) {
     Registry::Key key = 0;
     registry.regCreateKeyEx(QStringLiteral("Software\\") + printerName(), keyAccess, &key);
-    registry.regSetValueEx(key, QStringLiteral("OutputFile"), outputPath);
-    registry.regSetValueEx(key, QStringLiteral("BypassSaveAs"), QStringLiteral("1"));
+    registry.regSetValueEx(key, QString::fromLatin1(pdfwriter::PdfWriterDriver::outputFileValue), outputPath);
+    registry.regSetValueEx(key, QString::fromLatin1(pdfwriter::PdfWriterDriver::bypassValue), QStringLiteral("1"));
     registry.regCloseKey(key);
 }
 
@@ -81,8 +81,9 @@ QString SettingsLock::failure() const {
 bool outputSettingsAre(const Registry& registry, const QString& outputPath) {
     const QString key = QStringLiteral("Software\\") + printerName();
     const QMap<QString, QString> values = registry.store().values(key);
-    return values.contains(QStringLiteral("OutputFile")) && values.value(QStringLiteral("OutputFile")) == outputPath &&
-           values.value(QStringLiteral("BypassSaveAs")) == QStringLiteral("1");
+    const QString output = QString::fromLatin1(pdfwriter::PdfWriterDriver::outputFileValue);
+    return values.contains(output) && values.value(output) == outputPath &&
+           values.value(QString::fromLatin1(pdfwriter::PdfWriterDriver::bypassValue)) == QStringLiteral("1");
 }
 
 bool selectPdfPrinter(PrintService& service) {

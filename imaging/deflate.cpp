@@ -58,4 +58,14 @@ std::size_t filteredRowBytes(const ImageFormat& f, bool mask) {
     return std::size_t(f.width) * components;
 }
 
+std::string deflatedWhole(const void* data, std::size_t size, const char* what) {
+    uLongf packedSize = compressBound(uLong(size));
+    std::string packed(packedSize, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, static_cast<const Bytef*>(data), uLong(size),
+                  Z_BEST_COMPRESSION) != Z_OK)
+        throw std::runtime_error(std::string("zlib cannot compress ") + what);
+    packed.resize(packedSize);
+    return packed;
+}
+
 }  // namespace imaging

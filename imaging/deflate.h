@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "imaging/imagesource.h"
@@ -40,6 +41,10 @@ private:
 
 // The length of a row the Up filter works on, for a picture's image data or (mask) its alpha
 // channel; 0 for data it does not filter (only raw samples of 8 bits and alpha channels).
+// The bytes deflated whole (zlib, the best compression), for small streams written at once: a
+// colour profile, a font. Throws std::runtime_error naming `what` when zlib cannot.
+std::string deflatedWhole(const void* data, std::size_t size, const char* what);
+
 std::size_t filteredRowBytes(const ImageFormat& format, bool mask);
 
 }  // namespace imaging

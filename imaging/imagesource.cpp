@@ -19,6 +19,15 @@
 
 namespace imaging {
 
+int profileComponents(const std::vector<std::uint8_t>& profile) {
+    if (profile.size() < 132 || std::memcmp(profile.data() + 36, "acsp", 4) != 0) return 0;
+    const char* kind = reinterpret_cast<const char*>(profile.data() + 16);
+    return std::memcmp(kind, "GRAY", 4) == 0   ? 1
+           : std::memcmp(kind, "RGB ", 4) == 0 ? 3
+           : std::memcmp(kind, "CMYK", 4) == 0 ? 4
+                                               : 0;
+}
+
 namespace {
 
 FileIdentity identityOf(const struct stat& st) {

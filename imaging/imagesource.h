@@ -52,6 +52,10 @@ struct ImageFormat {
     std::shared_ptr<const std::vector<std::uint8_t>> iccProfile;
 };
 
+// The number of colour components (1 grey, 3 RGB, 4 CMYK) of the colours a profile describes, from
+// its header; 0 when it is no ICC profile or describes others.
+int profileComponents(const std::vector<std::uint8_t>& profile);
+
 using DataSink = std::function<void(const std::uint8_t* data, std::size_t size)>;
 
 // A picture's pixels as 8-bit grey, row by row, for text recognition: as stored (not turned),

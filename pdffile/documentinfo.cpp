@@ -2,8 +2,7 @@
 #include "pdffile/documentinfo.h"
 
 #include "appconfig.h"
-
-#include <zlib.h>
+#include "imaging/deflate.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -20,16 +19,6 @@
 namespace pdffile {
 
 namespace {
-
-std::string deflated(const std::string& data) {
-    uLongf size = compressBound(uLong(data.size()));
-    std::string packed(size, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
-                  uLong(data.size()), 9) != Z_OK)
-        throw std::runtime_error("zlib cannot compress a colour profile");
-    packed.resize(size);
-    return packed;
-}
 
 // Text for the XML metadata: markup escaped, and what XML may not hold at all (control
 // characters, U+FFFE, U+FFFF) left out.
@@ -104,8 +93,7 @@ std::shared_ptr<const std::vector<std::uint8_t>> systemProfile(const ArchiveProf
                                   : (profiles.srgb.empty() ? pictolio::config::srgbProfile : profiles.srgb);
     std::ifstream file(path, std::ios::binary);
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    const std::string kind = bytes.size() >= 132 ? std::string(bytes.begin() + 16, bytes.begin() + 20) : std::string();
-    if (!file.is_open() || kind != (cmyk ? "CMYK" : "RGB "))
+    if (!file.is_open() || imaging::profileComponents(bytes) != (cmyk ? 4 : 3))
         throw std::runtime_error("PDF/A needs the " + std::string(cmyk ? "CMYK" : "sRGB") + " colour profile " + path +
                                  " (Debian package " + (cmyk ? "libgs-common" : "icc-profiles-free") +
                                  "), which cannot be read");
@@ -168,7 +156,7 @@ void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, 
         // Colours in DeviceRGB and DeviceGray are taken as sRGB.
         const auto profile = systemProfile(profiles, false);
         QPDFObjectHandle destination = QPDFObjectHandle::newStream(
-            &pdf, deflated(std::string(profile->begin(), profile->end())));
+            &pdf, imaging::deflatedWhole(profile->data(), profile->size(), "a colour profile"));
         destination.getDict().replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
         destination.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(3));
         QPDFObjectHandle intent = QPDFObjectHandle::parse(

@@ -26,7 +26,6 @@
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QUtil.hh>
-#include <zlib.h>
 #include <sstream>
 #include <stdexcept>
 
@@ -93,18 +92,12 @@ using ProfileStreams = std::map<std::vector<std::uint8_t>, QPDFObjectHandle>;
 // colours (grey, RGB, CMYK) are not the image's `components`.
 QPDFObjectHandle profileSpace(QPDF& pdf, const imaging::ImageFormat& f, int components, ProfileStreams& profiles) {
     const std::vector<std::uint8_t>* profile = f.iccProfile.get();
-    if (!profile || profile->size() < 128) return QPDFObjectHandle::newNull();
-    const std::string kind(profile->begin() + 16, profile->begin() + 20);
-    const int n = kind == "GRAY" ? 1 : kind == "RGB " ? 3 : kind == "CMYK" ? 4 : 0;
-    if (n != components) return QPDFObjectHandle::newNull();
+    const int n = profile ? imaging::profileComponents(*profile) : 0;
+    if (n == 0 || n != components) return QPDFObjectHandle::newNull();
     QPDFObjectHandle& stream = profiles[*profile];
     if (stream.isInitialized()) return stream;
-    uLongf size = compressBound(uLong(profile->size()));
-    std::string deflated(size, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(deflated.data()), &size, profile->data(), uLong(profile->size()), 9) != Z_OK)
-        throw std::runtime_error("zlib cannot compress a colour profile");
-    deflated.resize(size);
-    QPDFObjectHandle data = QPDFObjectHandle::newStream(&pdf, deflated);
+    QPDFObjectHandle data =
+        QPDFObjectHandle::newStream(&pdf, imaging::deflatedWhole(profile->data(), profile->size(), "a colour profile"));
     data.getDict().replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
     data.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(n));
     data.getDict().replaceKey("/Alternate", QPDFObjectHandle::newName(n == 1   ? "/DeviceGray"

@@ -3,7 +3,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +12,8 @@
 #include <cstring>
 #include <mutex>
 #include <set>
+
+#include "common/paths.h"
 
 namespace pdffile {
 
@@ -50,7 +51,7 @@ void removeLeftovers(const std::string& folder) {
     if (!dir) return;
     while (const dirent* entry = ::readdir(dir)) {
         const pid_t owner = ownerOf(entry->d_name);
-        if (owner == 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+        if (!pictolio::processGone(owner)) continue;
         struct stat st {};
         if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
             st.st_uid == ::getuid())

@@ -20,8 +20,8 @@ namespace pdfwriter {
 
 namespace {
 
-const QString outputFileValue = QStringLiteral("OutputFile");
-const QString bypassValue = QStringLiteral("BypassSaveAs");
+const QString outputFileValue = QString::fromLatin1(PdfWriterDriver::outputFileValue);
+const QString bypassValue = QString::fromLatin1(PdfWriterDriver::bypassValue);
 const QString paperValue = QStringLiteral("PaperSize");
 const QString resolutionValue = QStringLiteral("Resolution");
 const QString marginValue = QStringLiteral("Margin");

@@ -30,6 +30,10 @@ public:
     static constexpr qint64 logBytes = 1 << 20;
     static constexpr const char* printerName = "Tenbrook PDF Writer";
     static constexpr const char* port = "CPW2:";
+    // The values of its registry key that a program sets for a job: the PDF's path, and "1" to
+    // write it there without asking.
+    static constexpr const char* outputFileValue = "OutputFile";
+    static constexpr const char* bypassValue = "BypassSaveAs";
     // "Software\Tenbrook PDF Writer", below the current user's registry.
     static QString registryKey();
 

@@ -314,8 +314,8 @@ Checked check(const QString& name, const QString& value) {
     } else if (key == QLatin1String("max-dpi") || key == QLatin1String("jpeg-quality")) {
         bool ok = false;
         const int n = value.trimmed().toInt(&ok);
-        const bool dpi = key == QLatin1String("max-dpi");
-        if (ok && n >= (dpi ? 36 : 10) && n <= (dpi ? 1200 : 100)) stored = QString::number(n);
+        const Range range = key == QLatin1String("max-dpi") ? maxDpiRange : jpegQualityRange;
+        if (ok && n >= range.least && n <= range.most) stored = QString::number(n);
     } else if (key == QLatin1String("frames")) {
         stored = choice(value, {{"first", "First"}, {"all", "All"}});
     } else if (key == QLatin1String("date")) {
@@ -448,12 +448,12 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
                                           : *o == QLatin1String("M") ? Colours::Mono
                                                                      : Colours::Auto;
     }
-    for (const auto& [name, field, least, most] : {std::tuple{"MaxDpi", &setup.pictures.maxDpi, 36, 1200},
-                                                   std::tuple{"JpegQuality", &setup.pictures.jpegQuality, 10, 100}})
+    for (const auto& [name, field, range] : {std::tuple{"MaxDpi", &setup.pictures.maxDpi, maxDpiRange},
+                                             std::tuple{"JpegQuality", &setup.pictures.jpegQuality, jpegQualityRange}})
         if (const auto v = value(name)) {
             bool ok = false;
             const int n = v->trimmed().toInt(&ok);
-            if (ok && n >= least && n <= most) *field = n;
+            if (ok && n >= range.least && n <= range.most) *field = n;
             else refuse(name, *v);
         }
     for (const auto& [name, field] : {std::pair{"Title", &setup.title}, std::pair{"Author", &setup.author},

@@ -106,6 +106,14 @@ LaidOut layOut(const PageSetup& setup, LaidOut page, const Drawing& drawing);
 //   Pdfa        1, 0: PDF/A-2b files (for archives)
 namespace preferences {
 
+// The ranges of the numbers the pictures take: the finest a picture made smaller is kept at (dots
+// per inch), and the JPEG quality of pictures made smaller and of pages cleaned.
+struct Range {
+    int least, most;
+};
+constexpr Range maxDpiRange{36, 1200};
+constexpr Range jpegQualityRange{10, 100};
+
 // The names users give them (paper, orientation, margin, oversize, stretch, center, resolution)
 // and the registry value each one is kept in.
 QStringList names();

@@ -51,17 +51,8 @@ ColourProfile shared(std::vector<std::uint8_t> bytes) {
 
 }  // namespace
 
-int profileComponents(const std::vector<std::uint8_t>& profile) {
-    if (profile.size() < 132 || std::memcmp(profile.data() + 36, "acsp", 4) != 0) return 0;
-    const char* kind = reinterpret_cast<const char*>(profile.data() + 16);
-    return std::memcmp(kind, "GRAY", 4) == 0   ? 1
-           : std::memcmp(kind, "RGB ", 4) == 0 ? 3
-           : std::memcmp(kind, "CMYK", 4) == 0 ? 4
-                                               : 0;
-}
-
 ColourProfile usableProfile(std::vector<std::uint8_t> profile, int components) {
-    if (profile.size() > maxProfileBytes || profileComponents(profile) != components ||
+    if (profile.size() > maxProfileBytes || imaging::profileComponents(profile) != components ||
         be32(profile.data()) > profile.size())
         return nullptr;
     // sRGB is what untagged pictures are taken to be: such pictures stay as they were.

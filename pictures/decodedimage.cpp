@@ -3,7 +3,6 @@
 // folder) or decoded again when their page is written.
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,8 +88,7 @@ QString spoolFolder() {
         makePrivatePath(path);
         ::chmod(QFile::encodeName(path).constData(), 0700);
         for (const QString& name : QDir(path).entryList({QStringLiteral("picture-*")}, QDir::Files)) {
-            const pid_t owner = pid_t(name.section(QLatin1Char('-'), 1, 1).toLongLong());
-            if (owner > 0 && ::kill(owner, 0) != 0 && errno == ESRCH) QFile::remove(path + QLatin1Char('/') + name);
+            if (processGone(name.section(QLatin1Char('-'), 1, 1).toLongLong())) QFile::remove(path + QLatin1Char('/') + name);
         }
         return path;
     }();

@@ -99,10 +99,6 @@ using ColourProfile = std::shared_ptr<const std::vector<std::uint8_t>>;
 // kilobytes; the largest printers' profiles about 2 MB).
 constexpr std::size_t maxProfileBytes = std::size_t(4) << 20;
 
-// The number of colour components (1 grey, 3 RGB, 4 CMYK) of the colours a profile describes, from
-// its header; 0 when it is no ICC profile or describes others.
-int profileComponents(const std::vector<std::uint8_t>& profile);
-
 // The profile as the PDF takes it for an image of `components` colour components: null when it
 // is none, larger than maxProfileBytes, for colours other than the image's, or sRGB (the colours
 // of untagged pictures, which the PDF gives no profile).

@@ -2,13 +2,13 @@
 #include "recognition/textlayer.h"
 
 #include <qpdf/QUtil.hh>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
 
+#include "imaging/deflate.h"
 #include "recognition/glyphlessfont.h"
 
 namespace recognition {
@@ -65,13 +65,7 @@ bool setClose(char32_t c) {
 }
 
 QPDFObjectHandle deflatedStream(QPDF& pdf, const std::string& data) {
-    uLongf size = compressBound(uLong(data.size()));
-    std::string packed(size, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(data.data()),
-                  uLong(data.size()), Z_BEST_COMPRESSION) != Z_OK)
-        throw std::runtime_error("cannot compress the text layer's font");
-    packed.resize(size);
-    QPDFObjectHandle stream = QPDFObjectHandle::newStream(&pdf, packed);
+    QPDFObjectHandle stream = QPDFObjectHandle::newStream(&pdf, imaging::deflatedWhole(data.data(), data.size(), "the text layer's font"));
     stream.getDict().replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
     return stream;
 }
