@@ -9,8 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
-#include <QPainter>
-#include <QTransform>
 #include <cstdio>
 
 #include "tests/support/documentphoto.h"
@@ -61,19 +59,7 @@ int main(int argc, char** argv) {
     int s = 0;
     for (const double degrees : {3.0, -6.0}) {
         QStringList lines;
-        const QImage page = documentPage({210, 297}, 300, &lines, std::uint32_t(100 + s));
-        QImage scan(page.size(), QImage::Format_RGB888);
-        scan.fill(QColor(245, 245, 243));
-        QPainter painter(&scan);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.translate(scan.width() / 2.0, scan.height() / 2.0);
-        painter.rotate(degrees);
-        painter.translate(-scan.width() / 2.0, -scan.height() / 2.0);
-        painter.drawImage(0, 0, page);
-        painter.resetTransform();
-        painter.fillRect(0, 0, scan.width(), 60, QColor(30, 30, 30));
-        painter.fillRect(scan.width() - 45, 0, 45, scan.height(), QColor(30, 30, 30));
-        painter.end();
+        QImage scan = scanOnGlass(documentPage({210, 297}, 300, &lines, std::uint32_t(100 + s)), degrees);
         ++s;
         scan.setDotsPerMeterX(11811), scan.setDotsPerMeterY(11811);
         scan.save(folder + QStringLiteral("/scan%1.jpg").arg(s, 2, 10, QLatin1Char('0')), "JPEG", 85);

@@ -12,16 +12,7 @@
 #include <QStringList>
 #include <cstdio>
 
-namespace {
-
-const char* const words[] = {
-    "the", "letter", "invoice", "account", "payment", "received", "number", "office", "meeting", "report",
-    "quarterly", "customer", "service", "delivery", "address", "please", "contact", "should", "would",
-    "between", "because", "insurance", "agreement", "following", "question", "answer", "company",
-    "department", "schedule", "tomorrow", "morning", "evening", "library", "building", "council",
-    "window", "garden", "kitchen", "history", "science", "market", "village", "country", "station"};
-
-}  // namespace
+#include "tests/support/documentphoto.h"
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
@@ -50,7 +41,7 @@ int main(int argc, char** argv) {
         QStringList lines;
         for (int line = 0; line < int(3000 / (points * 300 / 72 * 1.3)); ++line) {
             QStringList text;
-            for (int w = 0; w < 11; ++w) text << QString::fromLatin1(words[next() % (sizeof words / sizeof *words)]);
+            for (int w = 0; w < 11; ++w) text << QString::fromLatin1(pictolio::testing::printWords[next() % pictolio::testing::printWordCount]);
             if (line % 5 == 0) text[0][0] = text[0][0].toUpper();
             lines << text.join(' ');
             painter.drawText(QPointF(250, 300 + line * points * 300 / 72 * 1.3), lines.back());

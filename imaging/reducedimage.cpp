@@ -193,22 +193,30 @@ std::vector<std::uint8_t> blackAndWhite(const std::vector<std::uint8_t>& grey, i
     return bits;
 }
 
+// A TIFF file of one strip of Group 4 fax data, width x height, to be written into the temporary
+// file (which libtiff does not close).
+static TIFF* faxForWriting(std::FILE* file, int width, int height) {
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+    TIFF* out = TIFFFdOpen(::dup(fileno(file)), "fax", "w");
+    if (!out) return nullptr;
+    TIFFSetField(out, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
+    TIFFSetField(out, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
+    TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 1);
+    TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
+    TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
+    TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
+    TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, std::uint32_t(height));
+    return out;
+}
+
 // One-bit rows (1 black) coded as CCITT Group 4 by libtiff, through a temporary file.
 std::vector<std::uint8_t> group4(const std::vector<std::uint8_t>& bits, int width, int height) {
     std::FILE* file = std::tmpfile();
     if (!file) throw std::runtime_error("no room for a temporary file");
     std::vector<std::uint8_t> coded;
     bool ok = false;
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
-    if (TIFF* out = TIFFFdOpen(::dup(fileno(file)), "fax", "w")) {
-        TIFFSetField(out, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
-        TIFFSetField(out, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
-        TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 1);
-        TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-        TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-        TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, std::uint32_t(height));
+    if (TIFF* out = faxForWriting(file, width, height)) {
         const std::size_t rowBytes = (std::size_t(width) + 7) / 8;
         ok = true;
         for (int y = 0; y < height && ok; ++y)
@@ -240,16 +248,7 @@ std::vector<std::uint8_t> greyOfGroup4(const std::vector<std::uint8_t>& coded, i
     if (!file) throw std::runtime_error("no room for a temporary file");
     std::vector<std::uint8_t> grey;
     bool ok = false;
-    TIFFSetErrorHandler(nullptr);
-    TIFFSetWarningHandler(nullptr);
-    if (TIFF* out = TIFFFdOpen(::dup(fileno(file)), "fax", "w")) {
-        TIFFSetField(out, TIFFTAG_IMAGEWIDTH, std::uint32_t(width));
-        TIFFSetField(out, TIFFTAG_IMAGELENGTH, std::uint32_t(height));
-        TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 1);
-        TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
-        TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISWHITE);
-        TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_CCITTFAX4);
-        TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, std::uint32_t(height));
+    if (TIFF* out = faxForWriting(file, width, height)) {
         ok = TIFFWriteRawStrip(out, 0, const_cast<std::uint8_t*>(coded.data()), tmsize_t(coded.size())) >= 0;
         TIFFClose(out);
     }

@@ -4,7 +4,6 @@
 // corners and paper are known; and scans turned on the glass.
 #include <gtest/gtest.h>
 
-#include <QPainter>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
@@ -117,19 +116,7 @@ TEST(Cleaning, ScansAreTurnedStraightAndTheirDarkBordersCutOff) {
     for (const double degrees : {4.0, -9.5}) {
         SCOPED_TRACE(degrees);
         QStringList lines;
-        const QImage page = documentPage({210, 297}, 150, &lines);
-        QImage scan(page.size(), QImage::Format_RGB888);
-        scan.fill(QColor(244, 244, 242));
-        QPainter painter(&scan);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.translate(scan.width() / 2.0, scan.height() / 2.0);
-        painter.rotate(degrees);
-        painter.translate(-scan.width() / 2.0, -scan.height() / 2.0);
-        painter.drawImage(0, 0, page);
-        painter.resetTransform();
-        painter.fillRect(0, 0, scan.width(), 30, QColor(25, 25, 25));  // the lid
-        painter.fillRect(0, 0, 25, scan.height(), QColor(25, 25, 25));
-        painter.end();
+        const QImage scan = scanOnGlass(documentPage({210, 297}, 150, &lines), degrees);
         const pictolio::Picture picture = loaded(scan, folder, "scan.jpg");
         const pictolio::Outcome<CleanedPage> cleaned = cleanPhoto(*picture.image, {});
         ASSERT_TRUE(cleaned) << cleaned.reason().toStdString();

@@ -12,14 +12,15 @@
 
 namespace pictolio::testing {
 
-namespace {
-
-const char* const words[] = {
+const char* const printWords[] = {
     "the", "letter", "invoice", "account", "payment", "received", "number", "office", "meeting", "report",
     "quarterly", "customer", "service", "delivery", "address", "please", "contact", "should", "would",
     "between", "because", "insurance", "agreement", "following", "question", "answer", "company",
     "department", "schedule", "tomorrow", "morning", "evening", "library", "building", "council",
     "window", "garden", "kitchen", "history", "science", "market", "village", "country", "station"};
+const std::size_t printWordCount = sizeof printWords / sizeof *printWords;
+
+namespace {
 
 struct Random {
     std::uint32_t state;
@@ -60,7 +61,7 @@ QImage documentPage(QSizeF paperMm, double dpi, QStringList* lines, std::uint32_
         QStringList row;
         for (int c = 0; c < 3; ++c) {
             painter.drawRect(QRectF(margin + c * cellW, tableTop + r * cellH, cellW, cellH));
-            const QString word = QString::fromLatin1(words[random.next() % (sizeof words / sizeof *words)]);
+            const QString word = QString::fromLatin1(printWords[random.next() % printWordCount]);
             painter.drawText(QPointF(margin + c * cellW + 2 * px, tableTop + r * cellH + 5 * px), word);
             row << word;
         }
@@ -74,7 +75,7 @@ QImage documentPage(QSizeF paperMm, double dpi, QStringList* lines, std::uint32_
     const double pitch = 6 * px;
     for (double y = tableTop + 3 * cellH + 12 * px; y < page.height() - margin; y += pitch) {
         QStringList text;
-        for (int w = 0; w < 9; ++w) text << QString::fromLatin1(words[random.next() % (sizeof words / sizeof *words)]);
+        for (int w = 0; w < 9; ++w) text << QString::fromLatin1(printWords[random.next() % printWordCount]);
         painter.drawText(QPointF(margin, y), text.join(' '));
         lines->append(text.join(' '));
     }
@@ -199,6 +200,21 @@ DocumentPhoto documentPhoto(const PhotoSetup& setup) {
         }
     out.photo = photo.convertToFormat(QImage::Format_RGB888);
     return out;
+}
+
+QImage scanOnGlass(const QImage& page, double degrees) {
+    QImage scan(page.size(), QImage::Format_RGB888);
+    scan.fill(QColor(244, 244, 242));
+    QPainter painter(&scan);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.translate(scan.width() / 2.0, scan.height() / 2.0);
+    painter.rotate(degrees);
+    painter.translate(-scan.width() / 2.0, -scan.height() / 2.0);
+    painter.drawImage(0, 0, page);
+    painter.resetTransform();
+    painter.fillRect(0, 0, scan.width(), scan.width() / 41, QColor(25, 25, 25));
+    painter.fillRect(0, 0, scan.width() / 50, scan.height(), QColor(25, 25, 25));
+    return scan;
 }
 
 QImage landscapePhoto(QSize size) {

@@ -9,9 +9,15 @@
 #include <QSizeF>
 #include <QStringList>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace pictolio::testing {
+
+// Common words of letters and reports, the words printed on the pages made for tests and
+// benchmarks.
+extern const char* const printWords[];
+extern const std::size_t printWordCount;
 
 enum class Surface { Wood, Cloth, DarkDesk };
 
@@ -41,6 +47,8 @@ struct DocumentPhoto {
 QImage documentPage(QSizeF paperMm, double dpi, QStringList* lines, std::uint32_t seed = 1);
 // The page photographed as set up.
 DocumentPhoto documentPhoto(const PhotoSetup& setup);
+// The page scanned turned `degrees` on the glass, the lid's dark border along the top and the left.
+QImage scanOnGlass(const QImage& page, double degrees);
 // A photo with no sheet in it: sky, hills and a sun.
 QImage landscapePhoto(QSize size);
 
