@@ -367,7 +367,7 @@ void evenLight(RgbImage& page) {
 }
 
 pictolio::Outcome<CleanedPage> cleanPhoto(const imaging::ImageSource& photo, const CleaningOptions& options) {
-    const RgbImage pixels = rgbPixels(photo);
+    RgbImage pixels = rgbPixels(photo);  // (let go of as soon as the page is drawn: a 600-dpi scan is 100 MB)
     if (pixels.isNull()) return pictolio::Failure{QStringLiteral("its pixels cannot be read")};
     const RgbImage small = shrunk(pixels, 800);
     const double sx = double(pixels.width) / small.width, sy = double(pixels.height) / small.height;
@@ -406,6 +406,7 @@ pictolio::Outcome<CleanedPage> cleanPhoto(const imaging::ImageSource& photo, con
         cleaned.heightMm = wide ? shortMm : longMm;
         page = squared(pixels, corners, int(std::lround(cleaned.widthMm / mmPerInch * pageDpi)),
                        int(std::lround(cleaned.heightMm / mmPerInch * pageDpi)));
+        pixels = RgbImage();
     } else if (mostlyPaper(small)) {
         // A scanner's dark borders run along the scan's own edges: cut off first, then the page
         // within turned straight by its lines of print.
@@ -414,6 +415,7 @@ pictolio::Outcome<CleanedPage> cleanPhoto(const imaging::ImageSource& photo, con
         const double paperLevel = percentile(levels, 0.9);
         const RgbImage scan = cropped(pixels, darkEdge(pixels, false, false, paperLevel), darkEdge(pixels, true, false, paperLevel),
                                       darkEdge(pixels, false, true, paperLevel), darkEdge(pixels, true, true, paperLevel));
+        pixels = RgbImage();
         const std::optional<double> skew = skewOfPrint(scan);
         if (!skew) return pictolio::Failure{QStringLiteral("no page found")};
         // The largest upright rectangle within the scan turned straight, about its centre.
