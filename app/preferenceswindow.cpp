@@ -183,6 +183,11 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     jpegQuality = new QSpinBox;
     jpegQuality->setRange(pdfwriter::preferences::jpegQualityRange.least, pdfwriter::preferences::jpegQualityRange.most);
     jpegQuality->setPrefix(tr("JPEG quality "));
+    compact = new QCheckBox(tr("Compact documents"));
+    compact->setObjectName(QStringLiteral("compact"));
+    compact->setToolTip(tr("Pages of print made small: the print kept sharp, in its colours, over a background of "
+                           "about 100 dpi at the JPEG quality given; photos on a page stay in the background, and "
+                           "a page with no print stays as chosen"));
     auto* picturesRow = new QHBoxLayout;
     picturesRow->addWidget(pictures, 1);
     picturesRow->addWidget(maxDpi);
@@ -208,6 +213,7 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     form->addRow(tr("Languages of the text:"), languages);
     form->addRow(QString(), turnPages);
     form->addRow(tr("Pictures:"), picturesRow);
+    form->addRow(QString(), compact);
     form->addRow(tr("Author:"), author);
     form->addRow(QString(), pdfa);
 
@@ -238,7 +244,7 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
         connect(box, &QComboBox::currentIndexChanged, this, changed);
     for (QDoubleSpinBox* box : {customWidth, customHeight, margin})
         connect(box, &QDoubleSpinBox::valueChanged, this, changed);
-    for (QCheckBox* box : {center, searchable, turnPages}) connect(box, &QCheckBox::toggled, this, changed);
+    for (QCheckBox* box : {center, searchable, turnPages, compact}) connect(box, &QCheckBox::toggled, this, changed);
     connect(languages, &QListWidget::itemChanged, this, changed);
     updateControls();
 }
@@ -270,6 +276,7 @@ void PreferencesWindow::load() {
     pictures->setCurrentIndex(int(s.pictures.mode));
     maxDpi->setValue(s.pictures.maxDpi);
     jpegQuality->setValue(s.pictures.jpegQuality);
+    compact->setChecked(s.pictures.compact);
 }
 
 void PreferencesWindow::updateControls() {
@@ -281,8 +288,11 @@ void PreferencesWindow::updateControls() {
     languages->setEnabled(searchable->isChecked());
     turnPages->setEnabled(searchable->isChecked());
     maxDpi->setEnabled(pictures->currentIndex() == 1);
-    // (the JPEG quality is also that of the pages cleaned)
-    jpegQuality->setEnabled(pictures->currentIndex() == 1 || pictures->currentIndex() == 3);
+    // (black and white pages are compact already)
+    compact->setEnabled(pictures->currentIndex() != 2);
+    // (the JPEG quality is also that of the pages cleaned, and of compact pages' backgrounds)
+    jpegQuality->setEnabled(pictures->currentIndex() == 1 || pictures->currentIndex() == 3 ||
+                            (compact->isEnabled() && compact->isChecked()));
     recognisePreview();
     m_preview->update();
 }
@@ -386,6 +396,7 @@ static QList<std::pair<QString, QString>> valuesOf(const PreferencesWindow& w) {
         {QStringLiteral("pictures"), QString::fromLatin1(std::array{"original", "reduce", "mono", "document"}[std::size_t(w.pictures->currentIndex())])},
         {QStringLiteral("max-dpi"), QString::number(w.maxDpi->value())},
         {QStringLiteral("jpeg-quality"), QString::number(w.jpegQuality->value())},
+        {QStringLiteral("compact"), w.compact->isChecked() ? QStringLiteral("on") : QStringLiteral("off")},
     };
 }
 

@@ -56,6 +56,7 @@ public:
     QComboBox* pictures;     // as they are, made smaller, black and white
     QSpinBox* maxDpi;        // made smaller: the finest kept
     QSpinBox* jpegQuality;   // made smaller: their JPEG quality
+    QCheckBox* compact;      // pages of print made compact
     QLineEdit* author;   // the documents' author
     QCheckBox* pdfa;     // PDF/A-2b files
     QLabel* textStatus;  // what recognition of the previewed picture found

@@ -6,10 +6,14 @@
 // size in millimetres and its true corners: top left, top right, bottom right, bottom left), truth-NN.txt (the words each page
 // carries), landscape.jpg (a photo with no sheet), and scan01.jpg, scan02.jpg (300-dpi scans
 // turned 3 and -6 degrees, a dark border where the lid was).
+// make-document-photos --scans FOLDER N: N colour scans of A4 pages of print at 300 dpi as a
+// flatbed gives them (text-NN.jpg, JPEG quality 90) and N of pages with a colour photo in their
+// lower third (mixed-NN.jpg), with the words each carries (text-NN.txt, mixed-NN.txt).
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <cstdio>
+#include <cstdlib>
 
 #include "tests/support/documentphoto.h"
 
@@ -17,6 +21,22 @@ using namespace pictolio::testing;
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
+    if (argc == 4 && QByteArray(argv[1]) == "--scans") {
+        const QString folder = QString::fromLocal8Bit(argv[2]);
+        QDir().mkpath(folder);
+        for (int i = 1; i <= std::atoi(argv[3]); ++i)
+            for (const bool photo : {false, true}) {
+                QStringList lines;
+                const QImage page = documentPage({210, 297}, 300, &lines, std::uint32_t(200 + i), photo);
+                QImage scan = flatbedScan(page, std::uint32_t(i));
+                scan.setDotsPerMeterX(11811), scan.setDotsPerMeterY(11811);
+                const QString name = QStringLiteral("%1/%2-%3").arg(folder, photo ? "mixed" : "text").arg(i, 2, 10, QLatin1Char('0'));
+                if (!scan.save(name + ".jpg", "JPEG", 90)) return 1;
+                QFile truth(name + ".txt");
+                if (truth.open(QIODevice::WriteOnly)) truth.write(lines.join('\n').toUtf8() + "\n");
+            }
+        return 0;
+    }
     if (argc != 2) {
         std::fprintf(stderr, "usage: make-document-photos FOLDER\n");
         return 2;

@@ -3,21 +3,15 @@
 // the light evened out, and the page stored in colour, grey or black and white.
 #include "cleaning/page.h"
 
-#include <fcntl.h>
 #include <leptonica/allheaders.h>
-#include <unistd.h>
-
-#include <QDir>
-#include <QFile>
-#include <QStandardPaths>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cmath>
 #include <stdexcept>
 
-#include "common/paths.h"
+#include "cleaning/compact.h"
+#include "cleaning/spooled.h"
 #include "imaging/jpegfile.h"
 #include "imaging/pixelrows.h"
 #include "imaging/reducedimage.h"
@@ -28,89 +22,6 @@ namespace {
 
 constexpr double pageDpi = 300;  // a sheet squared is drawn at this density
 constexpr double mmPerInch = 25.4;
-
-// A file of no name below the user's cache folder (gone with its descriptor: nothing is left
-// behind by a run that is killed); -1 when none can be made.
-int unnamedFile() {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    folder = folder.isEmpty() ? QDir::tempPath() : folder + QStringLiteral("/pictolio/spool");
-    pictolio::makePrivatePath(folder);
-    return ::open(QFile::encodeName(folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-}
-
-// A cleaned page as the PDF takes it: JPEG (colour or grey) or Group 4 fax data, kept in a file of
-// no name while its page waits to be written (a long joined run holds hundreds), else in memory.
-class CleanedImage : public imaging::ImageSource {
-public:
-    CleanedImage(std::vector<std::uint8_t> data, imaging::ImageFormat format, std::string description)
-        : m_format(std::move(format)), m_description(std::move(description)), m_size(data.size()) {
-        m_fd = unnamedFile();
-        std::size_t written = 0;
-        while (m_fd >= 0 && written < data.size()) {
-            const ssize_t n = ::write(m_fd, data.data() + written, data.size() - written);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                ::close(m_fd);
-                m_fd = -1;
-                break;
-            }
-            written += std::size_t(n);
-        }
-        if (m_fd < 0) m_data = std::move(data);
-    }
-    ~CleanedImage() override {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    CleanedImage(const CleanedImage&) = delete;
-    CleanedImage& operator=(const CleanedImage&) = delete;
-
-    imaging::ImageFormat format() const override { return m_format; }
-    void writeData(const imaging::DataSink& sink) const override {
-        if (m_fd < 0) return sink(m_data.data(), m_data.size());
-        std::vector<std::uint8_t> buffer(std::min<std::size_t>(m_size, 1 << 20));
-        for (std::size_t at = 0; at < m_size;) {
-            const ssize_t n = ::pread(m_fd, buffer.data(), std::min(buffer.size(), m_size - at), off_t(at));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) throw std::runtime_error(m_description + ": its cleaned page could not be read back");
-            sink(buffer.data(), std::size_t(n));
-            at += std::size_t(n);
-        }
-    }
-    void copyData(imaging::DataOut& out) const override {
-        if (m_fd < 0) return out.write(m_data.data(), m_data.size());
-        out.copyFrom(m_fd, 0, std::int64_t(m_size), m_description + " (cleaned)");
-    }
-    std::string description() const override { return m_description; }
-    bool stillAsChecked() const override { return true; }  // its pixels are its own
-    imaging::GreyImage grey(int shrink) const override {
-        imaging::GreyImage out;
-        try {
-            std::vector<std::uint8_t> data;
-            writeData([&](const std::uint8_t* d, std::size_t n) { data.insert(data.end(), d, d + n); });
-            if (m_format.encoding == imaging::ImageEncoding::Ccitt) {
-                out.pixels = imaging::greyOfGroup4(data, m_format.width, m_format.height);
-                out.width = m_format.width, out.height = m_format.height;
-                return out;
-            }
-            int components = 1;
-            const bool ok = imaging::decodeJpegRows(
-                data.data(), data.size(), shrink, false,
-                [&](int w, int h, int c) { out.width = w, out.height = h, components = c; },
-                [&](const std::uint8_t* row) { out.pixels.insert(out.pixels.end(), row, row + out.width); });
-            if (!ok || components != 1 || out.pixels.size() != std::size_t(out.width) * std::size_t(out.height)) return {};
-        } catch (const std::exception&) {
-            return {};
-        }
-        return out;
-    }
-
-private:
-    imaging::ImageFormat m_format;
-    std::string m_description;
-    std::size_t m_size;
-    int m_fd = -1;
-    std::vector<std::uint8_t> m_data;  // when there is no file
-};
 
 struct Paper {
     const char* name;
@@ -458,10 +369,25 @@ pictolio::Outcome<CleanedPage> cleanPhoto(const imaging::ImageSource& photo, con
                : double(middling) < 0.05 * double(grey.size()) ? Colours::Mono
                                                               : Colours::Grey;
     }
+    if (dpi > 0) {
+        cleaned.widthMm = page.width / dpi * mmPerInch;
+        cleaned.heightMm = page.height / dpi * mmPerInch;
+    }
+    cleaned.stored = kind;
+    const int quality = std::clamp(options.jpegQuality, 1, 100);
+    if (options.compact && kind != Colours::Mono) {
+        if (kind == Colours::Grey)
+            for (std::size_t i = 0; i < grey.size(); ++i) std::fill_n(page.pixels.data() + 3 * i, 3, grey[i]);
+        auto compact = compactPage(page, quality, photo.description());
+        if (compact) {
+            cleaned.image = std::move(*compact);
+            return cleaned;
+        }
+        cleaned.notCompact = compact.reason();
+    }
     imaging::ImageFormat format;
     format.width = page.width, format.height = page.height;
     std::vector<std::uint8_t> data;
-    const int quality = std::clamp(options.jpegQuality, 1, 100);
     try {
         if (kind == Colours::Mono) {
             format.colorSpace = imaging::ColorSpace::Gray;
@@ -478,12 +404,7 @@ pictolio::Outcome<CleanedPage> cleanPhoto(const imaging::ImageSource& photo, con
     } catch (const std::exception& e) {
         return pictolio::Failure{QString::fromStdString(e.what())};
     }
-    if (dpi > 0) {
-        cleaned.widthMm = page.width / dpi * mmPerInch;
-        cleaned.heightMm = page.height / dpi * mmPerInch;
-    }
-    cleaned.stored = kind;
-    cleaned.image = std::make_shared<CleanedImage>(std::move(data), format, photo.description());
+    cleaned.image = std::make_shared<SpooledImage>(std::move(data), format, photo.description());
     return cleaned;
 }
 

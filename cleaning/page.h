@@ -18,6 +18,7 @@ enum class Colours { Auto, Colour, Grey, Mono };
 struct CleaningOptions {
     Colours colours = Colours::Auto;
     int jpegQuality = 75;  // colour and grey pages
+    bool compact = false;  // colour and grey pages made compact (see compact.h)
 };
 
 // A photo of a document made a clean page: the sheet cut out and squared, the light evened.
@@ -30,6 +31,7 @@ struct CleanedPage {
     bool scan = false;                 // a scan, straightened and its dark borders cut off
     double turnedBy = 0;               // a scan: the degrees it was turned by to stand straight
     Colours stored = Colours::Colour;  // Colour, Grey or Mono
+    QString notCompact;                // why a page to be made compact is not ("no text found")
 };
 
 // The photo (or scan) as a clean page: the sheet found and squared to its own proportions (a

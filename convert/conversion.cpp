@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 
+#include "cleaning/compact.h"
 #include "cleaning/page.h"
 #include "common/paths.h"
 #include "convert/loadpics.h"
@@ -204,6 +205,7 @@ bool ConversionJob::loadPicture(int row, const QString& source, QString* invalid
     bool ok = false;
     step(Step::LoadPicture, [&] { ok = tryLoadPicture(*m_caller.holder, m_decoder, source, invalid, m_frames); });
     if (ok && m_cleaning) cleanPages(source);
+    else if (ok && m_compactQuality > 0) compactPages(source);
     if (ok && m_caller.rowTurn) turnPicture(*m_caller.holder, m_caller.rowTurn(row));
     return ok;
 }
@@ -217,11 +219,10 @@ void ConversionJob::cleanPages(const QString& source) {
         if (!page.image) continue;
         const Outcome<cleaning::CleanedPage> cleaned = cleaning::cleanPhoto(*page.image, *m_cleaning);
         if (!cleaned) {
-            const QString where = picture.pageCount() > 1 ? QStringLiteral("%1, page %2").arg(source).arg(i + 1) : source;
-            m_report.pageNotes << QStringLiteral("%1: %2, kept as it is").arg(where, cleaned.reason());
-            m_printing.pdfDriver().log(m_report.pageNotes.back());
+            notePage(source, i, cleaned.reason() + QStringLiteral(", kept as it is"));
             continue;
         }
+        if (!cleaned->notCompact.isEmpty()) notePage(source, i, cleaned->notCompact + QStringLiteral(", not made compact"));
         // Sizes as the picture stands upright: a quarter turn of its orientation swaps them.
         const bool swapped = page.orientation >= 5;
         const imaging::ImageFormat f = cleaned->image->format();
@@ -238,14 +239,45 @@ void ConversionJob::cleanPages(const QString& source) {
     }
 }
 
+// Each page of print of the picture in the holder made compact; a page that shows none stays as it
+// is, and the run says so.
+void ConversionJob::compactPages(const QString& source) {
+    Picture& picture = *m_caller.holder;
+    for (int i = 0; i < picture.pageCount(); ++i) {
+        PicturePage& page = i == 0 ? picture.firstPage() : picture.morePages[std::size_t(i - 1)];
+        if (!page.image) continue;
+        const imaging::ImageFormat f = page.image->format();
+        if (f.softMask || !f.colorKey.empty()) {
+            notePage(source, i, QStringLiteral("it has transparency, not made compact"));
+            continue;
+        }
+        const cleaning::RgbImage pixels = cleaning::rgbPixels(*page.image);
+        auto compact = pixels.isNull() ? Outcome<std::shared_ptr<const imaging::ImageSource>>(Failure{QStringLiteral("its pixels cannot be read")})
+                                       : cleaning::compactPage(pixels, m_compactQuality, page.image->description());
+        if (compact)
+            page.image = std::move(*compact);
+        else
+            notePage(source, i, compact.reason() + QStringLiteral(", not made compact"));
+    }
+}
+
+// A word on one page of a picture, for the report and the printer's log.
+void ConversionJob::notePage(const QString& source, int page, const QString& note) {
+    const QString where = m_caller.holder->pageCount() > 1 ? QStringLiteral("%1, page %2").arg(source).arg(page + 1) : source;
+    m_report.pageNotes << QStringLiteral("%1: %2").arg(where, note);
+    m_printing.pdfDriver().log(m_report.pageNotes.back());
+}
+
 // The identities of the files in the list when the run starts: no PDF of the run may replace one.
 void ConversionJob::noteRunSources() {
     m_report = {};
     m_frames = m_printing.pageSetup().allFrames ? PictureDecoder::Frames::All : PictureDecoder::Frames::First;
     const imaging::PictureQuality pictures = m_printing.pageSetup().pictures;
     m_cleaning.reset();
+    const bool compact = pictures.compact && pictures.mode != imaging::PictureQuality::Mode::Mono;
+    m_compactQuality = compact ? pictures.jpegQuality : 0;
     if (pictures.mode == imaging::PictureQuality::Mode::Document)
-        m_cleaning = cleaning::CleaningOptions{cleaning::Colours(int(pictures.pageColours)), pictures.jpegQuality};
+        m_cleaning = cleaning::CleaningOptions{cleaning::Colours(int(pictures.pageColours)), pictures.jpegQuality, compact};
     m_settingsLockGivenUp = false;
     m_recognitionBefore = m_printing.pdfDriver().recognition().count();
     m_recognitionTold = {};

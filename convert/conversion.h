@@ -110,6 +110,8 @@ private:
     bool drawPicture();
     bool loadPicture(int row, const QString& source, QString* invalid);
     void cleanPages(const QString& source);
+    void compactPages(const QString& source);
+    void notePage(const QString& source, int page, const QString& note);
     void step(Step step, const std::function<void()>& f);
     bool cancelled() const { return m_caller.cancelled && m_caller.cancelled(); }
     bool beginPass(int row, QString* source);
@@ -157,7 +159,10 @@ private:
     recognition::TextRecognition::Count m_recognitionBefore;  // the pool's count as the run began
     recognition::TextRecognition::Count m_recognitionTold;
     PictureDecoder::Frames m_frames = PictureDecoder::Frames::First;
-    std::optional<cleaning::CleaningOptions> m_cleaning;  // photos of documents made clean pages, so  // the printer's preference, read as the run begins
+    // As the printer's preferences say when the run begins: photos of documents made clean pages,
+    // pages of print made compact (at the JPEG quality given; 0: not).
+    std::optional<cleaning::CleaningOptions> m_cleaning;
+    int m_compactQuality = 0;
 };
 
 }  // namespace pictolio

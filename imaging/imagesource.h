@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -80,6 +81,15 @@ public:
     virtual void copyFrom(int fd, std::int64_t offset, std::int64_t length, const std::string& name);
 };
 
+class ImageSource;
+
+// A shape painted over a picture in one colour: a one-bit image over the same square, its black
+// pixels painted (the print of a compact page, sharp over a background of low resolution).
+struct Stencil {
+    std::shared_ptr<const ImageSource> shape;  // grey, one bit a pixel: Ccitt, or Flate rows
+    std::array<std::uint8_t, 3> colour{};      // RGB
+};
+
 // One picture of a print job. The job keeps only this small description; the data is read
 // when the PDF is written, so a job of a thousand pages never holds a thousand pictures.
 class ImageSource {
@@ -112,6 +122,9 @@ public:
     // raw samples (grey, RGB, CMYK or palette, 1 to 16 bits) or a PNG's image data through
     // writeData, a row at a time, shrunk by averaging.
     virtual GreyImage grey(int shrink) const;
+
+    // What is painted over the picture, in order; none for a picture of one layer.
+    virtual std::vector<Stencil> stencils() const { return {}; }
 
     // Names the picture in the driver's log.
     virtual std::string description() const = 0;

@@ -279,8 +279,9 @@ std::shared_ptr<const ImageSource> pictureFor(std::shared_ptr<const ImageSource>
         return image;
     const ImageFormat f = image->format();
     const bool mono = quality.mode == PictureQuality::Mode::Mono;
-    // Transparency and fax data stay as they are; so does a picture already in black and white.
-    if (f.softMask || !f.colorKey.empty() || f.encoding == ImageEncoding::Ccitt || f.width <= 0 || f.height <= 0 ||
+    // Transparency and fax data stay as they are; so do a picture already in black and white and
+    // one with shapes painted over it (a compact page).
+    if (!image->stencils().empty() || f.softMask || !f.colorKey.empty() || f.encoding == ImageEncoding::Ccitt || f.width <= 0 || f.height <= 0 ||
         (f.bitsPerComponent == 1 && f.colorSpace == ColorSpace::Gray))
         return image;
     // A CMYK picture with a profile of its own keeps its bytes: made smaller in RGB, its inks

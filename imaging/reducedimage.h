@@ -20,6 +20,9 @@ struct PictureQuality {
     // and white for print alone), or all as chosen.
     enum class Colours { Auto, Colour, Grey, Mono };
     Colours pageColours = Colours::Auto;
+    // Pages of print made compact as they are loaded (their print sharp, in its colours, over a
+    // small background); pages that show no print stay as the mode says. Not with Mono.
+    bool compact = false;
 };
 
 // The finest a black-and-white picture is kept at: documents read as well, fax data stays small.

@@ -111,8 +111,9 @@ QPDFObjectHandle profileSpace(QPDF& pdf, const imaging::ImageFormat& f, int comp
 // The image's stream and the stream of its alpha channel when it has one, their data to come from
 // the picture when the file is written. archive: for PDF/A, the profiles that stand for the
 // device colour spaces it does not take (CMYK); null otherwise.
+// stencil: a one-bit shape painted in the colour set (an image mask), not a picture of its own.
 QPDFObjectHandle imageStream(QPDF& pdf, const std::shared_ptr<const imaging::ImageSource>& image, ImageStreams& streams,
-                             ProfileStreams& profiles, const ArchiveProfiles* archive) {
+                             ProfileStreams& profiles, const ArchiveProfiles* archive, bool stencil = false) {
     imaging::ImageFormat f = image->format();
     // PDF/A takes no DeviceCMYK beside an sRGB output intent: the inks get a CMYK profile.
     if (archive && f.colorSpace == imaging::ColorSpace::Cmyk && profileSpace(pdf, f, 4, profiles).isNull())
@@ -140,6 +141,12 @@ QPDFObjectHandle imageStream(QPDF& pdf, const std::shared_ptr<const imaging::Ima
             space = tagged;
     }
     QPDFObjectHandle dict = imageDictionary(f.width, f.height, f.bitsPerComponent, space);
+    if (stencil) {
+        components = 1;
+        dict.removeKey("/ColorSpace");
+        dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(1));
+        dict.replaceKey("/ImageMask", QPDFObjectHandle::newBool(true));
+    }
     if (f.inverted) {
         std::vector<int> decode;
         for (int i = 0; i < components; ++i) decode.insert(decode.end(), {1, 0});
@@ -256,7 +263,15 @@ public:
             content << "q " << num(p.clip.x) << ' ' << num(p.clip.y) << ' '
                     << num(p.clip.width) << ' ' << num(p.clip.height) << " re W n " << num(m.a)
                     << ' ' << num(m.b) << ' ' << num(m.c) << ' ' << num(m.d) << ' ' << num(m.e)
-                    << ' ' << num(m.f) << " cm " << name << " Do Q\n";
+                    << ' ' << num(m.f) << " cm " << name << " Do";
+            // What is painted over the picture, each shape in its colour.
+            for (const imaging::Stencil& stencil : p.image->stencils()) {
+                const std::string shape = "/Im" + std::to_string(n++);
+                xobjects.replaceKey(shape, imageStream(m_pdf, stencil.shape, m_streams, m_profiles, nullptr, true));
+                content << ' ' << num(stencil.colour[0] / 255.0) << ' ' << num(stencil.colour[1] / 255.0) << ' '
+                        << num(stencil.colour[2] / 255.0) << " rg " << shape << " Do";
+            }
+            content << " Q\n";
         }
         content << text;
         QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();

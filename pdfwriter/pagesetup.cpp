@@ -54,6 +54,7 @@ const Preference all[] = {
     {"max-dpi", "MaxDpi", "dots per inch, 36 to 1200"},
     {"jpeg-quality", "JpegQuality", "10 to 100"},
     {"document-colours", "DocumentColours", "auto, colour, grey, mono"},
+    {"compact", "Compact", "on, off"},
     {"title", "Title", "one line of text, at most 1000 characters (none: the file's name)"},
     {"author", "Author", "one line of text, at most 1000 characters"},
     {"subject", "Subject", "one line of text, at most 1000 characters"},
@@ -303,7 +304,7 @@ Checked check(const QString& name, const QString& value) {
             if (!why.isEmpty()) return {{}, why};
             stored = value.trimmed();
         }
-    } else if (key == QLatin1String("turn-pages") || key == QLatin1String("pdfa")) {
+    } else if (key == QLatin1String("turn-pages") || key == QLatin1String("pdfa") || key == QLatin1String("compact")) {
         stored = choice(value, {{"on", "1"}, {"1", "1"}, {"yes", "1"}, {"true", "1"},
                                 {"off", "0"}, {"0", "0"}, {"no", "0"}, {"false", "0"}});
     } else if (key == QLatin1String("pictures")) {
@@ -425,7 +426,8 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
             else if (complain) complain(QStringLiteral("no text recognition: %1").arg(why));
         }
     }
-    for (const auto& [name, field] : {std::pair{"TurnPages", &setup.turnPages}, std::pair{"Pdfa", &setup.pdfa}})
+    for (const auto& [name, field] : {std::pair{"TurnPages", &setup.turnPages}, std::pair{"Pdfa", &setup.pdfa},
+                                      std::pair{"Compact", &setup.pictures.compact}})
         if (const auto v = value(name)) {
             const auto o = choice(*v, {{"1", "1"}, {"0", "0"}, {"on", "1"}, {"off", "0"}});
             if (!o) refuse(name, *v);
@@ -499,6 +501,7 @@ QList<std::pair<QString, QString>> describe(const PageSetup& s) {
         {QStringLiteral("jpeg-quality"), QString::number(s.pictures.jpegQuality)},
         {QStringLiteral("document-colours"),
          QString::fromLatin1(std::array{"auto", "colour", "grey", "mono"}[std::size_t(s.pictures.pageColours)])},
+        {QStringLiteral("compact"), s.pictures.compact ? QStringLiteral("on") : QStringLiteral("off")},
         {QStringLiteral("title"), s.title},
         {QStringLiteral("author"), s.author},
         {QStringLiteral("subject"), s.subject},

@@ -98,6 +98,8 @@ LaidOut layOut(const PageSetup& setup, LaidOut page, const Drawing& drawing);
 //   Pictures    Original, Reduce, Mono, Document: as they are, made smaller, in black and white,
 //               photos of documents made clean pages
 //   DocumentColours  Auto, Colour, Grey, Mono: how clean pages are stored
+//   Compact     1, 0: pages of print made compact (sharp print over a small background), with any
+//               Pictures but Mono
 //   MaxDpi      Reduce: the finest a picture is kept at, 36 to 1200 dots per inch
 //   JpegQuality Reduce: the JPEG quality of pictures made smaller, 10 to 100
 //   Title, Author, Subject, Keywords   the documents' details, any text of one line

@@ -35,7 +35,7 @@ std::uint8_t clamped(double v) { return std::uint8_t(std::clamp(v, 0.0, 255.0));
 
 }  // namespace
 
-QImage documentPage(QSizeF paperMm, double dpi, QStringList* lines, std::uint32_t seed) {
+QImage documentPage(QSizeF paperMm, double dpi, QStringList* lines, std::uint32_t seed, bool withPhoto) {
     const double px = dpi / 25.4;  // pixels a millimetre
     QImage page(int(paperMm.width() * px), int(paperMm.height() * px), QImage::Format_RGB888);
     page.fill(QColor(250, 250, 247));
@@ -73,7 +73,12 @@ QImage documentPage(QSizeF paperMm, double dpi, QStringList* lines, std::uint32_
     painter.setFont(body);
     painter.setPen(QColor(25, 25, 25));
     const double pitch = 6 * px;
-    for (double y = tableTop + 3 * cellH + 12 * px; y < page.height() - margin; y += pitch) {
+    const double printEnds = withPhoto ? page.height() * 0.62 : page.height() - margin;
+    if (withPhoto) {
+        const QRectF at(margin, page.height() * 0.65, page.width() - 2 * margin, page.height() * 0.35 - margin);
+        painter.drawImage(at, landscapePhoto(at.size().toSize()));
+    }
+    for (double y = tableTop + 3 * cellH + 12 * px; y < printEnds; y += pitch) {
         QStringList text;
         for (int w = 0; w < 9; ++w) text << QString::fromLatin1(printWords[random.next() % printWordCount]);
         painter.drawText(QPointF(margin, y), text.join(' '));
@@ -214,6 +219,26 @@ QImage scanOnGlass(const QImage& page, double degrees) {
     painter.resetTransform();
     painter.fillRect(0, 0, scan.width(), scan.width() / 41, QColor(25, 25, 25));
     painter.fillRect(0, 0, scan.width() / 50, scan.height(), QColor(25, 25, 25));
+    return scan;
+}
+
+QImage flatbedScan(const QImage& page, std::uint32_t seed) {
+    QImage soft = page.convertToFormat(QImage::Format_RGB888);
+    QImage scan(soft.size(), QImage::Format_RGB888);
+    Random random{seed * 2891336453u + 11};
+    const int w = soft.width(), h = soft.height();
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* above = soft.constScanLine(std::max(0, y - 1));
+        const std::uint8_t* row = soft.constScanLine(y);
+        const std::uint8_t* below = soft.constScanLine(std::min(h - 1, y + 1));
+        std::uint8_t* out = scan.scanLine(y);
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int l = 3 * std::max(0, x - 1) + c, m = 3 * x + c, r = 3 * std::min(w - 1, x + 1) + c;
+                const double v = (4.0 * row[m] + row[l] + row[r] + above[m] + below[m]) / 8;
+                out[m] = clamped(v + random.within(4));
+            }
+    }
     return scan;
 }
 

@@ -43,12 +43,15 @@ struct DocumentPhoto {
     QStringList lines;               // the words printed on it, line by line, in reading order
 };
 
-// A page of print at the density given: its lines of words go to *lines.
-QImage documentPage(QSizeF paperMm, double dpi, QStringList* lines, std::uint32_t seed = 1);
+// A page of print at the density given: its lines of words go to *lines. withPhoto: the lower
+// third of the page is a colour photo, the lines of print above it.
+QImage documentPage(QSizeF paperMm, double dpi, QStringList* lines, std::uint32_t seed = 1, bool withPhoto = false);
 // The page photographed as set up.
 DocumentPhoto documentPhoto(const PhotoSetup& setup);
 // The page scanned turned `degrees` on the glass, the lid's dark border along the top and the left.
 QImage scanOnGlass(const QImage& page, double degrees);
+// The page as a flatbed scanner gives it: a little soft, grain of a few levels.
+QImage flatbedScan(const QImage& page, std::uint32_t seed = 1);
 // A photo with no sheet in it: sky, hills and a sun.
 QImage landscapePhoto(QSize size);
 
