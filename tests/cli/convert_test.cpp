@@ -436,6 +436,56 @@ TEST_F(ConvertCommand, PhotosOfDocumentsMadeCleanPages) {
     EXPECT_EQ(run({"--document", "--mono", photo}), 2);
 }
 
+TEST_F(ConvertCommand, PagesOfPrintMadeCompact) {
+    QStringList lines;
+    QImage scan = testing::flatbedScan(testing::documentPage({210, 297}, 300, &lines, 5, true));
+    scan.setDotsPerMeterX(11811), scan.setDotsPerMeterY(11811);
+    const QString letter = pics.filePath("letter.jpg"), landscape = pics.filePath("landscape.jpg");
+    ASSERT_TRUE(scan.save(letter, "JPEG", 90));
+    ASSERT_TRUE(testing::landscapePhoto({1600, 1200}).save(landscape, "JPEG", 85));
+    ASSERT_EQ(run({"--compact", "--paper", "fit", "--margin", "0", letter, landscape}), 0) << errors.toStdString();
+    const QString pdf = out.filePath("letter.pdf");
+    EXPECT_LT(QFileInfo(pdf).size(), QFileInfo(letter).size() / 8);
+    // Shown as scanned: the print where it was, in its colours (the blue heading, the red stamp).
+    const std::vector<QImage> shown = testing::renderPdf(pdf, 100);
+    ASSERT_EQ(shown.size(), 1u);
+    const QImage page = shown[0].convertToFormat(QImage::Format_RGB32);
+    const QImage truth = scan.scaled(page.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_RGB32);
+    constexpr double px = 100 / 25.4;
+    const struct {
+        const char* what;
+        QRect where;
+    } parts[] = {{"heading", QRect(int(20 * px), int(20 * px), int(80 * px), int(8 * px))},
+                 {"print", QRect(int(20 * px), int(70 * px), int(150 * px), int(60 * px))},
+                 {"stamp", QRect(page.width() - int(70 * px), int(10 * px), int(50 * px), int(25 * px))},
+                 {"photo", QRect(int(20 * px), int(page.height() * 0.66), page.width() - int(40 * px), int(page.height() * 0.3))}};
+    for (const auto& part : parts) {
+        SCOPED_TRACE(part.what);
+        EXPECT_LT(testing::meanDifference(page.copy(part.where), truth.copy(part.where)), 12.0);
+    }
+    // A photo with no print stays as it is, and the run says so.
+    EXPECT_TRUE(QByteArray::fromStdString(testing::readPdf(out.filePath("landscape.pdf")).at(0).images.at(0).rawData) ==
+                testing::readFile(landscape));
+    EXPECT_TRUE(errors.contains(landscape + ": no text found, not made compact")) << errors.toStdString();
+    // Print that deflates smaller than it codes as fax data (a fine halftone) is stored so, and
+    // shows the same.
+    QImage halftone(1275, 1650, QImage::Format_RGB888);  // Letter at 150 dpi
+    halftone.fill(Qt::white);
+    for (int y = 300; y < 900; ++y)
+        for (int x = 300; x < 900; ++x)
+            if ((x + y) % 2) halftone.setPixel(x, y, qRgb(0, 0, 0));
+    const QString dots = pics.filePath("dots.png");
+    ASSERT_TRUE(halftone.save(dots));
+    ASSERT_EQ(run({"--compact", "--paper", "fit", "--margin", "0", dots}), 0) << errors.toStdString();
+    const std::vector<testing::PdfImage> images = testing::readPdf(out.filePath("dots.pdf")).at(0).images;
+    ASSERT_EQ(images.size(), 2u);
+    EXPECT_EQ(images[1].filter, "/FlateDecode");
+    const QImage dotted = testing::renderPdf(out.filePath("dots.pdf"), 50).at(0);
+    EXPECT_NEAR(qGray(dotted.pixel(200, 200)), 128, 40);
+    EXPECT_GT(qGray(dotted.pixel(50, 50)), 230);
+    EXPECT_EQ(run({"--compact", "--mono", letter}), 2);
+}
+
 TEST_F(ConvertCommand, PicturesMadeSmallerOnRequest) {
     const QImage scene = testing::cornersPicture(1200, 900);
     const QString fine = pics.filePath("fine.jpg"), png = pics.filePath("fine.png"), coarse = pics.filePath("coarse.jpg");

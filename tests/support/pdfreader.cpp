@@ -183,38 +183,49 @@ std::vector<PdfPage> readPdf(const QString& path) {
         for (int i = 0; i < 4; ++i) out.mediaBox[i] = box.getArrayItem(i).getNumericValue();
         const std::string content = text(page.getObjectHandle().getKey("/Contents").getStreamData());
         const QRegularExpression drawing(
-            QStringLiteral("q (\\S+) (\\S+) (\\S+) (\\S+) re W n (\\S+) (\\S+) (\\S+) (\\S+) (\\S+) (\\S+) cm (/\\w+) Do Q"));
+            QStringLiteral("q (\\S+) (\\S+) (\\S+) (\\S+) re W n (\\S+) (\\S+) (\\S+) (\\S+) (\\S+) (\\S+) cm (/\\w+) Do"
+                           "((?: \\S+ \\S+ \\S+ rg /\\w+ Do)*) Q"));
+        // Image masks painted over an image, each in its colour.
+        const QRegularExpression stencil(QStringLiteral("(\\S+ \\S+ \\S+) rg (/\\w+) Do"));
         QPDFObjectHandle xobjects = page.getObjectHandle().getKey("/Resources").getKey("/XObject");
         auto it = drawing.globalMatch(QString::fromStdString(content));
         while (it.hasNext()) {
             const auto m = it.next();
-            PdfImage image;
-            for (int i = 0; i < 4; ++i) image.clip[i] = m.captured(1 + i).toDouble();
-            for (int i = 0; i < 6; ++i) image.matrix[i] = m.captured(5 + i).toDouble();
-            QPDFObjectHandle stream = xobjects.getKey(m.captured(11).toStdString());
-            QPDFObjectHandle dict = stream.getDict();
-            image.filter = dict.getKey("/Filter").unparse();
-            image.colorSpace = dict.getKey("/ColorSpace").unparse();
-            image.bitsPerComponent = dict.getKey("/BitsPerComponent").getIntValueAsInt();
-            QPDFObjectHandle space = dict.getKey("/ColorSpace");
-            if (space.isArray() && space.getArrayItem(0).isNameAndEquals("/Indexed")) space = space.getArrayItem(1);
-            if (space.isArray() && space.getArrayItem(0).isNameAndEquals("/ICCBased")) {
-                QPDFObjectHandle profile = space.getArrayItem(1);
-                image.profile = text(profile.getStreamData(qpdf_dl_generalized));
-                image.profileComponents = profile.getDict().getKey("/N").getIntValueAsInt();
-                image.profileAlternate = profile.getDict().getKey("/Alternate").unparse();
-                image.profileObject = profile.getObjectID();
+            std::vector<std::pair<QString, QString>> drawn{{m.captured(11), QString()}};
+            for (auto over = stencil.globalMatch(m.captured(12)); over.hasNext();) {
+                const auto s = over.next();
+                drawn.emplace_back(s.captured(2), s.captured(1));
             }
-            image.decode = dict.hasKey("/Decode") ? dict.getKey("/Decode").unparse() : "";
-            image.width = dict.getKey("/Width").getIntValueAsInt();
-            image.height = dict.getKey("/Height").getIntValueAsInt();
-            image.rawData = text(stream.getRawStreamData());
-            if (image.filter == "/FlateDecode")
-                image.decodedData = text(stream.getStreamData(qpdf_dl_generalized));
-            if (dict.hasKey("/Mask")) image.mask = dict.getKey("/Mask").unparse();
-            if (dict.hasKey("/SMask"))
-                image.softMask = text(dict.getKey("/SMask").getStreamData(qpdf_dl_generalized));
-            out.images.push_back(std::move(image));
+            for (const auto& [name, fill] : drawn) {
+                PdfImage image;
+                image.fill = fill.toStdString();
+                for (int i = 0; i < 4; ++i) image.clip[i] = m.captured(1 + i).toDouble();
+                for (int i = 0; i < 6; ++i) image.matrix[i] = m.captured(5 + i).toDouble();
+                QPDFObjectHandle stream = xobjects.getKey(name.toStdString());
+                QPDFObjectHandle dict = stream.getDict();
+                image.filter = dict.getKey("/Filter").unparse();
+                image.colorSpace = dict.getKey("/ColorSpace").unparse();
+                image.bitsPerComponent = dict.getKey("/BitsPerComponent").getIntValueAsInt();
+                QPDFObjectHandle space = dict.getKey("/ColorSpace");
+                if (space.isArray() && space.getArrayItem(0).isNameAndEquals("/Indexed")) space = space.getArrayItem(1);
+                if (space.isArray() && space.getArrayItem(0).isNameAndEquals("/ICCBased")) {
+                    QPDFObjectHandle profile = space.getArrayItem(1);
+                    image.profile = text(profile.getStreamData(qpdf_dl_generalized));
+                    image.profileComponents = profile.getDict().getKey("/N").getIntValueAsInt();
+                    image.profileAlternate = profile.getDict().getKey("/Alternate").unparse();
+                    image.profileObject = profile.getObjectID();
+                }
+                image.decode = dict.hasKey("/Decode") ? dict.getKey("/Decode").unparse() : "";
+                image.width = dict.getKey("/Width").getIntValueAsInt();
+                image.height = dict.getKey("/Height").getIntValueAsInt();
+                image.rawData = text(stream.getRawStreamData());
+                if (image.filter == "/FlateDecode")
+                    image.decodedData = text(stream.getStreamData(qpdf_dl_generalized));
+                if (dict.hasKey("/Mask")) image.mask = dict.getKey("/Mask").unparse();
+                if (dict.hasKey("/SMask"))
+                    image.softMask = text(dict.getKey("/SMask").getStreamData(qpdf_dl_generalized));
+                out.images.push_back(std::move(image));
+            }
         }
         pages.push_back(std::move(out));
     }

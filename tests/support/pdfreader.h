@@ -28,6 +28,7 @@ struct PdfImage {
     int profileObject = 0;
     double matrix[6] = {0, 0, 0, 0, 0, 0};  // the cm before it is drawn
     double clip[4] = {0, 0, 0, 0};          // the re before it is drawn
+    std::string fill;  // an image mask painted over the image before it: its colour ("r g b"); else ""
 };
 
 struct PdfPage {
