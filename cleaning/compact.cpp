@@ -38,7 +38,7 @@ double offLine(const Colour& p, const Colour& paper, const Colour& ink) {
 }
 
 // The inks of the print: the colours its pixels gather round, up to four, each with enough
-// pixels and clearly apart from the others (black print and a blue heading; not two blacks).
+// pixels and clearly apart in hue from the others (black print and a blue heading; not two blacks).
 std::vector<Colour> inksOf(const std::vector<Colour>& samples) {
     // Starting points: the colours many samples share (a stray pixel starts no ink of its own),
     // each as far as can be from those taken.
@@ -54,41 +54,55 @@ std::vector<Colour> inksOf(const std::vector<Colour>& samples) {
         if (bins[std::size_t(b)] > bins[std::size_t(most)]) most = b;
     }
     if (common.empty() || samples.empty()) return {};
-    std::vector<Colour> best;
-    for (std::size_t k = 1; k <= 4 && k <= common.size(); ++k) {
-        std::vector<Colour> centres{{double((most >> 8) * 16 + 8), double(((most >> 4) & 15) * 16 + 8), double((most & 15) * 16 + 8)}};
-        while (centres.size() < k) {
-            const Colour* far = &common.front();
-            double farthest = -1;
-            for (const Colour& c : common) {
-                double nearest = 1e18;
-                for (const Colour& m : centres) nearest = std::min(nearest, distance2(c, m));
-                if (nearest > farthest) farthest = nearest, far = &c;
-            }
-            centres.push_back(*far);
+    // Four centres, each as far as can be from those taken, then gathered round (k-means).
+    const std::size_t k = std::min<std::size_t>(4, common.size());
+    std::vector<Colour> centres{{double((most >> 8) * 16 + 8), double(((most >> 4) & 15) * 16 + 8), double((most & 15) * 16 + 8)}};
+    while (centres.size() < k) {
+        const Colour* far = &common.front();
+        double farthest = -1;
+        for (const Colour& c : common) {
+            double nearest = 1e18;
+            for (const Colour& m : centres) nearest = std::min(nearest, distance2(c, m));
+            if (nearest > farthest) farthest = nearest, far = &c;
         }
-        std::vector<std::size_t> counts;
-        for (int round = 0; round < 10; ++round) {
-            std::vector<Colour> sums(k, Colour{});
-            counts.assign(k, 0);
-            for (const Colour& s : samples) {
-                std::size_t nearest = 0;
-                for (std::size_t j = 1; j < k; ++j)
-                    if (distance2(s, centres[j]) < distance2(s, centres[nearest])) nearest = j;
-                for (int c = 0; c < 3; ++c) sums[nearest][std::size_t(c)] += s[std::size_t(c)];
-                ++counts[nearest];
-            }
-            for (std::size_t j = 0; j < k; ++j)
-                if (counts[j] > 0)
-                    for (int c = 0; c < 3; ++c) centres[j][std::size_t(c)] = sums[j][std::size_t(c)] / double(counts[j]);
-        }
-        bool apart = std::all_of(counts.begin(), counts.end(), [&](std::size_t n) { return n >= enough; });
-        for (std::size_t a = 0; a < k; ++a)
-            for (std::size_t b = a + 1; b < k; ++b) apart = apart && distance2(centres[a], centres[b]) >= 70.0 * 70.0;
-        if (!apart) break;
-        best = centres;
+        centres.push_back(*far);
     }
-    return best;
+    std::vector<double> counts;
+    for (int round = 0; round < 10; ++round) {
+        std::vector<Colour> sums(k, Colour{});
+        counts.assign(k, 0);
+        for (const Colour& s : samples) {
+            std::size_t nearest = 0;
+            for (std::size_t j = 1; j < k; ++j)
+                if (distance2(s, centres[j]) < distance2(s, centres[nearest])) nearest = j;
+            for (int c = 0; c < 3; ++c) sums[nearest][std::size_t(c)] += s[std::size_t(c)];
+            ++counts[nearest];
+        }
+        for (std::size_t j = 0; j < k; ++j)
+            if (counts[j] > 0)
+                for (int c = 0; c < 3; ++c) centres[j][std::size_t(c)] = sums[j][std::size_t(c)] / counts[j];
+    }
+    // Inks too close in hue are one: print blurred or pressed unevenly is lighter here and darker
+    // there. So is one with too few pixels, with the ink nearest. The closest pair goes first.
+    const auto tint = [](const Colour& c) { return Colour{c[0] - c[1], c[2] - c[1], 0}; };
+    for (;;) {
+        std::size_t a = 0, b = 0;
+        double closest = 50.0 * 50.0;
+        for (std::size_t i = 0; i < centres.size(); ++i)
+            for (std::size_t j = i + 1; j < centres.size(); ++j) {
+                const bool few = counts[i] < double(enough) || counts[j] < double(enough);
+                const double d = few ? 1e-9 * distance2(centres[i], centres[j]) : distance2(tint(centres[i]), tint(centres[j]));
+                if (d < closest) closest = d, a = i, b = j;
+            }
+        if (a == b) break;
+        const double total = std::max(1.0, counts[a] + counts[b]);
+        for (int c = 0; c < 3; ++c)
+            centres[a][std::size_t(c)] = (centres[a][std::size_t(c)] * counts[a] + centres[b][std::size_t(c)] * counts[b]) / total;
+        counts[a] += counts[b];
+        centres.erase(centres.begin() + std::ptrdiff_t(b));
+        counts.erase(counts.begin() + std::ptrdiff_t(b));
+    }
+    return centres;
 }
 
 // Areas that are no paper over more than a stroke of print is wide: photos, tinted boxes. In

@@ -374,6 +374,7 @@ pictolio::Outcome<CleanedPage> cleanPhoto(const imaging::ImageSource& photo, con
         cleaned.heightMm = page.height / dpi * mmPerInch;
     }
     cleaned.stored = kind;
+    cleaned.width = page.width, cleaned.height = page.height;
     const int quality = std::clamp(options.jpegQuality, 1, 100);
     if (options.compact && kind != Colours::Mono) {
         if (kind == Colours::Grey)

@@ -24,6 +24,7 @@ struct CleaningOptions {
 // A photo of a document made a clean page: the sheet cut out and squared, the light evened.
 struct CleanedPage {
     std::shared_ptr<const imaging::ImageSource> image;
+    int width = 0, height = 0;  // its pixels (a compact page's background has fewer)
     // The page's size as the picture is stored; 0 for a scan, whose own density gives it.
     double widthMm = 0, heightMm = 0;
     std::string paper;                 // "A4", "Letter", "Legal"; "" for a size of its own

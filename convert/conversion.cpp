@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include <QFileInfo>
+#include <QSize>
 
 #include "cleaning/compact.h"
 #include "cleaning/page.h"
@@ -225,15 +226,15 @@ void ConversionJob::cleanPages(const QString& source) {
         if (!cleaned->notCompact.isEmpty()) notePage(source, i, cleaned->notCompact + QStringLiteral(", not made compact"));
         // Sizes as the picture stands upright: a quarter turn of its orientation swaps them.
         const bool swapped = page.orientation >= 5;
-        const imaging::ImageFormat f = cleaned->image->format();
+        const QSize f(cleaned->width, cleaned->height);
         const double storedWidth = swapped ? page.height : page.width, storedHimetric = swapped ? page.heightHimetric : page.widthHimetric;
         // A scan keeps its density; a sheet squared has the size of its paper.
         const double himetricPerPixel = storedWidth > 0 ? storedHimetric / storedWidth : 2540.0 / 300;
-        const double widthHimetric = cleaned->widthMm > 0 ? cleaned->widthMm * 100 : f.width * himetricPerPixel;
-        const double heightHimetric = cleaned->heightMm > 0 ? cleaned->heightMm * 100 : f.height * himetricPerPixel;
+        const double widthHimetric = cleaned->widthMm > 0 ? cleaned->widthMm * 100 : f.width() * himetricPerPixel;
+        const double heightHimetric = cleaned->heightMm > 0 ? cleaned->heightMm * 100 : f.height() * himetricPerPixel;
         page.image = cleaned->image;
-        page.width = swapped ? f.height : f.width;
-        page.height = swapped ? f.width : f.height;
+        page.width = swapped ? f.height() : f.width();
+        page.height = swapped ? f.width() : f.height();
         page.widthHimetric = swapped ? heightHimetric : widthHimetric;
         page.heightHimetric = swapped ? widthHimetric : heightHimetric;
     }

@@ -483,6 +483,15 @@ TEST_F(ConvertCommand, PagesOfPrintMadeCompact) {
     const QImage dotted = testing::renderPdf(out.filePath("dots.pdf"), 50).at(0);
     EXPECT_NEAR(qGray(dotted.pixel(200, 200)), 128, 40);
     EXPECT_GT(qGray(dotted.pixel(50, 50)), 230);
+    // A scan cleaned, then made compact, keeps the size of its paper.
+    QImage turned = testing::scanOnGlass(testing::documentPage({210, 297}, 300, &lines, 6), 3);
+    turned.setDotsPerMeterX(11811), turned.setDotsPerMeterY(11811);
+    ASSERT_TRUE(turned.save(letter, "JPEG", 85));
+    ASSERT_EQ(run({"--document", "--compact", "--paper", "fit", "--margin", "0", letter}), 0) << errors.toStdString();
+    const testing::PdfPage cleaned = testing::readPdf(out.filePath("letter.pdf")).at(0);
+    ASSERT_GE(cleaned.images.size(), 2u);
+    EXPECT_FALSE(cleaned.images[1].fill.empty());
+    EXPECT_NEAR(cleaned.mediaBox[2], cleaned.images[1].width * 72.0 / 300, 1);
     EXPECT_EQ(run({"--compact", "--mono", letter}), 2);
 }
 
