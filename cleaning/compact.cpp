@@ -229,6 +229,72 @@ RgbImage filledBackground(const RgbImage& page, const std::vector<std::uint8_t>&
     return out;
 }
 
+// An ink as the PDF takes it: a stencil of Group 4 fax data or of deflated rows, whichever is
+// smaller. Throws when zlib or the fax coder fails.
+imaging::Stencil stencilOf(const Ink& ink, int W, int H, const std::string& description) {
+    const std::size_t rowBytes = (std::size_t(W) + 7) / 8;
+    imaging::ImageFormat shape;
+    shape.width = W, shape.height = H;
+    shape.colorSpace = imaging::ColorSpace::Gray;
+    shape.bitsPerComponent = 1;
+    std::vector<std::uint8_t> fax = imaging::group4(ink.bits, W, H);
+    // The same rows deflated, each after a byte that says it is not filtered.
+    std::vector<std::uint8_t> rows;
+    rows.reserve((rowBytes + 1) * std::size_t(H));
+    for (int y = 0; y < H; ++y) {
+        rows.push_back(0);
+        rows.insert(rows.end(), ink.bits.begin() + std::ptrdiff_t(std::size_t(y) * rowBytes),
+                    ink.bits.begin() + std::ptrdiff_t(std::size_t(y + 1) * rowBytes));
+    }
+    const std::string deflated = imaging::deflatedWhole(rows.data(), rows.size(), "a compact page's print");
+    if (deflated.size() < fax.size()) {
+        shape.encoding = imaging::ImageEncoding::Flate;
+        shape.inverted = true;  // 1 is print
+        fax.assign(deflated.begin(), deflated.end());
+    } else {
+        shape.encoding = imaging::ImageEncoding::Ccitt;
+        shape.fax.k = -1;
+    }
+    return {std::make_shared<SpooledImage>(std::move(fax), shape, description), ink.colour};
+}
+
+// Clears the specks of print (pieces of at most `most` pixels, eight neighbours joined) that lie
+// away from every word (`nearWords`, a grid of `cell`-pixel squares). Whether any was cleared.
+bool clearSpecks(std::vector<std::uint8_t>& bits, int W, int H, int most, const std::vector<bool>& nearWords, int cell) {
+    const std::size_t rowBytes = (std::size_t(W) + 7) / 8;
+    const auto at = [&](int x, int y) { return (bits[std::size_t(y) * rowBytes + std::size_t(x) / 8] & (0x80 >> (x % 8))) != 0; };
+    std::vector<std::uint8_t> seen(std::size_t(W) * std::size_t(H), 0);
+    std::vector<std::pair<int, int>> piece, stack;
+    const int gw = (W + cell - 1) / cell;
+    bool cleared = false;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) {
+            if (!at(x, y) || seen[std::size_t(y) * std::size_t(W) + std::size_t(x)]) continue;
+            piece.clear();
+            stack.assign(1, {x, y});
+            seen[std::size_t(y) * std::size_t(W) + std::size_t(x)] = 1;
+            std::size_t size = 0;
+            bool near = false;
+            while (!stack.empty()) {
+                const auto [px, py] = stack.back();
+                stack.pop_back();
+                if (++size <= std::size_t(most)) piece.push_back({px, py});
+                near = near || nearWords[std::size_t(py / cell) * std::size_t(gw) + std::size_t(px / cell)];
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int nx = px + dx, ny = py + dy;
+                        if (nx < 0 || ny < 0 || nx >= W || ny >= H || !at(nx, ny)) continue;
+                        std::uint8_t& s = seen[std::size_t(ny) * std::size_t(W) + std::size_t(nx)];
+                        if (!s) s = 1, stack.push_back({nx, ny});
+                    }
+            }
+            if (size > std::size_t(most) || near) continue;
+            for (const auto& [px, py] : piece) bits[std::size_t(py) * rowBytes + std::size_t(px) / 8] &= std::uint8_t(~(0x80 >> (px % 8)));
+            cleared = true;
+        }
+    return cleared;
+}
+
 // A compact page as the PDF takes it: the background's data, with the inks painted over it.
 class CompactImage : public imaging::ImageSource {
 public:
@@ -239,6 +305,43 @@ public:
     void writeData(const imaging::DataSink& sink) const override { m_background->writeData(sink); }
     void copyData(imaging::DataOut& out) const override { m_background->copyData(out); }
     std::vector<imaging::Stencil> stencils() const override { return m_inks; }
+
+    // Specks of print away from every word (dust, grain the threshold took) dropped: their place
+    // shows the background, which has the paper there.
+    std::shared_ptr<const imaging::ImageSource> guidedBy(const std::vector<imaging::Rect>& words) const override {
+        if (words.empty()) return nullptr;
+        const int cell = 8;
+        const int gw = (m_width + cell - 1) / cell, gh = (m_height + cell - 1) / cell;
+        std::vector<bool> nearWords(std::size_t(gw) * std::size_t(gh));
+        for (const imaging::Rect& r : words) {
+            // Each word's box grown by half its height (at most a third of an inch): accents, dots
+            // and underlines stay.
+            const double grow = std::min(0.5 * r.height * m_height, std::max(m_width, m_height) / 35.0);
+            const int x0 = std::max(0, int((r.x * m_width - grow) / cell)), x1 = std::min(gw - 1, int(((r.x + r.width) * m_width + grow) / cell));
+            const int y0 = std::max(0, int((r.y * m_height - grow) / cell)), y1 = std::min(gh - 1, int(((r.y + r.height) * m_height + grow) / cell));
+            for (int y = y0; y <= y1; ++y)
+                for (int x = x0; x <= x1; ++x) nearWords[std::size_t(y) * std::size_t(gw) + std::size_t(x)] = true;
+        }
+        // Specks: a few pixels at 300 dpi (a full stop of small print has about ten).
+        const int most = std::max(2, int(std::lround(4.0 * m_factor * m_factor / 9)));
+        try {
+            std::vector<imaging::Stencil> inks;
+            bool changed = false;
+            for (const imaging::Stencil& stencil : m_inks) {
+                Ink ink{stencil.colour, printOf(*stencil.shape)};
+                if (clearSpecks(ink.bits, m_width, m_height, most, nearWords, cell)) {
+                    inks.push_back(stencilOf(ink, m_width, m_height, m_background->description()));
+                    changed = true;
+                } else {
+                    inks.push_back(stencil);
+                }
+            }
+            if (!changed) return nullptr;
+            return std::make_shared<CompactImage>(m_background, std::move(inks), m_width, m_height, m_factor);
+        } catch (const std::exception&) {
+            return nullptr;  // the page as it was
+        }
+    }
     std::string description() const override { return m_background->description(); }
     bool stillAsChecked() const override { return true; }
 
@@ -472,32 +575,7 @@ pictolio::Outcome<std::shared_ptr<const imaging::ImageSource>> encoded(const Rgb
 
     std::vector<imaging::Stencil> stencils;
     const int W = layers->width, H = layers->height;
-    const std::size_t rowBytes = (std::size_t(W) + 7) / 8;
-    for (const Ink& ink : layers->inks) {
-        imaging::ImageFormat shape;
-        shape.width = W, shape.height = H;
-        shape.colorSpace = imaging::ColorSpace::Gray;
-        shape.bitsPerComponent = 1;
-        std::vector<std::uint8_t> fax = imaging::group4(ink.bits, W, H);
-        // The same rows deflated, each after a byte that says it is not filtered.
-        std::vector<std::uint8_t> rows;
-        rows.reserve((rowBytes + 1) * std::size_t(H));
-        for (int y = 0; y < H; ++y) {
-            rows.push_back(0);
-            rows.insert(rows.end(), ink.bits.begin() + std::ptrdiff_t(std::size_t(y) * rowBytes),
-                        ink.bits.begin() + std::ptrdiff_t(std::size_t(y + 1) * rowBytes));
-        }
-        const std::string deflated = imaging::deflatedWhole(rows.data(), rows.size(), "a compact page's print");
-        if (deflated.size() < fax.size()) {
-            shape.encoding = imaging::ImageEncoding::Flate;
-            shape.inverted = true;  // 1 is print
-            fax.assign(deflated.begin(), deflated.end());
-        } else {
-            shape.encoding = imaging::ImageEncoding::Ccitt;
-            shape.fax.k = -1;
-        }
-        stencils.push_back({std::make_shared<SpooledImage>(std::move(fax), shape, description), ink.colour});
-    }
+    for (const Ink& ink : layers->inks) stencils.push_back(stencilOf(ink, W, H, description));
     return std::shared_ptr<const imaging::ImageSource>(
         std::make_shared<CompactImage>(std::move(background), std::move(stencils), W, H, layers->factor));
 }

@@ -244,6 +244,7 @@ public:
         int turn = 0;
         int n = 0;
         for (const Placement& p : page.images) {
+            std::shared_ptr<const imaging::ImageSource> image = p.image;
             if (p.text) {
                 const recognition::RecognisedText& recognised = p.text->get();
                 if (recognised.cancelled) throw std::runtime_error("stopped");
@@ -256,16 +257,19 @@ public:
                 text += textLayerContent(recognised, p.matrix, &beyondBmp);
                 pageText += recognition::plainText(recognised);
                 m_recognised = true;
+                // Where the words are makes some pictures better (a compact page's print).
+                if (!recognised.words.empty())
+                    if (auto guided = image->guidedBy(recognition::wordBoxes(recognised))) image = std::move(guided);
             }
             const std::string name = "/Im" + std::to_string(n++);
-            xobjects.replaceKey(name, imageStream(m_pdf, p.image, m_streams, m_profiles, m_archival ? &m_archive : nullptr));
+            xobjects.replaceKey(name, imageStream(m_pdf, image, m_streams, m_profiles, m_archival ? &m_archive : nullptr));
             const imaging::Matrix& m = p.matrix;
             content << "q " << num(p.clip.x) << ' ' << num(p.clip.y) << ' '
                     << num(p.clip.width) << ' ' << num(p.clip.height) << " re W n " << num(m.a)
                     << ' ' << num(m.b) << ' ' << num(m.c) << ' ' << num(m.d) << ' ' << num(m.e)
                     << ' ' << num(m.f) << " cm " << name << " Do";
             // What is painted over the picture, each shape in its colour.
-            for (const imaging::Stencil& stencil : p.image->stencils()) {
+            for (const imaging::Stencil& stencil : image->stencils()) {
                 const std::string shape = "/Im" + std::to_string(n++);
                 xobjects.replaceKey(shape, imageStream(m_pdf, stencil.shape, m_streams, m_profiles, nullptr, true));
                 content << ' ' << num(stencil.colour[0] / 255.0) << ' ' << num(stencil.colour[1] / 255.0) << ' '

@@ -137,6 +137,27 @@ Recogniser::Recogniser(const std::string& languages) : m_languages(languages) {
 
 Recogniser::~Recogniser() = default;
 
+std::vector<imaging::Rect> wordBoxes(const RecognisedText& text) {
+    std::vector<imaging::Rect> boxes;
+    const double w = text.width, h = text.height;
+    if (w <= 0 || h <= 0) return boxes;
+    // A point of the upright picture, on the picture as stored: the turn undone.
+    const auto stored = [&](double x, double y) -> std::pair<double, double> {
+        switch (text.turn) {
+            case 90: return {y, h - x};
+            case 180: return {w - x, h - y};
+            case 270: return {w - y, x};
+            default: return {x, y};
+        }
+    };
+    for (const RecognisedWord& word : text.words) {
+        const auto [x1, y1] = stored(word.left, word.top);
+        const auto [x2, y2] = stored(word.right, word.bottom);
+        boxes.push_back({std::min(x1, x2) / w, std::min(y1, y2) / h, std::abs(x2 - x1) / w, std::abs(y2 - y1) / h});
+    }
+    return boxes;
+}
+
 std::string plainText(const RecognisedText& text) {
     std::string out;
     for (const RecognisedWord& word : text.words) {

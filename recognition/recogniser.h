@@ -66,6 +66,10 @@ struct RecognisedText {
     bool readsPoorly() const { return error.empty() && words.size() >= 3 && confidence >= 0 && confidence < 50; }
 };
 
+// Each word's box on the picture as stored (before its turn), as shares of its width and height,
+// y downwards.
+std::vector<imaging::Rect> wordBoxes(const RecognisedText& text);
+
 // The text as a reader takes it out: words in reading order, a space between the words of a
 // line, a line break after each line.
 std::string plainText(const RecognisedText& text);

@@ -132,3 +132,33 @@ TEST(Compact, PagesWithoutPrintAreLeftAsTheyAre) {
         EXPECT_EQ(compact.reason().toStdString(), "no text found");
     }
 }
+
+TEST(Compact, RecognisedWordsClearTheSpecksAwayFromThem) {
+    QStringList lines;
+    QImage scan = flatbedScan(documentPage({210, 297}, 300, &lines, 9), 4);
+    // Dust in the right margin, a pixel or two each; and a full stop's worth beside the print.
+    std::vector<QPoint> dust;
+    for (int i = 0; i < 30; ++i) dust.push_back({scan.width() - 120 + (i % 3) * 30, 900 + i * 80});
+    for (const QPoint& p : dust) scan.setPixel(p, qRgb(20, 20, 20)), scan.setPixel(p + QPoint(1, 0), qRgb(20, 20, 20));
+    const auto compact = compactPage(rgbOf(scan), 75, "page");
+    ASSERT_TRUE(compact);
+    const imaging::GreyImage before = (*compact)->grey(1);
+    const auto shown = [](const imaging::GreyImage& g, QPoint p) { return g.pixels[std::size_t(p.y()) * std::size_t(g.width) + std::size_t(p.x())]; };
+    int painted = 0;
+    for (const QPoint& p : dust) painted += shown(before, p) < 128;
+    EXPECT_EQ(painted, int(dust.size()));  // (the print's threshold takes dust as print)
+
+    // The words cover the print, not the right margin.
+    const std::vector<imaging::Rect> words{{0.05, 0.05, 0.75, 0.9}};
+    const auto guided = (*compact)->guidedBy(words);
+    ASSERT_TRUE(guided);
+    const imaging::GreyImage after = guided->grey(1);
+    for (const QPoint& p : dust) EXPECT_GT(shown(after, p), 200) << p.x() << "," << p.y();
+    // The print within the words is as it was, to the pixel.
+    std::size_t differ = 0;
+    for (int y = int(0.05 * after.height); y < int(0.95 * after.height); ++y)
+        for (int x = int(0.05 * after.width); x < int(0.8 * after.width); ++x)
+            differ += shown(after, {x, y}) != shown(before, {x, y});
+    EXPECT_EQ(differ, 0u);
+    EXPECT_EQ(guided->stencils().size(), (*compact)->stencils().size());
+}

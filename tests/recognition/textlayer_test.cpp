@@ -93,4 +93,26 @@ TEST(TextLayer, LinesComeOutWholeInReadingOrder) {
 }
 
 }  // namespace
+// A word's box on the picture as stored, whichever way the picture turns to read upright: a
+// 100 x 200 picture, the word near the upright picture's top left.
+TEST(TextLayer, WordBoxesOnThePictureAsStored) {
+    const struct {
+        int turn;
+        imaging::Rect box;  // shares of the stored picture
+    } rows[] = {{0, {0.1, 0.1, 0.2, 0.1}}, {90, {0.2, 0.85, 0.2, 0.1}}, {180, {0.7, 0.8, 0.2, 0.1}}, {270, {0.6, 0.05, 0.2, 0.1}}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.turn);
+        RecognisedText text;
+        text.width = 100, text.height = 200, text.turn = row.turn;
+        // Upright, the picture is 100 x 200 (or 200 x 100 when turned a quarter).
+        text.words = {word(10, 20, 30, 40, "word", 0, true)};
+        const std::vector<imaging::Rect> boxes = wordBoxes(text);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_NEAR(boxes[0].x, row.box.x, 1e-9);
+        EXPECT_NEAR(boxes[0].y, row.box.y, 1e-9);
+        EXPECT_NEAR(boxes[0].width, row.box.width, 1e-9);
+        EXPECT_NEAR(boxes[0].height, row.box.height, 1e-9);
+    }
+}
+
 }  // namespace recognition
