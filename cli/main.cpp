@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "appconfig.h"
+#include "cli/archive.h"
 #include "cli/outputfiles.h"
 #include "common/dialogs.h"
 #include "common/paths.h"
@@ -285,11 +286,27 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption useDefaults(
         QStringLiteral("defaults"),
         QStringLiteral("Leave out the printer's stored preferences: only the options given here change the defaults."));
+    const QCommandLineOption tree(QStringLiteral("tree"),
+                                  QStringLiteral("Archives: the folders' trees mirrored under --output, a PDF per picture "
+                                                 "at its relative path (with --join, one per folder of pictures, named "
+                                                 "after it, beside its sub-folders' PDFs)."));
+    const QCommandLineOption update(QStringLiteral("update"),
+                                    QStringLiteral("With --tree: a PDF newer than its pictures and made from them with the "
+                                                   "same settings is left as it is."));
+    const QCommandLineOption shard(QStringLiteral("shard"),
+                                   QStringLiteral("With --tree: only share K of N of the PDFs (by a hash of their path), "
+                                                  "for N runs side by side; auto: a Slurm job array's task, auto/N: "
+                                                  "a Kubernetes indexed Job's."),
+                                   QStringLiteral("K/N"));
+    const QCommandLineOption reportTo(QStringLiteral("report"),
+                                    QStringLiteral("With --tree: a JSON line for each PDF (made, kept or failed, and why) "
+                                                   "and one for the whole run, to FILE or - (standard output)."),
+                                    QStringLiteral("FILE"));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("No progress, only the problems."));
     parser.addOptions({join, stretch, output, beside, paper, orientation, margin, fit, ocr, title, author, subject,
                        keywords, date, maxDpi, jpegQuality, mono, document, compact, original, rotate, frames, pdfa, set, sort,
-                       sidecar, useDefaults, quiet});
+                       sidecar, tree, update, shard, reportTo, useDefaults, quiet});
     parser.addPositionalArgument(QStringLiteral("FILE|FOLDER"), QStringLiteral("Pictures, and folders of pictures."),
                                  QStringLiteral("FILE|FOLDER..."));
     if (!parser.parse(app.arguments())) {
@@ -323,6 +340,26 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(output) && parser.isSet(beside)) {
         usageError(QStringLiteral("--output and --beside cannot go together"));
         return 2;
+    }
+    const bool inTree = parser.isSet(tree);
+    if (!inTree && (parser.isSet(update) || parser.isSet(shard) || parser.isSet(reportTo))) {
+        usageError(QStringLiteral("--update, --shard and --report go with --tree"));
+        return 2;
+    }
+    if (inTree && (!parser.isSet(output) || parser.value(output) == QLatin1String("-") ||
+                   parser.value(output).endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))) {
+        usageError(QStringLiteral("--tree: --output names the folder the PDFs' tree goes in"));
+        return 2;
+    }
+    Shard share;
+    if (parser.isSet(shard)) {
+        QString why;
+        const std::optional<Shard> given = parseShard(parser.value(shard), &why);
+        if (!given) {
+            usageError(QStringLiteral("--shard: %1").arg(why));
+            return 2;
+        }
+        share = *given;
     }
     // The page preferences given: checked before anything is done; --set first, so that the
     // options named after a preference win.
@@ -449,7 +486,7 @@ int main(int argc, char* argv[]) {
     } else if (folder == QLatin1String("-")) {
         usageError(QStringLiteral("--output -: standard output takes one PDF, with --join or of one picture"));
         return 2;
-    } else if (!parser.isSet(beside) && !QFileInfo(folder).isDir()) {
+    } else if (!parser.isSet(beside) && !(inTree && QDir().mkpath(folder)) && !QFileInfo(folder).isDir()) {
         usageError(QStringLiteral("--output: \"%1\" is not a folder").arg(folder));
         return 2;
     }
@@ -476,7 +513,20 @@ int main(int argc, char* argv[]) {
     FolderScan scan(files, dialogs, [] {}, [] { return interrupted.load(); });
     QStringList rows, lostInEncoding, noFiles;
     const QStringList lostArguments = argumentsLostInEncoding(argc, argv);
-    for (const QString& argument : arguments) {
+    std::vector<ArchiveJob> jobs;
+    if (inTree) {
+        QStringList roots;
+        for (const QString& argument : arguments) {
+            if (!QFileInfo(argument).isDir()) {
+                usageError(QStringLiteral("--tree: \"%1\" is not a folder").arg(shown(argument)));
+                return 2;
+            }
+            roots << QDir::cleanPath(QFileInfo(argument).absoluteFilePath());
+        }
+        jobs = archiveJobs(roots, folder, joined);
+        for (const ArchiveJob& job : jobs) rows << job.pictures;
+    }
+    for (const QString& argument : inTree ? QStringList() : arguments) {
         const QString path = argument == QLatin1String("-") ? inputPicture : QFileInfo(argument).absoluteFilePath();
         if (lostArguments.contains(argument) && !QFileInfo::exists(path)) {
             lostInEncoding << path;
@@ -514,7 +564,8 @@ int main(int argc, char* argv[]) {
     // temporary folder never holds it whole, and it gets its name by a rename. Standard output
     // takes it from the temporary folder, and so does a folder that takes no new folder (the
     // move then says why the PDF is not made).
-    const QString besideTarget = joinedFile.isEmpty() || joinedFile == QLatin1String("-")
+    const QString besideTarget = inTree ? folder
+                                 : joinedFile.isEmpty() || joinedFile == QLatin1String("-")
                                      ? QString()
                                      : QFileInfo(joinedFile).absolutePath();
     removeFoldersOfKilledRuns(QDir::tempPath());
@@ -567,10 +618,10 @@ int main(int argc, char* argv[]) {
     ConversionJob::Caller caller;
     caller.rowCount = [&] { return int(rows.size()); };
     caller.rowText = [&](int row) { return rows.value(row - 1); };
-    const QString outputFolder = !joinedFile.isEmpty() ? staging->path() : folder;
+    const QString outputFolder = !joinedFile.isEmpty() || inTree ? staging->path() : folder;
     caller.options = [&] {
         RowOptions o;
-        o.inFolder = !parser.isSet(beside) || !joinedFile.isEmpty();
+        o.inFolder = !parser.isSet(beside) || !joinedFile.isEmpty() || inTree;
         o.besideSource = !o.inFolder;
         o.folder = outputFolder;
         o.keepSize = !parser.isSet(stretch);
@@ -580,7 +631,7 @@ int main(int argc, char* argv[]) {
     caller.beginPass = [&](int row, QString* source) {
         if (interrupted || row > rows.size()) return false;
         *source = rows[row - 1];
-        if (!quietly) progress.file(row, *source);
+        if (!quietly && !inTree) progress.file(row, *source);
         return true;
     };
     caller.cancelled = [] { return interrupted.load(); };
@@ -592,6 +643,42 @@ int main(int argc, char* argv[]) {
         if (textFile.isOpen())
             textWritten = textWritten && textFile.write(text.data(), qint64(text.size())) == qint64(text.size()) && textFile.flush();
     };
+    if (inTree) {
+        // Each PDF made on its own, its pictures joined, staged beside the tree and moved in whole.
+        ArchiveRun run;
+        run.jobs = std::move(jobs);
+        run.shard = share;
+        run.update = parser.isSet(update);
+        run.quiet = quietly;
+        run.reportPath = parser.value(reportTo);
+        run.stagedIn = staging->path();
+        QStringList settings;
+        for (auto it = merged.cbegin(); it != merged.cend(); ++it) settings << it.key() + QLatin1Char('=') + it.value();
+        settings << QStringLiteral("join=%1 stretch=%2 rotate=%3").arg(joined).arg(parser.isSet(stretch)).arg(quarterTurns);
+        run.settings = settings.join(QLatin1Char('\n'));
+        run.convert = [&](const ArchiveJob& archiveJob, const QString& made) {
+            rows = archiveJob.pictures;
+            mine.setString(key, QString::fromLatin1(pdfwriter::PdfWriterDriver::madeFromValue), made);
+            if (!titled) mine.setString(key, QStringLiteral("Title"), QFileInfo(archiveJob.output).completeBaseName());
+            ConversionJob conversion(printing, registry, decoder, config::outputWaitSeconds * 1000, caller);
+            ConversionReport converted = conversion.runJoined();
+            if (interrupted) printing.pdfDriver().abandonAll();
+            printing.pdfDriver().waitUntilIdle();
+            return converted;
+        };
+        run.progress = [&](int index, int total, const QString& pdf) {
+            if (!quietly) std::fprintf(stderr, "[%d/%d] %s\n", index, total, qPrintable(shown(pdf)));
+        };
+        run.interrupted = [] { return interrupted.load(); };
+        run.tellProblems = [&](const ConversionReport& converted) {
+            for (const QString& path : converted.invalidPictures)
+                std::fprintf(stderr, "pictolio-convert: not a picture: %s: %s\n", qPrintable(shown(path)),
+                             qPrintable(converted.refusals.value(path, QStringLiteral("cannot be read"))));
+            for (const QStringList* notes : {&converted.textNotes, &converted.pageNotes})
+                for (const QString& note : *notes) std::fprintf(stderr, "pictolio-convert: %s\n", qPrintable(note));
+        };
+        return runArchive(run);
+    }
     ConversionJob job(printing, registry, decoder, config::outputWaitSeconds * 1000, caller);
     ConversionReport report = joined ? job.runJoined() : job.runPerPicture();
     // Interrupted, the PDF under way is abandoned, and nothing of it is left; otherwise every PDF

@@ -117,6 +117,7 @@ void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, 
     info.replaceKey("/Producer", QPDFObjectHandle::newUnicodeString(producer));
     info.replaceKey("/CreationDate", QPDFObjectHandle::newString(pdfDate));
     info.replaceKey("/ModDate", QPDFObjectHandle::newString(pdfDate));
+    if (!details.madeFrom.empty()) info.replaceKey(madeFromKey, QPDFObjectHandle::newString(details.madeFrom));
     pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(info));
 
     const std::string xmp =
@@ -195,5 +196,17 @@ void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, 
     root.replaceKey("/PageMode", QPDFObjectHandle::newName("/UseOutlines"));
 }
 
+
+std::string madeFromOf(const std::string& path) {
+    try {
+        QPDF pdf;
+        pdf.setSuppressWarnings(true);
+        pdf.processFile(path.c_str());
+        QPDFObjectHandle made = pdf.getTrailer().getKey("/Info").getKey(madeFromKey);
+        return made.isString() ? made.getStringValue() : std::string();
+    } catch (const std::exception&) {
+        return {};
+    }
+}
 
 }  // namespace pdffile

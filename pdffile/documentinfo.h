@@ -33,4 +33,9 @@ std::shared_ptr<const std::vector<std::uint8_t>> systemProfile(const ArchiveProf
 void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, const std::vector<Page>& pages,
                       const ArchiveProfiles& profiles);
 
+// The document information's key for what a file is made from (DocumentDetails::madeFrom).
+constexpr const char* madeFromKey = "/PictolioMadeFrom";
+// What the PDF file at path says it is made from; "" when it says nothing, or is no readable PDF.
+std::string madeFromOf(const std::string& path);
+
 }  // namespace pdffile

@@ -38,6 +38,9 @@ struct DocumentDetails {
     std::string author, subject, keywords;
     std::int64_t date = -1;  // seconds since 1970 (UTC) for its dates; -1: SOURCE_DATE_EPOCH, or now
     bool pdfa = false;       // a PDF/A-2b file, for archives
+    // What the file is made from (its pictures and settings, as a digest the run makes), so that a
+    // later run can tell whether it is still up to date; "": not said.
+    std::string madeFrom = {};
 };
 
 // A finished print job, as the printing service hands it to the driver.

@@ -156,6 +156,7 @@ std::uint64_t PdfWriterDriver::endJob(pdffile::PrintJob job, std::shared_ptr<Ope
     if (!unread.isEmpty()) logOnce(QStringLiteral("the PDF printer's values %1").arg(unread));
     QString path = values.value(outputFileValue);
     const bool bypass = values.value(bypassValue) == QStringLiteral("1");
+    job.details.madeFrom = values.value(QString::fromLatin1(madeFromValue)).toStdString();
     if (!bypass) {
         if (!m_prompt) {
             log(QStringLiteral("job \"%1\" dropped: no file name given and no way to ask for one")

@@ -34,6 +34,8 @@ public:
     // write it there without asking.
     static constexpr const char* outputFileValue = "OutputFile";
     static constexpr const char* bypassValue = "BypassSaveAs";
+    // What the next PDF is made from, as its run says (see pdffile::DocumentDetails::madeFrom).
+    static constexpr const char* madeFromValue = "MadeFrom";
     // "Software\Tenbrook PDF Writer", below the current user's registry.
     static QString registryKey();
 
