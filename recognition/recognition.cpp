@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recognition/recognition.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cmath>
 
@@ -32,9 +34,24 @@ bool PendingText::ready() const {
     return m_task->finished;
 }
 
+namespace {
+
+// One worker for each processor the program may run on (a batch system's share of a machine, as
+// its affinity says), at most OMP_THREAD_LIMIT when that is set.
+int processorsToUse() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    int count = ::sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : int(std::thread::hardware_concurrency());
+    bool ok = false;
+    const int limit = qEnvironmentVariableIntValue("OMP_THREAD_LIMIT", &ok);
+    if (ok && limit > 0) count = std::min(count, limit);
+    return std::max(1, count);
+}
+
+}  // namespace
+
 TextRecognition::TextRecognition(std::atomic<std::uint64_t>* progress, int workers)
-    : m_progress(progress),
-      m_workerCount(workers > 0 ? workers : int(std::max(1u, std::thread::hardware_concurrency()))) {}
+    : m_progress(progress), m_workerCount(workers > 0 ? workers : processorsToUse()) {}
 
 TextRecognition::~TextRecognition() {
     stopAll();
