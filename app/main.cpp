@@ -10,6 +10,7 @@
 #include "app/form1.h"
 #include "app/singleinstance.h"
 #include "app/startwindow.h"
+#include "common/paths.h"
 #include "common/installdirs.h"
 #include "platform/filesystem.h"
 #include "pictures/picture.h"
@@ -52,6 +53,7 @@ std::optional<int> answerOptions(int argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
     if (const auto answered = answerOptions(argc, argv)) return *answered;
+    raiseOpenFileLimit();
     QApplication app(argc, argv);
     // pictolio [FILE|FOLDER]...: added as a drop on the list would add them; to the window that
     // already runs for this user and display, when there is one.

@@ -229,9 +229,29 @@ RgbImage filledBackground(const RgbImage& page, const std::vector<std::uint8_t>&
     return out;
 }
 
+struct Encoded {
+    std::vector<std::uint8_t> data;
+    imaging::ImageFormat format;
+};
+
+// Pictures kept together in one file of no name (a compact page's layers: one open file a page).
+std::vector<std::shared_ptr<const imaging::ImageSource>> spooledTogether(std::vector<Encoded> parts, const std::string& description) {
+    std::vector<std::uint8_t> all;
+    std::vector<std::pair<std::size_t, std::size_t>> places;
+    for (const Encoded& part : parts) {
+        places.push_back({all.size(), part.data.size()});
+        all.insert(all.end(), part.data.begin(), part.data.end());
+    }
+    const auto whole = std::make_shared<const SpooledImage>(std::move(all), imaging::ImageFormat{}, description);
+    std::vector<std::shared_ptr<const imaging::ImageSource>> pictures;
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        pictures.push_back(std::make_shared<SpooledPart>(whole, places[i].first, places[i].second, parts[i].format));
+    return pictures;
+}
+
 // An ink as the PDF takes it: a stencil of Group 4 fax data or of deflated rows, whichever is
 // smaller. Throws when zlib or the fax coder fails.
-imaging::Stencil stencilOf(const Ink& ink, int W, int H, const std::string& description) {
+Encoded encodedInk(const Ink& ink, int W, int H) {
     const std::size_t rowBytes = (std::size_t(W) + 7) / 8;
     imaging::ImageFormat shape;
     shape.width = W, shape.height = H;
@@ -255,7 +275,7 @@ imaging::Stencil stencilOf(const Ink& ink, int W, int H, const std::string& desc
         shape.encoding = imaging::ImageEncoding::Ccitt;
         shape.fax.k = -1;
     }
-    return {std::make_shared<SpooledImage>(std::move(fax), shape, description), ink.colour};
+    return {std::move(fax), shape};
 }
 
 // Clears the specks of print (pieces of at most `most` pixels, eight neighbours joined) that lie
@@ -298,7 +318,7 @@ bool clearSpecks(std::vector<std::uint8_t>& bits, int W, int H, int most, const 
 // A compact page as the PDF takes it: the background's data, with the inks painted over it.
 class CompactImage : public imaging::ImageSource {
 public:
-    CompactImage(std::shared_ptr<const SpooledImage> background, std::vector<imaging::Stencil> inks, int width, int height, int factor)
+    CompactImage(std::shared_ptr<const imaging::ImageSource> background, std::vector<imaging::Stencil> inks, int width, int height, int factor)
         : m_background(std::move(background)), m_inks(std::move(inks)), m_width(width), m_height(height), m_factor(factor) {}
 
     imaging::ImageFormat format() const override { return m_background->format(); }
@@ -325,18 +345,18 @@ public:
         // Specks: a few pixels at 300 dpi (a full stop of small print has about ten).
         const int most = std::max(2, int(std::lround(4.0 * m_factor * m_factor / 9)));
         try {
-            std::vector<imaging::Stencil> inks;
-            bool changed = false;
-            for (const imaging::Stencil& stencil : m_inks) {
-                Ink ink{stencil.colour, printOf(*stencil.shape)};
-                if (clearSpecks(ink.bits, m_width, m_height, most, nearWords, cell)) {
-                    inks.push_back(stencilOf(ink, m_width, m_height, m_background->description()));
-                    changed = true;
-                } else {
-                    inks.push_back(stencil);
-                }
+            std::vector<imaging::Stencil> inks = m_inks;
+            std::vector<Encoded> cleared;
+            std::vector<std::size_t> which;
+            for (std::size_t i = 0; i < m_inks.size(); ++i) {
+                Ink ink{m_inks[i].colour, printOf(*m_inks[i].shape)};
+                if (!clearSpecks(ink.bits, m_width, m_height, most, nearWords, cell)) continue;
+                cleared.push_back(encodedInk(ink, m_width, m_height));
+                which.push_back(i);
             }
-            if (!changed) return nullptr;
+            if (cleared.empty()) return nullptr;
+            const auto shapes = spooledTogether(std::move(cleared), m_background->description());
+            for (std::size_t j = 0; j < which.size(); ++j) inks[which[j]].shape = shapes[j];
             return std::make_shared<CompactImage>(m_background, std::move(inks), m_width, m_height, m_factor);
         } catch (const std::exception&) {
             return nullptr;  // the page as it was
@@ -386,8 +406,8 @@ public:
 private:
     // An ink's pixels, one bit each (1 for print), from its stencil's data.
     std::vector<std::uint8_t> printOf(const imaging::ImageSource& shape) const {
-        const auto& spooled = static_cast<const SpooledImage&>(shape);
-        const std::vector<std::uint8_t> data = spooled.bytes();
+        std::vector<std::uint8_t> data;
+        shape.writeData([&](const std::uint8_t* d, std::size_t n) { data.insert(data.end(), d, d + n); });
         const std::size_t rowBytes = (std::size_t(m_width) + 7) / 8;
         std::vector<std::uint8_t> bits(rowBytes * std::size_t(m_height));
         if (shape.format().encoding == imaging::ImageEncoding::Ccitt) {
@@ -407,7 +427,7 @@ private:
         return bits;
     }
 
-    std::shared_ptr<const SpooledImage> m_background;
+    std::shared_ptr<const imaging::ImageSource> m_background;
     std::vector<imaging::Stencil> m_inks;
     int m_width, m_height, m_factor;
 };
@@ -548,7 +568,7 @@ namespace {
 
 // The page's layers encoded. Throws when there is no memory for them, or zlib fails.
 pictolio::Outcome<std::shared_ptr<const imaging::ImageSource>> encoded(const RgbImage& page, int jpegQuality,
-                                                                       const std::string& description) {
+                                                                       const std::string& description, const Profile& profile) {
     pictolio::Outcome<CompactLayers> layers = compactLayers(page);
     if (!layers) return pictolio::Failure{layers.reason()};
     const RgbImage& back = layers->background;
@@ -559,33 +579,34 @@ pictolio::Outcome<std::shared_ptr<const imaging::ImageSource>> encoded(const Rgb
         tinted += std::max({p[0], p[1], p[2]}) - std::min({p[0], p[1], p[2]}) > 16;
     }
     const bool colour = tinted * 1000 > back.pixels.size() / 3;
-    imaging::ImageFormat format;
-    format.width = back.width, format.height = back.height;
-    format.colorSpace = colour ? imaging::ColorSpace::Rgb : imaging::ColorSpace::Gray;
-    std::vector<std::uint8_t> data;
+    Encoded background;
+    background.format.width = back.width, background.format.height = back.height;
+    background.format.colorSpace = colour ? imaging::ColorSpace::Rgb : imaging::ColorSpace::Gray;
+    background.format.iccProfile = profile;  // (the writer leaves out a profile whose colours are not the picture's)
     const int quality = std::clamp(jpegQuality, 1, 100);
     if (colour) {
-        data = imaging::encodeJpeg(back.pixels.data(), back.width, back.height, 3, quality);
+        background.data = imaging::encodeJpeg(back.pixels.data(), back.width, back.height, 3, quality);
     } else {
         std::vector<std::uint8_t> grey(back.pixels.size() / 3);
         for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = greyOf(back.pixels.data() + 3 * i);
-        data = imaging::encodeJpeg(grey.data(), back.width, back.height, 1, quality);
+        background.data = imaging::encodeJpeg(grey.data(), back.width, back.height, 1, quality);
     }
-    auto background = std::make_shared<SpooledImage>(std::move(data), format, description);
-
-    std::vector<imaging::Stencil> stencils;
+    // The background and the inks in one file.
     const int W = layers->width, H = layers->height;
-    for (const Ink& ink : layers->inks) stencils.push_back(stencilOf(ink, W, H, description));
-    return std::shared_ptr<const imaging::ImageSource>(
-        std::make_shared<CompactImage>(std::move(background), std::move(stencils), W, H, layers->factor));
+    std::vector<Encoded> parts{std::move(background)};
+    for (const Ink& ink : layers->inks) parts.push_back(encodedInk(ink, W, H));
+    const auto pictures = spooledTogether(std::move(parts), description);
+    std::vector<imaging::Stencil> stencils;
+    for (std::size_t i = 0; i < layers->inks.size(); ++i) stencils.push_back({pictures[i + 1], layers->inks[i].colour});
+    return std::shared_ptr<const imaging::ImageSource>(std::make_shared<CompactImage>(pictures[0], std::move(stencils), W, H, layers->factor));
 }
 
 }  // namespace
 
 pictolio::Outcome<std::shared_ptr<const imaging::ImageSource>> compactPage(const RgbImage& page, int jpegQuality,
-                                                                           const std::string& description) {
+                                                                           const std::string& description, const Profile& profile) {
     try {
-        return encoded(page, jpegQuality, description);
+        return encoded(page, jpegQuality, description, profile);
     } catch (const std::exception& e) {
         return pictolio::Failure{QString::fromStdString(e.what())};
     }

@@ -41,9 +41,12 @@ struct CompactLayers {
 pictolio::Outcome<CompactLayers> compactLayers(const RgbImage& page);
 
 // The page as the PDF takes it: the background as JPEG at the quality given (grey when it has no
-// colour), with each ink a stencil of Group 4 fax data or Flate rows, whichever is smaller.
+// colour; tagged with the colour profile of the picture's RGB, when it has one), with each ink a
+// stencil of Group 4 fax data or Flate rows, whichever is smaller, all kept in one file of no name.
 // description names it in the driver's log.
+using Profile = std::shared_ptr<const std::vector<std::uint8_t>>;
 pictolio::Outcome<std::shared_ptr<const imaging::ImageSource>> compactPage(const RgbImage& page, int jpegQuality,
-                                                                           const std::string& description);
+                                                                           const std::string& description,
+                                                                           const Profile& profile = {});
 
 }  // namespace cleaning

@@ -52,11 +52,16 @@ SpooledImage::~SpooledImage() {
     if (m_fd >= 0) ::close(m_fd);
 }
 
-void SpooledImage::writeData(const imaging::DataSink& sink) const {
-    if (m_fd < 0) return sink(m_data.data(), m_data.size());
-    std::vector<std::uint8_t> buffer(std::min<std::size_t>(m_size, 1 << 20));
-    for (std::size_t at = 0; at < m_size;) {
-        const ssize_t n = ::pread(m_fd, buffer.data(), std::min(buffer.size(), m_size - at), off_t(at));
+void SpooledImage::writeData(const imaging::DataSink& sink) const { writeRange(0, m_size, sink); }
+
+void SpooledImage::copyData(imaging::DataOut& out) const { copyRange(0, m_size, out); }
+
+void SpooledImage::writeRange(std::size_t offset, std::size_t length, const imaging::DataSink& sink) const {
+    if (offset > m_size || length > m_size - offset) throw std::runtime_error(m_description + ": a part beyond its page's data");
+    if (m_fd < 0) return sink(m_data.data() + offset, length);
+    std::vector<std::uint8_t> buffer(std::min<std::size_t>(length, 1 << 20));
+    for (std::size_t at = offset, end = offset + length; at < end;) {
+        const ssize_t n = ::pread(m_fd, buffer.data(), std::min(buffer.size(), end - at), off_t(at));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) throw std::runtime_error(m_description + ": its cleaned page could not be read back");
         sink(buffer.data(), std::size_t(n));
@@ -64,9 +69,10 @@ void SpooledImage::writeData(const imaging::DataSink& sink) const {
     }
 }
 
-void SpooledImage::copyData(imaging::DataOut& out) const {
-    if (m_fd < 0) return out.write(m_data.data(), m_data.size());
-    out.copyFrom(m_fd, 0, std::int64_t(m_size), m_description + " (cleaned)");
+void SpooledImage::copyRange(std::size_t offset, std::size_t length, imaging::DataOut& out) const {
+    if (offset > m_size || length > m_size - offset) throw std::runtime_error(m_description + ": a part beyond its page's data");
+    if (m_fd < 0) return out.write(m_data.data() + offset, length);
+    out.copyFrom(m_fd, std::int64_t(offset), std::int64_t(length), m_description + " (cleaned)");
 }
 
 std::vector<std::uint8_t> SpooledImage::bytes() const {
@@ -76,16 +82,20 @@ std::vector<std::uint8_t> SpooledImage::bytes() const {
     return data;
 }
 
-imaging::GreyImage SpooledImage::grey(int shrink) const {
+imaging::GreyImage SpooledImage::grey(int shrink) const { return greyOfEncoded(*this, shrink); }
+
+imaging::GreyImage greyOfEncoded(const imaging::ImageSource& picture, int shrink) {
     imaging::GreyImage out;
+    const imaging::ImageFormat format = picture.format();
     try {
-        const std::vector<std::uint8_t> data = bytes();
-        if (m_format.encoding == imaging::ImageEncoding::Ccitt) {
-            out.pixels = imaging::greyOfGroup4(data, m_format.width, m_format.height);
-            out.width = m_format.width, out.height = m_format.height;
+        std::vector<std::uint8_t> data;
+        picture.writeData([&](const std::uint8_t* d, std::size_t n) { data.insert(data.end(), d, d + n); });
+        if (format.encoding == imaging::ImageEncoding::Ccitt) {
+            out.pixels = imaging::greyOfGroup4(data, format.width, format.height);
+            out.width = format.width, out.height = format.height;
             return out;
         }
-        if (m_format.encoding != imaging::ImageEncoding::Dct) return {};
+        if (format.encoding != imaging::ImageEncoding::Dct) return {};
         int components = 1;
         const bool ok = imaging::decodeJpegRows(
             data.data(), data.size(), shrink, false,

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -41,7 +42,8 @@ void naturalSort(QStringList& names) {
 
 void addJobs(const QDir& top, const QString& folder, const QString& outputRoot, bool joined, std::vector<ArchiveJob>& jobs) {
     const QDir dir(folder);
-    QStringList files = dir.entryList(QDir::Files | QDir::Readable | QDir::Hidden, QDir::NoSort);
+    // (files that cannot be read are taken too: the conversion says why each is no picture)
+    QStringList files = dir.entryList(QDir::Files | QDir::Hidden, QDir::NoSort);
     files.erase(std::remove_if(files.begin(), files.end(),
                                [&](const QString& name) { return name.startsWith(QLatin1Char('.')) || !PictureDecoder::hasPictureExtension(name); }),
                 files.end());
@@ -54,11 +56,11 @@ void addJobs(const QDir& top, const QString& folder, const QString& outputRoot, 
         for (const QString& name : files) job.pictures << dir.filePath(name);
         jobs.push_back(std::move(job));
     } else if (!joined) {
+        QHash<QString, int> stems;  // (case aside: a file system may not tell X.pdf from x.pdf)
+        for (const QString& name : files) ++stems[QFileInfo(name).completeBaseName().toLower()];
         for (const QString& name : files) {
             const QString stem = QFileInfo(name).completeBaseName();
-            const bool shared = std::count_if(files.begin(), files.end(), [&](const QString& other) {
-                                    return QFileInfo(other).completeBaseName().compare(stem, Qt::CaseInsensitive) == 0;
-                                }) > 1;
+            const bool shared = stems.value(stem.toLower()) > 1;
             const QString key = relative == QLatin1String(".") ? name : relative + QLatin1Char('/') + name;
             jobs.push_back({key, {dir.filePath(name)}, mirrored + QLatin1Char('/') + (shared ? name : stem) + QStringLiteral(".pdf")});
         }
@@ -83,21 +85,32 @@ std::optional<Shard> parseShard(const QString& value, QString* why) {
     bool ok = parts.size() <= 2;
     Shard shard;
     if (ok && parts[0] == QLatin1String("auto")) {
-        // The task's index: Slurm's array task (from its first), or a Kubernetes indexed Job's.
-        const auto task = environmentNumber("SLURM_ARRAY_TASK_ID"), first = environmentNumber("SLURM_ARRAY_TASK_MIN");
-        const auto tasks = environmentNumber("SLURM_ARRAY_TASK_COUNT"), completion = environmentNumber("JOB_COMPLETION_INDEX");
-        if (task) shard.index = *task - first.value_or(0) + 1;
-        else if (completion && parts.size() == 2) shard.index = *completion + 1;
-        else {
-            *why = parts.size() == 2 ? QStringLiteral("auto: neither SLURM_ARRAY_TASK_ID nor JOB_COMPLETION_INDEX is set")
-                                     : QStringLiteral("auto: SLURM_ARRAY_TASK_ID is not set (a Kubernetes indexed Job says auto/N)");
-            return std::nullopt;
-        }
-        if (parts.size() == 2) shard.count = parts[1].toInt(&ok);
-        else if (tasks) shard.count = *tasks;
-        else {
-            *why = QStringLiteral("auto: SLURM_ARRAY_TASK_COUNT is not set");
-            return std::nullopt;
+        const auto task = environmentNumber("SLURM_ARRAY_TASK_ID"), completion = environmentNumber("JOB_COMPLETION_INDEX");
+        if (parts.size() == 2) {
+            // auto/N: the share is the task's number (a Slurm array numbered 1 to N, or any part of
+            // it), or a Kubernetes indexed Job's index plus one.
+            if (task) shard.index = *task;
+            else if (completion) shard.index = *completion + 1;
+            else {
+                *why = QStringLiteral("auto: neither SLURM_ARRAY_TASK_ID nor JOB_COMPLETION_INDEX is set");
+                return std::nullopt;
+            }
+            shard.count = parts[1].toInt(&ok);
+        } else {
+            // auto: a whole Slurm array of consecutive tasks, each a share.
+            const auto first = environmentNumber("SLURM_ARRAY_TASK_MIN"), last = environmentNumber("SLURM_ARRAY_TASK_MAX");
+            const auto tasks = environmentNumber("SLURM_ARRAY_TASK_COUNT");
+            if (!task || !first || !last || !tasks) {
+                *why = QStringLiteral("auto: not a task of a Slurm job array (a Kubernetes indexed Job says auto/N)");
+                return std::nullopt;
+            }
+            if (*last - *first + 1 != *tasks) {
+                *why = QStringLiteral("auto: the array's tasks %1 to %2 are not %3 consecutive numbers; say the number of "
+                                      "shares, as auto/N, with tasks numbered 1 to N").arg(*first).arg(*last).arg(*tasks);
+                return std::nullopt;
+            }
+            shard.index = *task - *first + 1;
+            shard.count = *tasks;
         }
     } else if (ok && parts.size() == 2) {
         bool indexOk = false;
@@ -123,8 +136,26 @@ bool inShard(const QString& key, const Shard& shard) {
 
 std::vector<ArchiveJob> archiveJobs(const QStringList& roots, const QString& outputRoot, bool joined) {
     std::vector<ArchiveJob> jobs;
-    for (const QString& root : roots) addJobs(QDir(root), root, outputRoot, joined, jobs);
+    for (const QString& root : roots) {
+        // Several trees each go in a folder of their name.
+        const std::size_t first = jobs.size();
+        const QString name = QDir(root).dirName();
+        addJobs(QDir(root), root, roots.size() > 1 ? outputRoot + QLatin1Char('/') + name : outputRoot, joined, jobs);
+        if (roots.size() > 1)
+            for (std::size_t i = first; i < jobs.size(); ++i)
+                jobs[i].key = jobs[i].key == QLatin1String(".") ? name : name + QLatin1Char('/') + jobs[i].key;
+    }
     return jobs;
+}
+
+QString sharedOutput(const std::vector<ArchiveJob>& jobs) {
+    QHash<QString, const ArchiveJob*> made;
+    for (const ArchiveJob& job : jobs) {
+        const ArchiveJob*& first = made[job.output.toLower()];
+        if (first) return QStringLiteral("%1 and %2 would both make %3").arg(first->key, job.key, job.output);
+        first = &job;
+    }
+    return {};
 }
 
 QString madeFrom(const ArchiveJob& job, const QString& settings) {
@@ -194,7 +225,10 @@ int runArchive(const ArchiveRun& run) {
             ++refused;
         }
         const QString folder = QFileInfo(job.output).absolutePath();
-        if (!converted.created.isEmpty()) {
+        if (!converted.incomplete.isEmpty()) {
+            why = QStringLiteral("pictures changed while it was made");
+            for (const QString& staged : converted.created) QFile::remove(staged);
+        } else if (!converted.created.isEmpty()) {
             why = QDir().mkpath(folder) ? moveTo(converted.created.first(), job.output)
                                         : QStringLiteral("cannot make the folder %1").arg(folder);
             if (!why.isEmpty()) QFile::remove(converted.created.first());

@@ -21,9 +21,10 @@ struct Shard {
     int index = 1, count = 1;
 };
 
-// "K/N"; "auto": the task of a Slurm job array (SLURM_ARRAY_TASK_ID from SLURM_ARRAY_TASK_MIN, of
-// SLURM_ARRAY_TASK_COUNT); "auto/N": share N's task index from Slurm, or from a Kubernetes indexed
-// Job (JOB_COMPLETION_INDEX, from 0). None, and *why, when it is none of these.
+// "K/N"; "auto": the task of a Slurm job array of consecutive tasks (SLURM_ARRAY_TASK_ID from
+// SLURM_ARRAY_TASK_MIN, of SLURM_ARRAY_TASK_COUNT); "auto/N": of N shares, the Slurm task's number
+// (1 to N) or a Kubernetes indexed Job's index plus one (JOB_COMPLETION_INDEX). None, and *why,
+// when it is none of these.
 std::optional<Shard> parseShard(const QString& value, QString* why);
 
 // Whether the job of this key (its path relative to the tree's top) falls in the share: a stable
@@ -36,11 +37,14 @@ struct ArchiveJob {
     QString output;        // the PDF's full path
 };
 
-// The jobs of the trees: with `joined`, one PDF per folder that holds pictures, named after the
+// The jobs of the trees (each in a folder of its name under outputRoot when there are several): with `joined`, one PDF per folder that holds pictures, named after the
 // folder, beside its sub-folders' PDFs (the top folder's in `outputRoot` itself); otherwise one
 // PDF per picture at its relative path (x.pdf; x.jpg.pdf when another picture of the folder is
 // called x too). Links to folders are not followed.
 std::vector<ArchiveJob> archiveJobs(const QStringList& roots, const QString& outputRoot, bool joined);
+
+// "" when no two jobs make the same PDF; else the first two that would, as a sentence.
+QString sharedOutput(const std::vector<ArchiveJob>& jobs);
 
 // What a job's PDF is made from: a digest of its pictures (names, sizes, modification times) and
 // of the settings given.

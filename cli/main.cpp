@@ -181,6 +181,7 @@ int main(int argc, char* argv[]) {
     // A reader of standard output that goes away (| head) is a failed write, reported, with the
     // temporary folders removed, rather than a death that leaves them behind.
     std::signal(SIGPIPE, SIG_IGN);
+    raiseOpenFileLimit();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("pictolio-convert"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(config::version));
@@ -415,6 +416,7 @@ int main(int argc, char* argv[]) {
     if (parser.isSet(mono)) preferences.append({QStringLiteral("Pictures"), QStringLiteral("Mono")});
     if (parser.isSet(compact)) preferences.append({QStringLiteral("Compact"), QStringLiteral("1")});
     if (parser.isSet(original)) preferences.append({QStringLiteral("Pictures"), QStringLiteral("Original")});
+    if (parser.isSet(original) && !parser.isSet(compact)) preferences.append({QStringLiteral("Compact"), QStringLiteral("0")});
     // Values that depend on each other (the margin on the paper), the user's preferences standing
     // for those not given, refused as the driver would refuse them.
     const QString key = pdfwriter::PdfWriterDriver::registryKey();
@@ -497,6 +499,10 @@ int main(int argc, char* argv[]) {
         usageError(QStringLiteral("--sidecar -: standard output already takes the PDF"));
         return 2;
     }
+    if (textToOutput && parser.value(reportTo) == QLatin1String("-")) {
+        usageError(QStringLiteral("--sidecar -: standard output already takes the report"));
+        return 2;
+    }
     QFile textFile(parser.isSet(sidecar) && !textToOutput ? QDir::current().absoluteFilePath(parser.value(sidecar)) : QString());
     if (parser.isSet(sidecar) && !(textToOutput ? textFile.open(stdout, QIODevice::WriteOnly)
                                                 : textFile.open(QIODevice::WriteOnly | QIODevice::Truncate))) {
@@ -524,6 +530,10 @@ int main(int argc, char* argv[]) {
             roots << QDir::cleanPath(QFileInfo(argument).absoluteFilePath());
         }
         jobs = archiveJobs(roots, folder, joined);
+        if (const QString shared = sharedOutput(jobs); !shared.isEmpty()) {
+            usageError(QStringLiteral("--tree: %1").arg(shown(shared)));
+            return 2;
+        }
         for (const ArchiveJob& job : jobs) rows << job.pictures;
     }
     for (const QString& argument : inTree ? QStringList() : arguments) {
@@ -652,8 +662,11 @@ int main(int argc, char* argv[]) {
         run.quiet = quietly;
         run.reportPath = parser.value(reportTo);
         run.stagedIn = staging->path();
+        // The settings a PDF is made with: the printer's preferences as this run has them (not what
+        // else the registry holds, which the window's runs change), and the run's own options.
         QStringList settings;
-        for (auto it = merged.cbegin(); it != merged.cend(); ++it) settings << it.key() + QLatin1Char('=') + it.value();
+        for (const auto& [name, value] : pdfwriter::preferences::describe(pdfwriter::preferences::read(mine, key, localPaper)))
+            settings << name + QLatin1Char('=') + value;
         settings << QStringLiteral("join=%1 stretch=%2 rotate=%3").arg(joined).arg(parser.isSet(stretch)).arg(quarterTurns);
         run.settings = settings.join(QLatin1Char('\n'));
         run.convert = [&](const ArchiveJob& archiveJob, const QString& made) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QSysInfo>
 #include <QFile>
 #include <cerrno>
 #include <cstring>
@@ -72,25 +73,43 @@ QString moveTo(const QString& made, const QString& target) {
     return failure;
 }
 
-// The run's temporary folders are named after its process, "pictolio-convert-PID-XXXXXX" (hidden,
-// with a dot before it, in a folder of the user's): a run killed outright (kill -9) cannot remove
-// them, so the next run removes those of processes that are gone. Only real folders of this user:
-// never one another user made or linked elsewhere.
+namespace {
+
+// This machine's name as a run folder's name carries it: letters, digits and dots.
+QString machineName() {
+    QString name = QSysInfo::machineHostName();
+    for (QChar& c : name)
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != QLatin1Char('.')) c = QLatin1Char('_');
+    return name.isEmpty() ? QStringLiteral("_") : name;
+}
+
+}  // namespace
+
+// The run's temporary folders are named after its process and machine,
+// "pictolio-convert-PID-MACHINE-XXXXXX" (hidden, with a dot before it, in a folder of the user's):
+// a run killed outright (kill -9) cannot remove them, so the next run on the same machine removes
+// those of processes that are gone. Runs on other machines writing to the same shared folder (the
+// shares of a cluster's job) are never taken for gone. Only real folders of this user: never one
+// another user made or linked elsewhere.
 QString runFolderTemplate(const QString& in) {
     const QString dot = in == QDir::tempPath() ? QString() : QStringLiteral(".");
-    return QDir(in).filePath(dot + QStringLiteral("pictolio-convert-%1-XXXXXX").arg(::getpid()));
+    return QDir(in).filePath(dot + QStringLiteral("pictolio-convert-%1-%2-XXXXXX").arg(::getpid()).arg(machineName()));
 }
 
 void removeFoldersOfKilledRuns(const QString& in) {
     const QDir folder(in);
     const QStringList names = folder.entryList({QStringLiteral("pictolio-convert-*"), QStringLiteral(".pictolio-convert-*")},
                                                QDir::Dirs | QDir::Hidden);
+    const QString here = machineName();
     for (const QString& name : names) {
         bool numbered = false;
-        const qint64 owner = name.section(QLatin1Char('-'), 2, 2).toLongLong(&numbered);
+        const QStringList parts = name.split(QLatin1Char('-'));
+        const qint64 owner = parts.value(2).toLongLong(&numbered);
+        // (folders of earlier versions carry no machine: taken for this one's)
+        const bool thisMachine = parts.size() == 4 || (parts.size() == 5 && parts[3] == here);
         const QString path = folder.filePath(name);
         struct stat st {};
-        if (numbered && processGone(owner) && ::lstat(QFile::encodeName(path).constData(), &st) == 0 &&
+        if (numbered && thisMachine && processGone(owner) && ::lstat(QFile::encodeName(path).constData(), &st) == 0 &&
             S_ISDIR(st.st_mode) && st.st_uid == ::getuid())
             QDir(path).removeRecursively();
     }

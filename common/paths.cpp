@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/paths.h"
 
+#include <sys/resource.h>
+
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,6 +93,14 @@ bool pathExists(const QString& path) {
 bool isFolder(const QString& path) {
     struct stat st {};
     return statPath(path, &st) && S_ISDIR(st.st_mode);
+}
+
+void raiseOpenFileLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
 }
 
 bool processGone(qint64 pid) {

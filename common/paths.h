@@ -53,6 +53,10 @@ bool makePrivatePath(const QString& path);
 // one): what it left behind (spool files, a staged PDF, a run's folder) may go.
 bool processGone(qint64 pid);
 
+// Lets the process keep as many files open as the system allows it (the soft limit raised to the
+// hard one): a long joined run keeps a file of no name open for each page the program made.
+void raiseOpenFileLimit();
+
 // The user's desktop folder as the platform reports it, with one trailing separator; the home
 // folder when the desktop folder does not exist.
 QString getDesktopFolder();

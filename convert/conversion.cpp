@@ -254,7 +254,7 @@ void ConversionJob::compactPages(const QString& source) {
         }
         const cleaning::RgbImage pixels = cleaning::rgbPixels(*page.image);
         auto compact = pixels.isNull() ? Outcome<std::shared_ptr<const imaging::ImageSource>>(Failure{QStringLiteral("its pixels cannot be read")})
-                                       : cleaning::compactPage(pixels, m_compactQuality, page.image->description());
+                                       : cleaning::compactPage(pixels, m_compactQuality, page.image->description(), f.iccProfile);
         if (compact)
             page.image = std::move(*compact);
         else

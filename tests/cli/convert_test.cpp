@@ -492,6 +492,9 @@ TEST_F(ConvertCommand, PagesOfPrintMadeCompact) {
     ASSERT_GE(cleaned.images.size(), 2u);
     EXPECT_FALSE(cleaned.images[1].fill.empty());
     EXPECT_NEAR(cleaned.mediaBox[2], cleaned.images[1].width * 72.0 / 300, 1);
+    // --original is every picture as it is, whatever the preferences say.
+    ASSERT_EQ(run({"--set", "compact=on", "--original", "--paper", "fit", letter}), 0) << errors.toStdString();
+    EXPECT_EQ(testing::readPdf(out.filePath("letter.pdf")).at(0).images.size(), 1u);
     EXPECT_EQ(run({"--compact", "--mono", letter}), 2);
 }
 

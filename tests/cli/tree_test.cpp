@@ -102,4 +102,42 @@ TEST_F(ConvertCommand, ArchivesSplitIntoSharesAndResume) {
     }
     EXPECT_EQ(run({"--tree", "-o", split, "--shard", "5/4", archive}), 2);
     EXPECT_EQ(run({"--update", archive}), 2);
+    EXPECT_EQ(run({"--tree", "-o", split, "--report", "-", "--sidecar", "-", archive}), 2);
+}
+
+TEST_F(ConvertCommand, ArchivesTakeTheirShareFromTheBatchSystem) {
+    picture("scans/a/1.jpg"), picture("scans/b/2.jpg"), picture("more/c/3.jpg");
+    const struct {
+        const char* shard;
+        std::map<QString, QString> environment;
+        const char* share;  // "" when refused
+    } rows[] = {
+        {"auto", {{"SLURM_ARRAY_TASK_ID", "3"}, {"SLURM_ARRAY_TASK_MIN", "1"}, {"SLURM_ARRAY_TASK_MAX", "4"}, {"SLURM_ARRAY_TASK_COUNT", "4"}}, "3/4"},
+        {"auto", {{"SLURM_ARRAY_TASK_ID", "10"}, {"SLURM_ARRAY_TASK_MIN", "10"}, {"SLURM_ARRAY_TASK_MAX", "12"}, {"SLURM_ARRAY_TASK_COUNT", "3"}}, "1/3"},
+        {"auto", {{"SLURM_ARRAY_TASK_ID", "2"}, {"SLURM_ARRAY_TASK_MIN", "0"}, {"SLURM_ARRAY_TASK_MAX", "30"}, {"SLURM_ARRAY_TASK_COUNT", "16"}}, ""},
+        {"auto/16", {{"SLURM_ARRAY_TASK_ID", "7"}}, "7/16"},
+        {"auto/4", {{"JOB_COMPLETION_INDEX", "0"}}, "1/4"},
+        {"auto/4", {{"JOB_COMPLETION_INDEX", "4"}}, ""},
+        {"auto", {}, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shard + (" " + QString::number(&row - rows)).toStdString());
+        variables = row.environment;
+        for (const char* name : {"SLURM_ARRAY_TASK_ID", "SLURM_ARRAY_TASK_MIN", "SLURM_ARRAY_TASK_MAX", "SLURM_ARRAY_TASK_COUNT", "JOB_COMPLETION_INDEX"})
+            variables.emplace(name, QString());  // (none of the machine's own)
+        const int code = run({"--tree", "-o", tmp.filePath("out"), "--shard", row.shard, "--report", "-", pics.filePath("scans")});
+        if (!*row.share) {
+            EXPECT_EQ(code, 2) << output.toStdString();
+            continue;
+        }
+        ASSERT_EQ(code, 0) << errors.toStdString();
+        EXPECT_EQ(QJsonDocument::fromJson(output.split('\n', Qt::SkipEmptyParts).last().toUtf8())["shard"].toString().toStdString(), row.share);
+    }
+    // Several trees each in a folder of their name; two that would make one PDF are refused.
+    variables.clear();
+    ASSERT_EQ(run({"--tree", "-o", tmp.filePath("both"), pics.filePath("scans"), pics.filePath("more")}), 0) << errors.toStdString();
+    for (const char* made : {"both/scans/a/1.pdf", "both/scans/b/2.pdf", "both/more/c/3.pdf"}) EXPECT_TRUE(QFile::exists(tmp.filePath(made))) << made;
+    picture("scans/scans/4.jpg"), picture("scans/5.jpg");
+    EXPECT_EQ(run({"--tree", "--join", "-o", tmp.filePath("clash"), pics.filePath("scans")}), 2);
+    EXPECT_TRUE(errors.contains("would both make")) << errors.toStdString();
 }
