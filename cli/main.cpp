@@ -297,7 +297,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption shard(QStringLiteral("shard"),
                                    QStringLiteral("With --tree: only share K of N of the PDFs (by a hash of their path), "
                                                   "for N runs side by side; auto: a Slurm job array's task, auto/N: "
-                                                  "a Kubernetes indexed Job's."),
+                                                  "share SLURM_ARRAY_TASK_ID, or JOB_COMPLETION_INDEX + 1, of N."),
                                    QStringLiteral("K/N"));
     const QCommandLineOption reportTo(QStringLiteral("report"),
                                     QStringLiteral("With --tree: a JSON line for each PDF (made, kept or failed, and why) "
