@@ -324,31 +324,221 @@ void setUp(ErrorManager* err, std::jmp_buf* jump, bool warningsAreErrors) {
     err->message[0] = 0;
 }
 
-JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info) {
+namespace {
+
+// What a JPEG file's marker segments say, read one segment at a time: each step returns Ok to go
+// on, or why the file is refused.
+class JpegStructure {
+public:
+    // A start-of-frame segment (SOFn): the picture's size, components and coding.
+    JpegStatus frame(unsigned marker, const std::uint8_t* seg, std::size_t segLen) {
+        if (m_sawFrame) return JpegStatus::Corrupt;
+        m_sawFrame = true;
+        if (segLen < 6) return JpegStatus::Corrupt;
+        const unsigned precision = seg[0];
+        out.height = int(be16(seg + 1));
+        out.width = int(be16(seg + 3));
+        out.components = seg[5];
+        if (out.components < 1 || out.components > 4 || out.components == 2 || segLen != 6 + 3 * std::size_t(out.components))
+            return JpegStatus::Corrupt;
+        if (out.width == 0 || out.height == 0) return JpegStatus::Unsupported;
+        switch (marker) {
+            case 0xC0:
+            case 0xC1:
+                break;
+            case 0xC2:
+                out.progressive = true;
+                break;
+            case 0xC9:
+                out.arithmetic = true;
+                m_huffman = false;
+                break;
+            case 0xCA:
+                out.arithmetic = out.progressive = true;
+                m_huffman = false;
+                break;
+            default:  // lossless and hierarchical processes
+                return JpegStatus::Unsupported;
+        }
+        if (precision != 8) return JpegStatus::Unsupported;
+        if (std::uint64_t(out.width) * std::uint64_t(out.height) > maxJpegPixels) return JpegStatus::TooLarge;
+        for (int c = 0; c < out.components; ++c) {
+            const std::uint8_t* comp = seg + 6 + 3 * c;
+            const unsigned h = comp[1] >> 4, v = comp[1] & 15;
+            if (h < 1 || h > 4 || v < 1 || v > 4 || comp[2] > 3) return JpegStatus::Corrupt;
+            m_componentIds[c] = comp[0];
+            m_componentQuant[c] = comp[2];
+            m_sampling[c][0] = h, m_sampling[c][1] = v;
+            m_samplingMost[0] = std::max(m_samplingMost[0], h), m_samplingMost[1] = std::max(m_samplingMost[1], v);
+        }
+        return JpegStatus::Ok;
+    }
+
+    // DHT: one or more Huffman tables.
+    JpegStatus huffmanTables(const std::uint8_t* seg, std::size_t segLen) {
+        for (std::size_t at = 0; at < segLen;) {
+            if (at + 17 > segLen) return JpegStatus::Corrupt;
+            const unsigned cls = seg[at] >> 4, id = seg[at] & 15;
+            if (cls > 1 || id > 3) return JpegStatus::Corrupt;
+            std::size_t symbols = 0;
+            for (int i = 1; i <= 16; ++i) symbols += seg[at + i];
+            if (symbols > 256 || at + 17 + symbols > segLen) return JpegStatus::Corrupt;
+            (cls == 0 ? m_dcDefined : m_acDefined) |= 1u << id;
+            at += 17 + symbols;
+        }
+        return JpegStatus::Ok;
+    }
+
+    // DQT: one or more quantisation tables.
+    JpegStatus quantisationTables(const std::uint8_t* seg, std::size_t segLen) {
+        for (std::size_t at = 0; at < segLen;) {
+            const unsigned precision = seg[at] >> 4, id = seg[at] & 15;
+            if (precision > 1 || id > 3) return JpegStatus::Corrupt;
+            const std::size_t tableLen = 1 + (precision ? 128 : 64);
+            if (at + tableLen > segLen) return JpegStatus::Corrupt;
+            m_quantDefined |= 1u << id;
+            at += tableLen;
+        }
+        return JpegStatus::Ok;
+    }
+
+    // DRI.
+    JpegStatus restartInterval(const std::uint8_t* seg, std::size_t segLen) {
+        if (segLen < 2) return JpegStatus::Corrupt;
+        m_restartInterval = be16(seg);
+        return JpegStatus::Ok;
+    }
+
+    // SOS: the scan's components and tables, then its entropy-coded data, which runs from `at` to
+    // the next marker other than a restart marker; `at` is left there.
+    JpegStatus scan(const std::uint8_t* data, std::size_t size, std::size_t markerAt, const std::uint8_t* seg,
+                    std::size_t segLen, std::size_t& at) {
+        if (!m_sawFrame || segLen < 1) return JpegStatus::Corrupt;
+        if (++m_scans > maxJpegScans) return JpegStatus::Unsupported;
+        std::uint64_t mcus = 0;
+        if (const JpegStatus status = scanHeader(markerAt, seg, segLen, &mcus); status != JpegStatus::Ok) return status;
+        m_sawScan = true;
+        std::size_t restarts = 0;
+        for (;;) {
+            at = nextFF(data, at, size);
+            if (at + 1 >= size) return JpegStatus::Truncated;
+            const unsigned b = data[at + 1];
+            if (b == 0x00 || (b >= 0xD0 && b <= 0xD7)) {
+                restarts += b != 0x00;
+                at += 2;
+            } else if (b == 0xFF) {
+                at += 1;
+            } else {
+                break;
+            }
+        }
+        // With restart markers, a scan cut short shows: a file cut and given its end-of-image
+        // marker again (its lower part would be grey) is refused. A first progressive scan is
+        // whole too.
+        if (m_restartInterval > 0 && mcus > 0 && (!out.progressive || m_scans == 1) &&
+            restarts + 1 < (mcus + m_restartInterval - 1) / m_restartInterval)
+            return JpegStatus::DataMissing;
+        return JpegStatus::Ok;
+    }
+
+    // APPn segments before the first scan: JFIF's density, EXIF's orientation and density,
+    // Adobe's colour transform. (Decoders read what describes the picture before the first scan
+    // only.)
+    void application(unsigned marker, const std::uint8_t* seg, std::size_t segLen) {
+        if (m_sawScan) return;
+        if (marker == 0xE0 && segLen >= 12 && std::memcmp(seg, "JFIF\0", 5) == 0) {
+            out.hasJfif = true;
+            m_jfifUnits = seg[7];
+            m_jfifX = be16(seg + 8);
+            m_jfifY = be16(seg + 10);
+        } else if (marker == 0xE1) {
+            parseExif(seg, segLen, &out, &m_exifX, &m_exifY, &m_exifUnit);
+        } else if (marker == 0xEE && segLen >= 12 && std::memcmp(seg, "Adobe", 5) == 0) {
+            out.hasAdobe = true;
+            out.adobeTransform = seg[11];
+        }
+    }
+
+    // The density in dots per inch: JFIF's when usable, else EXIF's.
+    void settleDensity() {
+        const auto take = [&](double x, double y) {
+            if (!saneDensity(x, y)) return false;
+            out.xDpi = x, out.yDpi = y;
+            return true;
+        };
+        if (m_jfifUnits == 1 && take(m_jfifX, m_jfifY)) return;
+        if (m_jfifUnits == 2 && take(m_jfifX * 2.54, m_jfifY * 2.54)) return;
+        if (m_exifUnit == 2 && take(m_exifX, m_exifY)) return;
+        if (m_exifUnit == 3) take(m_exifX * 2.54, m_exifY * 2.54);
+    }
+
+    bool sawFrame() const { return m_sawFrame; }
+    bool sawScan() const { return m_sawScan; }
+
     JpegInfo out;
-    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8 || data[2] != 0xFF)
-        return JpegStatus::NotJpeg;
 
-    bool sawFrame = false, sawScan = false, huffman = true;
-    int scans = 0;
-    unsigned quantDefined = 0, dcDefined = 0, acDefined = 0;
-    int componentIds[4] = {-1, -1, -1, -1};
-    int componentQuant[4] = {0, 0, 0, 0};
-    unsigned sampling[4][2] = {}, samplingMost[2] = {1, 1};  // horizontal, vertical
-    std::size_t restartInterval = 0;
-    double jfifX = 0, jfifY = 0, exifX = 0, exifY = 0;
-    int jfifUnits = 0, exifUnit = 2;
+private:
+    // The scan's components, each with its tables defined; the MCUs of the scan (of every
+    // component at once, or of the one component alone) in *mcus.
+    JpegStatus scanHeader(std::size_t markerAt, const std::uint8_t* seg, std::size_t segLen, std::uint64_t* mcus) {
+        const auto blocks = [](std::uint64_t extent, unsigned part, unsigned whole) {
+            return (extent * part + 8 * whole - 1) / (8 * whole);
+        };
+        const unsigned ns = seg[0];
+        if (ns < 1 || ns > 4 || segLen != 4 + 2 * std::size_t(ns)) return JpegStatus::Corrupt;
+        for (unsigned s = 0; s < ns; ++s) {
+            const int id = seg[1 + 2 * s];
+            const unsigned dc = seg[2 + 2 * s] >> 4, ac = seg[2 + 2 * s] & 15;
+            int index = -1;
+            for (int c = 0; c < out.components; ++c)
+                if (m_componentIds[c] == id) index = c;
+            if (index < 0) return JpegStatus::Corrupt;
+            if (!(m_quantDefined & (1u << m_componentQuant[index]))) return JpegStatus::Corrupt;
+            if (ns == 1)
+                *mcus = blocks(out.width, m_sampling[index][0], m_samplingMost[0]) *
+                        blocks(out.height, m_sampling[index][1], m_samplingMost[1]);
+            else
+                *mcus = blocks(out.width, 1, m_samplingMost[0]) * blocks(out.height, 1, m_samplingMost[1]);
+            if (!m_huffman) continue;
+            const unsigned ss = seg[1 + 2 * ns], se = seg[2 + 2 * ns];
+            const bool needsDc = ss == 0, needsAc = se > 0;
+            if (dc > 3 || ac > 3) return JpegStatus::Corrupt;
+            // Motion-JPEG frames (webcam and IP camera stills) carry no Huffman tables and mean
+            // the standard ones: a baseline file without any table gets them.
+            if (m_dcDefined == 0 && m_acDefined == 0 && !out.progressive && !m_sawScan && dc <= 1 && ac <= 1) {
+                out.standardTablesAt = markerAt;
+                continue;
+            }
+            if (needsDc && !(m_dcDefined & (1u << dc)) && !out.progressive) return JpegStatus::Corrupt;
+            if (needsAc && !(m_acDefined & (1u << ac))) return JpegStatus::Corrupt;
+        }
+        return JpegStatus::Ok;
+    }
 
-    std::size_t pos = 2;
-    for (;;) {
+    bool m_sawFrame = false, m_sawScan = false, m_huffman = true;
+    int m_scans = 0;
+    unsigned m_quantDefined = 0, m_dcDefined = 0, m_acDefined = 0;
+    int m_componentIds[4] = {-1, -1, -1, -1};
+    int m_componentQuant[4] = {0, 0, 0, 0};
+    unsigned m_sampling[4][2] = {}, m_samplingMost[2] = {1, 1};  // horizontal, vertical
+    std::size_t m_restartInterval = 0;
+    double m_jfifX = 0, m_jfifY = 0, m_exifX = 0, m_exifY = 0;
+    int m_jfifUnits = 0, m_exifUnit = 2;
+};
+
+}  // namespace
+
+JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info) {
+    if (size < 4 || data[0] != 0xFF || data[1] != 0xD8 || data[2] != 0xFF) return JpegStatus::NotJpeg;
+    JpegStructure jpeg;
+    for (std::size_t pos = 2;;) {
         // Between segments only markers belong; skip stray bytes as decoders do.
         while (pos < size && data[pos] != 0xFF) ++pos;
         while (pos < size && data[pos] == 0xFF) ++pos;
         if (pos >= size) return JpegStatus::Truncated;
         const unsigned marker = data[pos++];
-
         if (marker == 0xD9) {  // end of image
-            if (!sawScan) return JpegStatus::Corrupt;
+            if (!jpeg.sawScan()) return JpegStatus::Corrupt;
             break;
         }
         if (marker == 0xD8 || marker == 0x00) return JpegStatus::Corrupt;
@@ -359,184 +549,37 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
         if (length < 2) return JpegStatus::Corrupt;
         if (pos + length > size) return JpegStatus::Truncated;
         const std::uint8_t* seg = data + pos + 2;
-        const std::size_t segLen = length - 2;
-        const std::size_t next = pos + length;
-
+        const std::size_t segLen = length - 2, markerAt = pos - 2;
+        pos += length;
+        JpegStatus status = JpegStatus::Ok;
         if (marker == 0xF7) return JpegStatus::Unsupported;  // a JPEG-LS frame
-        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-            marker != 0xCC) {  // start of frame
-            if (sawFrame) return JpegStatus::Corrupt;
-            sawFrame = true;
-            if (segLen < 6) return JpegStatus::Corrupt;
-            const unsigned precision = seg[0];
-            out.height = int(be16(seg + 1));
-            out.width = int(be16(seg + 3));
-            out.components = seg[5];
-            if (out.components < 1 || out.components > 4 || out.components == 2 ||
-                segLen != 6 + 3 * std::size_t(out.components))
-                return JpegStatus::Corrupt;
-            if (out.width == 0 || out.height == 0) return JpegStatus::Unsupported;
-            switch (marker) {
-                case 0xC0:
-                case 0xC1:
-                    break;
-                case 0xC2:
-                    out.progressive = true;
-                    break;
-                case 0xC9:
-                    out.arithmetic = true;
-                    huffman = false;
-                    break;
-                case 0xCA:
-                    out.arithmetic = out.progressive = true;
-                    huffman = false;
-                    break;
-                default:  // lossless and hierarchical processes
-                    return JpegStatus::Unsupported;
-            }
-            if (precision != 8) return JpegStatus::Unsupported;
-            if (std::uint64_t(out.width) * std::uint64_t(out.height) > maxJpegPixels)
-                return JpegStatus::TooLarge;
-            for (int c = 0; c < out.components; ++c) {
-                const std::uint8_t* comp = seg + 6 + 3 * c;
-                const unsigned h = comp[1] >> 4, v = comp[1] & 15;
-                if (h < 1 || h > 4 || v < 1 || v > 4 || comp[2] > 3) return JpegStatus::Corrupt;
-                componentIds[c] = comp[0];
-                componentQuant[c] = comp[2];
-                sampling[c][0] = h, sampling[c][1] = v;
-                samplingMost[0] = std::max(samplingMost[0], h), samplingMost[1] = std::max(samplingMost[1], v);
-            }
-        } else if (marker == 0xC4) {  // Huffman tables
-            std::size_t at = 0;
-            while (at < segLen) {
-                if (at + 17 > segLen) return JpegStatus::Corrupt;
-                const unsigned cls = seg[at] >> 4, id = seg[at] & 15;
-                if (cls > 1 || id > 3) return JpegStatus::Corrupt;
-                std::size_t symbols = 0;
-                for (int i = 1; i <= 16; ++i) symbols += seg[at + i];
-                if (symbols > 256 || at + 17 + symbols > segLen) return JpegStatus::Corrupt;
-                (cls == 0 ? dcDefined : acDefined) |= 1u << id;
-                at += 17 + symbols;
-            }
-        } else if (marker == 0xDB) {  // quantisation tables
-            std::size_t at = 0;
-            while (at < segLen) {
-                const unsigned precision = seg[at] >> 4, id = seg[at] & 15;
-                if (precision > 1 || id > 3) return JpegStatus::Corrupt;
-                const std::size_t tableLen = 1 + (precision ? 128 : 64);
-                if (at + tableLen > segLen) return JpegStatus::Corrupt;
-                quantDefined |= 1u << id;
-                at += tableLen;
-            }
-        } else if (marker == 0xDD) {  // restart interval
-            if (segLen < 2) return JpegStatus::Corrupt;
-            restartInterval = be16(seg);
-        } else if (marker == 0xDA) {  // start of scan
-            if (!sawFrame || segLen < 1) return JpegStatus::Corrupt;
-            // The MCUs of the scan: of every component at once, or of the one component alone.
-            std::uint64_t mcus = 0;
-            const auto blocks = [](std::uint64_t extent, unsigned part, unsigned whole) {
-                return (extent * part + 8 * whole - 1) / (8 * whole);
-            };
-            if (++scans > maxJpegScans) return JpegStatus::Unsupported;
-            const unsigned ns = seg[0];
-            if (ns < 1 || ns > 4 || segLen != 4 + 2 * std::size_t(ns)) return JpegStatus::Corrupt;
-            for (unsigned s = 0; s < ns; ++s) {
-                const int id = seg[1 + 2 * s];
-                const unsigned dc = seg[2 + 2 * s] >> 4, ac = seg[2 + 2 * s] & 15;
-                int index = -1;
-                for (int c = 0; c < out.components; ++c)
-                    if (componentIds[c] == id) index = c;
-                if (index < 0) return JpegStatus::Corrupt;
-                if (!(quantDefined & (1u << componentQuant[index]))) return JpegStatus::Corrupt;
-                if (ns == 1)
-                    mcus = blocks(out.width, sampling[index][0], samplingMost[0]) *
-                           blocks(out.height, sampling[index][1], samplingMost[1]);
-                else
-                    mcus = blocks(out.width, 1, samplingMost[0]) * blocks(out.height, 1, samplingMost[1]);
-                if (huffman) {
-                    const unsigned ss = seg[1 + 2 * ns], se = seg[2 + 2 * ns];
-                    const bool needsDc = ss == 0, needsAc = se > 0;
-                    if (dc > 3 || ac > 3) return JpegStatus::Corrupt;
-                    // Motion-JPEG frames (webcam and IP camera stills) carry no Huffman tables
-                    // and mean the standard ones: a baseline file without any table gets them.
-                    const bool standard = dcDefined == 0 && acDefined == 0 && !out.progressive &&
-                                          !sawScan && dc <= 1 && ac <= 1;
-                    if (standard) {
-                        out.standardTablesAt = pos - 2;  // before this scan's marker
-                        continue;
-                    }
-                    if (needsDc && !(dcDefined & (1u << dc)) && !out.progressive)
-                        return JpegStatus::Corrupt;
-                    if (needsAc && !(acDefined & (1u << ac))) return JpegStatus::Corrupt;
-                }
-            }
-            sawScan = true;
-            // The entropy-coded data runs to the next marker other than a restart marker.
-            std::size_t at = next, restarts = 0;
-            for (;;) {
-                at = nextFF(data, at, size);
-                if (at + 1 >= size) return JpegStatus::Truncated;
-                const unsigned b = data[at + 1];
-                if (b == 0x00 || (b >= 0xD0 && b <= 0xD7)) {
-                    restarts += b != 0x00;
-                    at += 2;
-                } else if (b == 0xFF) {
-                    at += 1;
-                } else {
-                    break;
-                }
-            }
-            // With restart markers, a scan cut short shows: a file cut and given its end-of-image
-            // marker again (its lower part would be grey) is refused. A first progressive scan
-            // is whole too.
-            if (restartInterval > 0 && mcus > 0 && (!out.progressive || scans == 1) &&
-                restarts + 1 < (mcus + restartInterval - 1) / restartInterval)
-                return JpegStatus::DataMissing;
-            pos = at;
-            continue;
-        } else if (sawScan) {
-            // Decoders read what describes the picture before the first scan only.
-        } else if (marker == 0xE0 && segLen >= 12 && std::memcmp(seg, "JFIF\0", 5) == 0) {
-            out.hasJfif = true;
-            jfifUnits = seg[7];
-            jfifX = be16(seg + 8);
-            jfifY = be16(seg + 10);
-        } else if (marker == 0xE1) {
-            parseExif(seg, segLen, &out, &exifX, &exifY, &exifUnit);
-        } else if (marker == 0xEE && segLen >= 12 && std::memcmp(seg, "Adobe", 5) == 0) {
-            out.hasAdobe = true;
-            out.adobeTransform = seg[11];
-        }
-        pos = next;
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            status = jpeg.frame(marker, seg, segLen);
+        else if (marker == 0xC4)
+            status = jpeg.huffmanTables(seg, segLen);
+        else if (marker == 0xDB)
+            status = jpeg.quantisationTables(seg, segLen);
+        else if (marker == 0xDD)
+            status = jpeg.restartInterval(seg, segLen);
+        else if (marker == 0xDA)
+            status = jpeg.scan(data, size, markerAt, seg, segLen, pos);
+        else
+            jpeg.application(marker, seg, segLen);
+        if (status != JpegStatus::Ok) return status;
     }
-    if (!sawFrame) return JpegStatus::Corrupt;
+    if (!jpeg.sawFrame()) return JpegStatus::Corrupt;
 
     // What the structure cannot vouch for (table and sampling consistency, as the decoder
     // sees them) is left to the JPEG library's own header check.
     J_COLOR_SPACE space = JCS_UNKNOWN;
     if (!readHeaders(data, size, &space)) return JpegStatus::Corrupt;
-    out.rgbColorSpace = out.components == 3 && space == JCS_RGB;
+    jpeg.out.rgbColorSpace = jpeg.out.components == 3 && space == JCS_RGB;
     // An arithmetic-coded file is re-encoded when it is printed: that must work now. Decoding
     // alone does not tell: the encoder refuses coefficients out of its range, and quantisation
     // tables redefined between scans.
-    if (out.arithmetic && !transcode(std::make_unique<Transcoding>().get(), data, size))
-        return JpegStatus::Corrupt;
-
-    if (jfifUnits == 1 && saneDensity(jfifX, jfifY)) {
-        out.xDpi = jfifX;
-        out.yDpi = jfifY;
-    } else if (jfifUnits == 2 && saneDensity(jfifX * 2.54, jfifY * 2.54)) {
-        out.xDpi = jfifX * 2.54;
-        out.yDpi = jfifY * 2.54;
-    } else if (exifUnit == 2 && saneDensity(exifX, exifY)) {
-        out.xDpi = exifX;
-        out.yDpi = exifY;
-    } else if (exifUnit == 3 && saneDensity(exifX * 2.54, exifY * 2.54)) {
-        out.xDpi = exifX * 2.54;
-        out.yDpi = exifY * 2.54;
-    }
-    if (info) *info = out;
+    if (jpeg.out.arithmetic && !transcode(std::make_unique<Transcoding>().get(), data, size)) return JpegStatus::Corrupt;
+    jpeg.settleDensity();
+    if (info) *info = jpeg.out;
     return JpegStatus::Ok;
 }
 

@@ -160,6 +160,120 @@ PngStatus checkImageData(const ReadAt& read, const PngInfo& info, std::string* w
 
 }  // namespace
 
+namespace {
+
+// A chunk as the check reads it: where it is, its type, and (for small chunks the picture needs)
+// its contents, its checksum checked.
+struct Chunk {
+    std::size_t at = 0;
+    std::uint32_t length = 0;
+    std::uint8_t type[4] = {};
+    bool critical = false;
+    bool crcOk = false;
+    std::vector<std::uint8_t> body;  // read whole when small and used; the image data is not
+    bool is(const char* name) const { return isType(type, name); }
+    std::string name() const { return std::string(reinterpret_cast<const char*>(type), 4); }
+};
+
+// Reads the chunk at `at`: its length and type checked, and the checksum of each chunk that makes
+// the picture or that the picture uses.
+PngStatus readChunk(std::size_t size, const ReadAt& read, std::size_t at, std::uint8_t* piece, Chunk& chunk,
+                    std::string* why) {
+    if (size - at < 12) return PngStatus::Truncated;
+    std::uint8_t chunkHead[8];
+    if (!read(at, 8, chunkHead)) return PngStatus::Truncated;
+    chunk.at = at;
+    chunk.length = be32(chunkHead);
+    std::memcpy(chunk.type, chunkHead + 4, 4);
+    if (chunk.length > largestChunk) return PngStatus::Corrupt;
+    for (const std::uint8_t c : chunk.type)
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return PngStatus::Corrupt;
+    if (size - at - 12 < chunk.length) return PngStatus::Truncated;
+    chunk.critical = chunk.type[0] >= 'A' && chunk.type[0] <= 'Z';
+    chunk.crcOk = false;
+    chunk.body.clear();
+    if (!chunk.critical && !chunk.is("tRNS") && !chunk.is("pHYs")) return PngStatus::Ok;
+    uLong crc = crc32(0, chunk.type, 4);
+    if (!chunk.is("IDAT") && chunk.length <= 1024) {
+        chunk.body.resize(chunk.length);
+        if (chunk.length > 0 && !read(at + 8, chunk.length, chunk.body.data())) return PngStatus::Truncated;
+        crc = crc32(crc, chunk.body.data(), uInt(chunk.length));
+    } else {
+        for (std::size_t from = 0; from < chunk.length;) {
+            const std::size_t n = std::min<std::size_t>(pieceSize, chunk.length - from);
+            if (!read(at + 8 + from, n, piece)) return PngStatus::Truncated;
+            crc = crc32(crc, piece, uInt(n));
+            from += n;
+        }
+    }
+    std::uint8_t stored[4];
+    if (!read(at + 8 + chunk.length, 4, stored)) return PngStatus::Truncated;
+    chunk.crcOk = std::uint32_t(crc) == be32(stored);
+    if (chunk.critical && !chunk.crcOk) {
+        *why = "its " + chunk.name() + " chunk at byte " + grouped(at) + " fails its checksum";
+        return PngStatus::Corrupt;
+    }
+    return PngStatus::Ok;
+}
+
+// IHDR: the picture's size, samples and interlace.
+PngStatus readHeader(const Chunk& chunk, PngInfo& out, std::string* why) {
+    if (chunk.length != 13) {
+        *why = "its header (IHDR) is not 13 bytes long";
+        return PngStatus::Corrupt;
+    }
+    const std::uint8_t* contents = chunk.body.data();
+    const std::uint32_t w = be32(contents), h = be32(contents + 4);
+    out.bitDepth = contents[8];
+    out.colorType = contents[9];
+    if (w == 0 || h == 0 || w > largestChunk || h > largestChunk) {
+        *why = "its header gives " + std::to_string(w) + " x " + std::to_string(h) + " pixels";
+        return PngStatus::Corrupt;
+    }
+    if (!validDepth(out.colorType, out.bitDepth)) {
+        *why = "its header gives samples of " + std::to_string(out.bitDepth) + " bits in colour type " +
+               std::to_string(out.colorType) + ", which PNG does not have";
+        return PngStatus::Corrupt;
+    }
+    if (contents[10] != 0 || contents[12] > 1) {
+        *why = "its header gives compression method " + std::to_string(contents[10]) + " and interlace method " +
+               std::to_string(contents[12]) + " (PNG has 0, and 0 or 1)";
+        return PngStatus::Corrupt;
+    }
+    if (contents[11] != 0) {  // a filter method of MNG's
+        *why = "filter method " + std::to_string(contents[11]) + ", which only MNG files use";
+        return PngStatus::Unsupported;
+    }
+    if (std::uint64_t(w) * h > maxPngPixels) {
+        *why = std::to_string(w) + " x " + std::to_string(h) + " pixels, more than the " + grouped(maxPngPixels) +
+               " a PNG picture may have";
+        return PngStatus::TooLarge;
+    }
+    out.width = int(w);
+    out.height = int(h);
+    out.interlaced = contents[12] == 1;
+    return PngStatus::Ok;
+}
+
+// tRNS and pHYs before the image data, when whole; a transparency that does not fit the colour
+// type is ignored, as decoders do.
+void readAncillary(const Chunk& chunk, bool havePalette, PngInfo& out) {
+    const std::uint8_t* contents = chunk.body.data();
+    const std::size_t length = chunk.length;
+    if (chunk.is("tRNS")) {
+        const bool fits = out.colorType == 0   ? length == 2
+                          : out.colorType == 2 ? length == 6
+                          : out.colorType == 3 ? havePalette && length <= out.palette.size() / 3
+                                               : false;
+        if (fits) out.transparency.assign(contents, contents + length);
+    } else if (chunk.is("pHYs") && length == 9 && contents[8] == 1) {
+        const double x = be32(contents) * 0.0254, y = be32(contents + 4) * 0.0254;
+        if (x >= 10 && x <= 10000 && y >= 10 && y <= 10000) out.xDpi = x, out.yDpi = y;
+    }
+}
+
+}  // namespace
+
 PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info, std::string* why) {
     std::string unsaid;
     if (!why) why = &unsaid;
@@ -167,102 +281,31 @@ PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info, std::str
     PngInfo out;
     std::uint8_t head[8];
     if (size < 8 || !read(0, 8, head) || std::memcmp(head, signature, 8) != 0) return PngStatus::NotPng;
-    bool haveHeader = false, havePalette = false, ended = false;
+    bool haveHeader = false, havePalette = false;
     int idatRun = 0;  // 0: none yet, 1: in the IDAT chunks, 2: past them
-    std::size_t at = 8;
-    std::vector<std::uint8_t> body;  // the contents of a chunk the check reads
     const std::unique_ptr<std::uint8_t[]> piece(new std::uint8_t[pieceSize]);
-    while (!ended) {
-        if (size - at < 12) return PngStatus::Truncated;
-        std::uint8_t chunkHead[8];
-        if (!read(at, 8, chunkHead)) return PngStatus::Truncated;
-        const std::uint32_t length = be32(chunkHead);
-        const std::uint8_t* type = chunkHead + 4;
-        if (length > largestChunk) return PngStatus::Corrupt;
-        for (int i = 0; i < 4; ++i)
-            if (!((type[i] >= 'A' && type[i] <= 'Z') || (type[i] >= 'a' && type[i] <= 'z')))
-                return PngStatus::Corrupt;
-        if (size - at - 12 < length) return PngStatus::Truncated;
-        const bool critical = type[0] >= 'A' && type[0] <= 'Z';
-        const bool used = isType(type, "tRNS") || isType(type, "pHYs");
-        // The checksum of every chunk that makes the picture or that the picture uses; the
-        // contents of those (but the image data) are small and read whole.
-        bool crcOk = false;
-        body.clear();
-        if (critical || used) {
-            uLong crc = crc32(0, type, 4);
-            if (!isType(type, "IDAT") && length <= 1024) {
-                body.resize(length);
-                if (length > 0 && !read(at + 8, length, body.data())) return PngStatus::Truncated;
-                crc = crc32(crc, body.data(), uInt(length));
-            } else {
-                for (std::size_t from = 0; from < length;) {
-                    const std::size_t n = std::min<std::size_t>(pieceSize, length - from);
-                    if (!read(at + 8 + from, n, piece.get())) return PngStatus::Truncated;
-                    crc = crc32(crc, piece.get(), uInt(n));
-                    from += n;
-                }
-            }
-            std::uint8_t stored[4];
-            if (!read(at + 8 + length, 4, stored)) return PngStatus::Truncated;
-            crcOk = std::uint32_t(crc) == be32(stored);
-        }
-        if (critical && !crcOk) {
-            *why = "its " + std::string(reinterpret_cast<const char*>(type), 4) + " chunk at byte " + grouped(at) +
-                   " fails its checksum";
+    Chunk chunk;
+    for (std::size_t at = 8;; at = chunk.at + 12 + chunk.length) {
+        if (const PngStatus status = readChunk(size, read, at, piece.get(), chunk, why); status != PngStatus::Ok) return status;
+        if (!haveHeader && !chunk.is("IHDR")) {
+            *why = "its first chunk is " + chunk.name() + ", not the header (IHDR)";
             return PngStatus::Corrupt;
         }
-        const std::uint8_t* contents = body.data();
-        const std::size_t next = at + 12 + length;
-
-        const std::string name(reinterpret_cast<const char*>(type), 4);
-        if (!haveHeader && !isType(type, "IHDR")) {
-            *why = "its first chunk is " + name + ", not the header (IHDR)";
-            return PngStatus::Corrupt;
-        }
-        if (idatRun == 1 && !isType(type, "IDAT")) idatRun = 2;
-        if (isType(type, "IHDR")) {
-            if (haveHeader || length != 13) {
-                *why = haveHeader ? "it has a second header (IHDR)" : "its header (IHDR) is not 13 bytes long";
+        if (idatRun == 1 && !chunk.is("IDAT")) idatRun = 2;
+        if (chunk.is("IHDR")) {
+            if (haveHeader) {
+                *why = "it has a second header (IHDR)";
                 return PngStatus::Corrupt;
             }
-            const std::uint32_t w = be32(contents), h = be32(contents + 4);
-            out.bitDepth = contents[8];
-            out.colorType = contents[9];
-            if (w == 0 || h == 0 || w > largestChunk || h > largestChunk) {
-                *why = "its header gives " + std::to_string(w) + " x " + std::to_string(h) + " pixels";
-                return PngStatus::Corrupt;
-            }
-            if (!validDepth(out.colorType, out.bitDepth)) {
-                *why = "its header gives samples of " + std::to_string(out.bitDepth) + " bits in colour type " +
-                       std::to_string(out.colorType) + ", which PNG does not have";
-                return PngStatus::Corrupt;
-            }
-            if (contents[10] != 0 || contents[12] > 1) {
-                *why = "its header gives compression method " + std::to_string(contents[10]) + " and interlace method " +
-                       std::to_string(contents[12]) + " (PNG has 0, and 0 or 1)";
-                return PngStatus::Corrupt;
-            }
-            if (contents[11] != 0) {  // a filter method of MNG's
-                *why = "filter method " + std::to_string(contents[11]) + ", which only MNG files use";
-                return PngStatus::Unsupported;
-            }
-            if (std::uint64_t(w) * h > maxPngPixels) {
-                *why = std::to_string(w) + " x " + std::to_string(h) + " pixels, more than the " + grouped(maxPngPixels) +
-                       " a PNG picture may have";
-                return PngStatus::TooLarge;
-            }
-            out.width = int(w);
-            out.height = int(h);
-            out.interlaced = contents[12] == 1;
+            if (const PngStatus status = readHeader(chunk, out, why); status != PngStatus::Ok) return status;
             haveHeader = true;
-        } else if (isType(type, "PLTE")) {
-            if (havePalette || idatRun > 0 || length == 0 || length % 3 != 0 || length > 768)
-                return PngStatus::Corrupt;
+        } else if (chunk.is("PLTE")) {
+            const std::uint32_t length = chunk.length;
+            if (havePalette || idatRun > 0 || length == 0 || length % 3 != 0 || length > 768) return PngStatus::Corrupt;
             if (out.colorType == 0 || out.colorType == 4) return PngStatus::Corrupt;
-            if (out.colorType == 3) out.palette.assign(contents, contents + length);
+            if (out.colorType == 3) out.palette.assign(chunk.body.begin(), chunk.body.end());
             havePalette = true;
-        } else if (isType(type, "IDAT")) {
+        } else if (chunk.is("IDAT")) {
             if (idatRun == 2) {
                 *why = "its image data is in pieces (IDAT chunks) with other chunks between them";
                 return PngStatus::Corrupt;
@@ -272,28 +315,19 @@ PngStatus checkPng(std::size_t size, const ReadAt& read, PngInfo* info, std::str
                 return PngStatus::Corrupt;
             }
             idatRun = 1;
-            out.imageData.push_back({at + 8, length});
-        } else if (isType(type, "IEND")) {
+            out.imageData.push_back({at + 8, chunk.length});
+        } else if (chunk.is("IEND")) {
             if (idatRun == 0) {
                 *why = "it ends (IEND) before any image data (IDAT)";
                 return PngStatus::Corrupt;
             }
-            ended = true;
-        } else if (critical) {
-            *why = "its chunk " + std::string(reinterpret_cast<const char*>(type), 4) +
-                   " must be understood to show the picture, and is of no kind PNG defines";
+            break;
+        } else if (chunk.critical) {
+            *why = "its chunk " + chunk.name() + " must be understood to show the picture, and is of no kind PNG defines";
             return PngStatus::Unsupported;
-        } else if (crcOk && idatRun == 0 && isType(type, "tRNS")) {
-            const bool fits = out.colorType == 0   ? length == 2
-                              : out.colorType == 2 ? length == 6
-                              : out.colorType == 3 ? havePalette && length <= out.palette.size() / 3
-                                                   : false;
-            if (fits) out.transparency.assign(contents, contents + length);  // else ignored, as decoders do
-        } else if (crcOk && idatRun == 0 && isType(type, "pHYs") && length == 9 && contents[8] == 1) {
-            const double x = be32(contents) * 0.0254, y = be32(contents + 4) * 0.0254;
-            if (x >= 10 && x <= 10000 && y >= 10 && y <= 10000) out.xDpi = x, out.yDpi = y;
+        } else if (chunk.crcOk && idatRun == 0) {
+            readAncillary(chunk, havePalette, out);
         }
-        at = next;
     }
     const PngStatus image = checkImageData(read, out, why);
     if (image != PngStatus::Ok) return image;

@@ -100,26 +100,31 @@ std::shared_ptr<const std::vector<std::uint8_t>> systemProfile(const ArchiveProf
     return std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
 }
 
-void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, const std::vector<Page>& pages,
-                      const ArchiveProfiles& profiles) {
-    const std::string producer = std::string("Tenbrook PDF Writer ") + pictolio::config::version;
-    const std::string creator = job.documentName.empty() ? "Pictolio" : job.documentName;
-    const DocumentDetails& details = job.details;
-    const bool archival = details.pdfa;
-    const bool fixedTime = details.date >= 0 || std::getenv("SOURCE_DATE_EPOCH");
-    const auto [pdfDate, xmpDate] = datesOf(documentTime(details), fixedTime);
-    QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
-    info.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(title));
-    if (!details.author.empty()) info.replaceKey("/Author", QPDFObjectHandle::newUnicodeString(details.author));
-    if (!details.subject.empty()) info.replaceKey("/Subject", QPDFObjectHandle::newUnicodeString(details.subject));
-    if (!details.keywords.empty()) info.replaceKey("/Keywords", QPDFObjectHandle::newUnicodeString(details.keywords));
-    info.replaceKey("/Creator", QPDFObjectHandle::newUnicodeString(creator));
-    info.replaceKey("/Producer", QPDFObjectHandle::newUnicodeString(producer));
-    info.replaceKey("/CreationDate", QPDFObjectHandle::newString(pdfDate));
-    info.replaceKey("/ModDate", QPDFObjectHandle::newString(pdfDate));
-    if (!details.madeFrom.empty()) info.replaceKey(madeFromKey, QPDFObjectHandle::newString(details.madeFrom));
-    pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(info));
+namespace {
 
+// What the document says of itself, as every reader shows it.
+struct Details {
+    const DocumentDetails& given;
+    std::string title, creator, producer, pdfDate, xmpDate;
+};
+
+void writeInfo(QPDF& pdf, const Details& d) {
+    QPDFObjectHandle info = QPDFObjectHandle::newDictionary();
+    info.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(d.title));
+    if (!d.given.author.empty()) info.replaceKey("/Author", QPDFObjectHandle::newUnicodeString(d.given.author));
+    if (!d.given.subject.empty()) info.replaceKey("/Subject", QPDFObjectHandle::newUnicodeString(d.given.subject));
+    if (!d.given.keywords.empty()) info.replaceKey("/Keywords", QPDFObjectHandle::newUnicodeString(d.given.keywords));
+    info.replaceKey("/Creator", QPDFObjectHandle::newUnicodeString(d.creator));
+    info.replaceKey("/Producer", QPDFObjectHandle::newUnicodeString(d.producer));
+    info.replaceKey("/CreationDate", QPDFObjectHandle::newString(d.pdfDate));
+    info.replaceKey("/ModDate", QPDFObjectHandle::newString(d.pdfDate));
+    if (!d.given.madeFrom.empty()) info.replaceKey(madeFromKey, QPDFObjectHandle::newString(d.given.madeFrom));
+    pdf.getTrailer().replaceKey("/Info", pdf.makeIndirectObject(info));
+}
+
+// The same details as XMP metadata, which PDF/A asks for and archives read.
+void writeMetadata(QPDF& pdf, const Details& d) {
+    const DocumentDetails& given = d.given;
     const std::string xmp =
         "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
         "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
@@ -128,22 +133,22 @@ void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, 
         "    xmlns:dc=\"http://purl.org/dc/elements/1.1/\"\n"
         "    xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
         "    xmlns:pdf=\"http://ns.adobe.com/pdf/1.3/\"" +
-        std::string(archival ? "\n    xmlns:pdfaid=\"http://www.aiim.org/pdfa/ns/id/\">\n"
-                               "   <pdfaid:part>2</pdfaid:part>\n"
-                               "   <pdfaid:conformance>B</pdfaid:conformance>\n"
-                             : ">\n") +
-        "   <dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">" + xmlEscaped(title) + "</rdf:li></rdf:Alt></dc:title>\n"
+        std::string(given.pdfa ? "\n    xmlns:pdfaid=\"http://www.aiim.org/pdfa/ns/id/\">\n"
+                                 "   <pdfaid:part>2</pdfaid:part>\n"
+                                 "   <pdfaid:conformance>B</pdfaid:conformance>\n"
+                               : ">\n") +
+        "   <dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">" + xmlEscaped(d.title) + "</rdf:li></rdf:Alt></dc:title>\n"
         "   <dc:format>application/pdf</dc:format>\n" +
-        (details.author.empty() ? std::string()
-                                : "   <dc:creator><rdf:Seq><rdf:li>" + xmlEscaped(details.author) + "</rdf:li></rdf:Seq></dc:creator>\n") +
-        (details.subject.empty() ? std::string()
-                                 : "   <dc:description><rdf:Alt><rdf:li xml:lang=\"x-default\">" + xmlEscaped(details.subject) +
-                                       "</rdf:li></rdf:Alt></dc:description>\n") +
-        (details.keywords.empty() ? std::string() : "   <pdf:Keywords>" + xmlEscaped(details.keywords) + "</pdf:Keywords>\n") +
-        "   <xmp:CreatorTool>" + xmlEscaped(creator) + "</xmp:CreatorTool>\n"
-        "   <xmp:CreateDate>" + xmpDate + "</xmp:CreateDate>\n"
-        "   <xmp:ModifyDate>" + xmpDate + "</xmp:ModifyDate>\n"
-        "   <pdf:Producer>" + xmlEscaped(producer) + "</pdf:Producer>\n"
+        (given.author.empty() ? std::string()
+                              : "   <dc:creator><rdf:Seq><rdf:li>" + xmlEscaped(given.author) + "</rdf:li></rdf:Seq></dc:creator>\n") +
+        (given.subject.empty() ? std::string()
+                               : "   <dc:description><rdf:Alt><rdf:li xml:lang=\"x-default\">" + xmlEscaped(given.subject) +
+                                     "</rdf:li></rdf:Alt></dc:description>\n") +
+        (given.keywords.empty() ? std::string() : "   <pdf:Keywords>" + xmlEscaped(given.keywords) + "</pdf:Keywords>\n") +
+        "   <xmp:CreatorTool>" + xmlEscaped(d.creator) + "</xmp:CreatorTool>\n"
+        "   <xmp:CreateDate>" + d.xmpDate + "</xmp:CreateDate>\n"
+        "   <xmp:ModifyDate>" + d.xmpDate + "</xmp:ModifyDate>\n"
+        "   <pdf:Producer>" + xmlEscaped(d.producer) + "</pdf:Producer>\n"
         "  </rdf:Description>\n"
         " </rdf:RDF>\n"
         "</x:xmpmeta>\n"
@@ -151,24 +156,29 @@ void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, 
     QPDFObjectHandle metadata = QPDFObjectHandle::newStream(&pdf, xmp);
     metadata.getDict().replaceKey("/Type", QPDFObjectHandle::newName("/Metadata"));
     metadata.getDict().replaceKey("/Subtype", QPDFObjectHandle::newName("/XML"));
-    QPDFObjectHandle root = pdf.getRoot();
-    root.replaceKey("/Metadata", metadata);
-    if (archival) {
-        // Colours in DeviceRGB and DeviceGray are taken as sRGB.
-        const auto profile = systemProfile(profiles, false);
-        QPDFObjectHandle destination = QPDFObjectHandle::newStream(
-            &pdf, imaging::deflatedWhole(profile->data(), profile->size(), "a colour profile"));
-        destination.getDict().replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
-        destination.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(3));
-        QPDFObjectHandle intent = QPDFObjectHandle::parse(
-            "<< /Type /OutputIntent /S /GTS_PDFA1 /OutputConditionIdentifier (sRGB IEC61966-2.1) "
-            "/RegistryName (http://www.color.org) /Info (sRGB IEC61966-2.1) >>");
-        intent.replaceKey("/DestOutputProfile", destination);
-        root.replaceKey("/OutputIntents", QPDFObjectHandle::newArray({pdf.makeIndirectObject(intent)}));
-    }
+    pdf.getRoot().replaceKey("/Metadata", metadata);
+}
 
+// PDF/A's output intent: colours in DeviceRGB and DeviceGray are taken as sRGB.
+void writeOutputIntent(QPDF& pdf, const ArchiveProfiles& profiles) {
+    const auto profile = systemProfile(profiles, false);
+    QPDFObjectHandle destination =
+        QPDFObjectHandle::newStream(&pdf, imaging::deflatedWhole(profile->data(), profile->size(), "a colour profile"));
+    destination.getDict().replaceKey("/Filter", QPDFObjectHandle::newName("/FlateDecode"));
+    destination.getDict().replaceKey("/N", QPDFObjectHandle::newInteger(3));
+    QPDFObjectHandle intent = QPDFObjectHandle::parse(
+        "<< /Type /OutputIntent /S /GTS_PDFA1 /OutputConditionIdentifier (sRGB IEC61966-2.1) "
+        "/RegistryName (http://www.color.org) /Info (sRGB IEC61966-2.1) >>");
+    intent.replaceKey("/DestOutputProfile", destination);
+    pdf.getRoot().replaceKey("/OutputIntents", QPDFObjectHandle::newArray({pdf.makeIndirectObject(intent)}));
+}
+
+// Opened at the first page, whole; with several pages, a bookmark for each (its picture's title,
+// or "Page N"), shown beside them.
+void writeOutline(QPDF& pdf, const std::vector<Page>& pages) {
     const std::vector<QPDFObjectHandle> pageObjects = pdf.getAllPages();
     if (pageObjects.empty()) return;
+    QPDFObjectHandle root = pdf.getRoot();
     root.replaceKey("/OpenAction", QPDFObjectHandle::parse("[null /Fit]"));
     root.getKey("/OpenAction").setArrayItem(0, pageObjects.front());
     if (pageObjects.size() < 2) return;
@@ -177,7 +187,7 @@ void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, 
     std::vector<QPDFObjectHandle> items;
     for (std::size_t i = 0; i < pageObjects.size(); ++i) {
         QPDFObjectHandle item = pdf.makeIndirectObject(QPDFObjectHandle::newDictionary());
-        const std::string name = pages[i].title.empty() ? "Page " + std::to_string(i + 1) : pages[i].title;
+        const std::string name = i >= pages.size() || pages[i].title.empty() ? "Page " + std::to_string(i + 1) : pages[i].title;
         item.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(name));
         item.replaceKey("/Parent", outlines);
         QPDFObjectHandle dest = QPDFObjectHandle::parse("[null /Fit]");
@@ -196,6 +206,20 @@ void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, 
     root.replaceKey("/PageMode", QPDFObjectHandle::newName("/UseOutlines"));
 }
 
+}  // namespace
+
+void describeDocument(QPDF& pdf, const PrintJob& job, const std::string& title, const std::vector<Page>& pages,
+                      const ArchiveProfiles& profiles) {
+    const DocumentDetails& given = job.details;
+    const bool fixedTime = given.date >= 0 || std::getenv("SOURCE_DATE_EPOCH");
+    const auto [pdfDate, xmpDate] = datesOf(documentTime(given), fixedTime);
+    const Details details{given, title, job.documentName.empty() ? "Pictolio" : job.documentName,
+                          std::string("Tenbrook PDF Writer ") + pictolio::config::version, pdfDate, xmpDate};
+    writeInfo(pdf, details);
+    writeMetadata(pdf, details);
+    if (given.pdfa) writeOutputIntent(pdf, profiles);
+    writeOutline(pdf, pages);
+}
 
 std::string madeFromOf(const std::string& path) {
     try {
