@@ -3,7 +3,6 @@
 
 #include <sys/resource.h>
 
-#include <QCollator>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,6 +17,7 @@
 
 #include "cli/outputfiles.h"
 #include "convert/conversion.h"
+#include "filelist/naturalorder.h"
 #include "pdffile/documentinfo.h"
 #include "pictures/picture.h"
 
@@ -32,13 +32,9 @@ std::optional<int> environmentNumber(const char* name) {
     return ok ? std::optional<int>(n) : std::nullopt;
 }
 
-// Names in natural order (p1, p2, p10; letter case aside), as a file manager shows them.
-void naturalSort(QStringList& names) {
-    QCollator collator(QLocale(QLocale::English));
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(names.begin(), names.end(), [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
-}
+// Names in natural order, the same on every machine whatever its language: a job's pictures, and
+// so what its PDF is made from, do not depend on the node.
+void naturalSort(QStringList& names) { names = NaturalOrder(QLocale(QLocale::English)).sorted(names); }
 
 void addJobs(const QDir& top, const QString& folder, const QString& outputRoot, bool joined, std::vector<ArchiveJob>& jobs) {
     const QDir dir(folder);
