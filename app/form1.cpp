@@ -75,6 +75,23 @@ Form1::Form1(Services services, AppConfig config, QWidget* parent)
 Form1::~Form1() = default;
 
 void Form1::buildControls() {
+    placeControls();
+    connectControls();
+    addMenuActions();
+    // Pointer feedback: every move over these controls.
+    setMouseTracking(true);
+    installEventFilter(this);
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6,
+             PushButton7, PushButton8, PushButton9, Frame1, Frame2, Frame3, Frame5, Option1,
+             Option2, Option3, Option4, Text1}) {
+        w->setMouseTracking(true);
+        w->installEventFilter(this);
+    }
+}
+
+// The controls where the design puts them, with its captions, fonts and first choices.
+void Form1::placeControls() {
     setObjectName(QStringLiteral("Form1"));
     setFixedSize(8040 / 15, 9420 / 15);
     // Sizes in pixels, as designed at 96 dots per inch (8.25, 9 and 11.25 points), so the
@@ -164,7 +181,10 @@ void Form1::buildControls() {
         w->setPalette(p);
         w->setAutoFillBackground(true);
     }
+}
 
+// What each button, option pair and the folder field do.
+void Form1::connectControls() {
     ListView1->setEvents(this);
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
@@ -182,7 +202,11 @@ void Form1::buildControls() {
     for (QRadioButton* o : {Option5, Option6})
         connect(o, &QRadioButton::toggled, this, [this](bool on) { if (on) optionPair56Clicked(); });
     connect(Text1, &QLineEdit::textChanged, this, &Form1::text1Changed);
+}
 
+// The context menu's actions and their keys: the printer's preferences, turning pictures, undo
+// and redo; and the list's tooltips.
+void Form1::addMenuActions() {
     // The PDF printer's preferences: Ctrl+P, or the context menu of the window and of "Start
     // Converting" (the list keeps its right-click to itself).
     auto* preferences = new QAction(QString::fromLatin1(pdfwriter::PdfWriterDriver::printerName) +
@@ -230,17 +254,6 @@ void Form1::buildControls() {
     });
     setContextMenuPolicy(Qt::ActionsContextMenu);
     ListView1->setContextMenuPolicy(Qt::PreventContextMenu);
-
-    // Pointer feedback: every move over these controls.
-    setMouseTracking(true);
-    installEventFilter(this);
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             PushButton1, PushButton2, PushButton3, PushButton4, PushButton5, PushButton6,
-             PushButton7, PushButton8, PushButton9, Frame1, Frame2, Frame3, Frame5, Option1,
-             Option2, Option3, Option4, Text1}) {
-        w->setMouseTracking(true);
-        w->installEventFilter(this);
-    }
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {

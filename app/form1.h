@@ -142,6 +142,9 @@ private:
     QString pageDescription(const struct PictureFacts& facts) const;
 
     void buildControls();
+    void placeControls();
+    void connectControls();
+    void addMenuActions();
     void applySkin();
     void setAppTitle();
     void randomSiteVisit();

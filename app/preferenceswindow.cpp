@@ -99,123 +99,12 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     : QDialog(parent), m_registry(std::move(registry)) {
     setObjectName(QStringLiteral("PreferencesWindow"));
     setWindowTitle(QString::fromLatin1(PdfWriterDriver::printerName) + QStringLiteral(" Preferences"));
-
-    // The picture to show: its physical size from the decoder, its pixels upright and small.
-    const Picture loaded = picture.isEmpty() ? Picture{} : decoder.load(picture);
-    if (!loaded.isEmpty()) {
-        m_pictureWidth = loaded.widthHimetric / 2540.0 * 72;
-        m_pictureHeight = loaded.heightHimetric / 2540.0 * 72;
-        m_source = loaded.image;
-        m_orientation = loaded.orientation;
-        m_dpi = loaded.width / (loaded.widthHimetric / 2540.0);
-        QImageReader reader(picture);
-        reader.setAutoTransform(true);
-        const QSize stored = reader.size();
-        const bool turned = loaded.orientation >= 5;
-        if (stored.isValid()) {
-            QSize upright = turned ? stored.transposed() : stored;
-            upright.scale(400, 400, Qt::KeepAspectRatio);
-            reader.setScaledSize(turned ? upright.transposed() : upright);
-        }
-        m_image = reader.read();
-    }
-    if (m_image.isNull()) {
-        // A stand-in: sky over a field, 4 x 3 inches.
-        m_pictureWidth = 288;
-        m_pictureHeight = 216;
-        m_image = QImage(400, 300, QImage::Format_RGB32);
-        QPainter p(&m_image);
-        p.fillRect(0, 0, 400, 200, QColor(120, 170, 230));
-        p.fillRect(0, 200, 400, 100, QColor(90, 160, 80));
-        p.setBrush(QColor(250, 210, 60));
-        p.drawEllipse(QPoint(300, 70), 35, 35);
-    }
-
-    paper = new QComboBox;
-    paper->setObjectName(QStringLiteral("paper"));
-    paper->addItems(pdfwriter::preferences::paperNames());
-    paper->addItem(customChoice);
-    paper->addItem(fitChoice);
-    customWidth = new QDoubleSpinBox;
-    customHeight = new QDoubleSpinBox;
-    for (QDoubleSpinBox* box : {customWidth, customHeight}) {
-        box->setDecimals(1);
-        box->setRange(1, 5080);
-    }
-    customUnit = new QComboBox;
-    customUnit->addItems({QStringLiteral("mm"), QStringLiteral("in")});
-    auto* custom = new QHBoxLayout;
-    custom->addWidget(customWidth);
-    custom->addWidget(new QLabel(QStringLiteral("×")));
-    custom->addWidget(customHeight);
-    custom->addWidget(customUnit);
-    orientation = new QComboBox;
-    orientation->addItems({tr("Portrait"), tr("Landscape"), tr("Automatic (each page turned to suit its picture)")});
-    margin = new QDoubleSpinBox;
-    margin->setRange(0, 25.4);
-    margin->setDecimals(1);
-    margin->setSuffix(QStringLiteral(" mm"));
-    oversize = new QComboBox;
-    oversize->addItems({tr("Shrink to fit the page"), tr("Cut off as drawn")});
-    stretch = new QComboBox;
-    stretch->addItems({tr("Fill the printable area"), tr("Keep their proportions, centred")});
-    center = new QCheckBox(tr("Centre pictures on the page"));
-    searchable = new QCheckBox(tr("Make text searchable"));
-    searchable->setObjectName(QStringLiteral("searchable"));
-    languages = new QListWidget;
-    languages->setObjectName(QStringLiteral("languages"));
-    for (const QString& code : recognition::languages::installed()) {
-        auto* item = new QListWidgetItem(QStringLiteral("%1 (%2)").arg(recognition::languages::displayName(code), code));
-        item->setData(Qt::UserRole, code);
-        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-        item->setCheckState(Qt::Unchecked);
-        languages->addItem(item);
-    }
-    languages->setMaximumHeight(languages->sizeHintForRow(0) * 4 + 2 * languages->frameWidth() + 4);
-    turnPages = new QCheckBox(tr("Turn pages whose text is sideways or upside down"));
-    pictures = new QComboBox;
-    pictures->setObjectName(QStringLiteral("pictures"));
-    pictures->addItems({tr("As they are"), tr("Smaller: at most"), tr("Black and white (documents)"),
-                        tr("Photos of documents, cleaned")});
-    maxDpi = new QSpinBox;
-    maxDpi->setRange(pdfwriter::preferences::maxDpiRange.least, pdfwriter::preferences::maxDpiRange.most);
-    maxDpi->setSuffix(tr(" dpi"));
-    jpegQuality = new QSpinBox;
-    jpegQuality->setRange(pdfwriter::preferences::jpegQualityRange.least, pdfwriter::preferences::jpegQualityRange.most);
-    jpegQuality->setPrefix(tr("JPEG quality "));
-    compact = new QCheckBox(tr("Compact documents"));
-    compact->setObjectName(QStringLiteral("compact"));
-    compact->setToolTip(tr("Pages of print made small: the print kept sharp, in its colours, over a background of "
-                           "about 100 dpi at the JPEG quality given; photos on a page stay in the background, and "
-                           "a page with no print stays as chosen"));
-    auto* picturesRow = new QHBoxLayout;
-    picturesRow->addWidget(pictures, 1);
-    picturesRow->addWidget(maxDpi);
-    picturesRow->addWidget(jpegQuality);
-    author = new QLineEdit;
-    author->setObjectName(QStringLiteral("author"));
-    author->setMaxLength(1000);
-    author->setPlaceholderText(tr("Left out of the PDF files when empty"));
-    pdfa = new QCheckBox(tr("Archive (PDF/A-2b)"));
-    pdfa->setObjectName(QStringLiteral("pdfa"));
-    pdfa->setToolTip(tr("PDF files made for archives: each carries the sRGB colour profile (about 3 KB) and "
-                        "its details as XMP metadata"));
-
+    showPicture(decoder, picture);
     auto* form = new QFormLayout;
-    form->addRow(tr("Paper:"), paper);
-    form->addRow(tr("Custom size:"), custom);
-    form->addRow(tr("Orientation:"), orientation);
-    form->addRow(tr("Margins:"), margin);
-    form->addRow(tr("Pictures larger than the page:"), oversize);
-    form->addRow(tr("Stretched pictures:"), stretch);
-    form->addRow(QString(), center);
-    form->addRow(tr("Text recognition:"), searchable);
-    form->addRow(tr("Languages of the text:"), languages);
-    form->addRow(QString(), turnPages);
-    form->addRow(tr("Pictures:"), picturesRow);
-    form->addRow(QString(), compact);
-    form->addRow(tr("Author:"), author);
-    form->addRow(QString(), pdfa);
+    addPageControls(form);
+    addTextControls(form);
+    addPictureControls(form);
+    addDocumentControls(form);
 
     m_preview = new PagePreview(*this, m_image, m_pictureWidth, m_pictureHeight);
     textStatus = new QLabel;
@@ -247,6 +136,138 @@ PreferencesWindow::PreferencesWindow(RegistryStore registry, const PictureDecode
     for (QCheckBox* box : {center, searchable, turnPages, compact}) connect(box, &QCheckBox::toggled, this, changed);
     connect(languages, &QListWidget::itemChanged, this, changed);
     updateControls();
+}
+
+void PreferencesWindow::showPicture(const PictureDecoder& decoder, const QString& picture) {
+    // The picture to show: its physical size from the decoder, its pixels upright and small.
+    const Picture loaded = picture.isEmpty() ? Picture{} : decoder.load(picture);
+    if (!loaded.isEmpty()) {
+        m_pictureWidth = loaded.widthHimetric / 2540.0 * 72;
+        m_pictureHeight = loaded.heightHimetric / 2540.0 * 72;
+        m_source = loaded.image;
+        m_orientation = loaded.orientation;
+        m_dpi = loaded.width / (loaded.widthHimetric / 2540.0);
+        QImageReader reader(picture);
+        reader.setAutoTransform(true);
+        const QSize stored = reader.size();
+        const bool turned = loaded.orientation >= 5;
+        if (stored.isValid()) {
+            QSize upright = turned ? stored.transposed() : stored;
+            upright.scale(400, 400, Qt::KeepAspectRatio);
+            reader.setScaledSize(turned ? upright.transposed() : upright);
+        }
+        m_image = reader.read();
+    }
+    if (m_image.isNull()) {
+        // A stand-in: sky over a field, 4 x 3 inches.
+        m_pictureWidth = 288;
+        m_pictureHeight = 216;
+        m_image = QImage(400, 300, QImage::Format_RGB32);
+        QPainter p(&m_image);
+        p.fillRect(0, 0, 400, 200, QColor(120, 170, 230));
+        p.fillRect(0, 200, 400, 100, QColor(90, 160, 80));
+        p.setBrush(QColor(250, 210, 60));
+        p.drawEllipse(QPoint(300, 70), 35, 35);
+    }
+}
+
+// The page: paper, orientation, margins, and how pictures sit on it.
+void PreferencesWindow::addPageControls(QFormLayout* form) {
+    paper = new QComboBox;
+    paper->setObjectName(QStringLiteral("paper"));
+    paper->addItems(pdfwriter::preferences::paperNames());
+    paper->addItem(customChoice);
+    paper->addItem(fitChoice);
+    customWidth = new QDoubleSpinBox;
+    customHeight = new QDoubleSpinBox;
+    for (QDoubleSpinBox* box : {customWidth, customHeight}) {
+        box->setDecimals(1);
+        box->setRange(1, 5080);
+    }
+    customUnit = new QComboBox;
+    customUnit->addItems({QStringLiteral("mm"), QStringLiteral("in")});
+    auto* custom = new QHBoxLayout;
+    custom->addWidget(customWidth);
+    custom->addWidget(new QLabel(QStringLiteral("×")));
+    custom->addWidget(customHeight);
+    custom->addWidget(customUnit);
+    orientation = new QComboBox;
+    orientation->addItems({tr("Portrait"), tr("Landscape"), tr("Automatic (each page turned to suit its picture)")});
+    margin = new QDoubleSpinBox;
+    margin->setRange(0, 25.4);
+    margin->setDecimals(1);
+    margin->setSuffix(QStringLiteral(" mm"));
+    oversize = new QComboBox;
+    oversize->addItems({tr("Shrink to fit the page"), tr("Cut off as drawn")});
+    stretch = new QComboBox;
+    stretch->addItems({tr("Fill the printable area"), tr("Keep their proportions, centred")});
+    center = new QCheckBox(tr("Centre pictures on the page"));
+    form->addRow(tr("Paper:"), paper);
+    form->addRow(tr("Custom size:"), custom);
+    form->addRow(tr("Orientation:"), orientation);
+    form->addRow(tr("Margins:"), margin);
+    form->addRow(tr("Pictures larger than the page:"), oversize);
+    form->addRow(tr("Stretched pictures:"), stretch);
+    form->addRow(QString(), center);
+}
+
+// Text recognition: on or off, its languages, and pages turned by their text.
+void PreferencesWindow::addTextControls(QFormLayout* form) {
+    searchable = new QCheckBox(tr("Make text searchable"));
+    searchable->setObjectName(QStringLiteral("searchable"));
+    languages = new QListWidget;
+    languages->setObjectName(QStringLiteral("languages"));
+    for (const QString& code : recognition::languages::installed()) {
+        auto* item = new QListWidgetItem(QStringLiteral("%1 (%2)").arg(recognition::languages::displayName(code), code));
+        item->setData(Qt::UserRole, code);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Unchecked);
+        languages->addItem(item);
+    }
+    languages->setMaximumHeight(languages->sizeHintForRow(0) * 4 + 2 * languages->frameWidth() + 4);
+    turnPages = new QCheckBox(tr("Turn pages whose text is sideways or upside down"));
+    form->addRow(tr("Text recognition:"), searchable);
+    form->addRow(tr("Languages of the text:"), languages);
+    form->addRow(QString(), turnPages);
+}
+
+// How the pictures go in: as they are, smaller, black and white or cleaned, and compact.
+void PreferencesWindow::addPictureControls(QFormLayout* form) {
+    pictures = new QComboBox;
+    pictures->setObjectName(QStringLiteral("pictures"));
+    pictures->addItems({tr("As they are"), tr("Smaller: at most"), tr("Black and white (documents)"),
+                        tr("Photos of documents, cleaned")});
+    maxDpi = new QSpinBox;
+    maxDpi->setRange(pdfwriter::preferences::maxDpiRange.least, pdfwriter::preferences::maxDpiRange.most);
+    maxDpi->setSuffix(tr(" dpi"));
+    jpegQuality = new QSpinBox;
+    jpegQuality->setRange(pdfwriter::preferences::jpegQualityRange.least, pdfwriter::preferences::jpegQualityRange.most);
+    jpegQuality->setPrefix(tr("JPEG quality "));
+    compact = new QCheckBox(tr("Compact documents"));
+    compact->setObjectName(QStringLiteral("compact"));
+    compact->setToolTip(tr("Pages of print made small: the print kept sharp, in its colours, over a background of "
+                           "about 100 dpi at the JPEG quality given; photos on a page stay in the background, and "
+                           "a page with no print stays as chosen"));
+    auto* picturesRow = new QHBoxLayout;
+    picturesRow->addWidget(pictures, 1);
+    picturesRow->addWidget(maxDpi);
+    picturesRow->addWidget(jpegQuality);
+    form->addRow(tr("Pictures:"), picturesRow);
+    form->addRow(QString(), compact);
+}
+
+// The document's author and PDF/A.
+void PreferencesWindow::addDocumentControls(QFormLayout* form) {
+    author = new QLineEdit;
+    author->setObjectName(QStringLiteral("author"));
+    author->setMaxLength(1000);
+    author->setPlaceholderText(tr("Left out of the PDF files when empty"));
+    pdfa = new QCheckBox(tr("Archive (PDF/A-2b)"));
+    pdfa->setObjectName(QStringLiteral("pdfa"));
+    pdfa->setToolTip(tr("PDF files made for archives: each carries the sRGB colour profile (about 3 KB) and "
+                        "its details as XMP metadata"));
+    form->addRow(tr("Author:"), author);
+    form->addRow(QString(), pdfa);
 }
 
 PreferencesWindow::~PreferencesWindow() = default;

@@ -14,6 +14,7 @@ class QLabel;
 class QTimer;
 class QComboBox;
 class QDoubleSpinBox;
+class QFormLayout;
 class QLineEdit;
 class QListWidget;
 class QSpinBox;
@@ -66,6 +67,11 @@ public:
     QList<QRectF> wordBoxes() const;
 
 private:
+    void showPicture(const PictureDecoder& decoder, const QString& picture);
+    void addPageControls(QFormLayout* form);
+    void addTextControls(QFormLayout* form);
+    void addPictureControls(QFormLayout* form);
+    void addDocumentControls(QFormLayout* form);
     void load();
     void updateControls();
     void recognisePreview();
