@@ -2,12 +2,14 @@
 #include "pdffile/pdfbuilder.h"
 #include "pdffile/stagedfile.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <cstring>
 #include <functional>
@@ -256,9 +258,10 @@ TEST(PdfBuilder, LayoutCheckFindsEachFault) {
 
 // A staged file has no name until it is whole; where it needs one for a while, the name carries
 // the process's number, and a later process removes the names of the user's processes that are
-// gone, never anyone else's file.
+// gone, never anyone else's file. Its permissions are those asked for, whatever the umask.
 TEST(StagedFile, AppearsWholeAndClearsWhatKilledProcessesLeft) {
     QTemporaryDir dir;
+    const mode_t umask = ::umask(077);
     const pid_t gone = ::fork();
     if (gone == 0) ::_exit(0);
     ASSERT_GT(gone, 0);
@@ -267,6 +270,13 @@ TEST(StagedFile, AppearsWholeAndClearsWhatKilledProcessesLeft) {
                              QStringLiteral(".pictolio-aBcDeF"), QStringLiteral("x.pdf.part")};
     for (const QString& name : others + QStringList{QStringLiteral(".pictolio-%1-aBcDeF").arg(gone)})
         pictolio::testing::writeFile(dir.filePath(name), "kept");
+    // Of the gone process's names, a folder and another user's file are not this user's to remove.
+    const QString foreign = QStringLiteral(".pictolio-%1-xYzXyZ").arg(gone), folder = QStringLiteral(".pictolio-%1-dIrDiR").arg(gone);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(folder));
+    if (::geteuid() == 0) {
+        pictolio::testing::writeFile(dir.filePath(foreign), "kept");
+        ASSERT_EQ(::chown(QFile::encodeName(dir.filePath(foreign)).constData(), 65534, 65534), 0);
+    }
     const std::string path = QFile::encodeName(dir.filePath(QStringLiteral("x.pdf"))).toStdString();
     for (const char* content : {"first", "second"}) {  // a new name, then one replaced
         StagedFile file(path, 0640);
@@ -286,9 +296,12 @@ TEST(StagedFile, AppearsWholeAndClearsWhatKilledProcessesLeft) {
         StagedFile dropped(QFile::encodeName(dir.filePath(QStringLiteral("y.pdf"))).toStdString(), 0644);
         ASSERT_GE(dropped.fd(), 0);
     }
+    ::umask(umask);
     QStringList expected = others + QStringList{QStringLiteral("x.pdf")};
+    if (::geteuid() == 0) expected << foreign;
     expected.sort();
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+    EXPECT_TRUE(QFileInfo(dir.filePath(folder)).isDir());
 }
 
 }  // namespace
