@@ -448,8 +448,8 @@ PageSetup PreferencesWindow::shown() const {
 QString PreferencesWindow::disagreement() const {
     QMap<QString, QString> stored;
     for (const auto& [name, value] : valuesOf(*this))
-        stored.insert(pdfwriter::preferences::valueName(name), pdfwriter::preferences::check(name, value).stored);
-    return pdfwriter::preferences::checkTogether(stored, PdfWriterDriver::localPaperName());
+        stored.insert(pdfwriter::preferences::valueName(name), pdfwriter::preferences::check(name, value).valueOr({}));
+    return pdfwriter::preferences::checkTogether(stored, PdfWriterDriver::localPaperName()).reason();
 }
 
 bool PreferencesWindow::save() {
@@ -457,8 +457,8 @@ bool PreferencesWindow::save() {
     m_registry.createKey(key);
     for (const auto& [name, value] : valuesOf(*this)) {
         const auto checked = pdfwriter::preferences::check(name, value);
-        if (!checked.error.isEmpty()) continue;  // the controls only offer valid values
-        if (!m_registry.setString(key, pdfwriter::preferences::valueName(name), checked.stored)) return false;
+        if (!checked) continue;  // the controls only offer valid values
+        if (!m_registry.setString(key, pdfwriter::preferences::valueName(name), *checked)) return false;
     }
     return true;
 }

@@ -32,13 +32,13 @@ int preferencesCommand(const QStringList& args, const QString& root, QTextStream
             const qsizetype eq = assignment.indexOf(QLatin1Char('='));
             const QString name = assignment.left(eq), value = eq < 0 ? QString() : assignment.mid(eq + 1);
             const auto checked = pdfwriter::preferences::check(name, value);
-            if (eq < 0 || !checked.error.isEmpty()) {
+            if (eq < 0 || !checked) {
                 err << "pictolio-printer: "
-                    << (eq < 0 ? QStringLiteral("\"%1\" is not NAME=VALUE").arg(assignment) : checked.error)
+                    << (eq < 0 ? QStringLiteral("\"%1\" is not NAME=VALUE").arg(assignment) : checked.reason())
                     << "\nNothing was changed.\n";
                 return 2;
             }
-            values.append({pdfwriter::preferences::valueName(name), checked.stored});
+            values.append({pdfwriter::preferences::valueName(name), *checked});
         }
         // Values that depend on each other (the margin on the paper): refused when the new ones
         // make them disagree.
@@ -46,8 +46,8 @@ int preferencesCommand(const QStringList& args, const QString& root, QTextStream
         QMap<QString, QString> merged = before;
         for (const auto& [valueName, value] : values) merged.insert(valueName, value);
         const QString paper = PdfWriterDriver::localPaperName();
-        const QString conflict = pdfwriter::preferences::checkTogether(merged, paper);
-        if (!conflict.isEmpty() && conflict != pdfwriter::preferences::checkTogether(before, paper)) {
+        const QString conflict = pdfwriter::preferences::checkTogether(merged, paper).reason();
+        if (!conflict.isEmpty() && conflict != pdfwriter::preferences::checkTogether(before, paper).reason()) {
             err << "pictolio-printer: " << conflict << "\nNothing was changed.\n";
             return 2;
         }

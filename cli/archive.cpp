@@ -225,7 +225,7 @@ int runArchive(const ArchiveRun& run) {
             why = QStringLiteral("pictures changed while it was made");
             for (const QString& staged : converted.created) QFile::remove(staged);
         } else if (!converted.created.isEmpty()) {
-            why = QDir().mkpath(folder) ? moveTo(converted.created.first(), job.output)
+            why = QDir().mkpath(folder) ? moveTo(converted.created.first(), job.output).reason()
                                         : QStringLiteral("cannot make the folder %1").arg(folder);
             if (!why.isEmpty()) QFile::remove(converted.created.first());
             else line.insert(QStringLiteral("pages"), converted.pages), pages += converted.pages;

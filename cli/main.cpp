@@ -231,7 +231,8 @@ void deliverJoined(const CommandLine& line, const QString& staging, ConversionRe
     const bool toOutput = line.joinedFile == QLatin1String("-");
     const QString target = toOutput ? QStringLiteral("(standard output)") : line.joinedFile;
     if (!report.created.isEmpty()) {
-        const QString failure = toOutput ? copyToStandardOutput(report.created.first()) : moveTo(report.created.first(), target);
+        const QString failure =
+            (toOutput ? copyToStandardOutput(report.created.first()) : moveTo(report.created.first(), target)).reason();
         if (!failure.isEmpty()) {
             report.notCreated << target;
             report.whyNotCreated.insert(target, failure);

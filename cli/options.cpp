@@ -127,9 +127,9 @@ Outcome<QList<std::pair<QString, QString>>> preferencesGiven(const QCommandLineP
         const qsizetype eq = assignment.indexOf(QLatin1Char('='));
         const QString name = assignment.left(eq);
         const auto checked = preferences::check(name, assignment.mid(eq + 1));
-        if (eq < 0) return Failure{QStringLiteral("--set: \"%1\" is not NAME=VALUE").arg(assignment)};
-        if (!checked.error.isEmpty()) return Failure{QStringLiteral("--set: %1").arg(checked.error)};
-        given.append({preferences::valueName(name), checked.stored});
+        if (eq < 0) return Failure{QStringLiteral("--set: \"%1\" is not NAME=VALUE").arg(assignment), Failure::Kind::Refused};
+        if (!checked) return Failure{QStringLiteral("--set: %1").arg(checked.reason()), Failure::Kind::Refused};
+        given.append({preferences::valueName(name), *checked});
     }
     const auto isSet = [&](const char* name) { return parser.isSet(QString::fromLatin1(name)); };
     if (isSet("pdfa")) given.append({QStringLiteral("Pdfa"), QStringLiteral("1")});
@@ -144,8 +144,8 @@ Outcome<QList<std::pair<QString, QString>>> preferencesGiven(const QCommandLineP
         const QString name = QString::fromLatin1(option.names).split(QLatin1Char(',')).last();
         if (!parser.isSet(name)) continue;
         const auto checked = preferences::check(QString::fromLatin1(option.preference), parser.value(name));
-        if (!checked.error.isEmpty()) return Failure{QStringLiteral("--%1: %2").arg(name, checked.error)};
-        given.append({preferences::valueName(QString::fromLatin1(option.preference)), checked.stored});
+        if (!checked) return Failure{QStringLiteral("--%1: %2").arg(name, checked.reason()), Failure::Kind::Refused};
+        given.append({preferences::valueName(QString::fromLatin1(option.preference)), *checked});
     }
     const auto picturesGo = [&](const char* how) { given.append({QStringLiteral("Pictures"), QString::fromLatin1(how)}); };
     if (reduce) picturesGo("Reduce");
@@ -248,8 +248,9 @@ Outcome<CommandLine> readCommandLine(const QStringList& arguments, const Registr
     QMap<QString, QString> merged = stored;
     for (const auto& [valueName, setting] : line.preferences) merged.insert(valueName, setting);
     const QString localPaper = pdfwriter::PdfWriterDriver::localPaperName();
-    const QString conflict = pdfwriter::preferences::checkTogether(merged, localPaper);
-    if (!conflict.isEmpty() && conflict != pdfwriter::preferences::checkTogether(stored, localPaper)) return Failure{conflict};
+    const QString conflict = pdfwriter::preferences::checkTogether(merged, localPaper).reason();
+    if (!conflict.isEmpty() && conflict != pdfwriter::preferences::checkTogether(stored, localPaper).reason())
+        return Failure{conflict, Failure::Kind::Refused};
     warnOfSourceDateEpoch();
 
     line.arguments = parser.positionalArguments();

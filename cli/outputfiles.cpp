@@ -22,19 +22,20 @@ namespace pictolio {
 namespace {
 
 // Everything from one descriptor to the other, a piece at a time, each write checked: a PDF of
-// any size costs one piece of memory, and a reader that went away (EPIPE) is a failure. "" when
-// done, else why not.
-QString copyAll(int from, int to) {
+// any size costs one piece of memory, and a reader that went away (EPIPE) is a failure.
+Failure systemFailure(int error) { return Failure{QString::fromLocal8Bit(std::strerror(error)), Failure::Kind::Unreadable}; }
+
+Outcome<Done> copyAll(int from, int to) {
     std::vector<char> piece(1 << 20);
     for (;;) {
         const ssize_t n = ::read(from, piece.data(), piece.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return QString::fromLocal8Bit(std::strerror(errno));
-        if (n == 0) return {};
+        if (n < 0) return systemFailure(errno);
+        if (n == 0) return Done{};
         for (ssize_t done = 0; done < n;) {
             const ssize_t written = ::write(to, piece.data() + done, std::size_t(n - done));
             if (written < 0 && errno == EINTR) continue;
-            if (written <= 0) return QString::fromLocal8Bit(std::strerror(written < 0 ? errno : ENOSPC));
+            if (written <= 0) return systemFailure(written < 0 ? errno : ENOSPC);
             done += written;
         }
     }
@@ -42,35 +43,35 @@ QString copyAll(int from, int to) {
 
 }  // namespace
 
-QString copyToStandardOutput(const QString& path) {
+Outcome<Done> copyToStandardOutput(const QString& path) {
     const int in = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return QString::fromLocal8Bit(std::strerror(errno));
-    const QString failure = copyAll(in, STDOUT_FILENO);
+    if (in < 0) return systemFailure(errno);
+    Outcome<Done> copied = copyAll(in, STDOUT_FILENO);
     ::close(in);
-    return failure;
+    return copied;
 }
 
 // The joined PDF to its name: moved when it can be; copied otherwise, whole, as the driver
 // writes its files (a StagedFile: never a name fixed in advance, which could be a file of the
-// user's such as a download's "X.pdf.part"). "" when done, else why not.
-QString moveTo(const QString& made, const QString& target) {
+// user's such as a download's "X.pdf.part").
+Outcome<Done> moveTo(const QString& made, const QString& target) {
     const QByteArray from = QFile::encodeName(made);
-    if (::rename(from.constData(), QFile::encodeName(target).constData()) == 0) return {};
-    if (errno != EXDEV) return QString::fromLocal8Bit(std::strerror(errno));
+    if (::rename(from.constData(), QFile::encodeName(target).constData()) == 0) return Done{};
+    if (errno != EXDEV) return systemFailure(errno);
     const int in = ::open(from.constData(), O_RDONLY | O_CLOEXEC);
     struct stat st {};
     if (in < 0 || ::fstat(in, &st) != 0) {
-        const QString failure = QString::fromLocal8Bit(std::strerror(errno));
+        const Failure failure = systemFailure(errno);
         if (in >= 0) ::close(in);
         return failure;
     }
     // The mode the driver gave the PDF.
     pdffile::StagedFile out(QFile::encodeName(target).toStdString(), st.st_mode & 0777);
-    QString failure = out.fd() < 0 ? QString::fromLocal8Bit(out.error().c_str()) : copyAll(in, out.fd());
+    Outcome<Done> copied = out.fd() < 0 ? Failure{QString::fromLocal8Bit(out.error().c_str()), Failure::Kind::Unreadable}
+                                        : copyAll(in, out.fd());
     ::close(in);
-    if (failure.isEmpty() && ::fsync(out.fd()) != 0) failure = QString::fromLocal8Bit(std::strerror(errno));
-    if (failure.isEmpty()) failure = QString::fromLocal8Bit(out.commit().c_str());
-    return failure;
+    if (copied && ::fsync(out.fd()) != 0) copied = systemFailure(errno);
+    return copied ? out.commit() : copied;
 }
 
 namespace {

@@ -3,14 +3,16 @@
 
 #include <QString>
 
+#include "common/outcome.h"
+
 namespace pictolio {
 
-// The PDF file at path copied to standard output; "" when done, else why not.
-QString copyToStandardOutput(const QString& path);
+// The PDF file at path copied to standard output.
+Outcome<Done> copyToStandardOutput(const QString& path);
 
 // The joined PDF to its name: moved when it can be; copied otherwise, whole, as the driver
-// writes its files. "" when done, else why not.
-QString moveTo(const QString& made, const QString& target);
+// writes its files.
+Outcome<Done> moveTo(const QString& made, const QString& target);
 
 // The template of a run's temporary folders in the folder `in`, named after its process.
 QString runFolderTemplate(const QString& in);

@@ -432,7 +432,7 @@ std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWr
         if (writer && !writer->failed()) *failed = writer->current();
         return e.what();
     }
-    return file.commit();
+    return file.commit().reason().toLocal8Bit().toStdString();
 }
 
 }  // namespace
@@ -520,8 +520,9 @@ WriteResult StreamedPdf::finish(const PrintJob& job, const std::string& path) {
         path.substr(0, path.rfind('/') + 1) == m_folder) {
         try {
             m_writer->finish(job, path);
-            result.error = m_file->commitAs(path);
-            result.written = result.error.empty();
+            const pictolio::Outcome<pictolio::Done> committed = m_file->commitAs(path);
+            result.error = committed.reason().toLocal8Bit().toStdString();
+            result.written = bool(committed);
             result.notes = std::move(m_notes);
             result.text = m_writer->text();
         } catch (const std::exception& e) {

@@ -69,6 +69,11 @@ int makeHidden(const std::string& folder, std::string* name) {
 
 std::string failure(const std::string& what, int error) { return what + ": " + std::strerror(error); }
 
+// A file that could not be written, in words.
+pictolio::Failure written(const std::string& why) {
+    return {QString::fromLocal8Bit(why.c_str()), pictolio::Failure::Kind::Unreadable};
+}
+
 }  // namespace
 
 StagedFile::StagedFile(const std::string& path, unsigned mode) : m_path(path), m_folder(folderOf(path)) {
@@ -99,8 +104,8 @@ void StagedFile::abandon() {
     m_temp.clear();
 }
 
-std::string StagedFile::commit() {
-    if (m_fd < 0) return m_error;
+pictolio::Outcome<pictolio::Done> StagedFile::commit() {
+    if (m_fd < 0) return written(m_error);
     if (m_temp.empty()) {
         // Linked in under its name when it is new; otherwise under a hidden one, renamed below.
         char self[64];
@@ -109,21 +114,21 @@ std::string StagedFile::commit() {
             const int closed = ::close(m_fd);
             const int e = errno;
             m_fd = -1;
-            if (closed == 0) return {};
+            if (closed == 0) return pictolio::Done{};
             ::unlink(m_path.c_str());
-            return failure("cannot write", e);
+            return written(failure("cannot write", e));
         }
         if (errno != EEXIST) {
             const std::string error = failure("cannot create " + m_path, errno);
             abandon();
-            return error;
+            return written(error);
         }
         std::string name;
         const int placeholder = makeHidden(m_folder, &name);
         if (placeholder < 0) {
             const std::string error = failure("cannot write in " + m_folder, errno);
             abandon();
-            return error;
+            return written(error);
         }
         ::close(placeholder);
         // linkat never replaces a name: the placeholder goes, and the file takes its name.
@@ -131,7 +136,7 @@ std::string StagedFile::commit() {
         if (::linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
             const std::string error = failure("cannot write in " + m_folder, errno);
             abandon();
-            return error;
+            return written(error);
         }
         m_temp = name;
     }
@@ -140,17 +145,17 @@ std::string StagedFile::commit() {
         m_fd = -1;
         ::unlink(m_temp.c_str());
         m_temp.clear();
-        return failure("cannot write", e);
+        return written(failure("cannot write", e));
     }
     m_fd = -1;
     if (::rename(m_temp.c_str(), m_path.c_str()) != 0) {
         const int e = errno;
         ::unlink(m_temp.c_str());
         m_temp.clear();
-        return failure("cannot create " + m_path, e);
+        return written(failure("cannot create " + m_path, e));
     }
     m_temp.clear();
-    return {};
+    return pictolio::Done{};
 }
 
 }  // namespace pdffile

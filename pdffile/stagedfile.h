@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "common/outcome.h"
+
 namespace pdffile {
 
 // A new file that appears under its name only when it is whole, and leaves nothing behind when
@@ -24,11 +26,11 @@ public:
     int fd() const { return m_fd; }
     const std::string& error() const { return m_error; }
 
-    // Closes the file and gives it its name, in place of any file of that name; "" when done,
-    // else why not (and nothing is left behind).
-    std::string commit();
+    // Closes the file and gives it its name, in place of any file of that name; else why not
+    // (and nothing is left behind).
+    pictolio::Outcome<pictolio::Done> commit();
     // The same, under another name in the same folder.
-    std::string commitAs(const std::string& path) {
+    pictolio::Outcome<pictolio::Done> commitAs(const std::string& path) {
         m_path = path;
         return commit();
     }

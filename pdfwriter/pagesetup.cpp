@@ -39,6 +39,7 @@ struct Preference {
     const char* name;       // as users write it
     const char* valueName;  // in the registry
     const char* accepted;   // for messages
+    const Range* range = nullptr;  // a whole number in this range, after `accepted`
 };
 const Preference all[] = {
     {"paper", "PaperSize", "A4, Letter, Legal, A3, A5, Tabloid, WIDTHxHEIGHT in mm or in (1 to 200 in), fit"},
@@ -51,8 +52,8 @@ const Preference all[] = {
     {"ocr", "Ocr", "off, or the languages of the text joined with + (eng, eng+deu)"},
     {"turn-pages", "TurnPages", "on, off"},
     {"pictures", "Pictures", "original, reduce, mono, document"},
-    {"max-dpi", "MaxDpi", "dots per inch, 36 to 1200"},
-    {"jpeg-quality", "JpegQuality", "10 to 100"},
+    {"max-dpi", "MaxDpi", "dots per inch, ", &maxDpiRange},
+    {"jpeg-quality", "JpegQuality", "", &jpegQualityRange},
     {"document-colours", "DocumentColours", "auto, colour, grey, mono"},
     {"compact", "Compact", "on, off"},
     {"title", "Title", "one line of text, at most 1000 characters (none: the file's name)"},
@@ -269,11 +270,13 @@ QStringList paperNames() {
     return list;
 }
 
-Checked check(const QString& name, const QString& value) {
+pictolio::Outcome<QString> check(const QString& name, const QString& value) {
+    using pictolio::Failure;
     const Preference* p = find(name);
     if (!p) {
-        return {{}, QStringLiteral("unknown preference \"%1\"; the preferences are: %2")
-                        .arg(name, names().join(QStringLiteral(", ")))};
+        return Failure{QStringLiteral("unknown preference \"%1\"; the preferences are: %2")
+                           .arg(name, names().join(QStringLiteral(", "))),
+                       Failure::Kind::Refused};
     }
     const QString key = QString::fromLatin1(p->name);
     std::optional<QString> stored;
@@ -300,8 +303,8 @@ Checked check(const QString& name, const QString& value) {
         if (value.trimmed().compare(QLatin1String("off"), Qt::CaseInsensitive) == 0) {
             stored = QStringLiteral("off");
         } else {
-            const QString why = recognition::languages::check(value.trimmed());
-            if (!why.isEmpty()) return {{}, why};
+            const auto installed = recognition::languages::check(value.trimmed());
+            if (!installed) return Failure{installed.reason(), Failure::Kind::Refused};
             stored = value.trimmed();
         }
     } else if (key == QLatin1String("turn-pages") || key == QLatin1String("pdfa") || key == QLatin1String("compact")) {
@@ -315,8 +318,7 @@ Checked check(const QString& name, const QString& value) {
     } else if (key == QLatin1String("max-dpi") || key == QLatin1String("jpeg-quality")) {
         bool ok = false;
         const int n = value.trimmed().toInt(&ok);
-        const Range range = key == QLatin1String("max-dpi") ? maxDpiRange : jpegQualityRange;
-        if (ok && n >= range.least && n <= range.most) stored = QString::number(n);
+        if (ok && n >= p->range->least && n <= p->range->most) stored = QString::number(n);
     } else if (key == QLatin1String("frames")) {
         stored = choice(value, {{"first", "First"}, {"all", "All"}});
     } else if (key == QLatin1String("date")) {
@@ -326,23 +328,26 @@ Checked check(const QString& name, const QString& value) {
     }
     if (!stored) {
         const QString shown = value.size() > 60 ? value.left(57) + QStringLiteral("...") : value;
-        return {{}, QStringLiteral("\"%1\" is not a valid %2; accepted: %3")
-                        .arg(shown, key, QString::fromLatin1(p->accepted))};
+        const QString accepted = QString::fromLatin1(p->accepted) +
+                                 (p->range ? QStringLiteral("%1 to %2").arg(p->range->least).arg(p->range->most) : QString());
+        return Failure{QStringLiteral("\"%1\" is not a valid %2; accepted: %3").arg(shown, key, accepted), Failure::Kind::Refused};
     }
-    return {*stored, {}};
+    return *stored;
 }
 
-QString checkTogether(const QMap<QString, QString>& stored, const QString& defaultPaper) {
+pictolio::Outcome<pictolio::Done> checkTogether(const QMap<QString, QString>& stored, const QString& defaultPaper) {
     const auto margin = stored.constFind(QStringLiteral("Margin"));
     const auto points = margin == stored.constEnd() ? std::nullopt : parseLength(*margin, 1);
-    if (!points) return {};  // the default margin fits every paper
+    if (!points) return pictolio::Done{};  // the default margin fits every paper
     auto paper = parsePaper(stored.value(QStringLiteral("PaperSize")));
     if (!paper) paper = parsePaper(defaultPaper);
-    if (!paper || paper->name == fitName || marginFits(*points, paper->width, paper->height)) return {};
+    if (!paper || paper->name == fitName || marginFits(*points, paper->width, paper->height)) return pictolio::Done{};
     const double most = (std::min(paper->width, paper->height) - inch / 2) / 2;
-    return QStringLiteral("the margin %1 is too large for %2 paper: at most %3mm leaves half an inch between "
-                          "the margins")
-        .arg(lengthText(*points), paperText(*paper), QString::number(std::floor(most / mm * 10 - 1e-6) / 10));
+    return pictolio::Failure{QStringLiteral("the margin %1 is too large for %2 paper: at most %3mm leaves half an inch "
+                                            "between the margins")
+                                 .arg(lengthText(*points), paperText(*paper),
+                                      QString::number(std::floor(most / mm * 10 - 1e-6) / 10)),
+                             pictolio::Failure::Kind::Refused};
 }
 
 PageSetup defaults(const QString& paper) {
@@ -421,9 +426,9 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
     if (const auto v = value("Ocr")) {
         const QString languages = v->trimmed();
         if (!languages.isEmpty() && languages.compare(QLatin1String("off"), Qt::CaseInsensitive) != 0) {
-            const QString why = recognition::languages::check(languages);
-            if (why.isEmpty()) setup.ocr = languages;
-            else if (complain) complain(QStringLiteral("no text recognition: %1").arg(why));
+            const auto installed = recognition::languages::check(languages);
+            if (installed) setup.ocr = languages;
+            else if (complain) complain(QStringLiteral("no text recognition: %1").arg(installed.reason()));
         }
     }
     for (const auto& [name, field] : {std::pair{"TurnPages", &setup.turnPages}, std::pair{"Pdfa", &setup.pdfa},

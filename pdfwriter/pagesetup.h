@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+#include "common/outcome.h"
 #include "pdffile/printjob.h"
 #include "imaging/reducedimage.h"
 
@@ -123,16 +124,12 @@ QString valueName(const QString& name);
 
 // Checks a value the user gives for a preference and returns it as the registry keeps it, or
 // the reason it is refused (naming the value and what is accepted).
-struct Checked {
-    QString stored;
-    QString error;
-};
-Checked check(const QString& name, const QString& value);
+pictolio::Outcome<QString> check(const QString& name, const QString& value);
 
 // Checks values that depend on each other (the margin on the paper), as the registry would keep
-// them (by value name; what is missing has its default, the paper defaultPaper). "" when they
-// agree, else why not. The driver takes the default margin where they do not.
-QString checkTogether(const QMap<QString, QString>& stored, const QString& defaultPaper);
+// them (by value name; what is missing has its default, the paper defaultPaper): they agree, or
+// why not. The driver takes the default margin where they do not.
+pictolio::Outcome<pictolio::Done> checkTogether(const QMap<QString, QString>& stored, const QString& defaultPaper);
 
 // The preferences with nothing set, on the given paper.
 PageSetup defaults(const QString& paper);

@@ -130,12 +130,14 @@ Failure jpegFault(const std::uint8_t* data, std::size_t size, imaging::JpegStatu
     using imaging::JpegStatus;
     if (status == JpegStatus::Truncated)
         return {QStringLiteral("truncated JPEG: the data ends at byte %1, before its end-of-image marker")
-                    .arg(byteCount(qint64(size)))};
+                    .arg(byteCount(qint64(size))),
+                Failure::Kind::Damaged, qint64(size)};
     if (status == JpegStatus::DataMissing)
         return {QStringLiteral("truncated JPEG: part of its picture data is missing (fewer restart markers than "
-                               "its size asks for), though the file ends as a whole one does")};
+                               "its size asks for), though the file ends as a whole one does"),
+                Failure::Kind::Damaged};
     if (status != JpegStatus::Unsupported && status != JpegStatus::TooLarge)
-        return {QStringLiteral("damaged JPEG: a marker, segment or table in it is wrong")};
+        return {QStringLiteral("damaged JPEG: a marker, segment or table in it is wrong"), Failure::Kind::Damaged};
     // The start-of-frame segment: its process, sample precision and size.
     unsigned marker = 0, precision = 8, width = 0, height = 0;
     for (std::size_t at = 2; at + 9 <= size && data[at] == 0xFF; at += 2 + ((data[at + 2] << 8) | data[at + 3])) {
@@ -150,7 +152,8 @@ Failure jpegFault(const std::uint8_t* data, std::size_t size, imaging::JpegStatu
         return {QStringLiteral("too large: %1 x %2 pixels, more than the %3 a JPEG picture may have")
                     .arg(width)
                     .arg(height)
-                    .arg(byteCount(qint64(imaging::maxJpegPixels)))};
+                    .arg(byteCount(qint64(imaging::maxJpegPixels))),
+                Failure::Kind::TooLarge};
     QString kind;
     if (marker == 0xF7)
         kind = QStringLiteral("JPEG-LS coding");
@@ -164,7 +167,7 @@ Failure jpegFault(const std::uint8_t* data, std::size_t size, imaging::JpegStatu
         kind = QStringLiteral("no size in its frame header");
     else
         kind = QStringLiteral("more than %1 scans").arg(imaging::maxJpegScans);
-    return {QStringLiteral("unsupported JPEG: %1").arg(kind)};
+    return {QStringLiteral("unsupported JPEG: %1").arg(kind), Failure::Kind::Unsupported};
 }
 
 }  // namespace

@@ -49,16 +49,19 @@ Outcome<Picture> PictureDecoder::read(const QString& path, Frames frames) const 
     const ReadingFile reading(path);
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return Failure{QStringLiteral("cannot be opened: %1").arg(QString::fromLocal8Bit(std::strerror(errno)))};
+    if (fd < 0)
+        return Failure{QStringLiteral("cannot be opened: %1").arg(QString::fromLocal8Bit(std::strerror(errno))),
+                       errno == ENOENT ? Failure::Kind::Missing : Failure::Kind::Unreadable};
     const auto readOpen = [&]() -> PictureRead {
         struct stat st {};
         if (::fstat(fd, &st) != 0) return unreadable();
-        if (S_ISDIR(st.st_mode)) return Failure{QStringLiteral("a folder, not a file")};
-        if (!S_ISREG(st.st_mode)) return Failure{QStringLiteral("not a regular file")};
-        if (st.st_size == 0) return Failure{QStringLiteral("an empty file")};
+        if (S_ISDIR(st.st_mode)) return Failure{QStringLiteral("a folder, not a file"), Failure::Kind::NotPicture};
+        if (!S_ISREG(st.st_mode)) return Failure{QStringLiteral("not a regular file"), Failure::Kind::NotPicture};
+        if (st.st_size == 0) return Failure{QStringLiteral("an empty file"), Failure::Kind::NotPicture};
         if (st.st_size > maxFileSize)
             return Failure{QStringLiteral("too large: the file has %1 bytes, more than the %2 a picture file may have")
-                               .arg(byteCount(st.st_size), byteCount(maxFileSize))};
+                               .arg(byteCount(st.st_size), byteCount(maxFileSize)),
+                           Failure::Kind::TooLarge};
         const imaging::FileIdentity identity = imaging::FileIdentity::ofDescriptor(fd);
         std::uint8_t head[32] = {};
         const ssize_t n = ::pread(fd, head, sizeof head, 0);
@@ -86,7 +89,7 @@ Outcome<Picture> PictureDecoder::read(const QString& path, Frames frames) const 
     try {
         picture = readOpen();
     } catch (const std::bad_alloc&) {  // a size no check foresaw: this file, not the whole run
-        picture = Failure{QStringLiteral("too large: there is not enough memory to read it")};
+        picture = Failure{QStringLiteral("too large: there is not enough memory to read it"), Failure::Kind::TooLarge};
     }
     ::close(fd);
     if (!picture) ReadingFile::dropMessages();  // its reason says the first of them

@@ -38,7 +38,8 @@ PictureRead loadUnended(const QString& path, int fd, const imaging::FileIdentity
     if (image.isNull())
         return Failure{QStringLiteral("damaged PNG: %1").arg(ReadingFile::firstMessage().isEmpty()
                                                                  ? QStringLiteral("its image data cannot be decoded")
-                                                                 : ReadingFile::firstMessage())};
+                                                                 : ReadingFile::firstMessage()),
+                       Failure::Kind::Damaged};
     if (!(imaging::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
     const auto source = std::make_shared<BytesDecodedImage>(path, identity, image.width(), image.height(),
                                                             image.isGrayscale(), hasTransparency(image), decodeUnended);
@@ -87,12 +88,16 @@ PictureRead loadPng(const QString& path, int fd, const imaging::FileIdentity& id
                            : status == PngStatus::Truncated ? "truncated PNG: "
                            : status == PngStatus::TooLarge  ? "too large: "
                                                             : "unsupported PNG: ";
-        return Failure{QLatin1String(kind) + QString::fromStdString(why)};
+        return Failure{QLatin1String(kind) + QString::fromStdString(why),
+                       status == PngStatus::TooLarge      ? Failure::Kind::TooLarge
+                       : status == PngStatus::Unsupported ? Failure::Kind::Unsupported
+                                                          : Failure::Kind::Damaged};
     }
     // A file cut short is no picture (Qt's reader would show what it has of it).
     if (status == imaging::PngStatus::Truncated)
         return Failure{QStringLiteral("truncated PNG: the data ends at byte %1, before its last chunk")
-                           .arg(byteCount(identity.size))};
+                           .arg(byteCount(identity.size)),
+                       Failure::Kind::Damaged, identity.size};
     if (status != imaging::PngStatus::Ok) return loadOther(path, fd, identity);
     if (!(imaging::FileIdentity::ofDescriptor(fd) == identity)) return changedWhileRead();
     imaging::ImageFormat f;

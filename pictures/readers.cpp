@@ -83,16 +83,18 @@ Failure tooLarge(int width, int height, std::uint64_t bytes, int limitMb, const 
                 .arg(height)
                 .arg((bytes + (1 << 20) - 1) >> 20)
                 .arg(limitMb)
-                .arg(picture)};
+                .arg(picture),
+            Failure::Kind::TooLarge};
 }
 
 Failure unreadable() {
     const int error = errno;
     return {QStringLiteral("cannot be read whole: %1")
-                .arg(error ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("it got shorter"))};
+                .arg(error ? QString::fromLocal8Bit(std::strerror(error)) : QStringLiteral("it got shorter")),
+            Failure::Kind::Unreadable};
 }
 
-Failure changedWhileRead() { return {QStringLiteral("changed while it was read")}; }
+Failure changedWhileRead() { return {QStringLiteral("changed while it was read"), Failure::Kind::Unreadable}; }
 
 QString formatNamed(const QString& extension) {
     static const QHash<QString, QString> formats = {

@@ -52,24 +52,27 @@ QString packageOf(const QString& code) {
     return QStringLiteral("tesseract-ocr-") + code.toLower().replace(QLatin1Char('_'), QLatin1Char('-'));
 }
 
-QString check(const QString& languages) {
-    if (languages.trimmed().isEmpty()) return QStringLiteral("no language given");
+pictolio::Outcome<pictolio::Done> check(const QString& languages) {
+    using pictolio::Failure;
+    const auto refused = [](const QString& why) { return Failure{why, Failure::Kind::Refused}; };
+    if (languages.trimmed().isEmpty()) return refused(QStringLiteral("no language given"));
     const QStringList have = installed();
     for (const QString& code : languages.split(QLatin1Char('+'))) {
         static const QRegularExpression form(QStringLiteral("^[A-Za-z][A-Za-z0-9_]*$"));
-        if (!form.match(code).hasMatch()) return QStringLiteral("\"%1\" is not a language name").arg(code);
+        if (!form.match(code).hasMatch()) return refused(QStringLiteral("\"%1\" is not a language name").arg(code));
         if (have.contains(code)) continue;
         if (code == QLatin1String("osd"))
-            return QStringLiteral("\"osd\" finds how pages are turned, and reads no text: name a language (%1)")
-                .arg(have.isEmpty() ? QStringLiteral("eng") : have.join(QStringLiteral(", ")));
+            return refused(QStringLiteral("\"osd\" finds how pages are turned, and reads no text: name a language (%1)")
+                               .arg(have.isEmpty() ? QStringLiteral("eng") : have.join(QStringLiteral(", "))));
         for (const QString& installedCode : have)
             if (installedCode.compare(code, Qt::CaseInsensitive) == 0)
-                return QStringLiteral("there is no language \"%1\": language names are written \"%2\"")
-                    .arg(code, installedCode);
-        return QStringLiteral("the text recognition data for \"%1\" is not installed (Debian package %2)")
-            .arg(code, packageOf(code));
+                return refused(QStringLiteral("there is no language \"%1\": language names are written \"%2\"")
+                                   .arg(code, installedCode));
+        return Failure{QStringLiteral("the text recognition data for \"%1\" is not installed (Debian package %2)")
+                           .arg(code, packageOf(code)),
+                       Failure::Kind::Missing};
     }
-    return {};
+    return pictolio::Done{};
 }
 
 }  // namespace languages

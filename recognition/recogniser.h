@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "common/outcome.h"
 #include <QString>
 #include <QStringList>
 #include <atomic>
@@ -27,8 +28,8 @@ QStringList installed();
 QString displayName(const QString& code);
 // The Debian package that brings a language's data ("tesseract-ocr-deu").
 QString packageOf(const QString& code);
-// Checks languages joined with "+" ("eng+deu"): "" when each is installed, else why not.
-QString check(const QString& languages);
+// Checks languages joined with "+" ("eng+deu"): each installed, or why not.
+pictolio::Outcome<pictolio::Done> check(const QString& languages);
 
 }  // namespace languages
 

@@ -531,6 +531,10 @@ TEST_F(ConvertCommand, PicturesMadeSmallerOnRequest) {
                   4.0)
             << name.toStdString();
         EXPECT_LT(QFileInfo(pdf).size(), QFileInfo(fine).size() / 3);
+        // At the quality asked for: its first luminance divisor is 16 x 0.4 (75 would give 8).
+        const qsizetype tables = QByteArray::fromStdString(image.rawData).indexOf("\xFF\xDB");
+        ASSERT_GE(tables, 0);
+        EXPECT_EQ(int(std::uint8_t(image.rawData.at(std::size_t(tables) + 5))), 6) << name.toStdString();
     }
     const testing::PdfImage kept = testing::readPdf(out.filePath("coarse.pdf")).at(0).images.at(0);
     EXPECT_TRUE(QByteArray::fromStdString(kept.rawData) == testing::readFile(coarse));

@@ -74,6 +74,21 @@ TEST_F(PictureDecoderTest, AnythingThatIsNotAPrintablePictureGivesTheEmptyPictur
         EXPECT_TRUE(p.isEmpty()) << c.name;
         EXPECT_EQ(p.image, nullptr) << c.name;
     }
+    // The kind of each failure, and the byte it was found at, for a caller that acts on them.
+    const struct {
+        const char* name;
+        Failure::Kind kind;
+        qint64 offset;
+    } kinds[] = {
+        {"missing.jpg", Failure::Kind::Missing, -1},  {"folder.jpg", Failure::Kind::NotPicture, -1},
+        {"half.jpg", Failure::Kind::Damaged, good.size() / 2}, {"huge.jpg", Failure::Kind::TooLarge, -1},
+        {"cut.png", Failure::Kind::Damaged, 16},
+    };
+    for (const auto& k : kinds) {
+        const Failure failure = decoder.read(dir.filePath(k.name)).failure();
+        EXPECT_EQ(failure.kind, k.kind) << k.name << ": " << failure.reason.toStdString();
+        EXPECT_EQ(failure.offset, k.offset) << k.name;
+    }
 }
 
 TEST_F(PictureDecoderTest, PhysicalSizeFollowsTheStatedDensity) {

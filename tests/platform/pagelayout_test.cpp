@@ -233,5 +233,39 @@ TEST_F(PageLayout, BadPreferencesFallBackToTheDefaultsAndAreLogged) {
     EXPECT_EQ(s.orientation, pdfwriter::Orientation::Landscape);
 }
 
+// Each limit holds at its exact boundary: the last value inside is taken, stored or given, and
+// the first outside is refused (stored, the default stands).
+TEST_F(PageLayout, EveryLimitHoldsAtItsBoundary) {
+    namespace preferences = pdfwriter::preferences;
+    const pdfwriter::PageSetup defaults = PdfWriterDriver::defaultPageSetup();
+    const auto field = [](const pdfwriter::PageSetup& s, const QString& value) {
+        if (value == "MaxDpi") return QString::number(s.pictures.maxDpi);
+        if (value == "JpegQuality") return QString::number(s.pictures.jpegQuality);
+        if (value == "Resolution") return QString::number(s.dpi);
+        if (value == "Date") return QString::number(s.date);
+        return s.title;
+    };
+    const struct {
+        const char* value;
+        const char* name;
+        QString inside, outside;
+    } cases[] = {
+        {"MaxDpi", "max-dpi", "36", "35"},          {"MaxDpi", "max-dpi", "1200", "1201"},
+        {"JpegQuality", "jpeg-quality", "10", "9"}, {"JpegQuality", "jpeg-quality", "100", "101"},
+        {"Resolution", "resolution", "72", "71"},   {"Resolution", "resolution", "2400", "2401"},
+        {"Date", "date", "0", "-1"},                {"Date", "date", "253402300799", "253402300800"},
+        {"Title", "title", QString(1000, 'x'), QString(1001, 'x')},
+    };
+    for (const auto& c : cases) {
+        set(c.value, c.inside);
+        EXPECT_EQ(field(service->pageSetup(), c.value), c.inside) << c.value << " " << c.inside.size();
+        set(c.value, c.outside);
+        EXPECT_EQ(field(service->pageSetup(), c.value), field(defaults, c.value)) << c.value << " " << c.outside.size();
+        const auto taken = preferences::check(c.name, c.inside);
+        EXPECT_TRUE(taken && *taken == c.inside) << c.name << ": " << taken.reason().toStdString();
+        EXPECT_FALSE(preferences::check(c.name, c.outside)) << c.name << " " << c.outside.size();
+    }
+}
+
 }  // namespace
 }  // namespace pictolio
