@@ -39,7 +39,7 @@ struct Preference {
     const char* name;       // as users write it
     const char* valueName;  // in the registry
     const char* accepted;   // for messages
-    const Range* range = nullptr;  // a whole number in this range, after `accepted`
+    const preferences::Range* range = nullptr;  // a whole number in this range, after `accepted`
 };
 const Preference all[] = {
     {"paper", "PaperSize", "A4, Letter, Legal, A3, A5, Tabloid, WIDTHxHEIGHT in mm or in (1 to 200 in), fit"},
@@ -52,8 +52,8 @@ const Preference all[] = {
     {"ocr", "Ocr", "off, or the languages of the text joined with + (eng, eng+deu)"},
     {"turn-pages", "TurnPages", "on, off"},
     {"pictures", "Pictures", "original, reduce, mono, document"},
-    {"max-dpi", "MaxDpi", "dots per inch, ", &maxDpiRange},
-    {"jpeg-quality", "JpegQuality", "", &jpegQualityRange},
+    {"max-dpi", "MaxDpi", "dots per inch, ", &preferences::maxDpiRange},
+    {"jpeg-quality", "JpegQuality", "", &preferences::jpegQualityRange},
     {"document-colours", "DocumentColours", "auto, colour, grey, mono"},
     {"compact", "Compact", "on, off"},
     {"title", "Title", "one line of text, at most 1000 characters (none: the file's name)"},

@@ -178,23 +178,38 @@ TEST(PdfBuilder, CrossReferenceFitsEveryOffset) {
         p.clip = {0, 0, 40, 30};
         pages.push_back(Page{{p}});
     }
-    // The last object's offset in a file without a blank: with a blank of the limit less that,
-    // the last offset is the largest a ten-digit entry holds; one byte more takes a stream.
-    const std::string plain = QFile::encodeName(dir.filePath(QStringLiteral("plain.pdf"))).toStdString();
-    ASSERT_TRUE(writePdfFile({"job", 200, 200, pages}, plain).written);
-    const QByteArray plainBytes = pictolio::testing::readFile(QString::fromStdString(plain));
-    std::int64_t last = 0;
-    for (qsizetype at = plainBytes.indexOf(" 00000 n \n"); at > 0; at = plainBytes.indexOf(" 00000 n \n", at + 1))
-        last = std::max(last, plainBytes.mid(at - 10, 10).toLongLong());
-    ASSERT_GT(last, 0);
+    // The last object's offset in a file with a blank, when its cross-reference is a table; a
+    // blank that makes it the largest a ten-digit entry holds keeps the table, a byte more takes a
+    // stream.
+    const auto lastOffset = [&](std::int64_t blank) {
+        const QString pdf = dir.filePath(QStringLiteral("out-%1.pdf").arg(blank));  // (its title is its name)
+        WriteOptions options;
+        options.blankAfterHeader = blank;
+        EXPECT_TRUE(writePdfFile({"job", 200, 200, pages}, QFile::encodeName(pdf).toStdString(), options).written);
+        QFile written(pdf);
+        EXPECT_TRUE(written.open(QIODevice::ReadOnly));
+        written.seek(std::max<qint64>(0, written.size() - 4096));
+        const QByteArray tail = written.read(4096);
+        std::int64_t last = -1;
+        for (qsizetype at = tail.indexOf(" 00000 n \n"); at >= 10; at = tail.indexOf(" 00000 n \n", at + 1))
+            last = std::max<std::int64_t>(last, tail.mid(at - 10, 10).toLongLong());
+        written.close();
+        QFile::remove(pdf);
+        return last;
+    };
+    const std::int64_t near = 9'999'000'000, limit = 9'999'999'999;
+    const std::int64_t nearLast = lastOffset(near);
+    ASSERT_GT(nearLast, near);
+    const std::int64_t fits = near + (limit - nearLast);
+    ASSERT_EQ(lastOffset(fits), limit);
     const struct {
         std::int64_t blank;
         const char* header;
         const char* section;  // how the cross-reference section begins
     } cases[] = {
         {0, "%PDF-1.3\n", "xref\n0 "},
-        {9'999'999'999 - last, "%PDF-1.3\n", "xref\n0 "},
-        {9'999'999'999 - last + 1, "%PDF-1.5\n", " 0 obj\n<< /Type /XRef"},  // the first objects fit ten digits
+        {fits, "%PDF-1.3\n", "xref\n0 "},
+        {fits + 1, "%PDF-1.5\n", " 0 obj\n<< /Type /XRef"},  // the first objects fit ten digits
         {10'000'000'000, "%PDF-1.5\n", " 0 obj\n<< /Type /XRef"},
     };
     for (const auto& c : cases) {
