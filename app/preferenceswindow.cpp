@@ -361,7 +361,9 @@ void PreferencesWindow::recognisePreview() {
 void PreferencesWindow::showRecognised() {
     if (!m_pending || !m_pending->ready()) return;
     m_poll->stop();
-    const recognition::RecognisedText& text = m_pending->get();
+    const recognition::Recognised& outcome = m_pending->get();
+    static const recognition::RecognisedText none;
+    const recognition::RecognisedText& text = outcome ? *outcome : none;
     // Words stand in the picture turned to read upright; the preview shows it as its EXIF
     // orientation turns it.
     const double w = text.width, h = text.height;
@@ -379,8 +381,8 @@ void PreferencesWindow::showRecognised() {
         };
         m_words << QRectF(share(QPointF(word.left, word.top)), share(QPointF(word.right, word.bottom))).normalized();
     }
-    if (!text.error.empty())
-        textStatus->setText(tr("No text recognised: %1").arg(QString::fromStdString(text.error)));
+    if (!outcome)
+        textStatus->setText(tr("No text recognised: %1").arg(outcome.reason()));
     else if (text.words.empty())
         textStatus->setText(tr("No text found in this picture"));
     else

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         {{{picture.image, imaging::placeImage(target, picture.orientation), target}}});
     const std::string pdf = fuzz::workFolder() + "/out.pdf";
     const pdffile::WriteResult result = pdffile::writePdfFile(job, pdf);
-    if (!result.written) std::fprintf(stderr, "%s\n", result.error.c_str());
+    if (!result.written) std::fprintf(stderr, "%s\n", qPrintable(result.written.reason()));
     fuzz::require(result.written && result.leftOut.empty(), "a picture that loaded is printed");
 
     std::vector<std::vector<fuzz::PdfImageSeen>> pages;

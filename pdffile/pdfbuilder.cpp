@@ -246,10 +246,12 @@ public:
         for (const Placement& p : page.images) {
             std::shared_ptr<const imaging::ImageSource> image = p.image;
             if (p.text) {
-                const recognition::RecognisedText& recognised = p.text->get();
-                if (recognised.cancelled) throw std::runtime_error("stopped");
-                if (!recognised.error.empty() && notes)
-                    notes->push_back("no text on page " + std::to_string(pageNumber) + ": " + recognised.error);
+                const recognition::Recognised& outcome = p.text->get();
+                if (outcome.failure().kind == pictolio::Failure::Kind::Stopped) throw std::runtime_error("stopped");
+                if (!outcome && notes)
+                    notes->push_back("no text on page " + std::to_string(pageNumber) + ": " + outcome.reason().toStdString());
+                static const recognition::RecognisedText none;
+                const recognition::RecognisedText& recognised = outcome ? *outcome : none;
                 if (recognised.readsPoorly() && notes)
                     notes->push_back("poor text on page " + std::to_string(pageNumber) + ": the recogniser is " +
                                      std::to_string(recognised.confidence) + " % sure of its words");
@@ -410,14 +412,15 @@ Page sized(Page page, const PrintJob& job) {
     return page;
 }
 
-// Writes the pages to a new file at path; "" when done. When a picture's data could not be
-// given, nothing is left behind and *failed names the picture.
-std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWrite,
+// Writes the pages to a new file at path. When a picture's data could not be given, nothing is
+// left behind and *failed names the picture.
+pictolio::Outcome<pictolio::Done> writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWrite,
                          const std::string& path, const WriteOptions& options,
                          std::shared_ptr<const imaging::ImageSource>* failed, std::vector<std::string>* textNotes,
                          std::string* text) {
+    using pictolio::Failure;
     StagedFile file(path, options.fileMode);
-    if (file.fd() < 0) return file.error();
+    if (file.fd() < 0) return Failure{QString::fromLocal8Bit(file.error().c_str()), Failure::Kind::Unreadable};
     std::optional<DocumentWriter> writer;
     try {
         writer.emplace(file.fd(), options, job.details.pdfa);
@@ -428,11 +431,11 @@ std::string writeAttempt(const PrintJob& job, const std::vector<Page>& pagesToWr
         *text = writer->text();
     } catch (const std::exception& e) {
         // (a picture's reader may have passed the stop on as an error of its own)
-        if (options.stop && options.stop->load()) return Abandoned().what();
+        if (options.stop && options.stop->load()) return Failure{QString::fromLatin1(Abandoned().what()), Failure::Kind::Stopped};
         if (writer && !writer->failed()) *failed = writer->current();
-        return e.what();
+        return Failure{QString::fromLocal8Bit(e.what())};
     }
-    return file.commit().reason().toLocal8Bit().toStdString();
+    return file.commit();
 }
 
 }  // namespace
@@ -456,12 +459,13 @@ WriteResult writePdfFile(const PrintJob& job, const std::string& path, const Wri
     // again without it, so one bad picture never costs the others their pages.
     for (;;) {
         if (pagesToWrite.empty()) {
-            result.error = "no picture of the job could be written: each changed, vanished or "
-                           "could not be read since it was checked";
+            result.written = pictolio::Failure{QStringLiteral("no picture of the job could be written: each changed, "
+                                                              "vanished or could not be read since it was checked"),
+                                               pictolio::Failure::Kind::Unreadable};
             return result;
         }
         std::shared_ptr<const imaging::ImageSource> failed;
-        result.error = writeAttempt(job, pagesToWrite, path, options, &failed, &result.notes, &result.text);
+        result.written = writeAttempt(job, pagesToWrite, path, options, &failed, &result.notes, &result.text);
         if (!failed) break;
         result.leftOut.push_back(failed->description());
         // (erase and remove_if rather than erase_if: the fuzz build compiles this file as C++17)
@@ -475,7 +479,6 @@ WriteResult writePdfFile(const PrintJob& job, const std::string& path, const Wri
                                           [](const Page& page) { return page.images.empty(); }),
                            pagesToWrite.end());
     }
-    result.written = result.error.empty();
     return result;
 }
 
@@ -520,16 +523,15 @@ WriteResult StreamedPdf::finish(const PrintJob& job, const std::string& path) {
         path.substr(0, path.rfind('/') + 1) == m_folder) {
         try {
             m_writer->finish(job, path);
-            const pictolio::Outcome<pictolio::Done> committed = m_file->commitAs(path);
-            result.error = committed.reason().toLocal8Bit().toStdString();
-            result.written = bool(committed);
+            result.written = m_file->commitAs(path);
             result.notes = std::move(m_notes);
             result.text = m_writer->text();
         } catch (const std::exception& e) {
-            result.error = e.what();
+            result.written = pictolio::Failure{QString::fromLocal8Bit(e.what())};
         }
     }
-    if (!result.written && result.error.empty()) result.error = "not written as it was drawn";
+    if (!result.written && result.written.reason().isEmpty())
+        result.written = pictolio::Failure{QStringLiteral("not written as it was drawn")};
     if (!result.written) drop();
     return result;
 }

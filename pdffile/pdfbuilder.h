@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/outcome.h"
 #include "pdffile/documentinfo.h"
 #include "pdffile/printjob.h"
 
@@ -26,8 +27,7 @@ struct WriteOptions {
 };
 
 struct WriteResult {
-    bool written = false;
-    std::string error;                // why nothing was written
+    pictolio::Outcome<pictolio::Done> written = pictolio::Failure{};  // or why nothing was written
     // Pictures left out: changed or gone since the check, or their data failed when written.
     std::vector<std::string> leftOut;
     // Pages written without the text recognition was asked for, or with text read poorly, and why.

@@ -356,7 +356,7 @@ void PdfWriterDriver::report(const Pending& pending, const pdffile::WriteResult&
         log(QStringLiteral("wrote %1").arg(path));
         setState(pending.id, result.leftOut.empty() ? JobState::Written : JobState::Incomplete);
     } else {
-        const QString error = QString::fromLocal8Bit(result.error.c_str());
+        const QString error = result.written.reason();
         log(QStringLiteral("could not write %1: %2").arg(path, error));
         std::lock_guard lock(m_mutex);
         m_errors[pending.id] = error;

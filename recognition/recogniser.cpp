@@ -313,33 +313,30 @@ int Recogniser::detectTurn(const imaging::GreyImage& image, int dpi) {
     return (360 - degrees) % 360;
 }
 
-RecognisedText Recogniser::recognise(const imaging::GreyImage& stored, int dpi, int knownTurn, bool findTurn,
-                                     const std::atomic<bool>* cancel,
-                                     std::atomic<std::uint64_t>* progress) {
+Recognised Recogniser::recognise(const imaging::GreyImage& stored, int dpi, int knownTurn, bool findTurn,
+                                 const std::atomic<bool>* cancel, std::atomic<std::uint64_t>* progress) {
     // Most pages stand as their picture says: read so, they are looked at for another turn only
     // when they read badly (orientation detection costs a fifth of a reading). A picture turned by
     // hand, or a page scanned sideways or upside down, reads badly as it stands.
     int confidence = 0;
-    RecognisedText first = read(stored, dpi, knownTurn, cancel, progress, &confidence);
-    if (!m_api || !first.error.empty() || (confidence >= readsWell && first.words.size() >= 3)) return first;
+    Recognised first = read(stored, dpi, knownTurn, cancel, progress, &confidence);
+    if (!m_api || !first || (confidence >= readsWell && first->words.size() >= 3)) return first;
     const int turn = detectTurn(stored, dpi);
     if (turn < 0 || turn == knownTurn) return first;
     int turnedConfidence = 0;
-    RecognisedText text = read(stored, dpi, turn, cancel, progress, &turnedConfidence);
-    if (!text.error.empty() || turnedConfidence <= confidence) return first;
-    text.turnsPage = findTurn;
+    Recognised text = read(stored, dpi, turn, cancel, progress, &turnedConfidence);
+    if (!text || turnedConfidence <= confidence) return first;
+    text->turnsPage = findTurn;
     return text;
 }
 
-RecognisedText Recogniser::read(const imaging::GreyImage& stored, int dpi, int turn, const std::atomic<bool>* cancel,
-                                std::atomic<std::uint64_t>* progress, int* confidence) {
+Recognised Recogniser::read(const imaging::GreyImage& stored, int dpi, int turn, const std::atomic<bool>* cancel,
+                            std::atomic<std::uint64_t>* progress, int* confidence) {
+    using pictolio::Failure;
     RecognisedText text;
     text.width = stored.width;
     text.height = stored.height;
-    if (!m_api) {
-        text.error = m_error;
-        return text;
-    }
+    if (!m_api) return Failure{QString::fromStdString(m_error), Failure::Kind::Missing};
     text.turn = turn;
     const bool laidOut = m_laidOut.pixels == stored.pixels.data() && m_laidOut.width == stored.width &&
                          m_laidOut.height == stored.height && m_laidOut.turn == turn;
@@ -350,10 +347,9 @@ RecognisedText Recogniser::read(const imaging::GreyImage& stored, int dpi, int t
     monitor.cancel = stopAsked;
     monitor.cancel_this = &watch;
     if (m_api->Recognize(&monitor) != 0) {
-        text.cancelled = cancel && cancel->load();
-        text.error = text.cancelled ? "stopped" : "recognition failed";
         m_api->Clear();
-        return text;
+        if (cancel && cancel->load()) return Failure{QStringLiteral("stopped"), Failure::Kind::Stopped};
+        return Failure{QStringLiteral("recognition failed")};
     }
     const std::unique_ptr<tesseract::ResultIterator> it(m_api->GetIterator());
     if (it) {

@@ -60,12 +60,13 @@ struct RecognisedText {
     std::vector<RecognisedWord> words;  // in reading order
     std::vector<RecognisedLine> lines;
     int confidence = -1;                // how sure the recogniser is of its words, 0 to 100
-    std::string error;                  // why there is no text, when recognition failed
-    bool cancelled = false;
 
     // Whether the words read so poorly that they are likely wrong: worth a warning.
-    bool readsPoorly() const { return error.empty() && words.size() >= 3 && confidence >= 0 && confidence < 50; }
+    bool readsPoorly() const { return words.size() >= 3 && confidence >= 0 && confidence < 50; }
 };
+
+// The text of a picture, or why there is none (Failure::Kind::Stopped when it was stopped).
+using Recognised = pictolio::Outcome<RecognisedText>;
 
 // Each word's box on the picture as stored (before its turn), as shares of its width and height,
 // y downwards.
@@ -84,14 +85,12 @@ public:
     Recogniser& operator=(const Recogniser&) = delete;
 
     const std::string& languages() const { return m_languages; }
-    // Why it could not be set up; "" when it can recognise.
-    const std::string& error() const { return m_error; }
 
     // Recognises the words of a grey picture shown at dpi, turned clockwise by knownTurn to stand
     // upright (its EXIF orientation); findTurn: first finds how the text is turned, and reads it
     // upright. Stops soon after *cancel becomes true; *progress moves while it works.
-    RecognisedText recognise(const imaging::GreyImage& image, int dpi, int knownTurn, bool findTurn,
-                             const std::atomic<bool>* cancel, std::atomic<std::uint64_t>* progress);
+    Recognised recognise(const imaging::GreyImage& image, int dpi, int knownTurn, bool findTurn,
+                         const std::atomic<bool>* cancel, std::atomic<std::uint64_t>* progress);
 
     // The print of a grey picture, as the layout finds its lines of text (a fraction of the time
     // reading takes, which a reading of the same picture next does not take again): how tall its
@@ -121,8 +120,8 @@ private:
     // Reads the picture turned clockwise by turn; confidence: gets the mean confidence.
     // Gives the recogniser the picture turned upright and levelled; the degrees it was levelled by.
     double setPicture(const imaging::GreyImage& stored, int dpi, int turn);
-    RecognisedText read(const imaging::GreyImage& image, int dpi, int turn, const std::atomic<bool>* cancel,
-                        std::atomic<std::uint64_t>* progress, int* confidence);
+    Recognised read(const imaging::GreyImage& image, int dpi, int turn, const std::atomic<bool>* cancel,
+                    std::atomic<std::uint64_t>* progress, int* confidence);
 
     std::string m_languages;
     std::string m_error;

@@ -18,12 +18,12 @@ struct PendingText::Task {
     std::mutex mutex;
     std::condition_variable done;
     bool finished = false;
-    RecognisedText result;
+    Recognised result = pictolio::Failure{};
 };
 
 PendingText::~PendingText() { m_task->cancelled = true; }
 
-const RecognisedText& PendingText::get() const {
+const Recognised& PendingText::get() const {
     std::unique_lock lock(m_task->mutex);
     m_task->done.wait(lock, [&] { return m_task->finished; });
     return m_task->result;
@@ -127,7 +127,7 @@ int shrinkFor(int dpi, const imaging::ImageFormat& f) {
 
 }  // namespace
 
-RecognisedText TextRecognition::recognise(PendingText::Task& task, std::unique_ptr<Recogniser>& recogniser) {
+Recognised TextRecognition::recognise(PendingText::Task& task, std::unique_ptr<Recogniser>& recogniser) {
     const imaging::ImageFormat& format = task.image->format();
     int shrink = shrinkFor(task.dpi, format);
     const auto dpiAt = [&](const imaging::GreyImage& grey) {
@@ -144,11 +144,7 @@ RecognisedText TextRecognition::recognise(PendingText::Task& task, std::unique_p
         if (print.letters >= Recogniser::tallLetters && print.slope <= Recogniser::levelSlope) grey = std::move(half);
     }
     if (grey.isNull()) grey = task.image->grey(shrink);
-    if (grey.isNull()) {
-        RecognisedText result;
-        result.error = "the picture could not be read for text recognition";
-        return result;
-    }
+    if (grey.isNull()) return pictolio::Failure{QStringLiteral("the picture could not be read for text recognition")};
     return recogniser->recognise(grey, dpiAt(grey), task.knownTurn, task.findTurn, &task.cancelled, m_progress);
 }
 
@@ -163,23 +159,19 @@ void TextRecognition::work() {
             task = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        RecognisedText result;
-        if (task->cancelled) {
-            result.cancelled = true;
-            result.error = "stopped";
-        } else {
+        using pictolio::Failure;
+        Recognised result = Failure{QStringLiteral("stopped"), Failure::Kind::Stopped};
+        if (!task->cancelled) {
             // A failure ends this picture's recognition, never the program: the page is made
             // without its text, and says why.
             try {
                 result = recognise(*task, recogniser);
             } catch (const std::bad_alloc&) {
                 recogniser.reset();
-                result = {};
-                result.error = "not enough memory to recognise the text";
+                result = Failure{QStringLiteral("not enough memory to recognise the text"), Failure::Kind::TooLarge};
             } catch (const std::exception& e) {
                 recogniser.reset();
-                result = {};
-                result.error = std::string("recognition failed: ") + e.what();
+                result = Failure{QStringLiteral("recognition failed: %1").arg(QString::fromLocal8Bit(e.what()))};
             }
         }
         if (m_progress) m_progress->fetch_add(1, std::memory_order_relaxed);

@@ -27,7 +27,7 @@ public:
     PendingText& operator=(const PendingText&) = delete;
 
     // Waits until the text is recognised (or recognition failed or was stopped).
-    const RecognisedText& get() const;
+    const Recognised& get() const;
     // Whether get() would answer at once.
     bool ready() const;
 
@@ -74,7 +74,7 @@ private:
     void work();
     // The task's picture recognised by the worker's recogniser (made, or made again for other
     // languages). Throws what the recogniser or the picture throws.
-    RecognisedText recognise(PendingText::Task& task, std::unique_ptr<Recogniser>& recogniser);
+    Recognised recognise(PendingText::Task& task, std::unique_ptr<Recogniser>& recogniser);
 
     std::atomic<std::uint64_t>* m_progress;
     int m_workerCount;

@@ -63,7 +63,7 @@ TEST(PdfBuilder, APictureThatFailsWhenWrittenCostsOnlyItsOwnPage) {
             writePdfFile({"job", 200, 200, c.pages}, QFile::encodeName(out).toStdString());
         EXPECT_EQ(result.leftOut, std::vector<std::string>{bad.images[0].image->description()})
             << c.name;
-        ASSERT_EQ(result.written, c.pagesWritten > 0) << c.name << ": " << result.error;
+        ASSERT_EQ(bool(result.written), c.pagesWritten > 0) << c.name << ": " << result.written.reason().toStdString();
         if (!result.written) {
             EXPECT_FALSE(QFile::exists(out)) << c.name;
             continue;
@@ -106,7 +106,7 @@ TEST(PdfBuilder, PictureBytesGoInAsTheFileHoldsThemFromAnyFileSystem) {
         }
         const QString pdf = out.filePath(QStringLiteral("out.pdf"));
         const WriteResult result = writePdfFile({"job", 200, 200, pages}, QFile::encodeName(pdf).toStdString());
-        ASSERT_TRUE(result.written) << folder->path().toStdString() << ": " << result.error;
+        ASSERT_TRUE(result.written) << folder->path().toStdString() << ": " << result.written.reason().toStdString();
         EXPECT_EQ(pictolio::testing::qpdfCheckProblems(pdf).toStdString(), "");
         const std::vector<pictolio::testing::PdfPage> read = pictolio::testing::readPdf(pdf);
         ASSERT_EQ(read.size(), 2u);
@@ -151,10 +151,10 @@ TEST(PdfBuilder, APdfaFileSaysWhichColourProfileItLacks) {
         WriteOptions options;
         options.profiles = c.profiles;
         const WriteResult result = writePdfFile(job, QFile::encodeName(out).toStdString(), options);
-        EXPECT_EQ(result.written, !*c.error) << c.name << ": " << result.error;
+        EXPECT_EQ(bool(result.written), !*c.error) << c.name << ": " << result.written.reason().toStdString();
         EXPECT_EQ(QFile::exists(out), !*c.error) << c.name;
         if (*c.error) {
-            EXPECT_NE(result.error.find(c.error), std::string::npos) << c.name << ": " << result.error;
+            EXPECT_TRUE(result.written.reason().contains(QString::fromUtf8(c.error))) << c.name << ": " << result.written.reason().toStdString();
         }
         QFile::remove(out);
     }
@@ -217,7 +217,7 @@ TEST(PdfBuilder, CrossReferenceFitsEveryOffset) {
         WriteOptions options;
         options.blankAfterHeader = c.blank;
         const WriteResult result = writePdfFile({"job", 200, 200, pages}, QFile::encodeName(pdf).toStdString(), options);
-        ASSERT_TRUE(result.written) << c.blank << ": " << result.error;
+        ASSERT_TRUE(result.written) << c.blank << ": " << result.written.reason().toStdString();
         QFile out(pdf);
         ASSERT_TRUE(out.open(QIODevice::ReadOnly));
         EXPECT_TRUE(out.read(9) == c.header) << c.blank;

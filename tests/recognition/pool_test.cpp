@@ -41,8 +41,8 @@ TEST(TextRecognition, APictureThatFailsEndsItsOwnTextOnly) {
     for (int round = 0; round < 2; ++round)  // the one worker lives on to take the next picture
         for (const auto& c : cases) {
             const auto pending = pool.start(std::make_shared<Failing>(c.memory), "eng", 300, 1, false);
-            EXPECT_EQ(pending->get().error, c.error);
-            EXPECT_TRUE(pending->get().words.empty());
+            EXPECT_EQ(pending->get().reason().toStdString(), c.error);
+            EXPECT_FALSE(pending->get());
         }
     pool.waitUntilAtMost(0, 10000);  // (a text is given before its worker counts it ended)
     EXPECT_EQ(pool.count().ended, 4);
