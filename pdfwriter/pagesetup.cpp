@@ -359,22 +359,28 @@ PageSetup defaults(const QString& paper) {
     return setup;
 }
 
-PageSetup read(const pictolio::RegistryStore& registry, const QString& key, const QString& defaultPaper,
-               const std::function<void(const QString&)>& complain) {
-    PageSetup setup = defaults(defaultPaper);
-    QString unread;
-    const QMap<QString, QString> stored = registry.values(key, &unread);  // one read for all of them
-    if (!unread.isEmpty() && complain) complain(QStringLiteral("the PDF printer's values %1").arg(unread));
-    const auto value = [&](const char* name) -> std::optional<QString> {
-        const auto it = stored.constFind(QLatin1String(name));
-        if (it == stored.constEnd()) return std::nullopt;
+namespace {
+
+// The stored values, read once, and what is said of one that is not valid.
+struct Stored {
+    QMap<QString, QString> values;
+    const std::function<void(const QString&)>& complain;
+
+    std::optional<QString> value(const char* name) const {
+        const auto it = values.constFind(QLatin1String(name));
+        if (it == values.constEnd()) return std::nullopt;
         return *it;
-    };
-    const auto refuse = [&](const char* name, const QString& v) {
+    }
+    void refuse(const char* name, const QString& v) const {
         if (complain)
-            complain(QStringLiteral("the PDF printer's %1 \"%2\" is not valid: the default is used")
-                         .arg(QLatin1String(name), v));
-    };
+            complain(QStringLiteral("the PDF printer's %1 \"%2\" is not valid: the default is used").arg(QLatin1String(name), v));
+    }
+};
+
+// The page: paper, orientation, margin, pictures larger than it, stretching, centring, resolution.
+void readPage(const Stored& stored, PageSetup& setup) {
+    const auto value = [&](const char* name) { return stored.value(name); };
+    const auto refuse = [&](const char* name, const QString& v) { stored.refuse(name, v); };
     if (const auto v = value("PaperSize")) {
         if (const auto paper = parsePaper(*v)) {
             setup.paperName = paper->name;
@@ -423,6 +429,13 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
         if (ok && dpi >= 72 && dpi <= 2400) setup.dpi = dpi;
         else refuse("Resolution", *v);
     }
+}
+
+// Text recognition, and the switches: pages turned by their text, PDF/A, compact pages.
+void readTextAndSwitches(const Stored& stored, PageSetup& setup) {
+    const auto value = [&](const char* name) { return stored.value(name); };
+    const auto refuse = [&](const char* name, const QString& v) { stored.refuse(name, v); };
+    const auto& complain = stored.complain;
     if (const auto v = value("Ocr")) {
         const QString languages = v->trimmed();
         if (!languages.isEmpty() && languages.compare(QLatin1String("off"), Qt::CaseInsensitive) != 0) {
@@ -438,6 +451,12 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
             if (!o) refuse(name, *v);
             else *field = *o == QLatin1String("1");
         }
+}
+
+// How the pictures go in: as they are, smaller, black and white or cleaned, and at what.
+void readPictures(const Stored& stored, PageSetup& setup) {
+    const auto value = [&](const char* name) { return stored.value(name); };
+    const auto refuse = [&](const char* name, const QString& v) { stored.refuse(name, v); };
     if (const auto v = value("Pictures")) {
         const auto o = choice(*v, {{"original", "O"}, {"reduce", "R"}, {"mono", "M"}, {"document", "D"}});
         if (!o) refuse("Pictures", *v);
@@ -463,6 +482,12 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
             if (ok && n >= range.least && n <= range.most) *field = n;
             else refuse(name, *v);
         }
+}
+
+// The document's details, its date, and the frames of animated pictures.
+void readDocument(const Stored& stored, PageSetup& setup) {
+    const auto value = [&](const char* name) { return stored.value(name); };
+    const auto refuse = [&](const char* name, const QString& v) { stored.refuse(name, v); };
     for (const auto& [name, field] : {std::pair{"Title", &setup.title}, std::pair{"Author", &setup.author},
                                       std::pair{"Subject", &setup.subject}, std::pair{"Keywords", &setup.keywords}})
         if (const auto v = value(name)) {
@@ -478,6 +503,20 @@ PageSetup read(const pictolio::RegistryStore& registry, const QString& key, cons
         if (!o) refuse("Frames", *v);
         else setup.allFrames = *o == QLatin1String("A");
     }
+}
+
+}  // namespace
+
+PageSetup read(const pictolio::RegistryStore& registry, const QString& key, const QString& defaultPaper,
+               const std::function<void(const QString&)>& complain) {
+    PageSetup setup = defaults(defaultPaper);
+    QString unread;
+    const Stored stored{registry.values(key, &unread), complain};  // one read for all of them
+    if (!unread.isEmpty() && complain) complain(QStringLiteral("the PDF printer's values %1").arg(unread));
+    readPage(stored, setup);
+    readTextAndSwitches(stored, setup);
+    readPictures(stored, setup);
+    readDocument(stored, setup);
     return setup;
 }
 
