@@ -101,8 +101,8 @@ LaidOut layOut(const PageSetup& setup, LaidOut page, const Drawing& drawing);
 //   DocumentColours  Auto, Colour, Grey, Mono: how clean pages are stored
 //   Compact     1, 0: pages of print made compact (sharp print over a small background), with any
 //               Pictures but Mono
-//   MaxDpi      Reduce: the finest a picture is kept at, 36 to 1200 dots per inch
-//   JpegQuality Reduce: the JPEG quality of pictures made smaller, 10 to 100
+//   MaxDpi      Reduce: the finest a picture is kept at, in dots per inch (maxDpiRange)
+//   JpegQuality Reduce: the JPEG quality of pictures made smaller (jpegQualityRange)
 //   Title, Author, Subject, Keywords   the documents' details, any text of one line
 //   Date        the documents' dates, in seconds since 1970 (UTC); "now" or none: the time written
 //   Frames      First, All: the frames of an animated picture printed, each on a page of its own
