@@ -11,6 +11,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
 #include <cstring>
 #include <functional>
 #include <tuple>
@@ -158,6 +161,35 @@ TEST(PdfBuilder, APdfaFileSaysWhichColourProfileItLacks) {
         }
         QFile::remove(out);
     }
+}
+
+// Whatever details a caller gives, the document's XMP metadata is well-formed XML: control
+// characters and the noncharacters U+FFFE and U+FFFF are left out, markup is escaped.
+TEST(PdfBuilder, MetadataIsXmlWhateverTheDetails) {
+    QTemporaryDir dir;
+    const QString picture = dir.filePath(QStringLiteral("p.jpg"));
+    pictolio::testing::writeFile(picture, makeJpeg({.width = 40, .height = 30}));
+    const std::string file = QFile::encodeName(picture).toStdString();
+    Placement p;
+    p.image = std::make_shared<imaging::JpegFileImage>(file, imaging::FileIdentity::ofPath(file),
+                                                       imaging::JpegFileImage::Details{.width = 40, .height = 30});
+    p.matrix = {40, 0, 0, 30, 0, 0};
+    p.clip = {0, 0, 40, 30};
+    PrintJob job{"job", 200, 200, {Page{{p}}}};
+    job.details.title = QString::fromUcs4(U"a\uFFFFb\uFFFEc\x01<&>").toStdString();
+    job.details.author = QString::fromUcs4(U"x\uFFFE\uFFFFy").toStdString();
+    const QString pdf = dir.filePath(QStringLiteral("details.pdf"));
+    ASSERT_TRUE(writePdfFile(job, QFile::encodeName(pdf).toStdString()).written);
+    QPDF read;
+    read.processFile(QFile::encodeName(pdf).constData());
+    const std::shared_ptr<Buffer> data = read.getRoot().getKey("/Metadata").getStreamData();
+    QXmlStreamReader xml(QByteArray(reinterpret_cast<const char*>(data->getBuffer()), qsizetype(data->getSize())));
+    QString text;
+    while (!xml.atEnd())
+        if (xml.readNext() == QXmlStreamReader::Characters) text += xml.text();
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("abc<&>"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("xy"))) << text.toStdString();
 }
 
 // Offsets of ten digits and more: a file past 10^10 bytes (here mostly a hole, blank to a reader)
