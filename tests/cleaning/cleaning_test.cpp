@@ -104,6 +104,12 @@ TEST(Cleaning, PrintAloneIsStoredInBlackAndWhiteAndGreyPagesInGrey) {
     const auto [paper, print] = paperAndPrint(cleaned->image->grey(1));
     EXPECT_EQ(paper, 255);
     EXPECT_EQ(print, 0);
+    // A page with a photo printed on it is grey, by itself.
+    const QImage illustrated = documentPage({210, 297}, 150, &lines, 1, true).convertToFormat(QImage::Format_Grayscale8);
+    const pictolio::Picture withPhoto = loaded(illustrated.convertToFormat(QImage::Format_RGB888), folder, "photo.jpg");
+    const pictolio::Outcome<CleanedPage> shaded = cleanPhoto(*withPhoto.image, {});
+    ASSERT_TRUE(shaded) << shaded.reason().toStdString();
+    EXPECT_EQ(shaded->stored, Colours::Grey);
     // Asked for grey, it is grey.
     const pictolio::Outcome<CleanedPage> grey = cleanPhoto(*picture.image, {Colours::Grey, 75});
     ASSERT_TRUE(grey);

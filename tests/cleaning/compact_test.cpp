@@ -118,12 +118,20 @@ TEST(Compact, PrintSharpInItsColoursOverABackgroundWithoutIt) {
 TEST(Compact, PagesWithoutPrintAreLeftAsTheyAre) {
     QImage blank(1240, 1754, QImage::Format_RGB888);
     blank.fill(QColor(246, 245, 240));
+    QImage speck = blank;  // a few dark pixels: dust, not print
+    for (int y = 800; y < 803; ++y)
+        for (int x = 600; x < 603; ++x) speck.setPixelColor(x, y, Qt::black);
+    QImage wall = landscapePhoto({2000, 1500});  // a fifth of it a white wall
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 2000; ++x) wall.setPixelColor(x, y, QColor(246, 245, 240));
     const struct {
         const char* page;
         QImage image;
     } rows[] = {
         {"a landscape photo", landscapePhoto({2000, 1500})},
         {"blank paper", flatbedScan(blank)},
+        {"paper with a speck", speck},
+        {"a photo a fifth of it white", wall},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.page);
