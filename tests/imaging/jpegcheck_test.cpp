@@ -116,6 +116,13 @@ TEST(JpegCheck, RefusesDamagedTruncatedAndUnsupportedFiles) {
         makeJpeg({.width = 160, .height = 120, .progressive = true, .restartInterval = 1});
     QByteArray badSampling = good;
     badSampling[sof + 11] = 0x00;  // first component sampled 0x0
+    // Cut at its last restart marker: one interval short.
+    QByteArray oneShort = restarting;
+    for (qsizetype i = oneShort.size() - 2; i > 0; --i)
+        if (uchar(oneShort[i]) == 0xFF && uchar(oneShort[i + 1]) >= 0xD0 && uchar(oneShort[i + 1]) <= 0xD7) {
+            oneShort = oneShort.left(i) + QByteArray("\xFF\xD9", 2);
+            break;
+        }
 
     const struct {
         const char* name;
@@ -136,6 +143,7 @@ TEST(JpegCheck, RefusesDamagedTruncatedAndUnsupportedFiles) {
         {"progressive, with restart markers", restartingProgressive, JpegStatus::Ok},
         {"cut, its end marker put back", recut(restarting), JpegStatus::DataMissing},
         {"grey, cut, its end marker put back", recut(grey), JpegStatus::DataMissing},
+        {"its last restart interval missing", oneShort, JpegStatus::DataMissing},
         {"progressive without Huffman tables", withoutAll(progressive, 0xC4), JpegStatus::Corrupt},
         {"one of two Huffman tables missing", withoutSegment(good, 0xC4), JpegStatus::Corrupt},
         {"no quantisation tables", withoutSegment(good, 0xDB), JpegStatus::Corrupt},

@@ -151,6 +151,12 @@ TEST_F(PictureFormatsTest, PngDataGoesInAsStoredWhereAPdfCanHoldIt) {
             << c.name;
         EXPECT_EQ(testing::qpdfCheckProblems(pdf), "") << c.name;
     }
+    // A transparency whose checksum fails is passed over, as decoders do: the picture is opaque.
+    QByteArray damaged = testing::makePng({.colorType = 2, .bitDepth = 8, .transparency = {0, 53, 106}});
+    damaged[damaged.indexOf("tRNS") + 10] = char(damaged[damaged.indexOf("tRNS") + 10] ^ 0x55);  // its checksum
+    const Picture opaque = decoder.load(put("p.png", damaged));
+    ASSERT_FALSE(opaque.isEmpty());
+    EXPECT_TRUE(readPdf(print(opaque)).at(0).images.at(0).mask.empty());
 }
 
 // Black and white, different in every corner.
