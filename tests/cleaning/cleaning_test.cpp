@@ -4,6 +4,7 @@
 // corners and paper are known; and scans turned on the glass.
 #include <gtest/gtest.h>
 
+#include <QMap>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
