@@ -163,10 +163,8 @@ TEST(PdfBuilder, APdfaFileSaysWhichColourProfileItLacks) {
     }
 }
 
-// Whatever details a caller gives, the document's XMP metadata is well-formed XML: control
-// characters and the noncharacters U+FFFE and U+FFFF are left out, markup is escaped.
-TEST(PdfBuilder, MetadataIsXmlWhateverTheDetails) {
-    QTemporaryDir dir;
+// A placement of a 40 x 30 JPEG written in the folder, filling its clip.
+Placement smallPicture(const QTemporaryDir& dir) {
     const QString picture = dir.filePath(QStringLiteral("p.jpg"));
     pictolio::testing::writeFile(picture, makeJpeg({.width = 40, .height = 30}));
     const std::string file = QFile::encodeName(picture).toStdString();
@@ -175,7 +173,14 @@ TEST(PdfBuilder, MetadataIsXmlWhateverTheDetails) {
                                                        imaging::JpegFileImage::Details{.width = 40, .height = 30});
     p.matrix = {40, 0, 0, 30, 0, 0};
     p.clip = {0, 0, 40, 30};
-    PrintJob job{"job", 200, 200, {Page{{p}}}};
+    return p;
+}
+
+// Whatever details a caller gives, the document's XMP metadata is well-formed XML: control
+// characters and the noncharacters U+FFFE and U+FFFF are left out, markup is escaped.
+TEST(PdfBuilder, MetadataIsXmlWhateverTheDetails) {
+    QTemporaryDir dir;
+    PrintJob job{"job", 200, 200, {Page{{smallPicture(dir)}}}};
     job.details.title = QString::fromUcs4(U"a\uFFFFb\uFFFEc\x01<&>").toStdString();
     job.details.author = QString::fromUcs4(U"x\uFFFE\uFFFFy").toStdString();
     const QString pdf = dir.filePath(QStringLiteral("details.pdf"));
@@ -273,14 +278,7 @@ TEST(PdfBuilder, CrossReferenceFitsEveryOffset) {
 // good file is found.
 TEST(PdfBuilder, LayoutCheckFindsEachFault) {
     QTemporaryDir dir;
-    const QString picture = dir.filePath(QStringLiteral("p.jpg"));
-    pictolio::testing::writeFile(picture, makeJpeg({.width = 40, .height = 30}));
-    const std::string file = QFile::encodeName(picture).toStdString();
-    Placement p;
-    p.image = std::make_shared<imaging::JpegFileImage>(file, imaging::FileIdentity::ofPath(file),
-                                              imaging::JpegFileImage::Details{.width = 40, .height = 30});
-    p.matrix = {40, 0, 0, 30, 0, 0};
-    p.clip = {0, 0, 40, 30};
+    const Placement p = smallPicture(dir);
     const QString pdf = dir.filePath(QStringLiteral("good.pdf"));
     ASSERT_TRUE(writePdfFile({"job", 200, 200, {Page{{p}}}}, QFile::encodeName(pdf).toStdString()).written);
     QFile in(pdf);
