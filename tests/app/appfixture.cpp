@@ -14,7 +14,9 @@ void AppFixture::SetUp() {
     settings = std::make_unique<RecordingSettings>(settingsRoot.path());
     config = AppConfig::defaults(programFolder.path());
     config.random = [this] { return randomValue; };
-    config.outputWaitMs = 5000;
+    // A printer that makes no progress for this long fails a run; on a machine busy with other
+    // tests (two at once, under the sanitizers) a few seconds pass without progress now and then.
+    config.outputWaitMs = 60000;
 }
 
 void AppFixture::installPdfPrinter() {
