@@ -86,42 +86,44 @@ public:
 
     const std::string& languages() const { return m_languages; }
 
-    // Recognises the words of a grey picture shown at dpi, turned clockwise by knownTurn to stand
-    // upright (its EXIF orientation); findTurn: first finds how the text is turned, and reads it
+    // Recognises the words of a grey picture shown at dpi, turned clockwise by turn to stand
     // upright. Stops soon after *cancel becomes true; *progress moves while it works.
-    Recognised recognise(const imaging::GreyImage& image, int dpi, int knownTurn, bool findTurn,
-                         const std::atomic<bool>* cancel, std::atomic<std::uint64_t>* progress);
+    // confidence: gets how well it read (0 to 100), for readsWell.
+    Recognised read(const imaging::GreyImage& image, int dpi, int turn, const std::atomic<bool>* cancel,
+                    std::atomic<std::uint64_t>* progress, int* confidence);
+    // Whether words so read read well enough not to be looked at for another turn: upright printed
+    // text reads at 85 to 95, text on its side or upside down far below 70.
+    static bool readsWell(const RecognisedText& text, int confidence) {
+        return confidence >= 70 && text.words.size() >= 3;
+    }
+    // How far the stored picture turns clockwise for its text to stand upright; -1 when that
+    // cannot be told. Orientation detection costs a fifth of a reading, and needs larger letters
+    // than reading does (about twice).
+    int detectTurn(const imaging::GreyImage& image, int dpi);
 
     // The print of a grey picture, as the layout finds its lines of text (a fraction of the time
-    // reading takes, which a reading of the same picture next does not take again): how tall its
+    // reading takes, which a reading of the same picture next does not take again; quick: the
+    // lines of one block, a third of the time, and not kept for the reading): how tall its
     // letters stand above their baselines, in its pixels, and how steeply its lines slope; the
     // medians over its lines (0 when it has fewer than three). turn: degrees clockwise the
     // picture turns to stand upright.
     struct Print {
         double letters = 0, slope = 0;
     };
-    Print print(const imaging::GreyImage& image, int dpi, int turn);
+    Print print(const imaging::GreyImage& image, int dpi, int turn, bool quick = false);
 
-    // Level letters that stand at least this tall (pixels above the baseline) in a picture read as
-    // well as at twice the size: the recogniser scales each line to a fixed height of its own.
-    // 8-point print at 150 dpi stands 13 pixels tall and reads as at 300 dpi; 7-point print (11
-    // pixels) makes errors, and so do small letters on lines that slope a degree or more.
-    static constexpr double tallLetters = 12;
+    // Level letters read as well at this height (pixels above the baseline) as at any greater:
+    // the recogniser scales each line to a fixed height of its own. 12-point print stands 13
+    // pixels tall at 108 dpi, 8-point print at 150 dpi, and both read as at 300 dpi; at 11 pixels
+    // they make errors, and so do small letters on lines that slope a degree or more.
+    static constexpr double tallLetters = 13;
+    // Letters measured at fewer pixels than this on a small copy are measured again on a larger.
+    static constexpr double measurableLetters = 8;
     static constexpr double levelSlope = 0.015;
 
 private:
-    // The mean confidence (0 to 100) of a page that reads well enough not to be looked at for a
-    // turn: upright printed text reads at 85 to 95, text on its side or upside down far below.
-    static constexpr int readsWell = 70;
-
-    // How far the stored picture turns clockwise for its text to stand upright; -1 when that
-    // cannot be told.
-    int detectTurn(const imaging::GreyImage& image, int dpi);
-    // Reads the picture turned clockwise by turn; confidence: gets the mean confidence.
     // Gives the recogniser the picture turned upright and levelled; the degrees it was levelled by.
     double setPicture(const imaging::GreyImage& stored, int dpi, int turn);
-    Recognised read(const imaging::GreyImage& image, int dpi, int turn, const std::atomic<bool>* cancel,
-                    std::atomic<std::uint64_t>* progress, int* confidence);
 
     std::string m_languages;
     std::string m_error;
@@ -135,6 +137,10 @@ private:
         double angle = 0;  // what the picture was turned by to level its lines
     } m_laidOut;
 };
+
+// The grey picture made smaller, to width x height (each no greater than the picture's), each
+// pixel the mean of what it covers; a null image when it cannot be.
+imaging::GreyImage scaled(const imaging::GreyImage& image, int width, int height);
 
 // The grey picture turned clockwise by 90, 180 or 270 degrees.
 imaging::GreyImage turned(const imaging::GreyImage& image, int degrees);

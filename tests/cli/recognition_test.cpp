@@ -18,6 +18,7 @@
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
+#include "recognition/recogniser.h"
 #include "tests/cli/commandfixture.h"
 #include "tests/support/pdfreader.h"
 #include "tests/support/picturefiles.h"
@@ -290,6 +291,30 @@ TEST_F(Recognition, APageThatReadsPoorlyIsSaidToBeOne) {
     ASSERT_EQ(run({"--ocr", "eng", clean, poor}), 0) << errors.toStdString();
     EXPECT_TRUE(errors.contains(out.filePath("poor.pdf") + ": poor text on page 1: the recogniser is")) << errors.toStdString();
     EXPECT_FALSE(errors.contains("clean.pdf")) << errors.toStdString();
+}
+
+// Right-to-left lines come out in the order they are read, first word first; left-to-right ones
+// beside them as they stand.
+TEST_F(Recognition, RightToLeftTextComesOutInTheOrderItIsRead) {
+    if (!QFileInfo::exists(QDir(recognition::languages::dataFolder()).filePath("heb.traineddata")))
+        GTEST_SKIP() << "no Hebrew recognition data (tesseract-ocr-heb)";
+    const QStringList lines = {QString::fromUtf8("שלום עולם זהו מבחן קצר"), QString::fromUtf8("הספר נמצא על השולחן הגדול"),
+                               QString::fromUtf8("אנחנו הולכים הביתה עכשיו")};
+    QImage page(2000, 600, QImage::Format_RGB888);
+    page.fill(Qt::white);
+    {
+        QPainter painter(&page);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(50);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        for (int line = 0; line < lines.size(); ++line)
+            painter.drawText(QRectF(100, 80 + line * 150, 1800, 100), Qt::AlignRight | Qt::AlignVCenter, lines[line]);
+    }
+    const QString picture = write("hebrew.jpg", testing::textJpeg(page, 1, 300));
+    ASSERT_EQ(run({"--ocr", "heb", "--sidecar", "text.txt", picture}), 0) << errors.toStdString();
+    const QString text = QString::fromUtf8(testing::readFile(out.filePath("text.txt")));
+    EXPECT_LE(characterErrorRate(lines.join(' '), text), 0.05) << text.toStdString();
 }
 
 TEST_F(Recognition, MissingLanguagesAreRefusedAndAStoppedRunLeavesNothing) {

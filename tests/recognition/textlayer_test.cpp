@@ -115,4 +115,30 @@ TEST(TextLayer, WordBoxesOnThePictureAsStored) {
     }
 }
 
+// Pictures are made smaller for reading by the mean of what each pixel covers, also by fractions.
+TEST(Recognition, PicturesMadeSmallerKeepTheMeanOfWhatTheyCover) {
+    const struct {
+        int width, height;
+        std::vector<std::uint8_t> pixels;
+        int toWidth, toHeight;
+        std::vector<std::uint8_t> expected;  // empty: refused
+    } rows[] = {
+        {4, 1, {0, 255, 100, 200}, 2, 1, {128, 150}},
+        {3, 1, {0, 90, 180}, 2, 1, {30, 150}},  // a pixel and a half each
+        {2, 2, {0, 100, 200, 100}, 1, 1, {100}},
+        {1, 3, {30, 60, 90}, 1, 2, {40, 80}},
+        {2, 1, {0, 0}, 3, 1, {}},  // never larger
+    };
+    for (const auto& row : rows) {
+        const imaging::GreyImage made = scaled({row.width, row.height, row.pixels}, row.toWidth, row.toHeight);
+        if (row.expected.empty()) {
+            EXPECT_TRUE(made.isNull());
+            continue;
+        }
+        EXPECT_EQ(made.width, row.toWidth);
+        EXPECT_EQ(made.height, row.toHeight);
+        EXPECT_EQ(made.pixels, row.expected);
+    }
+}
+
 }  // namespace recognition
