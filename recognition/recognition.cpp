@@ -132,36 +132,54 @@ int shrinkFor(int dpi, const imaging::ImageFormat& f) {
 // quarter of the size, roughly (the lines of one block: a twentieth of a reading), or at half
 // when small print is lost at a quarter, with the layout the reading at half then takes; a
 // picture whose lines are too few or slope too much is read at 1/shrink of its size.
-imaging::GreyImage sizedFor(const PendingText::Task& task, Recogniser& recogniser, int shrink, int turn) {
+imaging::GreyImage sizedFor(const PendingText::Task& task, Recogniser& recogniser, int shrink, int turn, double& guess) {
     const imaging::ImageFormat& format = task.image->format();
     const auto share = [&](const imaging::GreyImage& copy) { return double(copy.width) / std::max(1, format.width); };
+    // A copy at the share of its size the picture is read at, from the power of two just larger.
+    const auto copyAt = [&](double wanted) {
+        int power = 1;
+        while (shrink * power * 2 <= 8 && double(shrink * power * 2) * wanted <= 1) power *= 2;
+        imaging::GreyImage from = task.image->grey(shrink * power);
+        const double by = from.isNull() ? 1 : wanted / share(from);
+        if (by > 0.95) return from;
+        imaging::GreyImage made = scaled(from, std::max(1, int(std::lround(from.width * by))), std::max(1, int(std::lround(from.height * by))));
+        return made.isNull() ? from : made;
+    };
+    const auto dpiOf = [&](const imaging::GreyImage& copy) { return std::max(50, int(std::lround(task.dpi * share(copy)))); };
+    // First at the size the last picture was read at: when its letters stand about as tall as
+    // wanted there, it is read so, with the layout just found.
+    if (guess > 0 && guess * shrink < 1) {
+        imaging::GreyImage copy = copyAt(guess);
+        if (copy.isNull()) return copy;
+        const Recogniser::Print print = recogniser.print(copy, dpiOf(copy), turn);
+        if (print.slope <= Recogniser::levelSlope && print.letters >= Recogniser::tallLetters - 0.5 &&
+            print.letters <= Recogniser::tallLetters * 1.15)
+            return copy;
+    }
+    guess = 0;
     for (int sample = 4; sample >= 2; sample /= 2) {
         if (shrink * sample > 8) continue;
         imaging::GreyImage small = task.image->grey(shrink * sample);
         if (small.isNull()) break;
-        const int dpi = std::max(50, int(std::lround(task.dpi * share(small))));
-        const Recogniser::Print print = recogniser.print(small, dpi, turn, sample == 4);
+        const Recogniser::Print print = recogniser.print(small, dpiOf(small), turn, sample == 4);
         if (print.letters < Recogniser::measurableLetters && sample > 2) continue;
         if (print.letters <= 0 || print.slope > Recogniser::levelSlope) break;
         // The size to read at, as a share of the picture's; at least the size read otherwise.
         const double wanted = Recogniser::tallLetters / print.letters * share(small);
         if (wanted * shrink >= 1) break;
-        // From a copy at the smallest power of two no smaller, made smaller by averaging; one no
-        // more than 5 % too large is read as it is (the copy just measured: with its layout).
-        int power = 1;
-        while (power * 2 <= sample && double(shrink * power * 2) * wanted <= 1) power *= 2;
-        imaging::GreyImage from = power == sample ? std::move(small) : task.image->grey(shrink * power);
-        const double by = from.isNull() ? 1 : wanted / share(from);
-        if (by > 0.95) return from;
-        imaging::GreyImage made = scaled(from, std::max(1, int(std::lround(from.width * by))), std::max(1, int(std::lround(from.height * by))));
-        return made.isNull() ? from : made;
+        guess = wanted;
+        // The copy just measured, when it is no more than 5 % too large, is read as it is, with
+        // its layout.
+        if (const double by = wanted / share(small); by > 0.95 && by <= 1) return small;
+        return copyAt(wanted);
     }
     return task.image->grey(shrink);
 }
 
 }  // namespace
 
-Recognised TextRecognition::recognise(PendingText::Task& task, std::unique_ptr<Recogniser>& recogniser) {
+Recognised TextRecognition::recognise(PendingText::Task& task, Worker& worker) {
+    std::unique_ptr<Recogniser>& recogniser = worker.recogniser;
     const imaging::ImageFormat& format = task.image->format();
     const int shrink = shrinkFor(task.dpi, format);
     const auto dpiAt = [&](const imaging::GreyImage& grey) {
@@ -172,7 +190,7 @@ Recognised TextRecognition::recognise(PendingText::Task& task, std::unique_ptr<R
     // Most pages stand as their picture says: read so, they are looked at for another turn only
     // when they read badly. A picture turned by hand, or a page scanned sideways or upside down,
     // reads badly as it stands.
-    imaging::GreyImage grey = sizedFor(task, *recogniser, shrink, task.knownTurn);
+    imaging::GreyImage grey = sizedFor(task, *recogniser, shrink, task.knownTurn, worker.lastShare);
     if (grey.isNull()) return pictolio::Failure{QStringLiteral("the picture could not be read for text recognition")};
     int confidence = 0;
     Recognised first = recogniser->read(grey, dpiAt(grey), task.knownTurn, &task.cancelled, m_progress, &confidence);
@@ -183,17 +201,19 @@ Recognised TextRecognition::recognise(PendingText::Task& task, std::unique_ptr<R
     const int turn = grey.isNull() ? -1 : recogniser->detectTurn(grey, dpiAt(grey));
     if (turn < 0 || turn == task.knownTurn) return first;
     // Turned, the print is measured again: a page on its side has lines of other heights.
-    grey = sizedFor(task, *recogniser, shrink, turn);
+    double turnedShare = 0;
+    grey = sizedFor(task, *recogniser, shrink, turn, turnedShare);
     if (grey.isNull()) return first;
     int turnedConfidence = 0;
     Recognised text = recogniser->read(grey, dpiAt(grey), turn, &task.cancelled, m_progress, &turnedConfidence);
     if (!text || turnedConfidence <= confidence) return first;
     text->turnsPage = task.findTurn;
+    worker.lastShare = turnedShare;
     return text;
 }
 
 void TextRecognition::work() {
-    std::unique_ptr<Recogniser> recogniser;
+    Worker worker;
     for (;;) {
         std::shared_ptr<PendingText::Task> task;
         {
@@ -209,12 +229,12 @@ void TextRecognition::work() {
             // A failure ends this picture's recognition, never the program: the page is made
             // without its text, and says why.
             try {
-                result = recognise(*task, recogniser);
+                result = recognise(*task, worker);
             } catch (const std::bad_alloc&) {
-                recogniser.reset();
+                worker = {};
                 result = Failure{QStringLiteral("not enough memory to recognise the text"), Failure::Kind::TooLarge};
             } catch (const std::exception& e) {
-                recogniser.reset();
+                worker = {};
                 result = Failure{QStringLiteral("recognition failed: %1").arg(QString::fromLocal8Bit(e.what()))};
             }
         }

@@ -72,9 +72,15 @@ public:
 
 private:
     void work();
+    // What a worker keeps from picture to picture: its recogniser, and the size (a share of the
+    // picture's) it read the last picture at, which the pages of one batch mostly share.
+    struct Worker {
+        std::unique_ptr<Recogniser> recogniser;
+        double lastShare = 0;
+    };
     // The task's picture recognised by the worker's recogniser (made, or made again for other
     // languages). Throws what the recogniser or the picture throws.
-    Recognised recognise(PendingText::Task& task, std::unique_ptr<Recogniser>& recogniser);
+    Recognised recognise(PendingText::Task& task, Worker& worker);
 
     std::atomic<std::uint64_t>* m_progress;
     int m_workerCount;
