@@ -241,6 +241,12 @@ void deliverJoined(const CommandLine& line, const QString& staging, ConversionRe
             report.created = QStringList{target};
         }
     }
+    // Notes on the PDF ("PATH: no text on page 1: ...") name it as the user asked for it too.
+    const QString staged = staging + QLatin1Char('/');
+    for (QStringList* notes : {&report.textNotes, &report.pageNotes})
+        for (QString& note : *notes)
+            if (const qsizetype colon = note.indexOf(QLatin1String(": "), staged.size()); note.startsWith(staged) && colon > 0)
+                note = target + note.mid(colon);
     for (QString& path : report.notCreated) {
         if (!path.startsWith(staging + QLatin1Char('/'))) continue;
         const QString why = report.whyNotCreated.take(path);

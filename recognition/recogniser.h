@@ -11,10 +11,6 @@
 
 #include "imaging/imagesource.h"
 
-namespace tesseract {
-class TessBaseAPI;
-}
-
 namespace recognition {
 
 // The recognition data installed (Tesseract's "traineddata" files), and what users call it.
@@ -76,21 +72,25 @@ std::vector<imaging::Rect> wordBoxes(const RecognisedText& text);
 // line, a line break after each line.
 std::string plainText(const RecognisedText& text);
 
-// Tesseract, set up for the given languages: one per thread, kept from picture to picture.
+// Tesseract, set up for the given languages: one per thread, kept from picture to picture. It
+// lives in a module of its own, loaded when the first recogniser is made: Tesseract and the sixty
+// libraries it needs take longer to load than a run without recognition takes to convert dozens
+// of photos.
 class Recogniser {
 public:
-    explicit Recogniser(const std::string& languages);
-    ~Recogniser();
-    Recogniser(const Recogniser&) = delete;
-    Recogniser& operator=(const Recogniser&) = delete;
+    virtual ~Recogniser() = default;
 
-    const std::string& languages() const { return m_languages; }
+    // A recogniser for the given languages ("eng+deu"); when Tesseract or the languages cannot be
+    // loaded, one whose readings fail, saying why.
+    static std::unique_ptr<Recogniser> make(const std::string& languages);
+
+    virtual const std::string& languages() const = 0;
 
     // Recognises the words of a grey picture shown at dpi, turned clockwise by turn to stand
     // upright. Stops soon after *cancel becomes true; *progress moves while it works.
     // confidence: gets how well it read (0 to 100), for readsWell.
-    Recognised read(const imaging::GreyImage& image, int dpi, int turn, const std::atomic<bool>* cancel,
-                    std::atomic<std::uint64_t>* progress, int* confidence);
+    virtual Recognised read(const imaging::GreyImage& image, int dpi, int turn, const std::atomic<bool>* cancel,
+                            std::atomic<std::uint64_t>* progress, int* confidence) = 0;
     // Whether words so read read well enough not to be looked at for another turn: upright printed
     // text reads at 85 to 95, text on its side or upside down far below 70.
     static bool readsWell(const RecognisedText& text, int confidence) {
@@ -99,7 +99,7 @@ public:
     // How far the stored picture turns clockwise for its text to stand upright; -1 when that
     // cannot be told. Orientation detection costs a fifth of a reading, and needs larger letters
     // than reading does (about twice).
-    int detectTurn(const imaging::GreyImage& image, int dpi);
+    virtual int detectTurn(const imaging::GreyImage& image, int dpi) = 0;
 
     // The print of a grey picture, as the layout finds its lines of text (a fraction of the time
     // reading takes, which a reading of the same picture next does not take again; quick: the
@@ -110,7 +110,7 @@ public:
     struct Print {
         double letters = 0, slope = 0;
     };
-    Print print(const imaging::GreyImage& image, int dpi, int turn, bool quick = false);
+    virtual Print print(const imaging::GreyImage& image, int dpi, int turn, bool quick = false) = 0;
 
     // Level letters read as well at this height (pixels above the baseline) as at any greater:
     // the recogniser scales each line to a fixed height of its own. 12-point print stands 13
@@ -120,23 +120,13 @@ public:
     // Letters measured at fewer pixels than this on a small copy are measured again on a larger.
     static constexpr double measurableLetters = 8;
     static constexpr double levelSlope = 0.015;
-
-private:
-    // Gives the recogniser the picture turned upright and levelled; the degrees it was levelled by.
-    double setPicture(const imaging::GreyImage& stored, int dpi, int turn);
-
-    std::string m_languages;
-    std::string m_error;
-    std::unique_ptr<tesseract::TessBaseAPI> m_api;
-    std::unique_ptr<tesseract::TessBaseAPI> m_osd;  // orientation detection, set up when first needed
-    bool m_osdFailed = false;
-    // The picture laid out last (by print(), as turned), whose reading reuses its layout.
-    struct LaidOut {
-        const void* pixels = nullptr;
-        int width = 0, height = 0, turn = 0;
-        double angle = 0;  // what the picture was turned by to level its lines
-    } m_laidOut;
 };
+
+// What the recogniser's module gives: a recogniser for the languages, with its recognition data
+// in dataFolder; never null.
+extern "C" {
+using MakeRecogniser = Recogniser* (*)(const char* languages, const char* dataFolder);
+}
 
 // The grey picture made smaller, to width x height (each no greater than the picture's), each
 // pixel the mean of what it covers; a null image when it cannot be.
@@ -144,9 +134,5 @@ imaging::GreyImage scaled(const imaging::GreyImage& image, int width, int height
 
 // The grey picture turned clockwise by 90, 180 or 270 degrees.
 imaging::GreyImage turned(const imaging::GreyImage& image, int degrees);
-
-// The picture levelled when its lines of print run at a slant (half a degree or more): a null
-// image when they do not. angle: the degrees it was turned clockwise about its centre.
-imaging::GreyImage levelled(const imaging::GreyImage& image, double* angle);
 
 }  // namespace recognition

@@ -186,7 +186,7 @@ Recognised TextRecognition::recognise(PendingText::Task& task, Worker& worker) {
         return std::max(50, task.dpi * grey.width / std::max(1, format.width));
     };
     if (!recogniser || recogniser->languages() != task.languages)
-        recogniser = std::make_unique<Recogniser>(task.languages);
+        recogniser = Recogniser::make(task.languages);
     // Most pages stand as their picture says: read so, they are looked at for another turn only
     // when they read badly. A picture turned by hand, or a page scanned sideways or upside down,
     // reads badly as it stands.

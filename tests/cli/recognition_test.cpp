@@ -291,6 +291,10 @@ TEST_F(Recognition, APageThatReadsPoorlyIsSaidToBeOne) {
     ASSERT_EQ(run({"--ocr", "eng", clean, poor}), 0) << errors.toStdString();
     EXPECT_TRUE(errors.contains(out.filePath("poor.pdf") + ": poor text on page 1: the recogniser is")) << errors.toStdString();
     EXPECT_FALSE(errors.contains("clean.pdf")) << errors.toStdString();
+    // Named by -o, the PDF is named so in the warning.
+    ASSERT_EQ(run({"--ocr", "eng", "-o", "named.pdf", poor}), 0) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("named.pdf: poor text on page 1: the recogniser is")) << errors.toStdString();
+    EXPECT_FALSE(errors.contains(".pictolio-convert")) << errors.toStdString();
 }
 
 // Right-to-left lines come out in the order they are read, first word first; left-to-right ones
