@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
+#include <functional>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 
@@ -93,6 +94,20 @@ std::vector<int> rotationsOf(const QString& path) {
         turns.push_back(rotate.isInteger() ? rotate.getIntValueAsInt() : 0);
     }
     return turns;
+}
+
+// A white page with print drawn on it in 50-pixel letters of the font family, black.
+QImage printedPage(int width, int height, const char* family, const std::function<void(QPainter&)>& draw) {
+    QImage page(width, height, QImage::Format_RGB888);
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    QFont font(QString::fromLatin1(family));
+    font.setPixelSize(50);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    draw(painter);
+    painter.end();
+    return page;
 }
 
 class Recognition : public testing::ConvertCommand {
@@ -272,17 +287,10 @@ TEST_F(Recognition, TextComesOutInReadingOrderHoweverThePictureStands) {
 // A page whose text can hardly be read (a picture of a page enlarged from a tiny copy) is made
 // with what was read, and said to read poorly; a clean one is not.
 TEST_F(Recognition, APageThatReadsPoorlyIsSaidToBeOne) {
-    QImage page(2480, 1400, QImage::Format_RGB888);
-    page.fill(Qt::white);
-    {
-        QPainter painter(&page);
-        QFont font(QStringLiteral("Liberation Serif"));
-        font.setPixelSize(50);
-        painter.setFont(font);
-        painter.setPen(Qt::black);
+    const QImage page = printedPage(2480, 1400, "Liberation Serif", [](QPainter& painter) {
         for (int line = 0; line < 18; ++line)
             painter.drawText(QPointF(150, 100 + line * 70), testing::textParagraph[line % testing::textParagraph.size()]);
-    }
+    });
     const QImage blurred = page.scaled(page.width() * 12 / 100, page.height() * 12 / 100, Qt::IgnoreAspectRatio,
                                        Qt::SmoothTransformation)
                                .scaled(page.size(), Qt::IgnoreAspectRatio, Qt::FastTransformation);
@@ -304,17 +312,10 @@ TEST_F(Recognition, RightToLeftTextComesOutInTheOrderItIsRead) {
         GTEST_SKIP() << "no Hebrew recognition data (tesseract-ocr-heb)";
     const QStringList lines = {QString::fromUtf8("שלום עולם זהו מבחן קצר"), QString::fromUtf8("הספר נמצא על השולחן הגדול"),
                                QString::fromUtf8("אנחנו הולכים הביתה עכשיו")};
-    QImage page(2000, 600, QImage::Format_RGB888);
-    page.fill(Qt::white);
-    {
-        QPainter painter(&page);
-        QFont font(QStringLiteral("DejaVu Sans"));
-        font.setPixelSize(50);
-        painter.setFont(font);
-        painter.setPen(Qt::black);
+    const QImage page = printedPage(2000, 600, "DejaVu Sans", [&](QPainter& painter) {
         for (int line = 0; line < lines.size(); ++line)
             painter.drawText(QRectF(100, 80 + line * 150, 1800, 100), Qt::AlignRight | Qt::AlignVCenter, lines[line]);
-    }
+    });
     const QString picture = write("hebrew.jpg", testing::textJpeg(page, 1, 300));
     ASSERT_EQ(run({"--ocr", "heb", "--sidecar", "text.txt", picture}), 0) << errors.toStdString();
     const QString text = QString::fromUtf8(testing::readFile(out.filePath("text.txt")));
