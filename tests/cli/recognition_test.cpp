@@ -305,6 +305,30 @@ TEST_F(Recognition, APageThatReadsPoorlyIsSaidToBeOne) {
     EXPECT_FALSE(errors.contains(".pictolio-convert")) << errors.toStdString();
 }
 
+// Pages of large and of small print in one run, read in turn by one worker: each is read at the
+// size its own print needs, whatever size the page before it was read at.
+TEST_F(Recognition, LargeAndSmallPrintInOneRunBothReadWell) {
+    variables["OMP_THREAD_LIMIT"] = "1";
+    const auto page = [&](const char* name, int letters) {
+        return write(name, testing::textJpeg(printedPage(2480, 1000, "Liberation Serif", [&](QPainter& painter) {
+                                                 QFont font = painter.font();
+                                                 font.setPixelSize(letters);
+                                                 painter.setFont(font);
+                                                 for (int line = 0; line < testing::textParagraph.size(); ++line)
+                                                     painter.drawText(QPointF(150, 150 + line * letters * 1.6),
+                                                                      testing::textParagraph[line]);
+                                             }),
+                                             1, 300));
+    };
+    const QString large = page("large.jpg", 50), small = page("small.jpg", 33);  // 12 and 8 points
+    ASSERT_EQ(run({"--ocr", "eng", "--join", "-o", "both.pdf", "--sidecar", "text.txt", large, small, large, small}), 0)
+        << errors.toStdString();
+    const QStringList pages = QString::fromUtf8(testing::readFile(out.filePath("text.txt"))).split('\f', Qt::SkipEmptyParts);
+    ASSERT_EQ(pages.size(), 4);
+    for (const QString& text : pages)
+        EXPECT_LE(characterErrorRate(testing::textParagraph.join(' '), text), 0.005) << text.toStdString();
+}
+
 // Right-to-left lines come out in the order they are read, first word first; left-to-right ones
 // beside them as they stand.
 TEST_F(Recognition, RightToLeftTextComesOutInTheOrderItIsRead) {
