@@ -18,4 +18,8 @@ QString dataFolder(const QString& programFolder);
 // programFolder itself in a build tree.
 QString systemConfigFolder(const QString& programFolder);
 
+// The text recogniser's module (Tesseract, loaded when text is first recognised): in
+// <libdir>/pictolio of an installation, at the same place relative to programFolder in a build tree.
+QString recogniserModule(const QString& programFolder);
+
 }  // namespace pictolio

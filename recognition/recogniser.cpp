@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "recognition/recogniser.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
+#include "common/installdirs.h"
 
+#include <dlfcn.h>
+
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLocale>
 #include <QMap>
 #include <QRegularExpression>
@@ -78,10 +79,6 @@ pictolio::Outcome<pictolio::Done> check(const QString& languages) {
 
 namespace {
 
-// The recogniser's module, relative to the program's folder: beside an installation's library
-// folders, or in the same place in a build tree.
-constexpr const char* moduleFromBin = PICTOLIO_RECOGNISER_FROM_BIN;
-
 // The module's maker, loaded once for the whole program; null, with why, when it cannot be.
 struct Module {
     MakeRecogniser make = nullptr;
@@ -91,11 +88,7 @@ struct Module {
 const Module& module() {
     static const Module loaded = [] {
         Module m;
-        char self[4096];
-        const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-        const QString folder = length > 0 ? QFileInfo(QString::fromLocal8Bit(self, int(length))).absolutePath() : QString();
-        const QByteArray path = QFile::encodeName(
-            QDir::cleanPath(folder + QLatin1Char('/') + QString::fromUtf8(moduleFromBin) + QStringLiteral("/pictolio-recogniser.so")));
+        const QByteArray path = QFile::encodeName(pictolio::recogniserModule(QCoreApplication::applicationDirPath()));
         void* handle = ::dlopen(path.constData(), RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
             const char* why = ::dlerror();

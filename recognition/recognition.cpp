@@ -125,6 +125,11 @@ int shrinkFor(int dpi, const imaging::ImageFormat& f) {
     return shrink;
 }
 
+// The density a grey copy of the task's picture stands at (50 dpi at least).
+int dpiOf(const PendingText::Task& task, const imaging::GreyImage& copy) {
+    return std::max(50, task.dpi * copy.width / std::max(1, task.image->format().width));
+}
+
 // The picture in grey, at the size its print reads best at, turned clockwise by turn. Lines are
 // read at the size where their letters stand tallLetters pixels high: the recogniser scales
 // each line to a fixed height, and a line of fewer pixels takes less time (12-point print at a
@@ -145,13 +150,12 @@ imaging::GreyImage sizedFor(const PendingText::Task& task, Recogniser& recognise
         imaging::GreyImage made = scaled(from, std::max(1, int(std::lround(from.width * by))), std::max(1, int(std::lround(from.height * by))));
         return made.isNull() ? from : made;
     };
-    const auto dpiOf = [&](const imaging::GreyImage& copy) { return std::max(50, int(std::lround(task.dpi * share(copy)))); };
     // First at the size the last picture was read at: when its letters stand about as tall as
     // wanted there, it is read so, with the layout just found.
     if (guess > 0 && guess * shrink < 1) {
         imaging::GreyImage copy = copyAt(guess);
         if (copy.isNull()) return copy;
-        const Recogniser::Print print = recogniser.print(copy, dpiOf(copy), turn);
+        const Recogniser::Print print = recogniser.print(copy, dpiOf(task, copy), turn);
         if (print.slope <= Recogniser::levelSlope && print.letters >= Recogniser::tallLetters - 0.5 &&
             print.letters <= Recogniser::tallLetters * 1.15)
             return copy;
@@ -161,7 +165,7 @@ imaging::GreyImage sizedFor(const PendingText::Task& task, Recogniser& recognise
         if (shrink * sample > 8) continue;
         imaging::GreyImage small = task.image->grey(shrink * sample);
         if (small.isNull()) break;
-        const Recogniser::Print print = recogniser.print(small, dpiOf(small), turn, sample == 4);
+        const Recogniser::Print print = recogniser.print(small, dpiOf(task, small), turn, sample == 4);
         if (print.letters < Recogniser::measurableLetters && sample > 2) continue;
         if (print.letters <= 0 || print.slope > Recogniser::levelSlope) break;
         // The size to read at, as a share of the picture's; at least the size read otherwise.
@@ -182,9 +186,6 @@ Recognised TextRecognition::recognise(PendingText::Task& task, Worker& worker) {
     std::unique_ptr<Recogniser>& recogniser = worker.recogniser;
     const imaging::ImageFormat& format = task.image->format();
     const int shrink = shrinkFor(task.dpi, format);
-    const auto dpiAt = [&](const imaging::GreyImage& grey) {
-        return std::max(50, task.dpi * grey.width / std::max(1, format.width));
-    };
     if (!recogniser || recogniser->languages() != task.languages)
         recogniser = Recogniser::make(task.languages);
     // Most pages stand as their picture says: read so, they are looked at for another turn only
@@ -193,19 +194,19 @@ Recognised TextRecognition::recognise(PendingText::Task& task, Worker& worker) {
     imaging::GreyImage grey = sizedFor(task, *recogniser, shrink, task.knownTurn, worker.lastShare);
     if (grey.isNull()) return pictolio::Failure{QStringLiteral("the picture could not be read for text recognition")};
     int confidence = 0;
-    Recognised first = recogniser->read(grey, dpiAt(grey), task.knownTurn, &task.cancelled, m_progress, &confidence);
+    Recognised first = recogniser->read(grey, dpiOf(task, grey), task.knownTurn, &task.cancelled, m_progress, &confidence);
     if (!first || Recogniser::readsWell(*first, confidence)) return first;
     // The turn is looked for on a copy of at least half the size.
     const int half = std::min(8, shrink * 2);
     if (double(grey.width) * half < format.width) grey = task.image->grey(half);
-    const int turn = grey.isNull() ? -1 : recogniser->detectTurn(grey, dpiAt(grey));
+    const int turn = grey.isNull() ? -1 : recogniser->detectTurn(grey, dpiOf(task, grey));
     if (turn < 0 || turn == task.knownTurn) return first;
     // Turned, the print is measured again: a page on its side has lines of other heights.
     double turnedShare = 0;
     grey = sizedFor(task, *recogniser, shrink, turn, turnedShare);
     if (grey.isNull()) return first;
     int turnedConfidence = 0;
-    Recognised text = recogniser->read(grey, dpiAt(grey), turn, &task.cancelled, m_progress, &turnedConfidence);
+    Recognised text = recogniser->read(grey, dpiOf(task, grey), turn, &task.cancelled, m_progress, &turnedConfidence);
     if (!text || turnedConfidence <= confidence) return first;
     text->turnsPage = task.findTurn;
     worker.lastShare = turnedShare;
