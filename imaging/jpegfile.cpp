@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "imaging/jpegfile.h"
+#include "imaging/huffmanscan.h"
 #include "imaging/jpeglibrary.h"
 
 #include <algorithm>
@@ -384,6 +385,8 @@ public:
             for (int i = 1; i <= 16; ++i) symbols += seg[at + i];
             if (symbols > 256 || at + 17 + symbols > segLen) return JpegStatus::Corrupt;
             (cls == 0 ? m_dcDefined : m_acDefined) |= 1u << id;
+            // A table that will not build leaves its scans unwalked; the decoder judges it.
+            (cls == 0 ? m_dcCodes : m_acCodes)[id].define(seg + at + 1, seg + at + 17);
             at += 17 + symbols;
         }
         return JpegStatus::Ok;
@@ -416,15 +419,18 @@ public:
         if (!m_sawFrame || segLen < 1) return JpegStatus::Corrupt;
         if (++m_scans > maxJpegScans) return JpegStatus::Unsupported;
         std::uint64_t mcus = 0;
-        if (const JpegStatus status = scanHeader(markerAt, seg, segLen, &mcus); status != JpegStatus::Ok) return status;
+        std::vector<ScanBlock> mcu;
+        if (const JpegStatus status = scanHeader(markerAt, seg, segLen, &mcus, &mcu); status != JpegStatus::Ok)
+            return status;
         m_sawScan = true;
-        std::size_t restarts = 0;
+        const std::size_t dataAt = at;
+        std::size_t restarts = 0, lastInterval = at;
         for (;;) {
             at = nextFF(data, at, size);
             if (at + 1 >= size) return JpegStatus::Truncated;
             const unsigned b = data[at + 1];
             if (b == 0x00 || (b >= 0xD0 && b <= 0xD7)) {
-                restarts += b != 0x00;
+                if (b != 0x00) ++restarts, lastInterval = at + 2;
                 at += 2;
             } else if (b == 0xFF) {
                 at += 1;
@@ -438,8 +444,22 @@ public:
         if (m_restartInterval > 0 && mcus > 0 && (!out.progressive || m_scans == 1) &&
             restarts + 1 < (mcus + m_restartInterval - 1) / m_restartInterval)
             return JpegStatus::DataMissing;
+        // The data of a sequential scan holds every block of it: a cut file given its
+        // end-of-image marker again stops part-way through a block. With restart markers, its last
+        // interval is walked; without, a quick look at its end clears a whole scan.
+        if (mcu.empty() || out.progressive) return JpegStatus::Ok;
+        if (m_restartInterval == 0) {
+            if (!scanIsWhole({data + dataAt, at - dataAt, std::move(mcu), mcus})) return JpegStatus::DataMissing;
+        } else if (restarts + 1 == (mcus + m_restartInterval - 1) / m_restartInterval) {
+            const std::uint64_t last = mcus - std::uint64_t(restarts) * m_restartInterval;
+            if (!holdsEveryMcu({data + lastInterval, at - lastInterval, std::move(mcu), last}))
+                return JpegStatus::DataMissing;
+        }
         return JpegStatus::Ok;
     }
+
+    // Whether every component of the frame was in a scan: one left out has no picture data.
+    bool everyComponentScanned() const { return m_scanned == (1u << out.components) - 1; }
 
     // APPn segments before the first scan: JFIF's density, EXIF's orientation and density,
     // Adobe's colour transform. (Decoders read what describes the picture before the first scan
@@ -480,12 +500,16 @@ public:
 private:
     // The scan's components, each with its tables defined; the MCUs of the scan (of every
     // component at once, or of the one component alone) in *mcus.
-    JpegStatus scanHeader(std::size_t markerAt, const std::uint8_t* seg, std::size_t segLen, std::uint64_t* mcus) {
+    // The blocks of an MCU of a sequential Huffman-coded scan in *mcu, each with its tables; left
+    // empty when a table cannot be walked.
+    JpegStatus scanHeader(std::size_t markerAt, const std::uint8_t* seg, std::size_t segLen, std::uint64_t* mcus,
+                          std::vector<ScanBlock>* mcu) {
         const auto blocks = [](std::uint64_t extent, unsigned part, unsigned whole) {
             return (extent * part + 8 * whole - 1) / (8 * whole);
         };
         const unsigned ns = seg[0];
         if (ns < 1 || ns > 4 || segLen != 4 + 2 * std::size_t(ns)) return JpegStatus::Corrupt;
+        bool walkable = true;
         for (unsigned s = 0; s < ns; ++s) {
             const int id = seg[1 + 2 * s];
             const unsigned dc = seg[2 + 2 * s] >> 4, ac = seg[2 + 2 * s] & 15;
@@ -493,6 +517,7 @@ private:
             for (int c = 0; c < out.components; ++c)
                 if (m_componentIds[c] == id) index = c;
             if (index < 0) return JpegStatus::Corrupt;
+            m_scanned |= 1u << index;
             if (!(m_quantDefined & (1u << m_componentQuant[index]))) return JpegStatus::Corrupt;
             if (ns == 1)
                 *mcus = blocks(out.width, m_sampling[index][0], m_samplingMost[0]) *
@@ -506,18 +531,38 @@ private:
             // Motion-JPEG frames (webcam and IP camera stills) carry no Huffman tables and mean
             // the standard ones: a baseline file without any table gets them.
             if (m_dcDefined == 0 && m_acDefined == 0 && !out.progressive && !m_sawScan && dc <= 1 && ac <= 1) {
+                if (out.standardTablesAt == 0) useStandardCodes();
                 out.standardTablesAt = markerAt;
-                continue;
+            } else {
+                if (needsDc && !(m_dcDefined & (1u << dc)) && !out.progressive) return JpegStatus::Corrupt;
+                if (needsAc && !(m_acDefined & (1u << ac))) return JpegStatus::Corrupt;
             }
-            if (needsDc && !(m_dcDefined & (1u << dc)) && !out.progressive) return JpegStatus::Corrupt;
-            if (needsAc && !(m_acDefined & (1u << ac))) return JpegStatus::Corrupt;
+            walkable = walkable && ss == 0 && se == 63 && m_dcCodes[dc].defined() && m_acCodes[ac].defined();
+            const unsigned count = ns == 1 ? 1 : m_sampling[index][0] * m_sampling[index][1];
+            for (unsigned i = 0; i < count; ++i) mcu->push_back({&m_dcCodes[dc], &m_acCodes[ac]});
         }
+        if (!walkable || !m_huffman || out.progressive || mcu->size() > maxMcuBlocks) mcu->clear();
         return JpegStatus::Ok;
+    }
+
+    // The standard tables, for walking a scan that means them.
+    void useStandardCodes() {
+        const std::vector<std::uint8_t>& segments = standardHuffmanTables();
+        for (std::size_t i = 0; i + 4 <= segments.size(); i += 2 + be16(&segments[i + 2])) {
+            const std::uint8_t* seg = &segments[i + 4];
+            for (std::size_t at = 0; at + 17 <= be16(&segments[i + 2]) - 2u;) {
+                std::size_t symbols = 0;
+                for (int n = 1; n <= 16; ++n) symbols += seg[at + n];
+                ((seg[at] >> 4) == 0 ? m_dcCodes : m_acCodes)[seg[at] & 3].define(seg + at + 1, seg + at + 17);
+                at += 17 + symbols;
+            }
+        }
     }
 
     bool m_sawFrame = false, m_sawScan = false, m_huffman = true;
     int m_scans = 0;
-    unsigned m_quantDefined = 0, m_dcDefined = 0, m_acDefined = 0;
+    unsigned m_quantDefined = 0, m_dcDefined = 0, m_acDefined = 0, m_scanned = 0;
+    HuffmanCode m_dcCodes[4], m_acCodes[4];
     int m_componentIds[4] = {-1, -1, -1, -1};
     int m_componentQuant[4] = {0, 0, 0, 0};
     unsigned m_sampling[4][2] = {}, m_samplingMost[2] = {1, 1};  // horizontal, vertical
@@ -539,6 +584,7 @@ JpegStatus checkJpeg(const std::uint8_t* data, std::size_t size, JpegInfo* info)
         const unsigned marker = data[pos++];
         if (marker == 0xD9) {  // end of image
             if (!jpeg.sawScan()) return JpegStatus::Corrupt;
+            if (!jpeg.everyComponentScanned()) return JpegStatus::DataMissing;
             break;
         }
         if (marker == 0xD8 || marker == 0x00) return JpegStatus::Corrupt;

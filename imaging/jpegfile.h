@@ -13,7 +13,7 @@ enum class JpegStatus {
     Ok,
     NotJpeg,      // does not start like a JPEG file
     Truncated,    // ends before its end-of-image marker
-    DataMissing,  // has its end-of-image marker, but restart markers say picture data is missing
+    DataMissing,  // has its end-of-image marker, but picture data is missing: cut and ended again
     Corrupt,      // a marker, segment or table is wrong
     Unsupported,  // a valid JPEG we do not take: 12-bit, lossless, hierarchical, too many scans
     TooLarge,     // declares more pixels than we accept

@@ -133,8 +133,8 @@ Failure jpegFault(const std::uint8_t* data, std::size_t size, imaging::JpegStatu
                     .arg(byteCount(qint64(size))),
                 Failure::Kind::Damaged, qint64(size)};
     if (status == JpegStatus::DataMissing)
-        return {QStringLiteral("truncated JPEG: part of its picture data is missing (fewer restart markers than "
-                               "its size asks for), though the file ends as a whole one does"),
+        return {QStringLiteral("truncated JPEG: part of its picture data is missing, though the file ends as a whole "
+                               "one does"),
                 Failure::Kind::Damaged};
     if (status != JpegStatus::Unsupported && status != JpegStatus::TooLarge)
         return {QStringLiteral("damaged JPEG: a marker, segment or table in it is wrong"), Failure::Kind::Damaged};

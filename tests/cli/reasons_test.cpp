@@ -115,6 +115,8 @@ TEST_F(NotAPicture, EveryReaderSaysWhy) {
          "truncated JPEG: the data ends at byte " + byteCount(jpeg.size() * 2 / 3) + ", before its end-of-image marker"},
         {"cut-and-ended.jpg", restarting.left(restarting.size() / 2) + QByteArray("\xFF\xD9", 2),
          "truncated JPEG: part of its picture data is missing"},
+        {"cut-and-ended-plain.jpg", jpeg.left(jpeg.size() * 2 / 3) + QByteArray("\xFF\xD9", 2),
+         "truncated JPEG: part of its picture data is missing, though the file ends as a whole one does"},
         {"text.jpg", text, "not a JPEG file: the file starts with the bytes 74 68 69 73 20 69 73 20 which"},
         {"large.jpg", patched(jpeg, sof + 5, be16(30000) + be16(30000)),
          "too large: 30000 x 30000 pixels, more than the 400,000,000 a JPEG picture may have"},

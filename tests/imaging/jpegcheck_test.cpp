@@ -160,6 +160,61 @@ TEST(JpegCheck, RefusesDamagedTruncatedAndUnsupportedFiles) {
     for (const auto& c : cases) EXPECT_EQ(check(c.data), c.expected) << c.name;
 }
 
+// A picture with a grain, as photos have, so that its data is large for its size.
+QByteArray grainyJpeg(JpegRecipe recipe) {
+    std::vector<unsigned char> rgb(std::size_t(recipe.width) * std::size_t(recipe.height) * 3);
+    std::uint32_t noise = 12345;
+    for (std::size_t i = 0; i < rgb.size(); ++i) {
+        noise = noise * 1103515245 + 12345;
+        rgb[i] = uchar((i / 3 % std::size_t(recipe.width)) * 200 / std::size_t(recipe.width) + (noise >> 26));
+    }
+    return pictolio::testing::makeJpegFromRgb(recipe, rgb.data());
+}
+
+TEST(JpegCheck, PictureDataCutShortIsFoundWithoutRestartMarkers) {
+    // Cut and given its end-of-image marker again, a file looks whole to its markers: its data
+    // stops part-way through a block. A whole file's data ends with an MCU.
+    const auto cutAt = [](const QByteArray& whole, double share) {
+        return whole.left(qsizetype(double(whole.size()) * share)) + QByteArray("\xFF\xD9", 2);
+    };
+    const auto beforeEnd = [](QByteArray whole, const QByteArray& bytes) { return whole.insert(whole.size() - 2, bytes); };
+    const QByteArray photo = grainyJpeg({.width = 640, .height = 480});
+    const QByteArray greyPhoto = grainyJpeg({.width = 640, .height = 480, .kind = JpegRecipe::Kind::Gray});
+    const QByteArray fine = grainyJpeg({.width = 320, .height = 240, .quality = 100});
+    const QByteArray plain = makeJpeg({.width = 1600, .height = 1200});  // few bits an MCU
+    const QByteArray perComponent = grainyJpeg({.width = 320, .height = 240, .scanPerComponent = true});
+    const QByteArray restarting = grainyJpeg({.width = 640, .height = 480, .restartInterval = 300});
+    qsizetype lastRestart = restarting.size() - 2;
+    while (!(uchar(restarting[lastRestart]) == 0xFF && (uchar(restarting[lastRestart + 1]) & 0xF8) == 0xD0)) --lastRestart;
+    ASSERT_GT(photo.size(), 20000);
+    const struct {
+        const char* name;
+        QByteArray data;
+        JpegStatus expected;
+    } cases[] = {
+        {"photo", photo, JpegStatus::Ok},
+        {"photo cut in half", cutAt(photo, 0.5), JpegStatus::DataMissing},
+        {"photo cut near its end", cutAt(photo, 0.97), JpegStatus::DataMissing},
+        {"grey photo cut", cutAt(greyPhoto, 0.6), JpegStatus::DataMissing},
+        {"finest quality cut", cutAt(fine, 0.5), JpegStatus::DataMissing},
+        {"plain picture", plain, JpegStatus::Ok},
+        {"plain picture cut", cutAt(plain, 0.5), JpegStatus::DataMissing},
+        {"small picture cut", cutAt(makeJpeg({}), 0.8), JpegStatus::DataMissing},
+        {"a scan a component", perComponent, JpegStatus::Ok},
+        {"a scan a component, cut in the first", cutAt(perComponent, 0.3), JpegStatus::DataMissing},
+        {"a scan a component, cut in the last", cutAt(perComponent, 0.95), JpegStatus::DataMissing},
+        {"a scan a component, the last left out",
+         perComponent.left(perComponent.lastIndexOf("\xFF\xDA")) + QByteArray("\xFF\xD9", 2), JpegStatus::DataMissing},
+        {"cut in its last restart interval",
+         restarting.left(lastRestart + (restarting.size() - lastRestart) / 2) + QByteArray("\xFF\xD9", 2),
+         JpegStatus::DataMissing},
+        // Whole, with what some writers put after the data: viewers show these whole.
+        {"zero bytes before the end marker", beforeEnd(photo, QByteArray(40, 0)), JpegStatus::Ok},
+        {"fill bytes before the end marker", beforeEnd(photo, QByteArray(3, char(0xFF))), JpegStatus::Ok},
+    };
+    for (const auto& c : cases) EXPECT_EQ(check(c.data), c.expected) << c.name;
+}
+
 TEST(JpegCheck, BytesAfterTheEndOfImageAreAllowed) {
     // Some cameras append data after the picture; viewers show such files.
     EXPECT_EQ(check(makeJpeg({}) + QByteArray(300, 'x')), JpegStatus::Ok);

@@ -131,6 +131,11 @@ bool compress(Compress* k, const JpegRecipe& s, const std::vector<unsigned char>
     jpeg_set_quality(&k->c, s.quality, TRUE);
     if (s.progressive) jpeg_simple_progression(&k->c);
     if (s.approximationSteps > 0) setManyScans(k, s.approximationSteps);
+    if (s.scanPerComponent) {
+        for (int c = 0; c < k->c.num_components; ++c) k->scans.push_back({1, {c}, 0, 63, 0, 0});
+        k->c.scan_info = k->scans.data();
+        k->c.num_scans = int(k->scans.size());
+    }
     k->c.restart_interval = unsigned(s.restartInterval);
     k->c.arith_code = s.arithmetic ? TRUE : FALSE;
     k->c.write_JFIF_header = s.jfif && (components == 1 || components == 3) &&

@@ -33,6 +33,7 @@ struct JpegRecipe {
     // (0: the library's usual scans).
     int approximationSteps = 0;
     int restartInterval = 0;  // MCUs between restart markers (0: none)
+    bool scanPerComponent = false;  // sequential, each component in a scan of its own
 };
 
 QByteArray makeJpeg(const JpegRecipe& recipe);
