@@ -9,6 +9,7 @@
 #include <QPointF>
 #include <QImageReader>
 #include <cstring>
+#include <dlfcn.h>
 #include <memory>
 
 #include "pictures/picturereaders.h"
@@ -17,10 +18,59 @@ namespace pictolio::readers {
 
 namespace {
 
+// libheif, loaded the first time a HEIF file is met: it brings HEVC and AV1 codecs that take
+// milliseconds to load, which a run of other pictures need not pay.
+#define PICTOLIO_HEIF_FUNCTIONS(X) \
+    X(heif_check_filetype) \
+    X(heif_context_alloc) \
+    X(heif_context_free) \
+    X(heif_context_get_primary_image_handle) \
+    X(heif_context_read_from_memory_without_copy) \
+    X(heif_decode_image) \
+    X(heif_image_get_height) \
+    X(heif_image_get_nclx_color_profile) \
+    X(heif_image_get_plane_readonly) \
+    X(heif_image_get_width) \
+    X(heif_image_handle_get_color_profile_type) \
+    X(heif_image_handle_get_height) \
+    X(heif_image_handle_get_nclx_color_profile) \
+    X(heif_image_handle_get_raw_color_profile) \
+    X(heif_image_handle_get_raw_color_profile_size) \
+    X(heif_image_handle_get_width) \
+    X(heif_image_handle_has_alpha_channel) \
+    X(heif_image_handle_release) \
+    X(heif_image_release) \
+    X(heif_nclx_color_profile_free)
+
+struct Libheif {
+#define PICTOLIO_HEIF_POINTER(name) decltype(&::name) name = nullptr;
+    PICTOLIO_HEIF_FUNCTIONS(PICTOLIO_HEIF_POINTER)
+#undef PICTOLIO_HEIF_POINTER
+    QString error;  // why it cannot be loaded; empty when it is
+};
+
+const Libheif& libheif() {
+    static const Libheif library = [] {
+        Libheif l;
+        void* handle = ::dlopen("libheif.so.1", RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            l.error = QString::fromLocal8Bit(::dlerror());
+            return l;
+        }
+#define PICTOLIO_HEIF_LOOKUP(name)                                                  \
+    l.name = reinterpret_cast<decltype(l.name)>(::dlsym(handle, #name));            \
+    if (!l.name && l.error.isEmpty()) l.error = QStringLiteral("libheif.so.1 has no " #name);
+        PICTOLIO_HEIF_FUNCTIONS(PICTOLIO_HEIF_LOOKUP)
+#undef PICTOLIO_HEIF_LOOKUP
+        return l;
+    }();
+    return library;
+}
+
 struct HeifDeleter {
-    void operator()(heif_context* c) const { heif_context_free(c); }
-    void operator()(heif_image_handle* h) const { heif_image_handle_release(h); }
-    void operator()(heif_image* i) const { heif_image_release(i); }
+    void operator()(heif_context* c) const { libheif().heif_context_free(c); }
+    void operator()(heif_image_handle* h) const { libheif().heif_image_handle_release(h); }
+    void operator()(heif_image* i) const { libheif().heif_image_release(i); }
 };
 template <typename T>
 using HeifPtr = std::unique_ptr<T, HeifDeleter>;
@@ -84,32 +134,34 @@ Failure heifFault(const heif_error& error, const std::vector<std::uint8_t>& data
 // decoded (damaged, a codec libheif lacks, more memory than Qt allows one picture). profile:
 // gets the image's ICC profile, when it has one or its colour code points call for one.
 Outcome<QImage> decodePrimary(const std::vector<std::uint8_t>& data, std::vector<std::uint8_t>* profile) {
-    HeifPtr<heif_context> context(heif_context_alloc());
+    const Libheif& heif = libheif();
+    if (!heif.error.isEmpty()) return Failure{QStringLiteral("unsupported HEIF: libheif cannot be loaded: %1").arg(heif.error)};
+    HeifPtr<heif_context> context(heif.heif_context_alloc());
     if (!context) return Failure{QStringLiteral("unsupported HEIF: libheif cannot start")};
-    if (const heif_error e = heif_context_read_from_memory_without_copy(context.get(), data.data(), data.size(), nullptr);
+    if (const heif_error e = heif.heif_context_read_from_memory_without_copy(context.get(), data.data(), data.size(), nullptr);
         e.code != heif_error_Ok)
         return heifFault(e, data);
     heif_image_handle* h = nullptr;
-    if (const heif_error e = heif_context_get_primary_image_handle(context.get(), &h); e.code != heif_error_Ok)
+    if (const heif_error e = heif.heif_context_get_primary_image_handle(context.get(), &h); e.code != heif_error_Ok)
         return heifFault(e, data);
     const HeifPtr<heif_image_handle> handle(h);
-    const heif_color_profile_type kind = heif_image_handle_get_color_profile_type(handle.get());
+    const heif_color_profile_type kind = heif.heif_image_handle_get_color_profile_type(handle.get());
     if (profile && (kind == heif_color_profile_type_prof || kind == heif_color_profile_type_rICC)) {
-        const std::size_t size = heif_image_handle_get_raw_color_profile_size(handle.get());
+        const std::size_t size = heif.heif_image_handle_get_raw_color_profile_size(handle.get());
         profile->resize(size <= maxProfileBytes ? size : 0);
         if (!profile->empty() &&
-            heif_image_handle_get_raw_color_profile(handle.get(), profile->data()).code != heif_error_Ok)
+            heif.heif_image_handle_get_raw_color_profile(handle.get(), profile->data()).code != heif_error_Ok)
             profile->clear();
     }
-    const int width = heif_image_handle_get_width(handle.get());
-    const int height = heif_image_handle_get_height(handle.get());
-    const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+    const int width = heif.heif_image_handle_get_width(handle.get());
+    const int height = heif.heif_image_handle_get_height(handle.get());
+    const bool alpha = heif.heif_image_handle_has_alpha_channel(handle.get()) != 0;
     const int limitMb = QImageReader::allocationLimit();
     if (width <= 0 || height <= 0) return Failure{QStringLiteral("damaged HEIF: its primary image has no size")};
     if (limitMb > 0 && std::uint64_t(width) * std::uint64_t(height) * 4 > (std::uint64_t(limitMb) << 20))
         return tooLarge(width, height, std::uint64_t(width) * std::uint64_t(height) * 4, limitMb, "HEIF");
     heif_image* decoded = nullptr;
-    if (const heif_error e = heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
+    if (const heif_error e = heif.heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB,
                                                alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
                                                nullptr);
         e.code != heif_error_Ok)
@@ -118,20 +170,20 @@ Outcome<QImage> decodePrimary(const std::vector<std::uint8_t>& data, std::vector
     // Code points come in a box of the file or in the coded picture; the decoded image has both.
     if (profile && profile->empty() && kind != heif_color_profile_type_prof && kind != heif_color_profile_type_rICC) {
         heif_color_profile_nclx* nclx = nullptr;
-        if ((heif_image_handle_get_nclx_color_profile(handle.get(), &nclx).code == heif_error_Ok ||
-             heif_image_get_nclx_color_profile(image.get(), &nclx).code == heif_error_Ok) && nclx)
+        if ((heif.heif_image_handle_get_nclx_color_profile(handle.get(), &nclx).code == heif_error_Ok ||
+             heif.heif_image_get_nclx_color_profile(image.get(), &nclx).code == heif_error_Ok) && nclx)
             *profile = profileOf(*nclx);
-        heif_nclx_color_profile_free(nclx);
+        heif.heif_nclx_color_profile_free(nclx);
     }
     int stride = 0;
-    const std::uint8_t* plane = heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
-    const int w = heif_image_get_width(image.get(), heif_channel_interleaved);
-    const int h2 = heif_image_get_height(image.get(), heif_channel_interleaved);
+    const std::uint8_t* plane = heif.heif_image_get_plane_readonly(image.get(), heif_channel_interleaved, &stride);
+    const int w = heif.heif_image_get_width(image.get(), heif_channel_interleaved);
+    const int h2 = heif.heif_image_get_height(image.get(), heif_channel_interleaved);
     if (!plane || w <= 0 || h2 <= 0 || stride < w * (alpha ? 4 : 3))
         return Failure{QStringLiteral("damaged HEIF: libheif decodes no pixels of it")};
     // The picture is the decoded plane itself, let go of with the last copy of the image.
     QImage out(plane, w, h2, stride, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888,
-               [](void* owner) { heif_image_release(static_cast<heif_image*>(owner)); }, image.get());
+               [](void* owner) { libheif().heif_image_release(static_cast<heif_image*>(owner)); }, image.get());
     if (out.isNull()) return Failure{QStringLiteral("too large: no memory for %1 x %2 pixels").arg(w).arg(h2)};
     image.release();
     return out;
@@ -142,8 +194,10 @@ QImage decodeHeif(const std::vector<std::uint8_t>& data) { return decodePrimary(
 }  // namespace
 
 bool isHeif(const std::uint8_t* head, std::size_t size) {
-    if (size < 12) return false;
-    const heif_filetype_result kind = heif_check_filetype(head, int(size));
+    // Every HEIF file starts with its 'ftyp' box; libheif is asked only about those.
+    if (size < 12 || std::memcmp(head + 4, "ftyp", 4) != 0) return false;
+    if (!libheif().error.isEmpty()) return true;  // said when it is read
+    const heif_filetype_result kind = libheif().heif_check_filetype(head, int(size));
     return kind == heif_filetype_yes_supported || kind == heif_filetype_yes_unsupported;
 }
 
