@@ -23,13 +23,21 @@ void FileOutput::write(const std::uint8_t* data, std::size_t size) {
         m_buffer.append(reinterpret_cast<const char*>(data), size);
     } else {
         flush();
+        reserve(std::int64_t(size));
         writeAll(data, size);
     }
     count(size);
 }
 
+void FileOutput::reserve(std::int64_t length) {
+    // Errors are left to the writing: a file system that cannot, or a disk without the room,
+    // says so there in its own words.
+    if (length >= reserveFrom) (void)::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, off_t(m_written), off_t(length));
+}
+
 void FileOutput::copyFrom(int fd, std::int64_t offset, std::int64_t length, const std::string& name) {
     flush();
+    reserve(length);
     while (length > 0 && m_kernelCopies) {
         checkStop();
         loff_t from = offset;
