@@ -103,9 +103,19 @@ Picture PictureDecoder::load(const QString& path, Frames frames) const {
     return std::move(picture).valueOr(std::move(empty));
 }
 
+namespace {
+
+// The kinds read by the program's own readers.
+const QStringList& ownExtensions() {
+    static const QStringList names = {"jpg", "jpeg", "jpe", "jfif", "png", "tif", "tiff", "heic", "heif", "hif", "avif", "webp"};
+    return names;
+}
+
+}  // namespace
+
 QStringList PictureDecoder::fileExtensions() {
     static const QStringList names = [] {
-        QStringList known = {"jpg", "jpeg", "jpe", "jfif", "png", "tif", "tiff", "heic", "heif", "hif", "avif", "webp"};
+        QStringList known = ownExtensions();
         // Not documents drawn in lines and text, which Qt's plugins may read too: a folder of
         // pictures would take its own PDFs on the next run.
         const QStringList drawings = {"pdf", "svg", "svgz"};
@@ -120,7 +130,10 @@ QStringList PictureDecoder::fileExtensions() {
 
 bool PictureDecoder::hasPictureExtension(const QString& path) {
     const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
-    return dot > path.lastIndexOf(QLatin1Char('/')) && fileExtensions().contains(path.mid(dot + 1).toLower());
+    if (dot <= path.lastIndexOf(QLatin1Char('/'))) return false;
+    // Qt's plugins (each a library to load: milliseconds) are asked only about other names.
+    const QString extension = path.mid(dot + 1).toLower();
+    return ownExtensions().contains(extension) || fileExtensions().contains(extension);
 }
 
 }  // namespace pictolio
