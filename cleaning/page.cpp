@@ -10,6 +10,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include <dlfcn.h>
+
 #include "cleaning/compact.h"
 #include "cleaning/spooled.h"
 #include "imaging/jpegfile.h"
@@ -105,28 +107,63 @@ RgbImage cropped(const RgbImage& page, int left, int top, int right, int bottom)
     return out;
 }
 
+// Leptonica, loaded the first time a scan is straightened: a library of thousands of functions
+// that every run would otherwise pay 2 ms to load.
+struct Leptonica {
+#define PICTOLIO_LEPTONICA_FUNCTIONS(X) \
+    X(pixCreate) X(pixDestroy) X(pixGetData) X(pixGetWpl) X(pixThresholdToBinary) X(pixFindSkewSweepAndSearch)
+#define PICTOLIO_LEPTONICA_POINTER(name) decltype(&::name) name = nullptr;
+    PICTOLIO_LEPTONICA_FUNCTIONS(PICTOLIO_LEPTONICA_POINTER)
+#undef PICTOLIO_LEPTONICA_POINTER
+    std::string error;  // why it cannot be loaded (the functions are then null)
+};
+
+const Leptonica& leptonica() {
+    static const Leptonica library = [] {
+        Leptonica l;
+        void* handle = ::dlopen("liblept.so.5", RTLD_NOW | RTLD_LOCAL);
+        if (!handle) {
+            l.error = ::dlerror();
+            return l;
+        }
+        Leptonica found;
+#define PICTOLIO_LEPTONICA_LOOKUP(name)                                                 \
+    found.name = reinterpret_cast<decltype(found.name)>(::dlsym(handle, #name));        \
+    if (!found.name) {                                                                  \
+        l.error = "liblept.so.5 has no " #name;                                         \
+        return l;                                                                       \
+    }
+        PICTOLIO_LEPTONICA_FUNCTIONS(PICTOLIO_LEPTONICA_LOOKUP)
+#undef PICTOLIO_LEPTONICA_LOOKUP
+        return found;
+    }();
+    return library;
+}
+
 }  // namespace
 
 // The degrees the lines of print on a scan are turned by, up to 10 either way; none when there
 // are no lines of print to tell.
 
 std::optional<double> skewOfPrint(const RgbImage& pixels) {
+    const Leptonica& lept = leptonica();
+    if (!lept.pixCreate) throw std::runtime_error("Leptonica cannot be loaded: " + lept.error);
     // Half the size of a large scan reads its lines of print as well, in a quarter of the time.
     const int longest = std::max(pixels.width, pixels.height);
     const RgbImage half = shrunk(pixels, longest > 3000 ? longest / 2 : longest);
-    PIX* grey = pixCreate(half.width, half.height, 8);
+    PIX* grey = lept.pixCreate(half.width, half.height, 8);
     if (!grey) return std::nullopt;
     for (int y = 0; y < half.height; ++y) {
-        l_uint32* line = pixGetData(grey) + y * pixGetWpl(grey);
+        l_uint32* line = lept.pixGetData(grey) + y * lept.pixGetWpl(grey);
         for (int x = 0; x < half.width; ++x)
             SET_DATA_BYTE(line, x, greyOf(half.pixels.data() + (std::size_t(y) * std::size_t(half.width) + std::size_t(x)) * 3));
     }
-    PIX* binary = pixThresholdToBinary(grey, 140);
-    pixDestroy(&grey);
+    PIX* binary = lept.pixThresholdToBinary(grey, 140);
+    lept.pixDestroy(&grey);
     if (!binary) return std::nullopt;
     l_float32 angle = 0, confidence = 0;
-    const bool found = pixFindSkewSweepAndSearch(binary, &angle, &confidence, 2, 1, 10.5f, 0.5f, 0.01f) == 0;
-    pixDestroy(&binary);
+    const bool found = lept.pixFindSkewSweepAndSearch(binary, &angle, &confidence, 2, 1, 10.5f, 0.5f, 0.01f) == 0;
+    lept.pixDestroy(&binary);
     if (!found || confidence < 2.5f) return std::nullopt;
     return double(angle);
 }
@@ -327,7 +364,12 @@ pictolio::Outcome<CleanedPage> cleanPhoto(const imaging::ImageSource& photo, con
         const RgbImage scan = cropped(pixels, darkEdge(pixels, false, false, paperLevel), darkEdge(pixels, true, false, paperLevel),
                                       darkEdge(pixels, false, true, paperLevel), darkEdge(pixels, true, true, paperLevel));
         pixels = RgbImage();
-        const std::optional<double> skew = skewOfPrint(scan);
+        std::optional<double> skew;
+        try {
+            skew = skewOfPrint(scan);
+        } catch (const std::runtime_error& e) {
+            return pictolio::Failure{QString::fromStdString(e.what())};
+        }
         if (!skew) return pictolio::Failure{QStringLiteral("no page found")};
         // The largest upright rectangle within the scan turned straight, about its centre.
         const double a = *skew * M_PI / 180, c = std::cos(std::abs(a)), s = std::sin(std::abs(a));
