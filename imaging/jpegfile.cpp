@@ -143,26 +143,37 @@ int exifOrientation(const std::uint8_t* data, std::size_t size) {
 
 namespace {
 
-// The first 0xFF byte at or after `at`, or `size`. Entropy-coded data holds one every few
-// hundred bytes, too often for a library call each: sixty-four bytes are looked at a time, then
-// sixteen.
-std::size_t nextFF(const std::uint8_t* data, std::size_t at, std::size_t size) {
+// The next marker in entropy-coded data from `at`: the 0xFF that starts it, or `size` when the
+// data ends first. Stuffed zero bytes (0xFF 0x00) and fill bytes (0xFF 0xFF) are passed over, and
+// restart markers counted, with where the data after the last one begins. The data holds a 0xFF
+// every few hundred bytes: sixty-four bytes are looked at a time, and every 0xFF among them
+// judged before the next are loaded.
+std::size_t nextMarker(const std::uint8_t* data, std::size_t at, std::size_t size, std::size_t* restarts,
+                       std::size_t* lastInterval) {
+    // 1: a marker starts at p; 0: passed over.
+    const auto startsMarker = [&](std::size_t p) {
+        const unsigned b = data[p + 1];
+        if (b == 0x00 || b == 0xFF) return false;
+        if (b >= 0xD0 && b <= 0xD7) {
+            ++*restarts, *lastInterval = p + 2;
+            return false;
+        }
+        return true;
+    };
 #if defined(__SSE2__)
     const __m128i ff = _mm_set1_epi8(char(0xFF));
-    const auto load = [&](std::size_t i) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i)); };
-    const auto hitsAt = [&](std::size_t i) { return std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(load(i), ff)))); };
-    for (; at + 64 <= size; at += 64) {
-        if (const std::uint64_t hits = hitsAt(at) | hitsAt(at + 16) << 16 | hitsAt(at + 32) << 32 | hitsAt(at + 48) << 48)
-            return at + std::size_t(__builtin_ctzll(hits));
-    }
-    for (; at + 16 <= size; at += 16) {
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at));
-        if (const unsigned found = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, ff))))
-            return at + std::size_t(__builtin_ctz(found));
-    }
+    const auto hitsAt = [&](std::size_t i) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        return std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, ff))));
+    };
+    for (; at + 64 < size; at += 64)
+        for (std::uint64_t hits = hitsAt(at) | hitsAt(at + 16) << 16 | hitsAt(at + 32) << 32 | hitsAt(at + 48) << 48;
+             hits; hits &= hits - 1)
+            if (const std::size_t p = at + std::size_t(__builtin_ctzll(hits)); startsMarker(p)) return p;
 #endif
-    while (at < size && data[at] != 0xFF) ++at;
-    return at;
+    for (; at + 1 < size; ++at)
+        if (data[at] == 0xFF && startsMarker(at)) return at;
+    return size;
 }
 
 bool saneDensity(double x, double y) { return x >= 10 && x <= 10000 && y >= 10 && y <= 10000; }
@@ -432,19 +443,8 @@ public:
         m_sawScan = true;
         const std::size_t dataAt = at;
         std::size_t restarts = 0, lastInterval = at;
-        for (;;) {
-            at = nextFF(data, at, size);
-            if (at + 1 >= size) return JpegStatus::Truncated;
-            const unsigned b = data[at + 1];
-            if (b == 0x00 || (b >= 0xD0 && b <= 0xD7)) {
-                if (b != 0x00) ++restarts, lastInterval = at + 2;
-                at += 2;
-            } else if (b == 0xFF) {
-                at += 1;
-            } else {
-                break;
-            }
-        }
+        at = nextMarker(data, at, size, &restarts, &lastInterval);
+        if (at + 1 >= size) return JpegStatus::Truncated;
         // With restart markers, a scan cut short shows: a file cut and given its end-of-image
         // marker again (its lower part would be grey) is refused. A first progressive scan is
         // whole too.
