@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -146,6 +147,49 @@ JpegFileImage::JpegFileImage(std::string path, FileIdentity identity, Details de
         m_checked = std::move(checked);
     else
         keptBytes.fetch_sub(size);
+}
+
+namespace {
+
+// Rooms let go of, kept for the next pictures up to the budget of kept bytes.
+struct SpareRooms {
+    std::mutex lock;
+    std::vector<std::pair<void*, std::size_t>> rooms;
+    std::size_t total = 0;
+};
+SpareRooms& spareRooms() {
+    static SpareRooms* spare = new SpareRooms;  // outlives every picture, however late it goes
+    return *spare;
+}
+
+}  // namespace
+
+void* JpegFileImage::takeRoom(std::size_t size) {
+    SpareRooms& spare = spareRooms();
+    {
+        const std::lock_guard<std::mutex> hold(spare.lock);
+        for (auto it = spare.rooms.begin(); it != spare.rooms.end(); ++it)
+            if (it->second == size) {
+                void* room = it->first;
+                spare.total -= size;
+                spare.rooms.erase(it);
+                return room;
+            }
+    }
+    return ::operator new(size);
+}
+
+void JpegFileImage::giveBackRoom(void* room, std::size_t size) {
+    SpareRooms& spare = spareRooms();
+    {
+        const std::lock_guard<std::mutex> hold(spare.lock);
+        if (spare.total + size <= std::size_t(keptBytesBudget)) {
+            spare.rooms.emplace_back(room, size);
+            spare.total += size;
+            return;
+        }
+    }
+    ::operator delete(room);
 }
 
 bool JpegFileImage::mayKeep(std::int64_t size) { return size > 0 && keptBytes.load() + size <= keptBytesBudget; }

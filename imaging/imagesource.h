@@ -192,12 +192,22 @@ private:
 class JpegFileImage : public ImageSource {
 public:
     // Room for a file's bytes that is not cleared first: it is filled from the file at once.
+    // Rooms of a mebibyte and more are taken from the ones pictures let go of, where one of the
+    // same size is there: the system need not map and clear a photo's room again for every photo.
     template <typename T>
     struct Uncleared : std::allocator<T> {
         template <typename U>
         struct rebind {
             using other = Uncleared<U>;
         };
+        T* allocate(std::size_t n) {
+            if (n * sizeof(T) >= reusedFrom) return static_cast<T*>(takeRoom(n * sizeof(T)));
+            return std::allocator<T>::allocate(n);
+        }
+        void deallocate(T* at, std::size_t n) {
+            if (n * sizeof(T) >= reusedFrom) return giveBackRoom(at, n * sizeof(T));
+            std::allocator<T>::deallocate(at, n);
+        }
         template <typename U>
         void construct(U* at) noexcept {
             ::new (static_cast<void*>(at)) U;
@@ -208,6 +218,9 @@ public:
         }
     };
     using Bytes = std::vector<std::uint8_t, Uncleared<std::uint8_t>>;
+    static constexpr std::size_t reusedFrom = std::size_t(1) << 20;
+    static void* takeRoom(std::size_t size);
+    static void giveBackRoom(void* room, std::size_t size);
 
     struct Details {
         int width = 0;
