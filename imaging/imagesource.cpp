@@ -143,10 +143,15 @@ JpegFileImage::JpegFileImage(std::string path, FileIdentity identity, Details de
     : m_path(std::move(path)), m_identity(identity), m_details(details) {
     const auto size = std::int64_t(checked.size());
     if (size == 0 || size != identity.size) return;
-    if (keptBytes.fetch_add(size) + size <= keptBytesBudget)
-        m_checked = std::move(checked);
-    else
+    if (keptBytes.fetch_add(size) + size > keptBytesBudget) {
         keptBytes.fetch_sub(size);
+        return;
+    }
+    // The budget gets the bytes back when the last reader is done with them.
+    m_checked.store(std::shared_ptr<const Bytes>(new Bytes(std::move(checked)), [size](const Bytes* bytes) {
+        delete bytes;
+        keptBytes.fetch_sub(size);
+    }));
 }
 
 namespace {
@@ -194,7 +199,7 @@ void JpegFileImage::giveBackRoom(void* room, std::size_t size) {
 
 bool JpegFileImage::mayKeep(std::int64_t size) { return size > 0 && keptBytes.load() + size <= keptBytesBudget; }
 
-JpegFileImage::~JpegFileImage() { keptBytes.fetch_sub(std::int64_t(m_checked.size())); }
+JpegFileImage::~JpegFileImage() = default;
 
 bool JpegFileImage::stillAsChecked() const { return FileIdentity::ofPath(m_path) == m_identity; }
 
@@ -218,8 +223,9 @@ void JpegFileImage::writeData(const DataSink& sink) const {
 void JpegFileImage::copyData(DataOut& out) const {
     // The bytes that were checked, when they were kept; the file as it is now otherwise, when it
     // is still the one checked.
+    const std::shared_ptr<const Bytes> kept = m_checked.load();
     std::optional<FileDescriptor> fd;
-    if (m_checked.empty()) fd.emplace(m_path);
+    if (!kept) fd.emplace(m_path);
     if (fd) {
         if (fd->get() < 0) fail(m_path, std::string("cannot be opened: ") + std::strerror(errno));
         if (!(FileIdentity::ofDescriptor(fd->get()) == m_identity)) fail(m_path, "changed since it was checked");
@@ -231,8 +237,8 @@ void JpegFileImage::copyData(DataOut& out) const {
     // The bytes [from, to) of the file.
     const auto part = [&](DataOut& to, std::int64_t from, std::int64_t end) {
         if (end <= from) return;
-        if (!m_checked.empty())
-            to.write(m_checked.data() + from, std::size_t(end - from));
+        if (kept)
+            to.write(kept->data() + from, std::size_t(end - from));
         else
             to.copyFrom(fd->get(), from, end - from, m_path);
     };
@@ -243,13 +249,13 @@ void JpegFileImage::copyData(DataOut& out) const {
             void write(const std::uint8_t* d, std::size_t n) override { bytes.insert(bytes.end(), d, d + n); }
             std::vector<std::uint8_t> bytes;
         } whole;
-        if (m_checked.empty()) {
+        if (!kept) {
             whole.bytes.reserve(std::size_t(m_identity.size));
             part(whole, 0, m_identity.size);
             stillTheSame();
         }
-        const std::uint8_t* data = m_checked.empty() ? whole.bytes.data() : m_checked.data();
-        const std::size_t size = m_checked.empty() ? whole.bytes.size() : m_checked.size();
+        const std::uint8_t* data = kept ? kept->data() : whole.bytes.data();
+        const std::size_t size = kept ? kept->size() : whole.bytes.size();
         // The JPEG library writes the APP14 marker an RGB file needs by itself.
         const std::vector<std::uint8_t> huffman = transcodeToHuffman(data, size);
         out.write(huffman.data(), huffman.size());

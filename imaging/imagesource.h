@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -140,6 +141,9 @@ public:
     // Whether the picture's file is still the one that was checked (not changed, moved or
     // removed since): a page is left out rather than show something else.
     virtual bool stillAsChecked() const = 0;
+    // Its data is in the PDF: bytes kept from the check may go, for the next pictures to keep
+    // theirs. Wanted again, it is read from its file (while that is still the one checked).
+    virtual void letGoOfKeptBytes() const {}
 };
 
 // The identity of a file's contents as the file system reports it: the same file (device and
@@ -258,13 +262,16 @@ public:
     static constexpr std::int64_t keptBytesBudget = 16 << 20;
     // Whether the budget would take a file of this size now.
     static bool mayKeep(std::int64_t size);
-    bool keepsBytes() const { return !m_checked.empty(); }
+    bool keepsBytes() const { return m_checked.load() != nullptr; }
+    void letGoOfKeptBytes() const override { m_checked.store(nullptr); }
 
 private:
     std::string m_path;
     FileIdentity m_identity;
     Details m_details;
-    Bytes m_checked;
+    // Taken by each reader for as long as it reads, so that letting go of them (from the thread
+    // that wrote the page) never pulls them from under another (recognition reading the picture).
+    mutable std::atomic<std::shared_ptr<const Bytes>> m_checked;
 };
 
 }  // namespace imaging

@@ -512,6 +512,7 @@ void StreamedPdf::add(const Page& page) {
     try {
         if (!unchanged) throw std::runtime_error("changed");
         m_writer->add(page, &m_notes);
+        for (const Placement& p : page.images) p.image->letGoOfKeptBytes();
     } catch (const std::exception&) {
         drop();
     }

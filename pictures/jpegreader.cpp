@@ -67,6 +67,7 @@ public:
     imaging::GreyImage grey(int shrink) const override { return m_file->grey(shrink); }
     std::string description() const override { return m_file->description(); }
     bool stillAsChecked() const override { return m_file->stillAsChecked(); }
+    void letGoOfKeptBytes() const override { m_file->letGoOfKeptBytes(); }
 
 private:
     static constexpr std::uint8_t endOfImage[2] = {0xFF, 0xD9};

@@ -390,16 +390,28 @@ TEST(JpegCheck, TheCheckedBytesAreTheBytesWritten) {
         EXPECT_TRUE(kept.keepsBytes()) << c.name;
         EXPECT_FALSE(reread.keepsBytes()) << c.name;
         EXPECT_EQ(written(kept), written(reread)) << c.name;
+        // Once its page is written the bytes may go; the file gives the same data again.
+        const JpegFileImage dropped(path, identity, details, bytes);
+        dropped.letGoOfKeptBytes();
+        EXPECT_FALSE(dropped.keepsBytes()) << c.name;
+        EXPECT_EQ(written(dropped), written(reread)) << c.name;
         // Rewritten after the check: neither is still the picture checked; read again, it fails.
         pictolio::testing::writeFile(QString::fromStdString(path), makeJpeg({.width = 9, .height = 9}));
         EXPECT_FALSE(kept.stillAsChecked()) << c.name;
         EXPECT_THROW(written(reread), std::runtime_error) << c.name;
     }
-    // The bytes kept have a budget: a picture past it is read again.
+    // The bytes kept have a budget: a picture past it is read again; bytes let go of give their
+    // room back.
     JpegFileImage::Bytes large(std::size_t(JpegFileImage::keptBytesBudget) + 1);
     FileIdentity pretend;
     pretend.size = std::int64_t(large.size());
     EXPECT_FALSE(JpegFileImage("/nowhere", pretend, {}, large).keepsBytes());
+    pretend.size = JpegFileImage::keptBytesBudget;
+    const JpegFileImage whole("/nowhere", pretend, {}, JpegFileImage::Bytes(std::size_t(pretend.size)));
+    ASSERT_TRUE(whole.keepsBytes());
+    EXPECT_FALSE(JpegFileImage::mayKeep(1));
+    whole.letGoOfKeptBytes();
+    EXPECT_TRUE(JpegFileImage::mayKeep(JpegFileImage::keptBytesBudget));
 }
 
 }  // namespace
