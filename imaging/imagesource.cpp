@@ -148,10 +148,21 @@ JpegFileImage::JpegFileImage(std::string path, FileIdentity identity, Details de
         return;
     }
     // The budget gets the bytes back when the last reader is done with them.
-    m_checked.store(std::shared_ptr<const Bytes>(new Bytes(std::move(checked)), [size](const Bytes* bytes) {
+    m_checked = std::shared_ptr<const Bytes>(new Bytes(std::move(checked)), [size](const Bytes* bytes) {
         delete bytes;
         keptBytes.fetch_sub(size);
-    }));
+    });
+}
+
+std::shared_ptr<const JpegFileImage::Bytes> JpegFileImage::kept() const {
+    const std::lock_guard<std::mutex> hold(m_keptLock);
+    return m_checked;
+}
+
+void JpegFileImage::letGoOfKeptBytes() const {
+    std::shared_ptr<const Bytes> last;  // let go of after the lock
+    const std::lock_guard<std::mutex> hold(m_keptLock);
+    last.swap(m_checked);
 }
 
 namespace {
@@ -223,7 +234,7 @@ void JpegFileImage::writeData(const DataSink& sink) const {
 void JpegFileImage::copyData(DataOut& out) const {
     // The bytes that were checked, when they were kept; the file as it is now otherwise, when it
     // is still the one checked.
-    const std::shared_ptr<const Bytes> kept = m_checked.load();
+    const std::shared_ptr<const Bytes> kept = this->kept();
     std::optional<FileDescriptor> fd;
     if (!kept) fd.emplace(m_path);
     if (fd) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -262,16 +263,19 @@ public:
     static constexpr std::int64_t keptBytesBudget = 16 << 20;
     // Whether the budget would take a file of this size now.
     static bool mayKeep(std::int64_t size);
-    bool keepsBytes() const { return m_checked.load() != nullptr; }
-    void letGoOfKeptBytes() const override { m_checked.store(nullptr); }
+    bool keepsBytes() const { return kept() != nullptr; }
+    void letGoOfKeptBytes() const override;
 
 private:
     std::string m_path;
     FileIdentity m_identity;
     Details m_details;
-    // Taken by each reader for as long as it reads, so that letting go of them (from the thread
-    // that wrote the page) never pulls them from under another (recognition reading the picture).
-    mutable std::atomic<std::shared_ptr<const Bytes>> m_checked;
+    // The bytes kept, taken by each reader for as long as it reads, so that letting go of them
+    // (from the thread that wrote the page) never pulls them from under another (recognition
+    // reading the picture).
+    std::shared_ptr<const Bytes> kept() const;
+    mutable std::mutex m_keptLock;
+    mutable std::shared_ptr<const Bytes> m_checked;
 };
 
 }  // namespace imaging

@@ -236,8 +236,8 @@ GreyImage FileSlicesImage::grey(int shrink) const {
 
 GreyImage JpegFileImage::grey(int shrink) const {
     GreyImage image;
-    if (const std::shared_ptr<const Bytes> kept = m_checked.load()) {
-        image.pixels = decodeJpegGrey(kept->data(), kept->size(), shrink, &image.width, &image.height);
+    if (const std::shared_ptr<const Bytes> bytes = kept()) {
+        image.pixels = decodeJpegGrey(bytes->data(), bytes->size(), shrink, &image.width, &image.height);
         return image;
     }
     const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
