@@ -372,14 +372,18 @@ int main(int argc, char* argv[]) {
     const QString printer = pdfprinter::printerName();
     PrintService::addPrinter(root.path(), {printer, QString::fromLatin1(pdfwriter::PdfWriterDriver::port), printer});
     const RegistryStore mine = PrintService::registryOf(root.path());
+    // The user's stored preferences, then the ones given here over them: one read, one write.
+    QMap<QString, QString> preferences;
     if (line.storedApply) {
+        const QMap<QString, QString> stored = users.values(key);
         for (const QString& name : pdfwriter::preferences::names()) {
             const QString valueName = pdfwriter::preferences::valueName(name);
-            if (const auto value = users.getString(key, valueName)) mine.setString(key, valueName, *value);
+            if (stored.contains(valueName)) preferences.insert(valueName, stored.value(valueName));
         }
         if (!line.quiet) tellStoredPreferences(line, users, key, localPaper);
     }
-    for (const auto& [valueName, value] : line.preferences) mine.setString(key, valueName, value);
+    for (const auto& [valueName, value] : line.preferences) preferences.insert(valueName, value);
+    mine.setStrings(key, preferences);
 
     // The run.
     PrintService printing(root.path());

@@ -157,12 +157,21 @@ bool RegistryStore::createKey(const QString& key) const {
 
 bool RegistryStore::setString(const QString& key, const QString& name,
                               const QString& value) const {
+    return setStrings(key, {{name, value}});
+}
+
+bool RegistryStore::setStrings(const QString& key, const QMap<QString, QString>& changes) const {
+    if (changes.isEmpty()) return true;
     const QString file = keyFile(key);
     Values values;
-    // A value set to what it holds already leaves the file alone.
-    if (readValues(file, &values) && values.contains(name) && values.value(name) == value) return true;
-    values.insert(name, value);
-    return writeValues(file, values);
+    const bool read = readValues(file, &values);
+    // Values set to what they hold already leave the file alone.
+    bool same = read;
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+        same = same && values.contains(it.key()) && values.value(it.key()) == it.value();
+        values.insert(it.key(), it.value());
+    }
+    return same || writeValues(file, values);
 }
 
 std::optional<QString> RegistryStore::getString(const QString& key, const QString& name) const {

@@ -24,6 +24,8 @@ public:
     bool createKey(const QString& key) const;
     // False when the value cannot be written.
     bool setString(const QString& key, const QString& name, const QString& value) const;
+    // Several values at once, in one write of the key's file.
+    bool setStrings(const QString& key, const QMap<QString, QString>& values) const;
     std::optional<QString> getString(const QString& key, const QString& name) const;
     // Every value of the key, read at once; none when the key is missing or unreadable. A key's
     // file is read only when it is a regular file of at most a megabyte: when it is not read,
