@@ -69,14 +69,17 @@ QString PdfWriterDriver::localPaperName() {
 void PdfWriterDriver::writeDefaults(const pictolio::RegistryStore& registry) {
     const QString key = registryKey();
     registry.createKey(key);
-    if (!registry.getString(key, paperValue)) registry.setString(key, paperValue, localPaperName());
-    if (!registry.getString(key, resolutionValue))
-        registry.setString(key, resolutionValue, QStringLiteral("600"));
-    if (!registry.getString(key, marginValue))
-        registry.setString(key, marginValue, QStringLiteral("12"));
+    const QMap<QString, QString> stored = registry.values(key);
+    QMap<QString, QString> missing;
+    const auto fill = [&](const QString& name, const QString& value) {
+        if (!stored.contains(name)) missing.insert(name, value);
+    };
+    fill(paperValue, localPaperName());
+    fill(resolutionValue, QStringLiteral("600"));
+    fill(marginValue, QStringLiteral("12"));
     // New installations turn each page to suit its picture; one that says Portrait keeps it.
-    if (!registry.getString(key, orientationValue))
-        registry.setString(key, orientationValue, QStringLiteral("Automatic"));
+    fill(orientationValue, QStringLiteral("Automatic"));
+    registry.setStrings(key, missing);  // in one write
 }
 
 PageSetup PdfWriterDriver::defaultPageSetup() {
