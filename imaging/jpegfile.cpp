@@ -554,16 +554,12 @@ private:
 
     // The standard tables, for walking a scan that means them.
     void useStandardCodes() {
+        // Read as the file's own tables are; which tables the file defines stays as it was.
+        const unsigned dcDefined = m_dcDefined, acDefined = m_acDefined;
         const std::vector<std::uint8_t>& segments = standardHuffmanTables();
-        for (std::size_t i = 0; i + 4 <= segments.size(); i += 2 + be16(&segments[i + 2])) {
-            const std::uint8_t* seg = &segments[i + 4];
-            for (std::size_t at = 0; at + 17 <= be16(&segments[i + 2]) - 2u;) {
-                std::size_t symbols = 0;
-                for (int n = 1; n <= 16; ++n) symbols += seg[at + n];
-                ((seg[at] >> 4) == 0 ? m_dcCodes : m_acCodes)[seg[at] & 3].define(seg + at + 1, seg + at + 17);
-                at += 17 + symbols;
-            }
-        }
+        for (std::size_t i = 0; i + 4 <= segments.size(); i += 2 + be16(&segments[i + 2]))
+            huffmanTables(&segments[i + 4], be16(&segments[i + 2]) - 2u);
+        m_dcDefined = dcDefined, m_acDefined = acDefined;
     }
 
     bool m_sawFrame = false, m_sawScan = false, m_huffman = true;
