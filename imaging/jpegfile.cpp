@@ -146,8 +146,8 @@ namespace {
 // The next marker in entropy-coded data from `at`: the 0xFF that starts it, or `size` when the
 // data ends first. Stuffed zero bytes (0xFF 0x00) and fill bytes (0xFF 0xFF) are passed over, and
 // restart markers counted, with where the data after the last one begins. The data holds a 0xFF
-// every few hundred bytes: sixty-four bytes are looked at a time, and every 0xFF among them
-// judged before the next are loaded.
+// every few hundred bytes, nearly all of them stuffed (followed by 0x00): sixty-four bytes are
+// looked at a time, and only a 0xFF followed by another byte is judged.
 std::size_t nextMarker(const std::uint8_t* data, std::size_t at, std::size_t size, std::size_t* restarts,
                        std::size_t* lastInterval) {
     // 1: a marker starts at p; 0: passed over.
@@ -162,11 +162,13 @@ std::size_t nextMarker(const std::uint8_t* data, std::size_t at, std::size_t siz
     };
 #if defined(__SSE2__)
     const __m128i ff = _mm_set1_epi8(char(0xFF));
+    const __m128i zero = _mm_setzero_si128();
     const auto hitsAt = [&](std::size_t i) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
-        return std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, ff))));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
+        return std::uint64_t(unsigned(_mm_movemask_epi8(_mm_andnot_si128(_mm_cmpeq_epi8(next, zero), _mm_cmpeq_epi8(bytes, ff)))));
     };
-    for (; at + 64 < size; at += 64)
+    for (; at + 65 <= size; at += 64)
         for (std::uint64_t hits = hitsAt(at) | hitsAt(at + 16) << 16 | hitsAt(at + 32) << 32 | hitsAt(at + 48) << 48;
              hits; hits &= hits - 1)
             if (const std::size_t p = at + std::size_t(__builtin_ctzll(hits)); startsMarker(p)) return p;
