@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QStandardPaths>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -78,9 +79,15 @@ bool readValues(const QString& file, Values* values, QString* problem = nullptr)
     QByteArray data;
     bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (regular && st.st_size <= maxFileSize) {
-        data.resize(maxFileSize + 1);  // one byte more: a file that grew says so
+        // Room for one byte more than it holds: a file that grew meanwhile is read on, up to one
+        // byte more than the most it may hold, which says it holds too much.
+        data.resize(st.st_size + 1);
         qint64 got = 0;
-        while (got < data.size()) {
+        for (;;) {
+            if (got == data.size()) {
+                if (data.size() > maxFileSize) break;
+                data.resize(std::min<qint64>(2 * data.size(), maxFileSize + 1));
+            }
             const ssize_t n = ::read(fd, data.data() + got, std::size_t(data.size() - got));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
@@ -106,23 +113,31 @@ bool readValues(const QString& file, Values* values, QString* problem = nullptr)
 
 bool writeValues(const QString& file, const Values& values) {
     static std::atomic<unsigned> counter{0};
-    // The values name the user's files (the last PDF's full path): for the user's eyes alone.
-    if (!makePrivatePath(QFileInfo(file).path())) return false;
     // One call to arg(): a "%2" in the file name must not be taken for a place holder.
-    const QString temp = QStringLiteral("%1.%2.%3.new")
-                             .arg(file, QString::number(::getpid()), QString::number(counter++));
+    const QByteArray temp =
+        QFile::encodeName(QStringLiteral("%1.%2.%3.new")
+                              .arg(file, QString::number(::getpid()), QString::number(counter++)));
     QByteArray data;
     for (auto it = values.cbegin(); it != values.cend(); ++it)
         data += (escape(it.key()) + QLatin1Char('\t') + escape(it.value()) + QLatin1Char('\n')).toUtf8();
-    QFile f(temp);
-    if (!f.open(QIODevice::WriteOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
-        f.write(data) != data.size() || !f.flush()) {
-        f.remove();
-        return false;
+    // The values name the user's files (the last PDF's full path): for the user's eyes alone. The
+    // folders are made when the key's is not there yet.
+    const auto create = [&] {
+        return ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    };
+    int fd = create();
+    if (fd < 0 && errno == ENOENT && makePrivatePath(QFileInfo(file).path())) fd = create();
+    if (fd < 0) return false;
+    qint64 done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.constData() + done, std::size_t(data.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
     }
-    f.close();
-    if (std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(file).constData()) != 0) {
-        QFile::remove(temp);
+    if (::close(fd) != 0 || done != data.size() ||
+        std::rename(temp.constData(), QFile::encodeName(file).constData()) != 0) {
+        ::unlink(temp.constData());
         return false;
     }
     return true;
