@@ -18,9 +18,13 @@
 
 namespace pictolio {
 
-ConversionJob::ConversionJob(PrintService& printing, Registry& registry, const PictureDecoder& decoder, int waitMs,
-                             Caller caller)
-    : m_printing(printing), m_registry(registry), m_decoder(decoder), m_waitMs(waitMs), m_caller(std::move(caller)) {
+ConversionJob::ConversionJob(PrintService& printing, Registry& registry,
+                             const PictureDecoder& decoder, int waitMs, Caller caller)
+    : m_printing(printing),
+      m_registry(registry),
+      m_readAhead(decoder),
+      m_waitMs(waitMs),
+      m_caller(std::move(caller)) {
     if (!m_caller.holder) m_caller.holder = &m_ownHolder;
 }
 
@@ -204,7 +208,11 @@ void ConversionJob::noteInvalid(const QString& source) {
 // Loads the row's picture into the holder, turned as the row says.
 bool ConversionJob::loadPicture(int row, const QString& source, QString* invalid) {
     bool ok = false;
-    step(Step::LoadPicture, [&] { ok = tryLoadPicture(*m_caller.holder, m_decoder, source, invalid, m_frames); });
+    step(Step::LoadPicture,
+         [&] { ok = tryLoadPicture(*m_caller.holder, m_readAhead, source, invalid, m_frames); });
+    // A joined run reads the next row's picture while this one is printed. (One PDF per picture
+    // reads it here while the printer writes the PDF before: a third thread gains nothing then.)
+    if (m_joined && row < m_caller.rowCount()) m_readAhead.start(m_caller.rowText(row + 1));
     if (ok && m_cleaning) cleanPages(source);
     else if (ok && m_compactQuality > 0) compactPages(source);
     if (ok && m_caller.rowTurn) turnPicture(*m_caller.holder, m_caller.rowTurn(row));
@@ -353,6 +361,7 @@ std::optional<ConversionJob::Handed> ConversionJob::endDocument(pdfprinter::Sett
 
 // The report of the run as it ends; a run stopped on the way stops the recognition under way too.
 ConversionReport ConversionJob::finish(bool stopped) {
+    m_readAhead.forget();
     m_report.stopped = stopped;
     if (m_report.stopped) m_printing.pdfDriver().recognition().stopAll();
     return m_report;
@@ -363,6 +372,7 @@ ConversionReport ConversionJob::finish(bool stopped) {
 // waiting only for the PDF of the row under way: what it made before stays.
 ConversionReport ConversionJob::runPerPicture() {
     noteRunSources();
+    m_joined = false;
     int n = 0;
     step(Step::CountRows, [&] { n = m_caller.rowCount(); });
     QString source;
@@ -400,6 +410,7 @@ ConversionReport ConversionJob::runPerPicture() {
 
 ConversionReport ConversionJob::runJoined() {
     noteRunSources();
+    m_joined = true;
     PrinterDevice& printer = m_printing.printer();
     const QString output = outputPathFor(m_caller.rowText(1));
     pdfprinter::SettingsLock lock(m_printing.root() + QStringLiteral("/pdfwriter-settings.lock"));

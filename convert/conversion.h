@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include <QMap>
 #include <QHash>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <deque>
@@ -14,6 +14,7 @@
 #include "convert/pdfprinter.h"
 #include "imaging/imagesource.h"
 #include "pictures/picture.h"
+#include "pictures/readahead.h"
 #include "recognition/recognition.h"
 
 namespace pictolio {
@@ -144,7 +145,8 @@ private:
 
     PrintService& m_printing;
     Registry& m_registry;
-    const PictureDecoder& m_decoder;
+    PictureReadAhead m_readAhead;
+    bool m_joined = false;  // the run under way makes one PDF of all its pictures
     int m_waitMs;
     Caller m_caller;
     Picture m_ownHolder;

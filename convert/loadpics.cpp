@@ -3,10 +3,10 @@
 
 namespace pictolio {
 
-bool tryLoadPicture(Picture& holder, const PictureDecoder& decoder, const QString& path,
+bool tryLoadPicture(Picture& holder, PictureReadAhead& reader, const QString& path,
                     QString* invalidPictures, PictureDecoder::Frames frames) {
     holder = Picture();  // nothing of the previous picture survives
-    holder = decoder.load(path, frames);
+    holder = reader.load(path, frames);
     if (holder.handle != 0) return true;
     if (invalidPictures) *invalidPictures += QStringLiteral("\r\n") + path;
     return false;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "common/outcome.h"
@@ -78,6 +79,14 @@ public:
     // As read, for a picture holder: the empty picture for a file that is none, with the reason
     // in its refusal.
     Picture load(const QString& path, Frames frames = Frames::First) const;
+    // A JPEG file read and checked as read does, with the file as it was read; nothing for a file
+    // of another kind, one larger than the bytes a picture may keep, or one read refuses (read
+    // says why). Safe in a thread of its own beside read: it keeps nothing of other pictures.
+    struct JpegRead {
+        Picture picture;
+        imaging::FileIdentity identity;
+    };
+    std::optional<JpegRead> readJpeg(const QString& path) const;
 
     // The density assumed when a file states none.
     static constexpr double defaultDpi = 96.0;

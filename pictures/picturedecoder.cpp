@@ -96,6 +96,30 @@ Outcome<Picture> PictureDecoder::read(const QString& path, Frames frames) const 
     return picture;
 }
 
+std::optional<PictureDecoder::JpegRead> PictureDecoder::readJpeg(const QString& path) const {
+    if (path.isEmpty() || path.contains(QChar(0))) return std::nullopt;
+    const ReadingFile reading(path);
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    std::optional<JpegRead> done;
+    try {
+        struct stat st {};
+        std::uint8_t head[3] = {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            imaging::JpegFileImage::mayKeep(st.st_size) &&
+            ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) && head[0] == 0xFF &&
+            head[1] == 0xD8 && head[2] == 0xFF) {
+            const imaging::FileIdentity identity = imaging::FileIdentity::ofDescriptor(fd);
+            if (PictureRead read = loadJpeg(path, fd, identity))
+                done = JpegRead{std::move(*read), identity};
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    ::close(fd);
+    if (!done) ReadingFile::dropMessages();
+    return done;
+}
+
 Picture PictureDecoder::load(const QString& path, Frames frames) const {
     Outcome<Picture> picture = read(path, frames);
     Picture empty;

@@ -5,8 +5,13 @@
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include "pictures/picture.h"
+#include "pictures/readahead.h"
+#include "tests/support/picturefiles.h"
 #include "tests/support/testpictures.h"
 
 namespace pictolio {
@@ -171,6 +176,37 @@ TEST_F(PictureDecoderTest, EveryLoadGetsItsOwnHandle) {
     EXPECT_NE(a.handle, 0u);
     EXPECT_NE(b.handle, 0u);
     EXPECT_NE(a.handle, b.handle);
+}
+
+// A picture read ahead of its turn is the file as it stands when its turn comes: one changed,
+// cut or removed meanwhile is read again (and refused if it must be), never printed as it was.
+TEST_F(PictureDecoderTest, APictureReadAheadIsTheFileAsItIsWhenItsTurnComes) {
+    const QByteArray wide = makeJpeg({.width = 200, .height = 100});
+    const QByteArray png = testing::makePng({.width = 30});
+    const struct {
+        const char* name;
+        QByteArray before;
+        std::function<void(const QString&)> meanwhile;
+        int width;  // 0: refused
+    } cases[] = {
+        {"left alone", wide, [](const QString&) {}, 200},
+        {"replaced by another picture", wide,
+         [](const QString& p) { writeFile(p, makeJpeg({.width = 120, .height = 100})); }, 120},
+        {"cut short", wide, [&](const QString& p) { writeFile(p, wide.left(wide.size() / 2)); }, 0},
+        {"removed", wide, [](const QString& p) { QFile::remove(p); }, 0},
+        {"a PNG, which is not read ahead", png, [](const QString&) {}, 30},
+    };
+    for (const auto& c : cases) {
+        PictureReadAhead reader(decoder);
+        const QString path = put(QStringLiteral("ahead-%1").arg(c.name), c.before);
+        reader.start(path);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // read by now
+        c.meanwhile(path);
+        const Picture picture = reader.load(path, PictureDecoder::Frames::First);
+        EXPECT_EQ(picture.width, c.width) << c.name;
+        EXPECT_EQ(picture.refusal.isEmpty(), c.width > 0)
+            << c.name << ": " << picture.refusal.toStdString();
+    }
 }
 
 // A run-length coded BMP may end or jump ahead before every pixel is set: what it leaves unset
