@@ -173,7 +173,8 @@ Failure jpegFault(const std::uint8_t* data, std::size_t size, imaging::JpegStatu
 
 }  // namespace
 
-PictureRead loadJpeg(const QString& path, int fd, const imaging::FileIdentity& identity) {
+PictureRead loadJpeg(const QString& path, int fd, const imaging::FileIdentity& identity,
+                     bool keptOnly) {
     imaging::JpegInfo info;
     // The bytes go into the picture while the budget for kept bytes lasts; otherwise the file
     // is read for the check alone, and its bytes are copied from the file when it is printed.
@@ -185,6 +186,7 @@ PictureRead loadJpeg(const QString& path, int fd, const imaging::FileIdentity& i
         if (!readWhole(fd, size, &kept)) return unreadable();
         data = kept.data();
     } else {
+        if (keptOnly) return Failure{};
         buffer.emplace(size);
         if (!readWhole(fd, size, buffer->data())) return unreadable();
         data = buffer->data();

@@ -106,14 +106,13 @@ std::optional<PictureDecoder::JpegRead> PictureDecoder::readJpeg(const QString& 
         struct stat st {};
         std::uint8_t head[3] = {};
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-            imaging::JpegFileImage::mayKeep(st.st_size) &&
             ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) && head[0] == 0xFF &&
             head[1] == 0xD8 && head[2] == 0xFF) {
             const imaging::FileIdentity identity = imaging::FileIdentity::ofDescriptor(fd);
-            if (PictureRead read = loadJpeg(path, fd, identity))
+            if (PictureRead read = loadJpeg(path, fd, identity, true))
                 done = JpegRead{std::move(*read), identity};
         }
-    } catch (const std::bad_alloc&) {
+    } catch (...) {  // read again in its turn, and refused then if it must be
     }
     ::close(fd);
     if (!done) ReadingFile::dropMessages();

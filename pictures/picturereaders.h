@@ -219,8 +219,10 @@ private:
     Decoder m_decoder;
 };
 
-// JPEG files, checked whole and kept as they are.
-PictureRead loadJpeg(const QString& path, int fd, const imaging::FileIdentity& identity);
+// JPEG files, checked whole and kept as they are. keptOnly: a file whose bytes the budget cannot
+// keep is not read (an empty failure).
+PictureRead loadJpeg(const QString& path, int fd, const imaging::FileIdentity& identity,
+                     bool keptOnly = false);
 
 // PNG files: as stored where a PDF can hold them, else decoded by loadOther.
 PictureRead loadPng(const QString& path, int fd, const imaging::FileIdentity& identity);

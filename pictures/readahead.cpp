@@ -2,6 +2,7 @@
 #include "pictures/readahead.h"
 
 #include <QFile>
+#include <system_error>
 
 namespace pictolio {
 
@@ -18,11 +19,22 @@ void PictureReadAhead::start(const QString& path) {
     {
         std::unique_lock<std::mutex> lock = idle();
         m_read.reset();
+        m_path.clear();
+        if (!m_thread.joinable()) {
+            try {
+                m_thread = std::thread([this] { work(); });
+            } catch (const std::system_error&) {  // no thread to be had: each file read in its turn
+                return;
+            }
+        }
         m_path = path;
         m_asked = true;
-        if (!m_thread.joinable()) m_thread = std::thread([this] { work(); });
     }
     m_changed.notify_all();
+}
+
+void PictureReadAhead::wait() {
+    idle();
 }
 
 std::unique_lock<std::mutex> PictureReadAhead::idle() {

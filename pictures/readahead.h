@@ -26,8 +26,10 @@ public:
     // The picture of the file: the one read ahead when it is of this path and the file is still
     // as it was read, else loaded by the decoder now.
     Picture load(const QString& path, PictureDecoder::Frames frames);
-    // Lets go of what was read ahead (a run that stopped).
+    // Lets go of what was read ahead (a run that stopped), once the read under way is done.
     void forget();
+    // Waits until the file started is read.
+    void wait();
 
 private:
     void work();

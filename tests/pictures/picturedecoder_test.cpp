@@ -5,9 +5,7 @@
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
-#include <chrono>
 #include <functional>
-#include <thread>
 
 #include "pictures/picture.h"
 #include "pictures/readahead.h"
@@ -200,7 +198,7 @@ TEST_F(PictureDecoderTest, APictureReadAheadIsTheFileAsItIsWhenItsTurnComes) {
         PictureReadAhead reader(decoder);
         const QString path = put(QStringLiteral("ahead-%1").arg(c.name), c.before);
         reader.start(path);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // read by now
+        reader.wait();
         c.meanwhile(path);
         const Picture picture = reader.load(path, PictureDecoder::Frames::First);
         EXPECT_EQ(picture.width, c.width) << c.name;
