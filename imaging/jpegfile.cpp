@@ -166,7 +166,8 @@ std::size_t nextMarker(const std::uint8_t* data, std::size_t at, std::size_t siz
     const auto hitsAt = [&](std::size_t i) {
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
-        return std::uint64_t(unsigned(_mm_movemask_epi8(_mm_andnot_si128(_mm_cmpeq_epi8(next, zero), _mm_cmpeq_epi8(bytes, ff)))));
+        const __m128i unstuffed = _mm_andnot_si128(_mm_cmpeq_epi8(next, zero), _mm_cmpeq_epi8(bytes, ff));
+        return std::uint64_t(unsigned(_mm_movemask_epi8(unstuffed)));
     };
     for (; at + 65 <= size; at += 64)
         for (std::uint64_t hits = hitsAt(at) | hitsAt(at + 16) << 16 | hitsAt(at + 32) << 32 | hitsAt(at + 48) << 48;
